@@ -1,0 +1,25 @@
+# make run   - install what is missing, build, and start Tarnwick (on the bundled
+#              virtual tape when no tape drive is present)
+# make test  - install what is missing, build with warnings as errors, run every test
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: deps configure build run test clean
+
+deps:
+	scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_WERROR=ON
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	scripts/run-tarnwick $(BUILD)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD)

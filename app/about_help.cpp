@@ -1,0 +1,10 @@
+#include "app/korveltapedrive.h"
+
+void KorvelTapeDrive::onAbtDlg()
+{
+}
+
+void KorvelTapeDrive::helpOnline()
+{
+}
+

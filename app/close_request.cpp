@@ -1,0 +1,13 @@
+#include "app/korveltapedrive.h"
+
+#include <QCloseEvent>
+
+void KorvelTapeDrive::CloseProcess()
+{
+}
+
+void KorvelTapeDrive::closeEvent(QCloseEvent *event)
+{
+    CloseProcess();
+    event->ignore();
+}

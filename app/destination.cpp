@@ -1,0 +1,10 @@
+#include "app/korveltapedrive.h"
+
+void KorvelTapeDrive::browseImagePath()
+{
+}
+
+void KorvelTapeDrive::blockSizeChanged(const QString &)
+{
+}
+

@@ -1,0 +1,5 @@
+#include "app/fonts.h"
+
+void installFontSubstitutes()
+{
+}

@@ -1,0 +1,6 @@
+#include "app/korveltapedrive.h"
+
+void KorvelTapeDrive::createImageNextBtnClick()
+{
+}
+

@@ -1,0 +1,30 @@
+#include "app/app_globals.h"
+#include "app/fonts.h"
+#include "app/korveltapedrive.h"
+#include "app/single_instance.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QSharedMemory>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv); // arguments are accepted and ignored
+    installFontSubstitutes();
+
+    // The window (and with it the scale factor) comes before the instance
+    // check, so a refused start's message is scaled like the window.
+    KorvelTapeDrive window;
+
+    QSharedMemory segment(QString::fromLatin1(kSingleInstanceKey));
+    if (!passSingleInstanceGuard(segment))
+        return 0;
+
+    qDebug() << "Application started successfully.";
+    settingsPath = QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Brisolde\\Tarnwick");
+    window.show();
+    QCoreApplication::processEvents();
+    const int result = QApplication::exec();
+    segment.detach();
+    return result;
+}

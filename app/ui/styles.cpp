@@ -1,0 +1,9 @@
+#include "app/korveltapedrive.h"
+
+void KorvelTapeDrive::applyScaledStyles()
+{
+}
+
+void KorvelTapeDrive::applyTexts()
+{
+}
