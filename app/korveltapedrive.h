@@ -14,8 +14,9 @@
  *   destination.cpp       block size list and destination folder
  *   imaging_run.cpp       createImageNextBtnClick and the imaging run
  *   completion.cpp        the Image Created page
- *   load_road.cpp         image loading and the scanner hand-off
+ *   scan/image_loading.cpp, scan/scanner_handoff.cpp  image loading, scanner hand-off
  *   about_help.cpp        onAbtDlg, helpOnline
+ *   messages.cpp          showMessage (the one-button message dialog)
  */
 #include <QMainWindow>
 #include <QPoint>
@@ -80,6 +81,9 @@ private:
     void setInitialState();
     void connectSignals();
     void detectScaleFactor();
+    /// Runs the one-button message dialog modally with this title and message;
+    /// @p logoX moves its title logo (base units) when not negative.
+    void showMessage(const QString &title, const QString &message, int logoX = -1);
 
     // Widget tree, in creation order (later created lies on top).
     QFrame *titleBarFrame = nullptr;

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace ImageLoading {
+
+/// Asks for an existing image file; the tests replace it to choose without a native dialog.
+using OpenFileDialog
+    = std::function<QString(QWidget *parent, const QString &caption, const QString &filter)>;
+extern OpenFileDialog openFileDialog;
+
+/// "Image Size:  " with the size of a file on disk in units of 1024, two decimals and the unit.
+QString sizeOnDiskText(double size);
+
+} // namespace ImageLoading
