@@ -76,6 +76,7 @@ private:
 
     void createWidgets();
     void layoutWidgets();
+    void packMenuBar();
     void applyScaledStyles();
     void applyTexts();
     void setInitialState();
@@ -84,6 +85,10 @@ private:
     /// Runs the one-button message dialog modally with this title and message;
     /// @p logoX moves its title logo (base units) when not negative.
     void showMessage(const QString &title, const QString &message, int logoX = -1);
+
+    /// Tests only: when above 0, the constructor takes this scale factor
+    /// instead of asking the screen, so every scale can be built in one process.
+    static float m_forcedScaleFactor;
 
     // Widget tree, in creation order (later created lies on top).
     QFrame *titleBarFrame = nullptr;
