@@ -2,13 +2,19 @@
 
 #include <QFont>
 #include <QFontDatabase>
+#include <QRegularExpression>
 #include <QStringList>
 
 void installFontSubstitutes()
 {
-    const QStringList installed = QFontDatabase().families();
-    // Families close to the wanted face in width first, so texts sized for
-    // it still fit their labels; DejaVu Sans comes with the set-up.
+    QStringList installed;
+    for (QString family : QFontDatabase().families()) {
+        // Families that several foundries provide are listed as "Name [foundry]".
+        installed << family.remove(QRegularExpression(QStringLiteral(" \\[.*\\]$")));
+    }
+    // Families close to the wanted face in width first: the labels are sized
+    // for it, and the wide DejaVu Sans clips some of them (the set-up installs
+    // Liberation Sans for that reason).
     const QStringList candidates = { QStringLiteral("Segoe UI"), QStringLiteral("Selawik"),
         QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
         QStringLiteral("DejaVu Sans") };

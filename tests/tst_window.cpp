@@ -1,9 +1,12 @@
 #include "app/app_globals.h"
+#include "app/fonts.h"
 #include "app/korveltapedrive.h"
 #include "app/ui/scale_set.h"
 #include "window_test_access.h"
 
 #include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
@@ -355,6 +358,21 @@ private slots:
         QCOMPARE(A::optionNextBtn(w)->font().pointSize(), 12);
         QCOMPARE(A::ejectCheckBox(w)->font().pointSize(), 10);
         QCOMPARE(w.windowTitle(), QStringLiteral("Tarnwick"));
+    }
+
+    void missingFontsGetAnInstalledStandIn()
+    {
+        installFontSubstitutes();
+        const QStringList installed = QFontDatabase().families();
+        for (const QString &wanted :
+            { QStringLiteral("Segoe UI"), QStringLiteral("Segoe UI Semibold") }) {
+            if (installed.contains(wanted, Qt::CaseInsensitive))
+                continue;
+            const QStringList standIns = QFont::substitutes(wanted);
+            QVERIFY2(!standIns.isEmpty(), qPrintable(wanted));
+            // Not whatever fontconfig falls back to, but the first stand-in.
+            QCOMPARE(QFontInfo(QFont(wanted, 10)).family().toLower(), standIns.first().toLower());
+        }
     }
 
     // --- start-up state ------------------------------------------------------
