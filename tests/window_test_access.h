@@ -49,7 +49,6 @@ public:
     TARNWICK_WIDGET(QFrame, loadPageFrame)
     TARNWICK_WIDGET(QFrame, selectedImagePageFrame)
     TARNWICK_WIDGET(QPushButton, closeBtn)
-    TARNWICK_WIDGET(QPushButton, maximizeBtn)
     TARNWICK_WIDGET(QPushButton, minimizeBtn)
     TARNWICK_WIDGET(QLabel, titleLabel)
     TARNWICK_WIDGET(QPushButton, menuBtn)
@@ -82,8 +81,6 @@ public:
     TARNWICK_WIDGET(QLabel, imageSizeInfoLabel)
     TARNWICK_WIDGET(QLabel, selectedImagePathLabel)
     TARNWICK_WIDGET(QTextEdit, loadPathEdit)
-    TARNWICK_WIDGET(QPushButton, loadNextBtn)
-    TARNWICK_WIDGET(QLabel, selectOptionLabel)
     TARNWICK_WIDGET(QMovie, connectedMovie)
     TARNWICK_WIDGET(QTimer, toolBarTimer)
 
