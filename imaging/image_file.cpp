@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QIODevice>
 
+#include <cstring>
+
 namespace ImageFile {
 
 namespace {
@@ -75,6 +77,15 @@ QByteArray trailerText(quint32 tapeBlockLength, quint32 blockSize)
 std::FILE *openForWriting(const QString &path)
 {
     return std::fopen(path.toUtf8().constData(), "wb");
+}
+
+bool writeRecord(std::FILE *file, unsigned char *buffer, quint32 bytesRead, quint32 recordLength)
+{
+    if (!file)
+        return false;
+    if (bytesRead < recordLength)
+        std::memset(buffer + bytesRead, 0, recordLength - bytesRead);
+    return std::fwrite(buffer, 1, recordLength, file) == recordLength;
 }
 
 bool writeTrailer(std::FILE *file, quint32 tapeBlockLength, quint32 blockSize)
