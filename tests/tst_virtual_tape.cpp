@@ -1,6 +1,9 @@
+#include "imaging/imaging_state.h"
 #include "platform/tap_writer.h"
 #include "platform/virtual_tape.h"
 #include "platform/win32_tape.h"
+#include "tape/run_and_wait.h"
+#include "tape/tape_workers.h"
 
 #include <QDir>
 #include <QFile>
@@ -307,6 +310,32 @@ private slots:
         QCOMPARE(media.Remaining.QuadPart, qMax<qint64>(0, capacity - recorded));
         QCOMPARE(positionOf(tape), DWORD(3));
         CloseHandle(tape);
+    }
+
+    // The workers as the imaging run uses them: space to the end, rewind, read.
+    void workersDriveTheTape()
+    {
+        ImagingState::tapeHandle = openPath(m_tape);
+        QVector<unsigned char> buffer(int(ImagingState::kReadLength));
+        ImagingState::readBuffer = buffer.data();
+        {
+            MyThreadtwo spacer;
+            runAndWait(spacer);
+        }
+        QCOMPARE(positionOf(ImagingState::tapeHandle), DWORD(6));
+        MyThreadthree rewinder;
+        runAndWait(rewinder);
+        QCOMPARE(positionOf(ImagingState::tapeHandle), DWORD(0));
+        QList<DWORD> lengths;
+        for (int i = 0; i < 7; ++i) {
+            MyThreadone reader;
+            runAndWait(reader);
+            lengths << ImagingState::lastReadLength;
+        }
+        QCOMPARE(lengths, QList<DWORD>({ 100, 7, 0, 65536, 10, 0, 0 }));
+        ImagingState::readBuffer = nullptr;
+        CloseHandle(ImagingState::tapeHandle);
+        ImagingState::tapeHandle = nullptr;
     }
 
     void lastErrorIsPerThread()
