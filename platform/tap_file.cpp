@@ -1,0 +1,195 @@
+#include "platform/tap_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint32_t kTapeMark = 0;
+constexpr std::uint32_t kEndOfMedium = 0xFFFFFFFFu;
+constexpr std::uint32_t kEraseGap = 0xFFFFFFFEu;
+constexpr std::uint32_t kErrorFlag = 0x80000000u;
+constexpr std::uint32_t kLengthMask = 0x0FFFFFFFu;
+
+std::uint32_t littleEndian(const unsigned char *bytes)
+{
+    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16
+        | std::uint32_t(bytes[3]) << 24;
+}
+
+// pread that retries interrupted and short reads; false unless all bytes arrive.
+bool preadAll(int fd, void *buffer, std::size_t length, std::int64_t offset)
+{
+    auto *out = static_cast<unsigned char *>(buffer);
+    while (length > 0) {
+        const ssize_t got = ::pread(fd, out, length, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        out += got;
+        length -= std::size_t(got);
+        offset += got;
+    }
+    return true;
+}
+
+} // namespace
+
+TapFile::TapFile(int fd, std::int64_t fileSize)
+    : m_fd(fd)
+    , m_size(fileSize < 0 ? 0 : fileSize)
+{
+}
+
+bool TapFile::readWord(std::int64_t offset, std::uint32_t &word)
+{
+    if (offset == m_cachedOffset) {
+        word = m_cachedWord;
+        return true;
+    }
+    if (offset > m_size - 4)
+        return false;
+    unsigned char bytes[4];
+    if (!preadAll(m_fd, bytes, 4, offset))
+        return false;
+    word = littleEndian(bytes);
+    return true;
+}
+
+// Classifies the object at m_offset without moving. Erase gaps before it are
+// skipped: dataOffset is where its data starts, nextOffset where the next
+// object starts. A damaged object reads as the end.
+TapFile::Object TapFile::peek(std::int64_t &dataOffset, std::int64_t &nextOffset)
+{
+    Object object;
+    std::int64_t offset = m_offset;
+    std::uint32_t word = 0;
+    for (;;) {
+        if (!readWord(offset, word))
+            return object;
+        if (word != kEraseGap)
+            break;
+        offset += 4; // every pass moves forward, so a file of gaps ends
+    }
+    if (word == kEndOfMedium)
+        return object;
+    nextOffset = offset + 4;
+    if (word == kTapeMark) {
+        object.kind = Kind::Mark;
+        return object;
+    }
+    if ((word & ~(kErrorFlag | kLengthMask)) != 0)
+        return object; // a reserved class or private marker
+    const std::int64_t length = word & kLengthMask;
+    const std::int64_t trailerOffset = offset + 4 + length + (length & 1);
+    std::uint32_t trailer = 0;
+    if (trailerOffset > m_size - 4 || !readWord(trailerOffset, trailer) || trailer != word)
+        return object;
+    object.kind = Kind::Record;
+    object.length = std::uint32_t(length);
+    object.error = (word & kErrorFlag) != 0;
+    dataOffset = offset + 4;
+    nextOffset = trailerOffset + 4;
+    return object;
+}
+
+TapFile::Object TapFile::read(void *buffer, std::uint32_t capacity, std::uint32_t &copied)
+{
+    copied = 0;
+    std::int64_t dataOffset = 0;
+    std::int64_t nextOffset = 0;
+    Object object = peek(dataOffset, nextOffset);
+    if (object.kind == Kind::End)
+        return object;
+    if (object.kind == Kind::Record) {
+        const std::uint32_t wanted = object.length < capacity ? object.length : capacity;
+        // One call brings the data straight into the caller's buffer and, when
+        // the whole record fits, its padding, its trailing word and the next
+        // object's word as well, which saves a call per record.
+        unsigned char tail[9];
+        const std::size_t tailLength = (object.length & 1) + 8;
+        const bool withTail = wanted == object.length && nextOffset <= m_size - 4;
+        ssize_t got = -1;
+        if (withTail) {
+            iovec parts[2] = { { buffer, wanted }, { tail, tailLength } };
+            do
+                got = ::preadv(m_fd, parts, 2, dataOffset);
+            while (got < 0 && errno == EINTR);
+        }
+        if (withTail && got == ssize_t(wanted + tailLength)) {
+            m_cachedOffset = nextOffset;
+            m_cachedWord = littleEndian(tail + tailLength - 4);
+        } else if (!preadAll(m_fd, buffer, wanted, dataOffset)) {
+            return Object(); // the file failed under us: treat as the end of data
+        }
+        copied = wanted;
+    }
+    m_offset = nextOffset;
+    ++m_position;
+    return object;
+}
+
+void TapFile::rewind()
+{
+    m_offset = 0;
+    m_position = 0;
+}
+
+// Walks from the current object to the end of data, or until the position
+// reaches stopAt. Reaching the end is remembered with the bytes on the way,
+// so a second walk from the start costs nothing.
+void TapFile::walkToEnd(std::uint64_t stopAt)
+{
+    if (m_endKnown && stopAt >= m_endPosition) {
+        m_offset = m_endOffset;
+        m_position = m_endPosition;
+        return;
+    }
+    const bool fromStart = m_position == 0;
+    std::uint64_t bytes = 0;
+    while (m_position < stopAt) {
+        std::int64_t dataOffset = 0;
+        std::int64_t nextOffset = 0;
+        const Object object = peek(dataOffset, nextOffset);
+        if (object.kind == Kind::End) {
+            if (fromStart) {
+                m_endKnown = true;
+                m_endOffset = m_offset;
+                m_endPosition = m_position;
+                m_recordedBytes = bytes;
+            }
+            return;
+        }
+        bytes += object.length;
+        m_offset = nextOffset;
+        ++m_position;
+    }
+}
+
+void TapFile::spaceToEnd()
+{
+    walkToEnd(UINT64_MAX);
+}
+
+void TapFile::seek(std::uint64_t index)
+{
+    if (index < m_position)
+        rewind();
+    walkToEnd(index);
+}
+
+std::uint64_t TapFile::recordedBytes()
+{
+    if (!m_endKnown) {
+        const std::int64_t offset = m_offset;
+        const std::uint64_t position = m_position;
+        rewind();
+        walkToEnd(UINT64_MAX);
+        m_offset = offset;
+        m_position = position;
+    }
+    return m_recordedBytes;
+}

@@ -1,0 +1,72 @@
+#pragma once
+/**
+ * @file
+ * Reader of SIMH magtape files (.tap), the format of the virtual tape.
+ *
+ * A file is a sequence of objects, each starting with a 32-bit little-endian
+ * word: 0 is a tape mark; 0xFFFFFFFF marks the end of the medium; 0xFFFFFFFE
+ * is a four-byte erase gap (skipped, not an object); otherwise bits 0-27 give
+ * a record length n and bit 31 flags a record that was read with an error.
+ * A record is the word, n data bytes, one zero byte when n is odd, and the
+ * same word again. Every other word (reserved classes, private markers) is
+ * treated like a damaged file.
+ *
+ * Damage never reaches the caller as anything but the end of data: a record
+ * whose trailing word differs, a record or word running past the end of the
+ * file, and an unknown word all end the data where they start. The reader
+ * keeps only the current offset and position (and, once known, where the data
+ * ends), never the data: memory does not grow with the size of the tape.
+ */
+#include <cstdint>
+
+class TapFile
+{
+public:
+    enum class Kind { Record, Mark, End };
+
+    /// What the next object of the tape is.
+    struct Object
+    {
+        Kind kind = Kind::End;
+        std::uint32_t length = 0; ///< data bytes of a record
+        bool error = false; ///< the record was recorded as unreadable
+    };
+
+    /// Reads the open file @p fd (not owned) of @p fileSize bytes.
+    TapFile(int fd, std::int64_t fileSize);
+
+    std::uint64_t position() const { return m_position; }
+
+    /**
+     * Reads the next object. For a record, copies min(length, @p capacity)
+     * bytes into @p buffer and sets @p copied; for a mark or the end, copies
+     * nothing. A record or mark moves the position by one; the end does not.
+     * An I/O error of the file reads as the end of data.
+     */
+    Object read(void *buffer, std::uint32_t capacity, std::uint32_t &copied);
+
+    void rewind();
+    /// Moves to the end of the data by walking the object headers.
+    void spaceToEnd();
+    /// Moves before object @p index, or to the end when the data holds fewer objects.
+    void seek(std::uint64_t index);
+    /// Sum of the record lengths before the end of data (walks once, then remembered).
+    std::uint64_t recordedBytes();
+
+private:
+    Object peek(std::int64_t &dataOffset, std::int64_t &nextOffset);
+    bool readWord(std::int64_t offset, std::uint32_t &word);
+    void walkToEnd(std::uint64_t stopAt);
+
+    int m_fd;
+    std::int64_t m_size;
+    std::int64_t m_offset = 0;
+    std::uint64_t m_position = 0;
+    bool m_endKnown = false;
+    std::int64_t m_endOffset = 0;
+    std::uint64_t m_endPosition = 0;
+    std::uint64_t m_recordedBytes = 0;
+    // The word at m_cachedOffset, read together with the previous record.
+    std::int64_t m_cachedOffset = -1;
+    std::uint32_t m_cachedWord = 0;
+};

@@ -1,0 +1,61 @@
+#include "platform/tap_writer.h"
+
+TapWriter::~TapWriter()
+{
+    close();
+}
+
+bool TapWriter::open(const std::string &path)
+{
+    close();
+    m_file = std::fopen(path.c_str(), "wb");
+    m_failed = m_file == nullptr;
+    return m_file != nullptr;
+}
+
+bool TapWriter::close()
+{
+    if (m_file) {
+        if (std::fclose(m_file) != 0)
+            m_failed = true;
+        m_file = nullptr;
+    }
+    return !m_failed;
+}
+
+bool TapWriter::writeRaw(const void *data, std::size_t length)
+{
+    if (!m_file || (length > 0 && std::fwrite(data, 1, length, m_file) != length))
+        m_failed = true;
+    return !m_failed;
+}
+
+bool TapWriter::writeWord(std::uint32_t word)
+{
+    const unsigned char bytes[4]
+        = { static_cast<unsigned char>(word), static_cast<unsigned char>(word >> 8),
+              static_cast<unsigned char>(word >> 16), static_cast<unsigned char>(word >> 24) };
+    return writeRaw(bytes, sizeof bytes);
+}
+
+bool TapWriter::writeRecord(const void *data, std::uint32_t length, bool error)
+{
+    if (length > 0x0FFFFFFFu || (length == 0 && !error)) {
+        m_failed = true; // a zero word would read back as a tape mark
+        return false;
+    }
+    const std::uint32_t word = length | (error ? 0x80000000u : 0u);
+    const unsigned char pad = 0;
+    return writeWord(word) && writeRaw(data, length) && ((length & 1) == 0 || writeRaw(&pad, 1))
+        && writeWord(word);
+}
+
+bool TapWriter::writeTapeMark()
+{
+    return writeWord(0);
+}
+
+bool TapWriter::writeEndOfMedium()
+{
+    return writeWord(0xFFFFFFFFu);
+}

@@ -1,0 +1,46 @@
+#pragma once
+/**
+ * @file
+ * The interface that both tape backends implement. The Win32-named calls in
+ * win32_tape.cpp check their arguments, call one of these and set the last
+ * error; the backends deal only in Windows error codes (NO_ERROR on success).
+ */
+#include "platform/win32_handles.h"
+
+#include <cstdint>
+
+/// The medium's capacity as a backend reports it.
+struct TapeMediaInfo
+{
+    std::int64_t capacity = 0; ///< bytes
+    std::int64_t remaining = 0; ///< bytes free after the recorded data
+    std::uint32_t blockSize = 0;
+    std::uint32_t partitionCount = 1;
+    bool writeProtected = true;
+};
+
+/// One open tape device.
+class TapeBackend : public HandleObject
+{
+public:
+    /// Loads (@p unload false) or unloads the medium.
+    virtual DWORD prepare(bool unload) = 0;
+    /// NO_ERROR when the drive is ready with a medium.
+    virtual DWORD status() = 0;
+    /// Fills @p info; leaves it alone on failure.
+    virtual DWORD mediaInfo(TapeMediaInfo &info) = 0;
+    /// 0 = variable block mode.
+    virtual DWORD setBlockSize(std::uint32_t blockSize) = 0;
+    virtual DWORD spaceToEndOfData() = 0;
+    /// Positions before block @p block (0 = rewind).
+    virtual DWORD seekBlock(std::uint64_t block) = 0;
+    /// Records and tape marks before the current position.
+    virtual DWORD position(std::uint64_t &block) = 0;
+    /**
+     * Reads the next object into @p buffer (at most @p length bytes) and sets
+     * @p bytesRead. Returns NO_ERROR, ERROR_MORE_DATA, ERROR_CRC,
+     * ERROR_FILEMARK_DETECTED, ERROR_NO_DATA_DETECTED or a device error.
+     */
+    virtual DWORD read(void *buffer, std::uint32_t length, std::uint32_t &bytesRead) = 0;
+    virtual DWORD eject() = 0;
+};

@@ -1,0 +1,480 @@
+#include "imaging/imaging_state.h"
+#include "platform/tap_writer.h"
+#include "platform/virtual_tape.h"
+#include "platform/win32_tape.h"
+#include "tape/run_and_wait.h"
+#include "tape/tape_workers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+namespace {
+
+constexpr DWORD kReadLength = 0x80001;
+
+HANDLE openPath(const QString &path)
+{
+    const std::wstring name = path.toStdWString();
+    return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_ARCHIVE, nullptr);
+}
+
+HANDLE openTape0()
+{
+    return CreateFileW(L"//./Tape0", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_ARCHIVE, nullptr);
+}
+
+DWORD positionOf(HANDLE tape)
+{
+    DWORD partition = 99, low = 99, high = 99;
+    if (GetTapePosition(tape, TAPE_ABSOLUTE_POSITION, &partition, &low, &high) != NO_ERROR)
+        return DWORD(-1);
+    return low;
+}
+
+// One word per read: R<n> record, C<n> unreadable record, L<n> longer than
+// the buffer, M tape mark, E end of data (read twice: it must stay put).
+QString readSequence(HANDLE tape, int limit = 64)
+{
+    QStringList seen;
+    QByteArray buffer(kReadLength, '\0');
+    for (int i = 0; i < limit; ++i) {
+        DWORD got = 12345;
+        const BOOL ok = ReadFile(tape, buffer.data(), kReadLength, &got, nullptr);
+        const DWORD error = GetLastError();
+        if (ok)
+            seen << QStringLiteral("R%1").arg(got);
+        else if (error == ERROR_CRC)
+            seen << QStringLiteral("C%1").arg(got);
+        else if (error == ERROR_MORE_DATA)
+            seen << QStringLiteral("L%1").arg(got);
+        else if (error == ERROR_FILEMARK_DETECTED && got == 0)
+            seen << QStringLiteral("M");
+        else if (error == ERROR_NO_DATA_DETECTED && got == 0) {
+            const DWORD before = positionOf(tape);
+            ReadFile(tape, buffer.data(), kReadLength, &got, nullptr);
+            const bool stays = GetLastError() == ERROR_NO_DATA_DETECTED && got == 0
+                && positionOf(tape) == before;
+            seen << (stays ? QStringLiteral("E") : QStringLiteral("E-moved"));
+            break;
+        } else
+            seen << QStringLiteral("?%1/%2").arg(error).arg(got);
+    }
+    return seen.join(QLatin1Char(' '));
+}
+
+QByteArray pattern(int length, char seed)
+{
+    QByteArray bytes(length, '\0');
+    for (int i = 0; i < length; ++i)
+        bytes[i] = char(seed + i % 13);
+    return bytes;
+}
+
+} // namespace
+
+class TestVirtualTape : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_tape; ///< records 100, 7 (odd), mark, 65536, 10 unreadable, mark
+
+    void makeTape(const QString &path)
+    {
+        TapWriter writer;
+        QVERIFY(writer.open(QFile::encodeName(path).toStdString()));
+        const QByteArray a = pattern(100, 'a'), b = pattern(7, 'b'), c = pattern(65536, 'c'),
+                         d = pattern(10, 'd');
+        writer.writeRecord(a.data(), a.size());
+        writer.writeRecord(b.data(), b.size());
+        writer.writeTapeMark();
+        writer.writeRecord(c.data(), c.size());
+        writer.writeRecord(d.data(), d.size(), true);
+        writer.writeTapeMark();
+        QVERIFY(writer.close());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_tape = m_dir.filePath(QStringLiteral("basic.tap"));
+        makeTape(m_tape);
+    }
+
+    void cleanup()
+    {
+        VirtualTape::setFaults(VirtualTape::NoFault);
+        qunsetenv("TARNWICK_VTAPE_FAULTS");
+        qunsetenv("TARNWICK_VTAPE_CAPACITY");
+        qunsetenv("TAPE");
+    }
+
+    void readsRecordsMarksAndEndOfData()
+    {
+        HANDLE tape = openPath(m_tape);
+        QVERIFY(tape != INVALID_HANDLE_VALUE);
+        QCOMPARE(readSequence(tape), QStringLiteral("R100 R7 M R65536 C10 M E"));
+        QCOMPARE(positionOf(tape), DWORD(6));
+
+        // The bytes themselves, and no pad byte after the odd record.
+        QVERIFY(SetTapePosition(tape, TAPE_ABSOLUTE_BLOCK, 0, 1, 0, FALSE) == NO_ERROR);
+        QByteArray buffer(kReadLength, 'x');
+        DWORD got = 0;
+        QVERIFY(ReadFile(tape, buffer.data(), kReadLength, &got, nullptr));
+        QCOMPARE(buffer.left(int(got)), pattern(7, 'b'));
+        QCOMPARE(buffer.at(7), 'x');
+        QCOMPARE(positionOf(tape), DWORD(2));
+        QVERIFY(CloseHandle(tape));
+    }
+
+    void spacesToEndOfDataAndRewinds()
+    {
+        HANDLE tape = openPath(m_tape);
+        QCOMPARE(SetTapePosition(tape, TAPE_SPACE_END_OF_DATA, 0, 0, 0, FALSE), NO_ERROR);
+        QCOMPARE(positionOf(tape), DWORD(6));
+        QCOMPARE(readSequence(tape), QStringLiteral("E"));
+        QCOMPARE(SetTapePosition(tape, TAPE_ABSOLUTE_BLOCK, 0, 0, 0, FALSE), NO_ERROR);
+        QCOMPARE(positionOf(tape), DWORD(0));
+        QCOMPARE(readSequence(tape, 1), QStringLiteral("R100"));
+        QCOMPARE(SetTapePosition(tape, TAPE_ABSOLUTE_BLOCK, 0, 3, 0, FALSE), NO_ERROR);
+        QCOMPARE(readSequence(tape), QStringLiteral("R65536 C10 M E"));
+        QCOMPARE(
+            SetTapePosition(tape, TAPE_ABSOLUTE_BLOCK, 0, 40, 0, FALSE), ERROR_NO_DATA_DETECTED);
+        QCOMPARE(positionOf(tape), DWORD(6));
+        CloseHandle(tape);
+    }
+
+    void recordLongerThanBufferFillsIt()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("long.tap"));
+        TapWriter writer;
+        QVERIFY(writer.open(QFile::encodeName(path).toStdString()));
+        const QByteArray big = pattern(600001, 'L');
+        writer.writeRecord(big.data(), big.size());
+        writer.writeRecord("tail", 4);
+        QVERIFY(writer.close());
+
+        HANDLE tape = openPath(path);
+        QByteArray buffer(kReadLength + 16, '#');
+        DWORD got = 0;
+        QVERIFY(!ReadFile(tape, buffer.data(), kReadLength, &got, nullptr));
+        QCOMPARE(GetLastError(), ERROR_MORE_DATA);
+        QCOMPARE(got, kReadLength);
+        QCOMPARE(buffer.left(int(kReadLength)), big.left(int(kReadLength)));
+        QCOMPARE(buffer.at(int(kReadLength)), '#');
+        QCOMPARE(positionOf(tape), DWORD(1));
+        QCOMPARE(readSequence(tape), QStringLiteral("R4 E"));
+        CloseHandle(tape);
+    }
+
+    void secondOpenIsRefusedUntilClosed()
+    {
+        qputenv("TAPE", QFile::encodeName(m_tape));
+        HANDLE first = openTape0();
+        QVERIFY(first != INVALID_HANDLE_VALUE);
+        QCOMPARE(openTape0(), INVALID_HANDLE_VALUE);
+        QCOMPARE(GetLastError(), ERROR_SHARING_VIOLATION);
+        QVERIFY(CloseHandle(first));
+        QVERIFY(!CloseHandle(first));
+        QCOMPARE(GetLastError(), ERROR_INVALID_HANDLE);
+        HANDLE again = openTape0();
+        QVERIFY(again != INVALID_HANDLE_VALUE);
+        CloseHandle(again);
+    }
+
+    void missingDeviceFailsToOpen()
+    {
+        qputenv("TAPE", QFile::encodeName(m_dir.filePath(QStringLiteral("nothing.tap"))));
+        QCOMPARE(openTape0(), INVALID_HANDLE_VALUE);
+        QCOMPARE(GetLastError(), ERROR_FILE_NOT_FOUND);
+        QCOMPARE(openPath(m_dir.path()), INVALID_HANDLE_VALUE); // a folder is no tape
+    }
+
+    void callsOnInvalidHandlesFail()
+    {
+        DWORD got = 7;
+        QVERIFY(!ReadFile(INVALID_HANDLE_VALUE, nullptr, 0, &got, nullptr));
+        QCOMPARE(got, DWORD(0));
+        QCOMPARE(GetLastError(), ERROR_INVALID_HANDLE);
+        QCOMPARE(PrepareTape(nullptr, TAPE_LOAD, TRUE), ERROR_INVALID_HANDLE);
+        QVERIFY(!CloseHandle(INVALID_HANDLE_VALUE));
+    }
+
+    void faultSwitches_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("way");
+        for (const char *fault :
+            { "none", "open", "load", "notready", "media", "position", "eject" })
+            for (const char *way : { "api", "environment", "side-file" })
+                QTest::addRow("%s/%s", fault, way)
+                    << QString::fromLatin1(fault) << QString::fromLatin1(way);
+    }
+
+    void faultSwitches()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, way);
+        const QString path = m_dir.filePath(QStringLiteral("faulty.tap"));
+        QFile::remove(path + QStringLiteral(".faults"));
+        makeTape(path);
+        if (way == QLatin1String("api")) {
+            VirtualTape::setFaults(VirtualTape::parseFaults(fault.toStdString()));
+        } else if (way == QLatin1String("environment")) {
+            qputenv("TARNWICK_VTAPE_FAULTS", fault.toLatin1());
+        } else {
+            QFile side(path + QStringLiteral(".faults"));
+            QVERIFY(side.open(QIODevice::WriteOnly));
+            side.write(fault.toLatin1() + "\n");
+        }
+
+        HANDLE tape = openPath(path);
+        QCOMPARE(tape == INVALID_HANDLE_VALUE, fault == QLatin1String("open"));
+        if (tape == INVALID_HANDLE_VALUE) {
+            QCOMPARE(GetLastError(), ERROR_ACCESS_DENIED);
+            return;
+        }
+        VirtualTape::resetPrepareCallCount();
+        const DWORD load = PrepareTape(tape, TAPE_LOAD, TRUE);
+        QCOMPARE(load, fault == QLatin1String("load") ? ERROR_NOT_READY : NO_ERROR);
+        QCOMPARE(GetLastError(), load);
+        QCOMPARE(VirtualTape::prepareCallCount(), 1u);
+        QCOMPARE(
+            GetTapeStatus(tape), fault == QLatin1String("notready") ? ERROR_NOT_READY : NO_ERROR);
+
+        TAPE_GET_MEDIA_PARAMETERS media = {};
+        media.Capacity.QuadPart = -5;
+        DWORD size = sizeof media;
+        const DWORD mediaResult
+            = GetTapeParameters(tape, GET_TAPE_MEDIA_INFORMATION, &size, &media);
+        QCOMPARE(mediaResult, fault == QLatin1String("media") ? ERROR_IO_DEVICE : NO_ERROR);
+        QCOMPARE(media.Capacity.QuadPart == -5, fault == QLatin1String("media"));
+
+        QCOMPARE(positionOf(tape) == DWORD(-1), fault == QLatin1String("position"));
+
+        DWORD returned = 0;
+        const BOOL ejected = DeviceIoControl(
+            tape, IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0, nullptr, 0, &returned, nullptr);
+        QCOMPARE(ejected == FALSE, fault == QLatin1String("eject"));
+        QCOMPARE(GetTapeStatus(tape),
+            ejected ? ERROR_NO_MEDIA_IN_DRIVE
+                    : (fault == QLatin1String("notready") ? ERROR_NOT_READY : NO_ERROR));
+        CloseHandle(tape);
+    }
+
+    void ejectedTapeHasNoMedium()
+    {
+        HANDLE tape = openPath(m_tape);
+        DWORD returned = 0;
+        QVERIFY(DeviceIoControl(
+            tape, IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0, nullptr, 0, &returned, nullptr));
+        QCOMPARE(readSequence(tape, 1), QStringLiteral("?1112/0"));
+        QCOMPARE(PrepareTape(tape, TAPE_LOAD, TRUE), ERROR_NO_MEDIA_IN_DRIVE);
+        QCOMPARE(
+            SetTapePosition(tape, TAPE_SPACE_END_OF_DATA, 0, 0, 0, FALSE), ERROR_NO_MEDIA_IN_DRIVE);
+        CloseHandle(tape);
+    }
+
+    void capacityAndRemaining_data()
+    {
+        QTest::addColumn<QByteArray>("setting");
+        QTest::addColumn<qint64>("capacity");
+        QTest::newRow("default") << QByteArray() << Q_INT64_C(12000000000000);
+        QTest::newRow("given") << QByteArray("1000000") << Q_INT64_C(1000000);
+        QTest::newRow("smaller than the data") << QByteArray("1000") << Q_INT64_C(1000);
+        QTest::newRow("not a number") << QByteArray("lots") << Q_INT64_C(12000000000000);
+    }
+
+    void capacityAndRemaining()
+    {
+        QFETCH(QByteArray, setting);
+        QFETCH(qint64, capacity);
+        if (!setting.isEmpty())
+            qputenv("TARNWICK_VTAPE_CAPACITY", setting);
+        HANDLE tape = openPath(m_tape);
+        // Reading first must not change what the medium reports.
+        readSequence(tape, 3);
+        TAPE_GET_MEDIA_PARAMETERS media = {};
+        DWORD size = 32;
+        QCOMPARE(GetTapeParameters(tape, GET_TAPE_MEDIA_INFORMATION, &size, &media), NO_ERROR);
+        const qint64 recorded = 100 + 7 + 65536 + 10;
+        QCOMPARE(media.Capacity.QuadPart, capacity);
+        QCOMPARE(media.Remaining.QuadPart, qMax<qint64>(0, capacity - recorded));
+        QCOMPARE(positionOf(tape), DWORD(3));
+        CloseHandle(tape);
+    }
+
+    // The workers as the imaging run uses them: space to the end, rewind, read.
+    void workersDriveTheTape()
+    {
+        ImagingState::tapeHandle = openPath(m_tape);
+        QVector<unsigned char> buffer(int(ImagingState::kReadLength));
+        ImagingState::readBuffer = buffer.data();
+        {
+            MyThreadtwo spacer;
+            runAndWait(spacer);
+        }
+        QCOMPARE(positionOf(ImagingState::tapeHandle), DWORD(6));
+        MyThreadthree rewinder;
+        runAndWait(rewinder);
+        QCOMPARE(positionOf(ImagingState::tapeHandle), DWORD(0));
+        QList<DWORD> lengths;
+        for (int i = 0; i < 7; ++i) {
+            MyThreadone reader;
+            runAndWait(reader);
+            lengths << ImagingState::lastReadLength;
+        }
+        QCOMPARE(lengths, QList<DWORD>({ 100, 7, 0, 65536, 10, 0, 0 }));
+        ImagingState::readBuffer = nullptr;
+        CloseHandle(ImagingState::tapeHandle);
+        ImagingState::tapeHandle = nullptr;
+    }
+
+    void lastErrorIsPerThread()
+    {
+        SetLastError(ERROR_CRC);
+        DWORD inWorker = 1;
+        QScopedPointer<QThread> worker(QThread::create([&inWorker] {
+            inWorker = GetLastError();
+            SetLastError(ERROR_NOT_READY);
+        }));
+        worker->start();
+        worker->wait();
+        QCOMPARE(inWorker, NO_ERROR);
+        QCOMPARE(GetLastError(), ERROR_CRC);
+    }
+
+    void malformedFiles_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("reads");
+        QTest::addColumn<qint64>("recorded");
+        QTest::newRow("empty") << "empty.tap"
+                               << "E" << Q_INT64_C(0);
+        QTest::newRow("half a word") << "short_word.tap"
+                                     << "E" << Q_INT64_C(0);
+        QTest::newRow("trailer differs") << "bad_trailer.tap"
+                                         << "R4 E" << Q_INT64_C(4);
+        QTest::newRow("record cut short") << "truncated_record.tap"
+                                          << "R4 E" << Q_INT64_C(4);
+        QTest::newRow("huge length") << "huge_length.tap"
+                                     << "E" << Q_INT64_C(0);
+        QTest::newRow("reserved class") << "reserved_class.tap"
+                                        << "R2 M E" << Q_INT64_C(2);
+        QTest::newRow("erase gaps") << "gaps.tap"
+                                    << "R3 M E" << Q_INT64_C(3);
+        QTest::newRow("odd record unpadded") << "odd_unpadded.tap"
+                                             << "E" << Q_INT64_C(0);
+        QTest::newRow("error flag") << "error_flag.tap"
+                                    << "C5 M E" << Q_INT64_C(5);
+        QTest::newRow("garbage after data") << "trailing_garbage.tap"
+                                            << "R4 M E" << Q_INT64_C(4);
+        QTest::newRow("marks only") << "marks_only.tap"
+                                    << "M M E" << Q_INT64_C(0);
+        QTest::newRow("end of medium") << "end_of_medium.tap"
+                                       << "R2 E" << Q_INT64_C(2);
+        QTest::newRow("trailer past end") << "trailer_past_end.tap"
+                                          << "R2 E" << Q_INT64_C(2);
+        QTest::newRow("gaps to the end") << "gap_to_end.tap"
+                                         << "E" << Q_INT64_C(0);
+    }
+
+    void malformedFiles()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, reads);
+        QFETCH(qint64, recorded);
+        // Copied: the lock and the side-file lookup must not touch the source tree.
+        const QString path = m_dir.filePath(file);
+        QFile::remove(path);
+        QVERIFY(QFile::copy(QStringLiteral(TARNWICK_TEST_DATA "/tap/") + file, path));
+        HANDLE tape = openPath(path);
+        QVERIFY(tape != INVALID_HANDLE_VALUE);
+        QCOMPARE(readSequence(tape), reads);
+        const DWORD end = positionOf(tape);
+        QCOMPARE(SetTapePosition(tape, TAPE_REWIND, 0, 0, 0, FALSE), NO_ERROR);
+        QCOMPARE(SetTapePosition(tape, TAPE_SPACE_END_OF_DATA, 0, 0, 0, FALSE), NO_ERROR);
+        QCOMPARE(positionOf(tape), end);
+        TAPE_GET_MEDIA_PARAMETERS media = {};
+        DWORD size = 32;
+        QCOMPARE(GetTapeParameters(tape, GET_TAPE_MEDIA_INFORMATION, &size, &media), NO_ERROR);
+        QCOMPARE(media.Capacity.QuadPart - media.Remaining.QuadPart, recorded);
+        CloseHandle(tape);
+    }
+
+    void corpusHasNoUntestedFile()
+    {
+        const QStringList files = QDir(QStringLiteral(TARNWICK_TEST_DATA "/tap"))
+                                      .entryList({ QStringLiteral("*.tap") }, QDir::Files);
+        QCOMPARE(files.size(), 14);
+    }
+
+    void mktapWritesWhatItIsAsked()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("made.tap"));
+        const QString input = m_dir.filePath(QStringLiteral("input.bin"));
+        QFile in(input);
+        QVERIFY(in.open(QIODevice::WriteOnly));
+        in.write(pattern(2500, 'i'));
+        in.close();
+        QProcess mktap;
+        mktap.start(QStringLiteral(TARNWICK_BIN_DIR "/mktap"),
+            { QStringLiteral("-o"), path, QStringLiteral("-b"), QStringLiteral("1001"),
+                QStringLiteral("--error-record"), QStringLiteral("2"),
+                QStringLiteral("--odd-record"), QStringLiteral("4"), input,
+                QStringLiteral("gen:2000"), QStringLiteral("--end-of-medium") });
+        QVERIFY(mktap.waitForFinished(30000));
+        QCOMPARE(mktap.exitCode(), 0);
+        HANDLE tape = openPath(path);
+        QCOMPARE(readSequence(tape), QStringLiteral("R1001 C1001 R498 M R1000 R1000 M E"));
+        QVERIFY(SetTapePosition(tape, TAPE_REWIND, 0, 0, 0, FALSE) == NO_ERROR);
+        QByteArray all;
+        QByteArray buffer(kReadLength, '\0');
+        for (int i = 0; i < 3; ++i) {
+            DWORD got = 0;
+            ReadFile(tape, buffer.data(), kReadLength, &got, nullptr);
+            all += buffer.left(int(got));
+        }
+        QCOMPARE(all, pattern(2500, 'i'));
+        CloseHandle(tape);
+    }
+
+    void demoTapeHoldsTarArchives()
+    {
+        const QString demo = QStringLiteral(TARNWICK_BIN_DIR "/../demo/demo.tap");
+        if (!QFile::exists(demo))
+            QSKIP("the demo tape was not built (no tar)");
+        HANDLE tape = openPath(demo);
+        QVERIFY(tape != INVALID_HANDLE_VALUE);
+        QByteArray buffer(kReadLength, '\0');
+        int marks = 0, records = 0;
+        for (;;) {
+            DWORD got = 0;
+            const BOOL ok = ReadFile(tape, buffer.data(), kReadLength, &got, nullptr);
+            if (!ok && GetLastError() == ERROR_NO_DATA_DETECTED)
+                break;
+            if (!ok) {
+                QCOMPARE(GetLastError(), ERROR_FILEMARK_DETECTED);
+                ++marks;
+                continue;
+            }
+            QCOMPARE(got, DWORD(65536));
+            if (records++ == 0)
+                QCOMPARE(buffer.mid(257, 5), QByteArray("ustar"));
+        }
+        QCOMPARE(marks, 3);
+        QVERIFY(records >= 16 && records <= 100);
+        CloseHandle(tape);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVirtualTape)
+#include "tst_virtual_tape.moc"
