@@ -44,8 +44,11 @@ Selection selectMatching(const ScanResult &result, const QStringList &patterns)
     auto matches = [&](const QString &name, const QString &alone) {
         if (expressions.isEmpty())
             return true;
+        // "*" stops at "/", so a pattern is also tried on the bare file name.
+        const QString fileName = alone.section(QLatin1Char('/'), -1);
         for (const QRegularExpression &expression : expressions) {
-            if (expression.match(name).hasMatch() || expression.match(alone).hasMatch())
+            if (expression.match(name).hasMatch() || expression.match(alone).hasMatch()
+                || expression.match(fileName).hasMatch())
                 return true;
         }
         return false;

@@ -26,7 +26,8 @@ QString entryOutputName(int archiveIndex, const QString &entryPath);
 QString rawRegionOutputName(const RawRegion &region);
 
 /// Everything whose output name matches one of the wildcard @p patterns (all
-/// of it when there are none). A pattern also matches the entry path alone.
+/// of it when there are none). A pattern may also match the entry path or
+/// its bare file name.
 Selection selectMatching(const ScanResult &result, const QStringList &patterns);
 
 /// Writes the selected items below @p folder, reading the image again.
