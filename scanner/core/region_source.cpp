@@ -1,0 +1,64 @@
+#include "scanner/core/region_source.h"
+
+#include <archive.h>
+
+#include <algorithm>
+
+namespace Quorlin {
+namespace {
+constexpr qint64 readSize = 1 << 20;
+}
+
+RegionSource::RegionSource(const QString &path, qint64 begin, qint64 end)
+    : m_file(path)
+    , m_begin(begin)
+    , m_end(end)
+    , m_position(begin)
+{
+}
+
+int RegionSource::open(archive *reader)
+{
+    // Unbuffered: our own reads are already large, a second buffer only copies.
+    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        archive_set_error(reader, EIO, "%s", m_file.errorString().toLocal8Bit().constData());
+        return ARCHIVE_FATAL;
+    }
+    m_buffer.resize(readSize);
+    archive_read_set_read_callback(reader, &RegionSource::readCallback);
+    archive_read_set_skip_callback(reader, &RegionSource::skipCallback);
+    archive_read_set_callback_data(reader, this);
+    return archive_read_open1(reader);
+}
+
+la_ssize_t RegionSource::readCallback(archive *reader, void *self, const void **buffer)
+{
+    auto *source = static_cast<RegionSource *>(self);
+    const qint64 wanted = std::min<qint64>(readSize, source->m_end - source->m_position);
+    if (wanted <= 0)
+        return 0;
+    if (source->m_file.pos() != source->m_position && !source->m_file.seek(source->m_position)) {
+        archive_set_error(reader, EIO, "cannot seek in the image");
+        return -1;
+    }
+    const qint64 got = source->m_file.read(source->m_buffer.data(), wanted);
+    if (got < 0) {
+        archive_set_error(
+            reader, EIO, "%s", source->m_file.errorString().toLocal8Bit().constData());
+        return -1;
+    }
+    source->m_position += got;
+    *buffer = source->m_buffer.constData();
+    return got;
+}
+
+la_int64_t RegionSource::skipCallback(archive *, void *self, la_int64_t request)
+{
+    auto *source = static_cast<RegionSource *>(self);
+    const qint64 step
+        = std::max<qint64>(0, std::min<qint64>(request, source->m_end - source->m_position));
+    source->m_position += step;
+    return step;
+}
+
+} // namespace Quorlin

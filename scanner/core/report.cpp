@@ -1,0 +1,111 @@
+#include "scanner/core/report.h"
+
+#include "scanner/core/extractor.h"
+
+#include <QDateTime>
+#include <QTextStream>
+
+namespace Quorlin {
+
+QString humanSize(qint64 bytes)
+{
+    static const char *const units[] = { "bytes", "KB", "MB", "GB", "TB" };
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    while (value >= 1024.0 && unit < 4) {
+        value /= 1024.0;
+        ++unit;
+    }
+    if (unit == 0)
+        return QStringLiteral("%1 bytes").arg(bytes);
+    return QStringLiteral("%1 %2").arg(value, 0, 'f', 2).arg(QLatin1String(units[unit]));
+}
+
+QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
+{
+    QVector<QPair<QString, QString>> lines;
+    lines.append({ QStringLiteral("Image"), facts.path });
+    lines.append({ QStringLiteral("Size"),
+        QStringLiteral("%1 (%2 bytes)").arg(humanSize(facts.fileSize)).arg(facts.fileSize) });
+    if (facts.hasTrailer) {
+        lines.append({ QStringLiteral("Trailer"),
+            QStringLiteral("complete: T = %1, S = %2")
+                .arg(facts.tapeBlockLength)
+                .arg(facts.blockSize) });
+        lines.append(
+            { QStringLiteral("Block size"), QStringLiteral("%1 bytes").arg(facts.blockSize) });
+        lines.append({ QStringLiteral("Records"),
+            facts.bodyDividesEvenly
+                ? QString::number(facts.recordCount)
+                : QStringLiteral("%1 and %2 bytes over")
+                      .arg(facts.recordCount)
+                      .arg(facts.bodyLength - facts.recordCount * qint64(facts.blockSize)) });
+    } else {
+        lines.append({ QStringLiteral("Trailer"), QStringLiteral("none: image without trailer") });
+    }
+    if (!facts.trailerNote.isEmpty())
+        lines.append({ QStringLiteral("Note"), facts.trailerNote });
+    return lines;
+}
+
+QString entryTypeLetter(const FoundEntry &entry)
+{
+    switch (entry.type) {
+    case FoundEntry::Directory:
+        return QStringLiteral("d");
+    case FoundEntry::Symlink:
+        return QStringLiteral("l");
+    case FoundEntry::Hardlink:
+        return QStringLiteral("h");
+    case FoundEntry::Other:
+        return QStringLiteral("o");
+    case FoundEntry::File:
+        break;
+    }
+    return QStringLiteral("-");
+}
+
+QString listing(const ScanResult &result)
+{
+    QString text;
+    QTextStream out(&text);
+    for (const auto &line : factLines(result.facts))
+        out << line.first << ": " << line.second << '\n';
+    if (!result.error.isEmpty())
+        out << "Error: " << result.error << '\n';
+    for (int a = 0; a < result.archives.size(); ++a) {
+        const FoundArchive &archive = result.archives[a];
+        out << "\nArchive " << a + 1 << " at offset " << archive.offset << ", " << archive.length
+            << " bytes: " << archive.format;
+        if (!archive.filter.isEmpty())
+            out << ", " << archive.filter << " compressed";
+        if (archive.continuation)
+            out << ", continues after damage";
+        out << '\n';
+        if (!archive.note.isEmpty())
+            out << "  Note: " << archive.note << '\n';
+        for (const FoundEntry &entry : archive.entries) {
+            out << "  " << entryTypeLetter(entry) << ' ' << qSetFieldWidth(12) << entry.size
+                << qSetFieldWidth(0) << ' '
+                << QDateTime::fromSecsSinceEpoch(entry.mtime, Qt::UTC)
+                       .toString(QStringLiteral("yyyy-MM-dd hh:mm"))
+                << ' ' << entryOutputName(a, entry.path);
+            if (!entry.linkTarget.isEmpty())
+                out << " -> " << entry.linkTarget;
+            if (entry.damaged)
+                out << "  [damaged]";
+            out << '\n';
+        }
+    }
+    for (const RawRegion &region : result.rawRegions) {
+        out << "\nRaw region at offset " << region.offset << ", " << region.length
+            << " bytes: " << rawRegionOutputName(region) << '\n';
+    }
+    out << "\nFound " << result.archives.size() << " archive(s), " << result.rawRegions.size()
+        << " raw region(s); " << result.zeroBytes << " bytes of zero records.\n";
+    if (result.cancelled)
+        out << "The scan was cancelled before the end of the image.\n";
+    return text;
+}
+
+} // namespace Quorlin

@@ -1,0 +1,107 @@
+#include "scanner/core/signatures.h"
+
+#include <cstring>
+
+namespace Quorlin {
+namespace {
+
+constexpr std::size_t tarBlock = 512;
+constexpr std::size_t checksumOffset = 148;
+constexpr std::size_t checksumLength = 8;
+
+bool startsWith(
+    const unsigned char *data, std::size_t available, const char *magic, std::size_t length)
+{
+    return available >= length && std::memcmp(data, magic, length) == 0;
+}
+
+// The checksum field holds octal digits, possibly led by blanks, ended by NUL
+// or blank. Returns -1 when it does not look like that, which rejects almost
+// every non-header block before any summing.
+long parseChecksumField(const unsigned char *field)
+{
+    std::size_t i = 0;
+    while (i < checksumLength && field[i] == ' ')
+        ++i;
+    long value = 0;
+    std::size_t digits = 0;
+    for (; i < checksumLength && field[i] >= '0' && field[i] <= '7'; ++i, ++digits)
+        value = value * 8 + (field[i] - '0');
+    if (digits == 0)
+        return -1;
+    for (; i < checksumLength; ++i) {
+        if (field[i] != ' ' && field[i] != 0)
+            return -1;
+    }
+    return value;
+}
+
+} // namespace
+
+bool isTarHeader(const unsigned char *header, std::size_t available)
+{
+    if (available < tarBlock || header[0] == 0)
+        return false;
+    const long stored = parseChecksumField(header + checksumOffset);
+    if (stored <= 0)
+        return false;
+    // Old writers summed signed chars; accept either sum.
+    long unsignedSum = 0;
+    long signedSum = 0;
+    for (std::size_t i = 0; i < tarBlock; ++i) {
+        const bool inField = i >= checksumOffset && i < checksumOffset + checksumLength;
+        const unsigned char byte = inField ? ' ' : header[i];
+        unsignedSum += byte;
+        signedSum += static_cast<signed char>(byte);
+    }
+    return stored == unsignedSum || stored == signedSum;
+}
+
+bool allZero(const unsigned char *data, std::size_t length)
+{
+    // Word-wise: this runs over every byte outside the archives.
+    std::size_t i = 0;
+    for (; i + sizeof(unsigned long long) <= length; i += sizeof(unsigned long long)) {
+        unsigned long long word;
+        std::memcpy(&word, data + i, sizeof word);
+        if (word != 0)
+            return false;
+    }
+    for (; i < length; ++i) {
+        if (data[i] != 0)
+            return false;
+    }
+    return true;
+}
+
+Signature detectSignature(const unsigned char *data, std::size_t available)
+{
+    if (available < 2)
+        return Signature::None;
+    const unsigned char first = data[0];
+    if (first == 0x1f) {
+        if (available >= 4 && data[1] == 0x8b && data[2] == 0x08 && (data[3] & 0xe0) == 0)
+            return Signature::Gzip;
+        if (available >= 3 && data[1] == 0x9d && (data[2] & 0x60) == 0)
+            return Signature::Compress;
+        return Signature::None;
+    }
+    if (startsWith(data, available, "070701", 6) || startsWith(data, available, "070702", 6)
+        || startsWith(data, available, "070707", 6))
+        return Signature::Cpio;
+    if ((first == 0x71 && data[1] == 0xc7) || (first == 0xc7 && data[1] == 0x71))
+        return Signature::Cpio;
+    if (startsWith(data, available, "BZh", 3) && available >= 10 && data[3] >= '1' && data[3] <= '9'
+        && std::memcmp(data + 4, "\x31\x41\x59\x26\x53\x59", 6) == 0)
+        return Signature::Bzip2;
+    if (startsWith(data, available,
+            "\xfd"
+            "7zXZ\0",
+            6))
+        return Signature::Xz;
+    if (isTarHeader(data, available))
+        return Signature::Tar;
+    return Signature::None;
+}
+
+} // namespace Quorlin

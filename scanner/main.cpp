@@ -1,0 +1,26 @@
+#include "scanner/core/command_line.h"
+#include "scanner/ui/scanner_window.h"
+
+#include <QApplication>
+#include <QTextStream>
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (Quorlin::isCommandLineMode(arguments)) {
+        // No window in these modes, so no display either.
+        QCoreApplication app(argc, argv);
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return Quorlin::runCommandLine(arguments, out, err);
+    }
+    QApplication app(argc, argv);
+    ScannerWindow window(arguments.value(1));
+    window.show();
+    return app.exec();
+}

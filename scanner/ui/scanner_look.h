@@ -1,0 +1,7 @@
+#pragma once
+
+class QWidget;
+
+/// The clean white look of the main program, for the scanner's window:
+/// "Segoe UI" (or the installed sans that stands in for it) on white.
+void applyScannerLook(QWidget *window);

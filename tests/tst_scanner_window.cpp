@@ -1,0 +1,85 @@
+#include "scanner/ui/scanner_window.h"
+#include "tst_scanner_images.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+using namespace ScannerTest;
+
+class TestScannerWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void listsTheFilesAndExtractsTheCheckedOnes()
+    {
+        QTemporaryDir dir;
+        const QVector<File> files = sampleFiles(21);
+        const QString path = dir.filePath(QStringLiteral("Tape_Image_(window).tape"));
+        QByteArray body
+            = asRecords(makeArchive(ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_NONE, files), 10240);
+        body += QByteArray(10240, '\0') + QByteArray(20000, 'r');
+        QVERIFY(writeImage(path, body, true, 10240, 10240));
+
+        ScannerWindow window(path);
+        window.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
+        auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("foundTree"));
+        QCOMPARE(tree->topLevelItemCount(), 2); // the archive and the raw region
+        QTreeWidgetItem *archive = tree->topLevelItem(0);
+        QCOMPARE(archive->childCount(), files.size());
+        for (int i = 0; i < files.size(); ++i)
+            QCOMPARE(archive->child(i)->text(0), files[i].name);
+        QVERIFY(window.findChild<QLabel *>(QStringLiteral("heading"))
+                    ->text()
+                    .contains(QLatin1String("window")));
+
+        archive->child(1)->setCheckState(0, Qt::Unchecked);
+        QCOMPARE(archive->checkState(0), Qt::PartiallyChecked);
+        auto *extract = window.findChild<QPushButton *>(QStringLiteral("extractButton"));
+        QVERIFY(!extract->isEnabled()); // no folder yet
+        QTemporaryDir out;
+        QTest::keyClicks(window.findChild<QLineEdit *>(QStringLiteral("folderEdit")), out.path());
+        QVERIFY(extract->isEnabled());
+        QTest::mouseClick(extract, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
+
+        auto read = [&](const QString &name) {
+            QFile file(out.filePath(name));
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        QCOMPARE(read(QStringLiteral("archive-1/docs/file-0.bin")), files[0].data);
+        QCOMPARE(read(QStringLiteral("archive-1/docs/file-2.bin")), files[2].data);
+        QVERIFY(!QFile::exists(out.filePath(QStringLiteral("archive-1/docs/file-1.bin"))));
+        QCOMPARE(window.result().rawRegions.size(), 1);
+        const QString raw = QStringLiteral("raw-%1.bin").arg(window.result().rawRegions[0].offset);
+        QCOMPARE(read(raw).left(20000), QByteArray(20000, 'r'));
+        QCOMPARE(
+            window.findChild<QProgressBar *>(QStringLiteral("extractProgress"))->value(), 1000);
+        QVERIFY(window.findChild<QLabel *>(QStringLiteral("status"))
+                    ->text()
+                    .startsWith(QLatin1String("Extracted 3")));
+    }
+
+    void windowWithoutTrailerSaysSo()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cut.tape"));
+        QVERIFY(writeImage(path, QByteArray(5000, 'z'), false, 0, 0));
+        ScannerWindow window(path);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
+        bool said = false;
+        for (const QLabel *label : window.findChildren<QLabel *>())
+            said = said || label->text().contains(QLatin1String("image without trailer"));
+        QVERIFY(said);
+        QCOMPARE(window.result().rawRegions.size(), 1);
+    }
+};
+
+QTEST_MAIN(TestScannerWindow)
+#include "tst_scanner_window.moc"
