@@ -1,0 +1,35 @@
+#pragma once
+#include "dialogs/message_forms.h"
+
+#include <QDialog>
+#include <QPoint>
+
+/**
+ * A yes/no question. The answer is left in yesFlag and noFlag for the caller
+ * to read after exec(); both false means the question was closed otherwise.
+ */
+class YesNoApplicationDlg : public QDialog, public Ui::YesNo
+{
+    Q_OBJECT
+
+public:
+    explicit YesNoApplicationDlg(QWidget *parent = nullptr);
+    ~YesNoApplicationDlg() override;
+
+    bool yesFlag = false;
+    bool noFlag = false;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private slots:
+    void CloseApplication();
+    void CloseApplicationNo();
+
+private:
+    void layoutWidgets();
+
+    QPoint dragOffset;
+};

@@ -1,0 +1,15 @@
+#include "platform/win32_error.h"
+
+namespace {
+thread_local DWORD lastError = ERROR_SUCCESS;
+} // namespace
+
+DWORD GetLastError()
+{
+    return lastError;
+}
+
+void SetLastError(DWORD errorCode)
+{
+    lastError = errorCode;
+}

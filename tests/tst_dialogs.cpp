@@ -1,0 +1,303 @@
+#include "app/app_globals.h"
+#include "dialogs/closeapplicationdlg.h"
+#include "dialogs/repairfinishdialog.h"
+#include "dialogs/yesnoapplicationdlg.h"
+#include "modal_helper.h"
+
+#include <QBitmap>
+#include <QDir>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<QDialog> makeDialog(const QString &kind)
+{
+    if (kind == QLatin1String("close"))
+        return std::make_unique<CloseApplicationDlg>();
+    if (kind == QLatin1String("yesno"))
+        return std::make_unique<YesNoApplicationDlg>();
+    return std::make_unique<repairFinishDialog>();
+}
+
+QLabel *label(QDialog *dialog, const char *name)
+{
+    return dialog->findChild<QLabel *>(QLatin1String(name));
+}
+
+void showAt(QDialog *dialog, const QPoint &position)
+{
+    dialog->move(position);
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+}
+
+void sendMouse(QWidget *widget, QEvent::Type type, const QPoint &local, const QPoint &global,
+    Qt::MouseButton button, Qt::MouseButtons held)
+{
+    QMouseEvent event(type, local, global, button, held, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+} // namespace
+
+class TestDialogs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        scaleFactor = 1.0f;
+        dialogDragging = false;
+    }
+
+    void scaledGeometry_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<float>("scale");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("widget");
+        QTest::addColumn<QRect>("rect");
+        QTest::newRow("close 1.0 no")
+            << "close" << 1.0f << QSize(494, 176) << "NoBtn" << QRect(389, 140, 88, 25);
+        QTest::newRow("close 1.25 frame")
+            << "close" << 1.25f << QSize(617, 220) << "frame" << QRect(1, 0, 616, 218);
+        QTest::newRow("close 1.25 title")
+            << "close" << 1.25f << QSize(617, 220) << "label_8" << QRect(1, 2, 613, 31);
+        QTest::newRow("close 1.5 message")
+            << "close" << 1.5f << QSize(741, 264) << "label_2" << QRect(180, 90, 391, 61);
+        QTest::newRow("close 1.5 logo")
+            << "close" << 1.5f << QSize(741, 264) << "label_3" << QRect(315, 9, 24, 24);
+        QTest::newRow("yesno 1.0 message")
+            << "yesno" << 1.0f << QSize(494, 176) << "label_2" << QRect(110, 45, 300, 70);
+        QTest::newRow("yesno 1.25 logo")
+            << "yesno" << 1.25f << QSize(617, 220) << "label_3" << QRect(218, 7, 20, 20);
+        QTest::newRow("yesno 1.5 yes")
+            << "yesno" << 1.5f << QSize(741, 264) << "YesBtn" << QRect(433, 210, 132, 37);
+        QTest::newRow("repair 1.0 ok")
+            << "repair" << 1.0f << QSize(400, 173) << "OkBtn" << QRect(300, 140, 90, 26);
+        QTest::newRow("repair 1.25 strip")
+            << "repair" << 1.25f << QSize(500, 216) << "lower_barlabel" << QRect(2, 168, 492, 46);
+        QTest::newRow("repair 1.5 message")
+            << "repair" << 1.5f << QSize(600, 259) << "repairedLabl" << QRect(150, 37, 523, 133);
+    }
+
+    void scaledGeometry()
+    {
+        QFETCH(QString, kind);
+        QFETCH(float, scale);
+        QFETCH(QSize, size);
+        QFETCH(QString, widget);
+        QFETCH(QRect, rect);
+        scaleFactor = scale;
+        const auto dialog = makeDialog(kind);
+        QCOMPARE(dialog->minimumSize(), size);
+        QCOMPARE(dialog->maximumSize(), size);
+        auto *child = dialog->findChild<QWidget *>(widget);
+        QVERIFY(child);
+        QCOMPARE(child->geometry(), rect);
+        QCOMPARE(child->minimumSize(), rect.size());
+    }
+
+    void textsAndButtons_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("formName");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("shownButtons");
+        QTest::addColumn<int>("flags");
+        QTest::newRow("close") << "close"
+                               << "CloseDlg"
+                               << "Exit"
+                               << "Are you sure you want to exit?"
+                               << QStringList { QStringLiteral("Yes"), QStringLiteral("No") }
+                               << int(Qt::SplashScreen);
+        QTest::newRow("yesno")
+            << "yesno"
+            << "YesNo"
+            << "     Block Size Mismatch"
+            << "Selected block size is larger than the tape block size.This will have an impact "
+               "on the recovery of data.Do you want to continue?"
+            << QStringList { QStringLiteral("Yes"), QStringLiteral("No") } << int(Qt::SplashScreen);
+        QTest::newRow("repair") << "repair"
+                                << "repairFinishDialog"
+                                << "      Choose location"
+                                << "Choose the location." << QStringList { QStringLiteral("OK") }
+                                << int(Qt::Window | Qt::FramelessWindowHint);
+    }
+
+    void textsAndButtons()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, formName);
+        QFETCH(QString, title);
+        QFETCH(QString, message);
+        QFETCH(QStringList, shownButtons);
+        QFETCH(int, flags);
+        const auto dialog = makeDialog(kind);
+        showAt(dialog.get(), QPoint(50, 50));
+        QCOMPARE(dialog->objectName(), formName);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Tarnwick"));
+        QCOMPARE(int(dialog->windowType()), flags & Qt::WindowType_Mask);
+        QCOMPARE(dialog->windowFlags().testFlag(Qt::FramelessWindowHint),
+            bool(flags & Qt::FramelessWindowHint));
+        QCOMPARE(label(dialog.get(), "label_8")->text(), title);
+        const char *messageName = kind == QLatin1String("repair") ? "repairedLabl" : "label_2";
+        QCOMPARE(label(dialog.get(), messageName)->text(), message);
+        QVERIFY(label(dialog.get(), messageName)->wordWrap());
+        QStringList shown;
+        for (QPushButton *each : dialog->findChildren<QPushButton *>())
+            if (each->isVisible())
+                shown << each->text();
+        shown.sort();
+        shownButtons.sort();
+        QCOMPARE(shown, shownButtons);
+    }
+
+    void yesNoAnswer_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<bool>("no");
+        QTest::newRow("Yes") << "YesBtn" << true << false;
+        QTest::newRow("No") << "NoBtn" << false << true;
+        QTest::newRow("Escape") << "" << false << false;
+    }
+
+    void yesNoAnswer()
+    {
+        QFETCH(QString, answer);
+        QFETCH(bool, yes);
+        QFETCH(bool, no);
+        YesNoApplicationDlg dialog;
+        whenModalShown([answer](QWidget *modal) {
+            if (answer.isEmpty())
+                QTest::keyClick(modal, Qt::Key_Escape);
+            else
+                QTest::mouseClick(modal->findChild<QPushButton *>(answer), Qt::LeftButton);
+        });
+        dialog.setModal(true);
+        dialog.exec();
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.yesFlag, yes);
+        QCOMPARE(dialog.noFlag, no);
+    }
+
+    void closeQuestionNoOnlyCloses()
+    {
+        CloseApplicationDlg dialog;
+        whenModalShown([](QWidget *modal) {
+            QTest::mouseClick(
+                modal->findChild<QPushButton *>(QStringLiteral("NoBtn")), Qt::LeftButton);
+        });
+        dialog.exec();
+        QVERIFY(!dialog.isVisible());
+    }
+
+    void okCloses()
+    {
+        repairFinishDialog dialog;
+        whenModalShown([](QWidget *modal) {
+            QTest::mouseClick(
+                modal->findChild<QPushButton *>(QStringLiteral("OkBtn")), Qt::LeftButton);
+        });
+        dialog.exec();
+        QVERIFY(!dialog.isVisible());
+    }
+
+    void dragging_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<float>("scale");
+        QTest::addColumn<QPoint>("press");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<bool>("moves");
+        QTest::newRow("close strip")
+            << "close" << 1.0f << QPoint(480, 29) << int(Qt::LeftButton) << true;
+        QTest::newRow("close below strip")
+            << "close" << 1.0f << QPoint(100, 30) << int(Qt::LeftButton) << false;
+        QTest::newRow("close right of strip")
+            << "close" << 1.0f << QPoint(490, 10) << int(Qt::LeftButton) << false;
+        QTest::newRow("close right button")
+            << "close" << 1.0f << QPoint(100, 10) << int(Qt::RightButton) << false;
+        QTest::newRow("yesno 1.25 strip")
+            << "yesno" << 1.25f << QPoint(300, 36) << int(Qt::LeftButton) << true;
+        QTest::newRow("yesno 1.25 below")
+            << "yesno" << 1.25f << QPoint(300, 37) << int(Qt::LeftButton) << false;
+        QTest::newRow("repair 1.5 strip")
+            << "repair" << 1.5f << QPoint(590, 44) << int(Qt::LeftButton) << true;
+        QTest::newRow("repair 1.5 below")
+            << "repair" << 1.5f << QPoint(20, 45) << int(Qt::LeftButton) << false;
+        QTest::newRow("repair right button")
+            << "repair" << 1.0f << QPoint(20, 10) << int(Qt::RightButton) << false;
+    }
+
+    void dragging()
+    {
+        QFETCH(QString, kind);
+        QFETCH(float, scale);
+        QFETCH(QPoint, press);
+        QFETCH(int, button);
+        QFETCH(bool, moves);
+        scaleFactor = scale;
+        const auto dialog = makeDialog(kind);
+        showAt(dialog.get(), QPoint(100, 80));
+        const QPoint start = dialog->pos();
+        const auto pressed = Qt::MouseButton(button);
+        const QPoint global = dialog->mapToGlobal(press);
+        sendMouse(dialog.get(), QEvent::MouseButtonPress, press, global, pressed, pressed);
+        QCOMPARE(dialogDragging, moves);
+        const QPoint delta(37, 21);
+        sendMouse(
+            dialog.get(), QEvent::MouseMove, press + delta, global + delta, Qt::NoButton, pressed);
+        QCOMPARE(dialog->pos(), moves ? start + delta : start);
+        sendMouse(dialog.get(), QEvent::MouseButtonRelease, press + delta, global + delta, pressed,
+            Qt::NoButton);
+        QVERIFY(!dialogDragging);
+        // After the release a move with no button held leaves the dialog where it is.
+        const QPoint settled = dialog->pos();
+        sendMouse(dialog.get(), QEvent::MouseMove, press, global, Qt::NoButton, Qt::NoButton);
+        QCOMPARE(dialog->pos(), settled);
+    }
+
+    void messageMaskCoversTheDialog()
+    {
+        scaleFactor = 1.25f;
+        repairFinishDialog dialog;
+        dialog.resize(dialog.size());
+        showAt(&dialog, QPoint(10, 10));
+        QCOMPARE(dialog.mask(), QRegion(dialog.rect()));
+    }
+
+    // Writes every message dialog at each scale to PNG files in $TARNWICK_RENDER_DIR,
+    // for a person to look at; skipped otherwise.
+    void render_data()
+    {
+        QTest::addColumn<float>("scale");
+        QTest::newRow("100") << 1.0f;
+        QTest::newRow("125") << 1.25f;
+        QTest::newRow("150") << 1.5f;
+    }
+
+    void render()
+    {
+        QFETCH(float, scale);
+        const QString folder = qEnvironmentVariable("TARNWICK_RENDER_DIR");
+        if (folder.isEmpty())
+            QSKIP("set TARNWICK_RENDER_DIR to render the dialogs");
+        QDir().mkpath(folder);
+        scaleFactor = scale;
+        const QString suffix
+            = QStringLiteral("-%1.png").arg(QLatin1String(QTest::currentDataTag()));
+        for (const char *kind : { "close", "yesno", "repair" }) {
+            const auto dialog = makeDialog(QLatin1String(kind));
+            showAt(dialog.get(), QPoint(20, 20));
+            QVERIFY(dialog->grab().save(folder + QLatin1Char('/') + QLatin1String(kind) + suffix));
+        }
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"
