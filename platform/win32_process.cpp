@@ -14,6 +14,9 @@ DetachedStarter &currentStarter()
 
 bool TaskKill(qint64 pid, int timeoutMs)
 {
+    // kill(1) reads 0 and negative numbers as process groups (-1: every process).
+    if (pid <= 0)
+        return false;
     QProcess kill;
     kill.start(QStringLiteral("kill"), { QStringLiteral("-KILL"), QString::number(pid) },
         QIODevice::ReadWrite);

@@ -15,7 +15,8 @@ constexpr int kTaskKillTimeoutMs = 30000;
 /**
  * Forcibly ends the process @p pid: starts "kill -KILL <pid>" and waits up to
  * @p timeoutMs for it to finish. Returns false when the command could not be
- * started or did not finish in time. Killing the own process does not return.
+ * started or did not finish in time, or when @p pid names no single process
+ * (0 or less). Killing the own process does not return.
  */
 bool TaskKill(qint64 pid, int timeoutMs = kTaskKillTimeoutMs);
 

@@ -1,0 +1,212 @@
+#include "app/app_globals.h"
+#include "app/korveltapedrive.h"
+#include "dialogs/closeapplicationdlg.h"
+#include "dialogs/repairfinishdialog.h"
+#include "imaging/imaging_state.h"
+#include "modal_helper.h"
+#include "platform/win32_process.h"
+
+#include <QProcess>
+#include <QtTest>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char *const kChildSwitch = "--close-request-child";
+
+QPushButton *button(QWidget *dialog, const char *name)
+{
+    return dialog->findChild<QPushButton *>(QLatin1String(name));
+}
+
+void say(const char *line)
+{
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
+
+/*
+ * The child: a real main window whose close request is answered with the
+ * button named on the command line. "Yes" must end this very process.
+ */
+int runChild(int argc, char **argv, const char *answer)
+{
+    QApplication app(argc, argv);
+    KorvelTapeDrive window;
+    window.show();
+    whenModalShown([answer](QWidget *modal) {
+        if (!qobject_cast<CloseApplicationDlg *>(modal)) {
+            say("unexpected-dialog");
+            return;
+        }
+        say("question-open");
+        QTest::mouseClick(button(modal, answer), Qt::LeftButton);
+        say("answered");
+    });
+    QTimer::singleShot(0, &window, [&window] {
+        window.close();
+        say(window.isVisible() ? "window-still-open" : "window-closed");
+    });
+    return QApplication::exec();
+}
+
+} // namespace
+
+class TestCloseRequest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        scaleFactor = 1.0f;
+        ImagingState::busy = false;
+        ImagingState::runFlag = false;
+    }
+
+    void busyShowsExitMessage_data()
+    {
+        QTest::addColumn<float>("scale");
+        QTest::addColumn<QRect>("logo");
+        QTest::newRow("1.0") << 1.0f << QRect(165, 6, 16, 16);
+        QTest::newRow("1.5") << 1.5f << QRect(247, 9, 24, 24);
+    }
+
+    void busyShowsExitMessage()
+    {
+        QFETCH(float, scale);
+        QFETCH(QRect, logo);
+        KorvelTapeDrive window;
+        scaleFactor = scale; // after the window, which detects its own
+        window.show();
+        ImagingState::busy = true;
+        ImagingState::runFlag = true;
+        bool sawMessage = false;
+        whenModalShown([&](QWidget *modal) {
+            auto *message = qobject_cast<repairFinishDialog *>(modal);
+            QVERIFY(message);
+            QCOMPARE(message->parentWidget(), &window);
+            QCOMPARE(message->label_8->text(), QStringLiteral("Exit"));
+            QCOMPARE(message->repairedLabl->text(),
+                QStringLiteral("An image of selected tape is being created. \nYou can exit "
+                               "the app once the image is \ncomplete."));
+            QCOMPARE(message->label_3->geometry(), logo);
+            sawMessage = true;
+            QTest::mouseClick(message->OkBtn, Qt::LeftButton);
+        });
+        QVERIFY(!window.close());
+        QVERIFY(sawMessage);
+        QVERIFY(window.isVisible());
+        QVERIFY(ImagingState::runFlag); // the run goes on
+        QVERIFY(window.findChildren<CloseApplicationDlg *>().isEmpty());
+    }
+
+    void idleAsksAndNoKeepsWindow()
+    {
+        KorvelTapeDrive window;
+        window.show();
+        QString title;
+        whenModalShown([&title](QWidget *modal) {
+            auto *question = qobject_cast<CloseApplicationDlg *>(modal);
+            QVERIFY(question);
+            title = question->label_8->text();
+            QTest::mouseClick(question->NoBtn, Qt::LeftButton);
+        });
+        QVERIFY(!window.close());
+        QCOMPARE(title, QStringLiteral("Exit"));
+        QVERIFY(window.isVisible());
+        // The question stays, hidden, as a child of the window.
+        const auto questions = window.findChildren<CloseApplicationDlg *>();
+        QCOMPARE(questions.size(), 1);
+        QVERIFY(!questions.first()->isVisible());
+    }
+
+    void answerInRealProcess_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("Yes ends the process") << "YesBtn" << true;
+        QTest::newRow("No keeps it running") << "NoBtn" << false;
+    }
+
+    void answerInRealProcess()
+    {
+        QFETCH(QString, answer);
+        QFETCH(bool, ends);
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        child.setProcessEnvironment(environment);
+        child.start(
+            QCoreApplication::applicationFilePath(), { QLatin1String(kChildSwitch), answer });
+        QVERIFY(child.waitForStarted());
+        QVERIFY2(waitForOutput(child, "question-open"), "the exit question did not open");
+        if (ends) {
+            QVERIFY2(child.waitForFinished(10000), "Yes did not end the process");
+            QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(child.exitCode(), 9); // SIGKILL
+            QVERIFY(!m_output.contains("answered"));
+        } else {
+            QVERIFY(waitForOutput(child, "window-still-open"));
+            QVERIFY(!child.waitForFinished(1000));
+            QCOMPARE(child.state(), QProcess::Running);
+            child.kill();
+            child.waitForFinished();
+        }
+    }
+
+    void taskKillEndsOtherProcesses()
+    {
+        QProcess sleeper;
+        sleeper.start(QStringLiteral("sleep"), { QStringLiteral("60") });
+        QVERIFY(sleeper.waitForStarted());
+        const qint64 pid = sleeper.processId();
+        QVERIFY(TaskKill(pid));
+        QVERIFY(sleeper.waitForFinished(5000));
+        QCOMPARE(sleeper.exitStatus(), QProcess::CrashExit);
+        // A process that is gone cannot be killed; the caller learns so.
+        QVERIFY(!TaskKill(pid));
+    }
+
+    void shutdownGoesThroughTheStarter()
+    {
+        QStringList started;
+        setDetachedStarter([&started](const QString &program, const QStringList &arguments) {
+            started << program + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
+            return true;
+        });
+        QVERIFY(ShutdownComputer());
+        setDetachedStarter(nullptr);
+        QCOMPARE(started, QStringList { QStringLiteral("systemctl poweroff") });
+    }
+
+private:
+    bool waitForOutput(QProcess &process, const char *line)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 15000) {
+            process.waitForReadyRead(100);
+            m_output += process.readAllStandardOutput();
+            if (m_output.contains(line))
+                return true;
+            if (process.state() == QProcess::NotRunning)
+                return false;
+        }
+        return false;
+    }
+
+    QByteArray m_output;
+};
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], kChildSwitch) == 0)
+        return runChild(argc, argv, argv[2]);
+    QApplication app(argc, argv);
+    TestCloseRequest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_close_request.moc"
