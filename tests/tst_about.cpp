@@ -1,0 +1,391 @@
+#include "app/app_globals.h"
+#include "app/korveltapedrive.h"
+#include "dialogs/aboutdlg.h"
+#include "platform/win32_registry.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QtTest>
+
+// Stands in for the desktop: records what would have been opened.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+namespace {
+
+const char *const kSchemes[] = { "", "http", "https", "file", "mailto" };
+
+// The anchor of a rich-text label as a browser would read it back.
+struct Anchor
+{
+    QString href;
+    QString text;
+};
+
+Anchor readAnchor(const QString &html)
+{
+    QTextDocument document;
+    document.setHtml(html);
+    Anchor anchor;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (fragment.charFormat().isAnchor()) {
+                anchor.href = fragment.charFormat().anchorHref();
+                anchor.text += fragment.text();
+            }
+        }
+    return anchor;
+}
+
+} // namespace
+
+class TestAbout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_dir.path()));
+        qputenv("TARNWICK_OS_RELEASE", QFile::encodeName(osRelease()));
+        for (const char *scheme : kSchemes)
+            QDesktopServices::setUrlHandler(QLatin1String(scheme), &m_recorder, "open");
+    }
+
+    void init()
+    {
+        scaleFactor = 1.0f;
+        settingsPath = QLatin1String(kApplicationKeyPath);
+        m_recorder.opened.clear();
+        QFile::remove(applicationSettingsFile());
+        writeOsRelease("PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nVERSION_ID=\"12\"\n");
+    }
+
+    void cleanupTestCase()
+    {
+        for (const char *scheme : kSchemes)
+            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+    }
+
+    void scaledGeometry_data()
+    {
+        QTest::addColumn<float>("scale");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QRect>("closeButton");
+        QTest::addColumn<QRect>("osLabel");
+        QTest::newRow("1.0") << 1.0f << QSize(602, 368) << QRect(200, 281, 83, 26)
+                             << QRect(115, 185, 266, 16);
+        QTest::newRow("1.25") << 1.25f << QSize(752, 460) << QRect(250, 351, 103, 32)
+                              << QRect(143, 231, 332, 20);
+        QTest::newRow("1.5") << 1.5f << QSize(903, 552) << QRect(300, 421, 124, 39)
+                             << QRect(172, 277, 399, 24);
+    }
+
+    void scaledGeometry()
+    {
+        QFETCH(float, scale);
+        QFETCH(QSize, size);
+        QFETCH(QRect, closeButton);
+        QFETCH(QRect, osLabel);
+        scaleFactor = scale;
+        AboutDlg dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(dialog.size(), size);
+        QCOMPARE(dialog.maximumSize(), size);
+        QCOMPARE(dialog.CloseButton->geometry(), closeButton);
+        QCOMPARE(dialog.OSLabel->geometry(), osLabel);
+        // The picture column and the panel fill the frame under the title strip.
+        QCOMPARE(dialog.LabelPixmap->size(), QSize(scaled(215), scaled(340)));
+        QCOMPARE(dialog.frame->geometry().right(),
+            dialog.LabelPixmap->geometry().right() + dialog.frame->width());
+        QCOMPARE(dialog.LabelPixmap->y(), 1 + scaled(25) + 1);
+        QCOMPARE(int(dialog.windowFlags() & (Qt::Window | Qt::FramelessWindowHint)),
+            int(Qt::Window | Qt::FramelessWindowHint));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Tarnwick"));
+        QVERIFY(dialog.isModal());
+    }
+
+    void texts()
+    {
+        AboutDlg dialog;
+        const auto plain = [](QLabel *label) {
+            QTextDocument document;
+            document.setHtml(label->text());
+            return document.toPlainText();
+        };
+        QCOMPARE(plain(dialog.label_18), QStringLiteral("Tarnwick"));
+        QCOMPARE(plain(dialog.label_20), QStringLiteral("Product Information"));
+        QCOMPARE(plain(dialog.label_16), QStringLiteral("System Information"));
+        QCOMPARE(plain(dialog.label_6), QStringLiteral("Version : "));
+        QCOMPARE(plain(dialog.label_22), QStringLiteral("O. S. : "));
+        QCOMPARE(dialog.label_17->text(), QStringLiteral("3.1.0.0"));
+        QCOMPARE(dialog.LicenseButton->text(), QStringLiteral("View User License"));
+        QCOMPARE(dialog.CloseButton->text(), QStringLiteral("Close"));
+    }
+
+    void operatingSystem_data()
+    {
+        QTest::addColumn<QByteArray>("osRelease");
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("version");
+        const QString kernel = QStringLiteral("kernel");
+        QTest::newRow("full name") << QByteArray("PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"
+                                                 "VERSION_ID=\"12\"\n")
+                                   << "Debian GNU/Linux 12 (bookworm)"
+                                   << "12";
+        QTest::newRow("seven characters")
+            << QByteArray("PRETTY_NAME='Debian7'\nVERSION_ID=7\n") << "Debian7"
+            << "7";
+        QTest::newRow("six characters switch both")
+            << QByteArray("PRETTY_NAME=Debian\nVERSION_ID=\"12\"\n") << kernel << kernel;
+        QTest::newRow("no name") << QByteArray("VERSION_ID=\"12\"\n") << kernel << kernel;
+        QTest::newRow("escaped quote")
+            << QByteArray("# comment\nPRETTY_NAME=\"Tarn \\\"OS\\\" 1\"\nVERSION_ID=1\n")
+            << "Tarn \"OS\" 1"
+            << "1";
+    }
+
+    void operatingSystem()
+    {
+        QFETCH(QByteArray, osRelease);
+        QFETCH(QString, product);
+        QFETCH(QString, version);
+        writeOsRelease(osRelease);
+        const RegistryKey kernelKey { QLatin1String(kWindowsVersionKeyPath) };
+        if (product == QLatin1String("kernel")) {
+            product = kernelKey.stringValue(QStringLiteral("ProductName"));
+            version = kernelKey.stringValue(QStringLiteral("CurrentVersion"));
+            QCOMPARE(product, QStringLiteral("Linux"));
+            QVERIFY(!version.isEmpty());
+        }
+        AboutDlg dialog;
+        QCOMPARE(dialog.OSLabel->text(), product);
+        QCOMPARE(dialog.VersionLabel->text(), version);
+    }
+
+    void supportLink_data()
+    {
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("absent") << false << QString() << QString();
+        QTest::newRow("mail") << true << "mailto:support@example.com"
+                              << "support@example.com";
+        QTest::newRow("quotes and brackets") << true << "https://example.com/a?q=\"x\"&b=<c>"
+                                             << "Help \"now\" <b>bold</b> & more";
+    }
+
+    void supportLink()
+    {
+        QFETCH(bool, installed);
+        QFETCH(QString, target);
+        QFETCH(QString, text);
+        if (installed)
+            writeSettings({ { QStringLiteral("EmailSup"), target },
+                { QStringLiteral("EmailSupText"), text } });
+        AboutDlg dialog;
+        if (!installed)
+            QCOMPARE(dialog.SupportBtn->text(), QStringLiteral("<a href=\"\"></a>"));
+        const Anchor anchor = readAnchor(dialog.SupportBtn->text());
+        QCOMPARE(anchor.href, target);
+        QCOMPARE(anchor.text, text);
+        QVERIFY(dialog.SupportBtn->openExternalLinks());
+    }
+
+    void licenceOpensBesideTheProgram()
+    {
+        AboutDlg dialog;
+        QTest::mouseClick(dialog.LicenseButton, Qt::LeftButton);
+        QCOMPARE(m_recorder.opened.size(), 1);
+        QCOMPARE(m_recorder.opened.first(),
+            QUrl::fromLocalFile(
+                QCoreApplication::applicationDirPath() + QStringLiteral("/Eula.pdf")));
+    }
+
+    void helpReadsTheAddressOnEveryClick()
+    {
+        KorvelTapeDrive window;
+        QVERIFY(QMetaObject::invokeMethod(&window, "helpOnline"));
+        for (const QUrl &url : qAsConst(m_recorder.opened))
+            QVERIFY2(url.isEmpty(), "Help opened something without an address");
+
+        // Written from outside, as the installation does.
+        writeSettingsFile("[General]\nKB=https://help.example.com/a\n");
+        QVERIFY(QMetaObject::invokeMethod(&window, "helpOnline"));
+        QCOMPARE(m_recorder.opened.last(), QUrl(QStringLiteral("https://help.example.com/a")));
+
+        writeSettingsFile("[General]\nKB=https://help.example.com/b c\n");
+        QVERIFY(QMetaObject::invokeMethod(&window, "helpOnline"));
+        QCOMPARE(m_recorder.opened.last(), QUrl(QStringLiteral("https://help.example.com/b%20c")));
+
+        QFile::remove(applicationSettingsFile());
+        m_recorder.opened.clear();
+        QVERIFY(QMetaObject::invokeMethod(&window, "helpOnline"));
+        for (const QUrl &url : qAsConst(m_recorder.opened))
+            QVERIFY(url.isEmpty());
+    }
+
+    void aboutIsCentredOnTheWindowEachTime()
+    {
+        KorvelTapeDrive window;
+        window.move(50, 40);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QPoint centred(
+            window.x() + (window.width() - 602) / 2, window.y() + (window.height() - 368) / 2);
+        QVERIFY(QMetaObject::invokeMethod(&window, "onAbtDlg"));
+        auto dialogs = window.findChildren<AboutDlg *>();
+        QCOMPARE(dialogs.size(), 1);
+        QCOMPARE(dialogs.first()->pos(), centred);
+        QVERIFY(dialogs.first()->isVisible());
+        QTest::mouseClick(dialogs.first()->CloseButton, Qt::LeftButton);
+        QVERIFY(!dialogs.first()->isVisible());
+
+        QVERIFY(QMetaObject::invokeMethod(&window, "onAbtDlg"));
+        dialogs = window.findChildren<AboutDlg *>();
+        QCOMPARE(dialogs.size(), 2);
+        QVERIFY(!dialogs.first()->isVisible());
+        QCOMPARE(dialogs.last()->pos(), centred);
+        dialogs.last()->close();
+    }
+
+    void dragging_data()
+    {
+        QTest::addColumn<float>("scale");
+        QTest::addColumn<QPoint>("press");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<bool>("moves");
+        QTest::newRow("strip") << 1.0f << QPoint(300, 29) << int(Qt::LeftButton) << true;
+        QTest::newRow("1.25 last strip row")
+            << 1.25f << QPoint(700, 36) << int(Qt::LeftButton) << true;
+        QTest::newRow("1.25 below strip")
+            << 1.25f << QPoint(700, 37) << int(Qt::LeftButton) << false;
+        QTest::newRow("right button") << 1.0f << QPoint(300, 10) << int(Qt::RightButton) << false;
+    }
+
+    void dragging()
+    {
+        QFETCH(float, scale);
+        QFETCH(QPoint, press);
+        QFETCH(int, button);
+        QFETCH(bool, moves);
+        scaleFactor = scale;
+        aboutDragging = false;
+        AboutDlg dialog;
+        dialog.move(30, 30);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QPoint start = dialog.pos();
+        const auto pressed = Qt::MouseButton(button);
+        const QPoint global = dialog.mapToGlobal(press);
+        send(&dialog, QEvent::MouseButtonPress, press, global, pressed, pressed);
+        QCOMPARE(aboutDragging, moves);
+        const QPoint delta(-12, 44);
+        send(&dialog, QEvent::MouseMove, press + delta, global + delta, Qt::NoButton, pressed);
+        QCOMPARE(dialog.pos(), moves ? start + delta : start);
+        send(&dialog, QEvent::MouseButtonRelease, press, global + delta, pressed, Qt::NoButton);
+        QVERIFY(!aboutDragging);
+    }
+
+    void languageChangeRereadsOnlyTheSystem()
+    {
+        writeSettings({ { QStringLiteral("EmailSup"), QStringLiteral("mailto:a@example.com") },
+            { QStringLiteral("EmailSupText"), QStringLiteral("first") } });
+        scaleFactor = 1.25f;
+        AboutDlg dialog;
+        const QString link = dialog.SupportBtn->text();
+        writeOsRelease("PRETTY_NAME=\"Changed Linux 13\"\nVERSION_ID=13\n");
+        writeSettings({ { QStringLiteral("EmailSupText"), QStringLiteral("second") } });
+        QEvent change(QEvent::LanguageChange);
+        QApplication::sendEvent(&dialog, &change);
+        QCOMPARE(dialog.OSLabel->text(), QStringLiteral("Changed Linux 13"));
+        QCOMPARE(dialog.VersionLabel->text(), QStringLiteral("13"));
+        QCOMPARE(dialog.SupportBtn->text(), link);
+        QCOMPARE(dialog.size(), QSize(752, 460));
+        QCOMPARE(dialog.LicenseButton->text(), QStringLiteral("View User License"));
+    }
+
+    void render_data()
+    {
+        QTest::addColumn<float>("scale");
+        QTest::newRow("100") << 1.0f;
+        QTest::newRow("125") << 1.25f;
+        QTest::newRow("150") << 1.5f;
+    }
+
+    // Writes the dialog at each scale to $TARNWICK_RENDER_DIR for a person to look at.
+    void render()
+    {
+        QFETCH(float, scale);
+        const QString folder = qEnvironmentVariable("TARNWICK_RENDER_DIR");
+        if (folder.isEmpty())
+            QSKIP("set TARNWICK_RENDER_DIR to render the dialog");
+        QDir().mkpath(folder);
+        writeSettings(
+            { { QStringLiteral("EmailSup"), QStringLiteral("mailto:support@example.com") },
+                { QStringLiteral("EmailSupText"), QStringLiteral("support@example.com") } });
+        scaleFactor = scale;
+        AboutDlg dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(dialog.grab().save(
+            QStringLiteral("%1/about-%2.png").arg(folder, QLatin1String(QTest::currentDataTag()))));
+    }
+
+private:
+    QString osRelease() const { return m_dir.filePath(QStringLiteral("os-release")); }
+
+    void writeOsRelease(const QByteArray &text)
+    {
+        QFile file(osRelease());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    }
+
+    static void writeSettings(const QList<QPair<QString, QString>> &values)
+    {
+        QDir().mkpath(QFileInfo(applicationSettingsFile()).path());
+        QSettings settings(applicationSettingsFile(), QSettings::IniFormat);
+        settings.clear();
+        for (const auto &value : values)
+            settings.setValue(value.first, value.second);
+        settings.sync();
+        QCOMPARE(settings.status(), QSettings::NoError);
+    }
+
+    static void writeSettingsFile(const QByteArray &text)
+    {
+        QDir().mkpath(QFileInfo(applicationSettingsFile()).path());
+        QFile file(applicationSettingsFile());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    }
+
+    static void send(QWidget *widget, QEvent::Type type, const QPoint &local, const QPoint &global,
+        Qt::MouseButton button, Qt::MouseButtons held)
+    {
+        QMouseEvent event(type, local, global, button, held, Qt::NoModifier);
+        QApplication::sendEvent(widget, &event);
+    }
+
+    QTemporaryDir m_dir;
+    UrlRecorder m_recorder;
+};
+
+QTEST_MAIN(TestAbout)
+#include "tst_about.moc"
