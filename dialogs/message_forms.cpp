@@ -82,6 +82,8 @@ void Ui_QuestionForm::setupQuestionUi(QDialog *dialog, const char *formName)
     YesBtn = makeButton(dialog, "YesBtn");
     label_8 = makeTitle(dialog);
     label_3 = makeLogo(dialog);
+    // Created before the bottom strip but shown above it, next to "Yes".
+    NoBtn->raise();
 }
 
 void Ui_CloseDlg::setupUi(QDialog *CloseDlg)

@@ -57,8 +57,7 @@ void repairFinishDialog::OnOK()
 
 void repairFinishDialog::resizeEvent(QResizeEvent *event)
 {
-    // A plain rectangle over the whole dialog: the mask keeps a window
-    // manager from adding rounded corners or shadows of its own.
+    // The window's shape is exactly its rectangle, kept in step with its size.
     QBitmap mask(size());
     mask.fill(Qt::color0);
     QPainter painter(&mask);

@@ -1,5 +1,6 @@
 #include "app/app_globals.h"
 #include "dialogs/closeapplicationdlg.h"
+#include "dialogs/dialog_common.h"
 #include "dialogs/repairfinishdialog.h"
 #include "dialogs/yesnoapplicationdlg.h"
 #include "modal_helper.h"
@@ -149,7 +150,8 @@ private slots:
         QVERIFY(label(dialog.get(), messageName)->wordWrap());
         QStringList shown;
         for (QPushButton *each : dialog->findChildren<QPushButton *>())
-            if (each->isVisible())
+            if (each->isVisible()
+                && dialog->childAt(each->geometry().center()) == each) // not covered
                 shown << each->text();
         shown.sort();
         shownButtons.sort();
@@ -296,6 +298,21 @@ private slots:
             showAt(dialog.get(), QPoint(20, 20));
             QVERIFY(dialog->grab().save(folder + QLatin1Char('/') + QLatin1String(kind) + suffix));
         }
+        // The two uses that move the logo: another instance runs, and work in progress.
+        repairFinishDialog running;
+        running.repairedLabl->setText(QStringLiteral(" Tarnwick is already\n running."));
+        running.label_8->setText(QStringLiteral("         Tarnwick"));
+        placeScaledSquare(running.label_3, 105, 6, 16);
+        showAt(&running, QPoint(20, 20));
+        QVERIFY(running.grab().save(folder + QStringLiteral("/already-running") + suffix));
+        repairFinishDialog busy;
+        busy.repairedLabl->setText(
+            QStringLiteral("An image of selected tape is being created. \nYou "
+                           "can exit the app once the image is \ncomplete."));
+        busy.label_8->setText(QStringLiteral("Exit"));
+        placeScaledSquare(busy.label_3, 165, 6, 16);
+        showAt(&busy, QPoint(20, 20));
+        QVERIFY(busy.grab().save(folder + QStringLiteral("/busy-exit") + suffix));
     }
 };
 
