@@ -1,6 +1,19 @@
 #include "app/korveltapedrive.h"
 
-void KorvelTapeDrive::showMessage(const QString &, const QString &, int)
+#include "dialogs/dialog_common.h"
+#include "dialogs/repairfinishdialog.h"
+
+#include <QCoreApplication>
+
+void KorvelTapeDrive::showMessage(const QString &title, const QString &message, int logoX)
 {
-    // TODO: run repairFinishDialog once the message dialogs exist.
+    // A new dialog per message; the window owns it and keeps it, hidden, afterwards.
+    auto *dialog = new repairFinishDialog(this);
+    dialog->repairedLabl->setText(message);
+    dialog->label_8->setText(title);
+    if (logoX >= 0)
+        placeScaledSquare(dialog->label_3, logoX, 6, 16);
+    QCoreApplication::processEvents();
+    dialog->setModal(true);
+    dialog->exec();
 }

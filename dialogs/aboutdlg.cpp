@@ -126,7 +126,7 @@ void AboutDlg::readSystemInformation()
 void AboutDlg::buildTitleStrip()
 {
     const float scale = scaleFactor;
-    const QString scaleSet = scaleSetFolder();
+    const QString scaleSet = scaleSetName();
     m_pPixmapLabel->setPixmap(QPixmap(scaleSetImage(QStringLiteral("img_titleLogo.png"))));
 
     blankTitleLabel = new QLabel(MainFrame);
@@ -180,7 +180,7 @@ void AboutDlg::buildLayouts()
 
 void AboutDlg::applyPictures()
 {
-    const QString scaleSet = scaleSetFolder();
+    const QString scaleSet = scaleSetName();
     if (scaleSet.isEmpty()) {
         CloseButton->setStyleSheet(QString());
         LicenseButton->setStyleSheet(QString());

@@ -1,27 +1,20 @@
 #include "dialogs/dialog_common.h"
 
 #include "app/app_globals.h"
+#include "app/ui/scale_set.h"
 
 #include <QMouseEvent>
 #include <QWidget>
-#include <cmath>
 
-QString scaleSetFolder()
+QString scaleSetName()
 {
-    // Six significant digits, so a factor computed as 120/96 still counts as 1.25.
-    const double s = std::round(static_cast<double>(scaleFactor) * 1e5) / 1e5;
-    if (s >= 1.5)
-        return QStringLiteral("150");
-    if (s == 1.25)
-        return QStringLiteral("125");
-    if (s == 1.0)
-        return QStringLiteral("100");
-    return QString();
+    const int set = scaleSetFor(scaleFactor);
+    return set == 0 ? QString() : QString::number(set);
 }
 
 QString scaleSetImage(const QString &file)
 {
-    const QString folder = scaleSetFolder();
+    const QString folder = scaleSetName();
     if (folder.isEmpty())
         return QString();
     return QStringLiteral(":/images/%1/%2").arg(folder, file);

@@ -21,8 +21,8 @@ struct BaseRect
     QRect rect;
 };
 
-/// The picture folder of the current scale: "100", "125", "150", or empty below 1.0 and in between.
-QString scaleSetFolder();
+/// The picture set of the current scale: "100", "125", "150", or empty when none applies.
+QString scaleSetName();
 
 /// ":/images/<set>/<file>", or empty when no scale set applies.
 QString scaleSetImage(const QString &file);

@@ -24,7 +24,7 @@ QString withFolder(const char *style, const QString &folder)
 
 void applyQuestionImages(Ui_QuestionForm &form)
 {
-    const QString folder = scaleSetFolder();
+    const QString folder = scaleSetName();
     if (folder.isEmpty())
         return;
     form.label_3->setStyleSheet(withFolder(kLogoStyle, folder));
@@ -36,7 +36,7 @@ void applyQuestionImages(Ui_QuestionForm &form)
 
 void applyMessageImages(QLabel *logo, QPushButton *okButton, QLabel *icon)
 {
-    const QString folder = scaleSetFolder();
+    const QString folder = scaleSetName();
     if (folder.isEmpty())
         return;
     logo->setStyleSheet(withFolder(kLogoStyle, folder));

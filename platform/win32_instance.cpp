@@ -1,7 +1,6 @@
 #include "platform/win32_instance.h"
 
-#include "platform/win32_error.h"
-#include "platform/win32_handle.h"
+#include "platform/win32_handles.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,19 +11,19 @@
 
 namespace {
 
-struct MutexObject
+class MutexObject : public HandleObject
 {
-    int fd = -1;
-};
-
-BOOL closeMutex(HANDLE handle)
-{
-    auto *mutex = static_cast<MutexObject *>(handle);
+public:
+    explicit MutexObject(int fd)
+        : m_fd(fd)
+    {
+    }
     // Closing the only descriptor of the open file drops the flock with it.
-    ::close(mutex->fd);
-    delete mutex;
-    return TRUE;
-}
+    ~MutexObject() override { ::close(m_fd); }
+
+private:
+    int m_fd;
+};
 
 } // namespace
 
@@ -53,8 +52,7 @@ HANDLE CreateMutexW(LPVOID, BOOL initialOwner, LPCWSTR name)
         if (result != 0)
             error = ERROR_ALREADY_EXISTS;
     }
-    auto *mutex = new MutexObject { fd };
-    registerHandle(mutex, closeMutex);
+    HANDLE mutex = registerHandle(std::make_unique<MutexObject>(fd));
     SetLastError(error);
     return mutex;
 }

@@ -1,4 +1,5 @@
 #include "app/app_globals.h"
+#include "app/fonts.h"
 #include "app/korveltapedrive.h"
 #include "dialogs/aboutdlg.h"
 #include "platform/win32_registry.h"
@@ -336,6 +337,7 @@ private slots:
         if (folder.isEmpty())
             QSKIP("set TARNWICK_RENDER_DIR to render the dialog");
         QDir().mkpath(folder);
+        installFontSubstitutes(); // as the program does at start
         writeSettings(
             { { QStringLiteral("EmailSup"), QStringLiteral("mailto:support@example.com") },
                 { QStringLiteral("EmailSupText"), QStringLiteral("support@example.com") } });

@@ -1,4 +1,5 @@
 #include "app/app_globals.h"
+#include "app/fonts.h"
 #include "dialogs/closeapplicationdlg.h"
 #include "dialogs/dialog_common.h"
 #include "dialogs/repairfinishdialog.h"
@@ -290,6 +291,7 @@ private slots:
         if (folder.isEmpty())
             QSKIP("set TARNWICK_RENDER_DIR to render the dialogs");
         QDir().mkpath(folder);
+        installFontSubstitutes(); // as the program does at start
         scaleFactor = scale;
         const QString suffix
             = QStringLiteral("-%1.png").arg(QLatin1String(QTest::currentDataTag()));

@@ -2,8 +2,7 @@
 #include "app/single_instance.h"
 #include "dialogs/repairfinishdialog.h"
 #include "modal_helper.h"
-#include "platform/win32_error.h"
-#include "platform/win32_handle.h"
+#include "platform/win32_handles.h"
 #include "platform/win32_instance.h"
 
 #include <QProcess>
