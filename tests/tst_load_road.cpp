@@ -3,12 +3,15 @@
 // application folder next to a stub scanner that records its arguments.
 #include "app/app_globals.h"
 #include "app/korveltapedrive.h"
+#include "dialogs/repairfinishdialog.h"
 #include "imaging/imaging_state.h"
 #include "scan/image_loading.h"
 
 #include <QLabel>
 #include <QTextEdit>
 #include <QtTest>
+
+#include "modal_helper.h"
 
 class KorvelTapeDriveTestAccess
 {
@@ -53,6 +56,13 @@ class TestLoadRoad : public QObject
     Q_OBJECT
 
 private slots:
+    void init()
+    {
+        // process-wide values, as one run of the program would start with them
+        selectedImageMark = false;
+        loadedImagePath.clear();
+    }
+
     void sizeLine_data()
     {
         QTest::addColumn<qint64>("size");
@@ -122,6 +132,27 @@ private slots:
         QVERIFY(shown.startsWith(QStringLiteral("/begin/")));
         QVERIFY(shown.endsWith(QStringLiteral("end.tape")));
         QVERIFY(shown.contains(QChar(0x2026)));
+    }
+
+    void nextWithoutImageShowsMessageAndStays()
+    {
+        KorvelTapeDrive window;
+        chooseFile(window, QString());
+        QString title;
+        QString message;
+        whenModalShown([&](QWidget *modal) {
+            auto *dialog = qobject_cast<repairFinishDialog *>(modal);
+            if (dialog) {
+                title = dialog->label_8->text();
+                message = dialog->repairedLabl->text();
+            }
+            modal->close();
+        });
+        QMetaObject::invokeMethod(&window, "scanImage");
+        QCOMPARE(title, QStringLiteral("Select Image"));
+        QCOMPARE(message, QStringLiteral("You need to select an image to scan for data."));
+        QVERIFY(Access::selectedPage(window)->isHidden());
+        QVERIFY(!selectedImageMark);
     }
 
     void cancellingEmptiesTheChoice()
