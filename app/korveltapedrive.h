@@ -73,6 +73,7 @@ private slots:
 
 private:
     friend class KorvelTapeDriveTestAccess; // lets the tests reach the widget tree
+    friend class CreateRunFrontEnd;         // asks and shows progress during an imaging run
 
     void createWidgets();
     void layoutWidgets();
@@ -82,6 +83,10 @@ private:
     void setInitialState();
     void connectSignals();
     void detectScaleFactor();
+    void fillBlockSizeList();
+    void prepareProgressPage();
+    void returnToDestinationPage();
+    void imageCompleted();
     /// Runs the one-button message dialog modally with this title and message;
     /// @p logoX moves its title logo (base units) when not negative.
     void showMessage(const QString &title, const QString &message, int logoX = -1);
