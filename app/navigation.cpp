@@ -148,7 +148,7 @@ void KorvelTapeDrive::MainFrameTnext()
     }
     ImagingState::ejectFlag = ejectCheckBox->checkState() != Qt::Unchecked;
     ImagingState::turnOffFlag = turnOffCheckBox->checkState() != Qt::Unchecked;
-    // TODO: fill the block-size list and select "Auto".
+    fillBlockSizeList();
 }
 
 void KorvelTapeDrive::backButton()
