@@ -153,6 +153,10 @@ private:
             return;
         }
         QWidget *modal = QApplication::activeModalWidget();
+        // A dialog counts as up only once its exec() loop runs; closing it before that
+        // (from an event pass inside show()) would leave exec() waiting for ever.
+        if (modal && QThread::currentThread()->loopLevel() < openModalDialogs())
+            return;
         if (auto *question = qobject_cast<YesNoApplicationDlg *>(modal)) {
             questions.append({ question->label_8->text(), question->label_2->text(),
                 !question->YesBtn->isHidden(), question->NoBtn->text() });
@@ -168,6 +172,14 @@ private:
                 { message->label_8->text(), message->repairedLabl->text(), false, QString() });
             message->OkBtn->click();
         }
+    }
+
+    static int openModalDialogs()
+    {
+        int open = 0;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            open += widget->isModal() && widget->isVisible();
+        return open;
     }
 
     QStringList m_script;
