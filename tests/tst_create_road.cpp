@@ -141,6 +141,7 @@ public:
     QVector<Seen> questions;
     QVector<Seen> messages;
     std::function<void()> duringRun; ///< called once, from the first event pass of a busy run
+    QString shotName; ///< when set, each dialog is saved as a picture
 
 private:
     void poll()
@@ -157,6 +158,8 @@ private:
         // (from an event pass inside show()) would leave exec() waiting for ever.
         if (modal && QThread::currentThread()->loopLevel() < openModalDialogs())
             return;
+        if (modal && !shotName.isEmpty())
+            modal->grab().save(shotName + QString::number(++m_shots) + QStringLiteral(".png"));
         if (auto *question = qobject_cast<YesNoApplicationDlg *>(modal)) {
             questions.append({ question->label_8->text(), question->label_2->text(),
                 !question->YesBtn->isHidden(), question->NoBtn->text() });
@@ -184,6 +187,7 @@ private:
 
     QStringList m_script;
     QTimer m_timer;
+    int m_shots = 0;
 };
 
 /// A small tmpfs of our own, for full disks and read-only volumes; needs root.
@@ -695,6 +699,44 @@ private slots:
         Access::optionNextBtn(window)->click();
         QCOMPARE(combo->count(), 11);
         QCOMPARE(combo->currentText(), QStringLiteral("2048"));
+    }
+
+    /// Pictures of the pages and messages of this road, for a person to look at:
+    /// TARNWICK_SHOTS=<folder> (run under Xvfb with QT_QPA_PLATFORM=xcb to see real fonts).
+    void renderPages()
+    {
+        const QString shots = qEnvironmentVariable("TARNWICK_SHOTS");
+        if (shots.isEmpty())
+            QSKIP("set TARNWICK_SHOTS to a folder to render the pages");
+        QDir().mkpath(shots);
+        const auto save = [&shots](QWidget &widget, const char *name) {
+            widget.grab().save(shots + QLatin1Char('/') + QLatin1String(name));
+        };
+        KorvelTapeDrive window;
+        Objects objects(400, 65536);
+        objects << kMark;
+        openOnTape(window, objects);
+        Access::ejectCheckBox(window)->setChecked(true);
+        chooseFolder(window, m_folder);
+        save(window, "destination.png");
+
+        ModalAnswerer answerer;
+        answerer.shotName = shots + QStringLiteral("/dialog-");
+        answerer.duringRun
+            = [&] { QTimer::singleShot(0, &window, [&] { save(window, "progress.png"); }); };
+        Access::createBtn(window)->click();
+        save(window, "image-created.png");
+
+        // The refusal and a failure message.
+        Access::progressPageFrame(window)->hide();
+        Access::destinationPageFrame(window)->show();
+        Access::blockSizeCombo(window)->setCurrentText(QStringLiteral("32768"));
+        Access::createBtn(window)->click();
+        Access::blockSizeCombo(window)->setCurrentText(QStringLiteral("Auto"));
+        QFile::remove(ImagingState::imagePath);
+        QDir(m_folder).removeRecursively();
+        Access::createBtn(window)->click();
+        QDir().mkpath(m_folder);
     }
 };
 
