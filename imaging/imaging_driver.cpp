@@ -183,15 +183,17 @@ QString outcomeMessage(RunOutcome outcome)
 {
     switch (outcome) {
     case RunOutcome::PositionUnknown:
-        return QStringLiteral(" The tape drive did not report its position, so \n"
-                              " no image was created. Press Create to try again.");
+        return QStringLiteral(" The tape drive did not report its position, \n"
+                              " so no image was created. Press Create to \n"
+                              " try again.");
     case RunOutcome::FileNotCreated:
         return QStringLiteral(" The image file could not be created in the \n"
-                              " selected folder. Choose another destination path.");
+                              " selected folder. Choose another folder and \n"
+                              " press Create again.");
     case RunOutcome::WriteFailed:
-        return QStringLiteral(" The image file could not be written (the disk may \n"
-                              " be full). It keeps the blocks written so far, but \n"
-                              " it is not a complete image.");
+        return QStringLiteral(" The image file could not be written; the \n"
+                              " disk may be full. The file keeps what was \n"
+                              " written so far but is not a complete image.");
     case RunOutcome::Completed:
     case RunOutcome::Abandoned:
         break;

@@ -722,10 +722,21 @@ private slots:
 
         ModalAnswerer answerer;
         answerer.shotName = shots + QStringLiteral("/dialog-");
-        answerer.duringRun
-            = [&] { QTimer::singleShot(0, &window, [&] { save(window, "progress.png"); }); };
+        QTimer halfWay;
+        connect(&halfWay, &QTimer::timeout, &window, [&] {
+            if (ImagingState::busy && ImagingState::bytesDone * 2 >= ImagingState::totalBytes) {
+                halfWay.stop();
+                save(window, "progress.png");
+            }
+        });
+        halfWay.start(1);
         Access::createBtn(window)->click();
         save(window, "image-created.png");
+        Access::ejectCheckBox(window)->setChecked(false);
+        CloseHandle(ImagingState::tapeHandle); // put the ejected tape back
+        ImagingState::driveOpen = false;
+        Access::optionNextBtn(window)->click();
+        chooseFolder(window, m_folder);
 
         // The refusal and a failure message.
         Access::progressPageFrame(window)->hide();
