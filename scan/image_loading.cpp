@@ -1,5 +1,6 @@
 #include "app/app_globals.h"
 #include "app/korveltapedrive.h"
+#include "imaging/size_text.h"
 #include "scan/image_loading.h"
 
 #include <QCoreApplication>
@@ -17,26 +18,6 @@ OpenFileDialog openFileDialog = [](QWidget *parent, const QString &caption,
     return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
 };
 
-QString sizeOnDiskText(double size)
-{
-    const double kib = 0.0009765625;
-    QString number;
-    QString unit;
-    if (size >= 1099511627776.0) {
-        number = QString::number(size * kib * kib * kib * kib, 'f', 2);
-        unit = QStringLiteral(" TB in disk");
-    } else if (size >= 1073741824.0) {
-        number = QString::number(size * kib * kib * kib, 'f', 2);
-        unit = QStringLiteral(" GB in disk");
-    } else if (size >= 1048576.0) {
-        number = QString::number(size * kib * kib, 'f', 2);
-        unit = QStringLiteral(" MB in disk");
-    } else {
-        number = QString::number(size * kib, 'f', 2);
-        unit = QStringLiteral(" KB in disk");
-    }
-    return QStringLiteral("Image Size:  ") + number + unit;
-}
 
 } // namespace ImageLoading
 
@@ -72,13 +53,14 @@ void KorvelTapeDrive::scanImage()
 
     // Only the size on disk is shown; whether the file is a sound image is
     // for the scanner to find out.
-    double size = 0.0;
+    qint64 size = 0;
     QFile file(loadedImagePath);
     if (file.open(QIODevice::ReadOnly)) {
-        size = static_cast<double>(file.size());
+        size = file.size();
         file.close();
     }
-    selectedImageSizeLabel->setText(ImageLoading::sizeOnDiskText(size));
+    selectedImageSizeLabel->setText(
+        SizeText::imageSize(size, SizeText::Comparison::FloatingPoint));
     selectedImageSizeLabel->setFont(QFont(QStringLiteral("Segoe UI"), 10));
     selectedImageSizeLabel->setAlignment(Qt::AlignCenter);
     selectedImageSizeLabel->show();

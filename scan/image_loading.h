@@ -13,7 +13,4 @@ using OpenFileDialog
     = std::function<QString(QWidget *parent, const QString &caption, const QString &filter)>;
 extern OpenFileDialog openFileDialog;
 
-/// "Image Size:  " with the size of a file on disk in units of 1024, two decimals and the unit.
-QString sizeOnDiskText(double size);
-
 } // namespace ImageLoading

@@ -94,23 +94,6 @@ private slots:
         QCOMPARE(Access::sizeLabel(window)->text(), text);
     }
 
-    void sizeUnits_data()
-    {
-        QTest::addColumn<double>("size");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("GiB") << 1073741824.0 * 1.5 << QStringLiteral("Image Size:  1.50 GB in disk");
-        QTest::newRow("TiB") << 1099511627776.0 * 3 << QStringLiteral("Image Size:  3.00 TB in disk");
-        QTest::newRow("below TiB")
-            << 1099511627775.0 << QStringLiteral("Image Size:  1024.00 GB in disk");
-    }
-
-    void sizeUnits()
-    {
-        QFETCH(double, size);
-        QFETCH(QString, text);
-        QCOMPARE(ImageLoading::sizeOnDiskText(size), text);
-    }
-
     void fileGoneBeforeNextShowsZeroKilobytes()
     {
         QTemporaryDir dir;
