@@ -7,6 +7,11 @@
 
 void installFontSubstitutes()
 {
+    static bool installedOnce = false;
+    if (installedOnce)
+        return;
+    installedOnce = true;
+
     QStringList installed;
     for (QString family : QFontDatabase().families()) {
         // Families that several foundries provide are listed as "Name [foundry]".

@@ -103,7 +103,8 @@ void KorvelTapeDrive::createImageNextBtnClick()
     }
     ImagingState::busy = false;
     if (!Imaging::outcomeMessage(outcome).isEmpty())
-        showMessage(Imaging::outcomeTitle(outcome), Imaging::outcomeMessage(outcome));
+        // These titles are longer than the fixed ones: move the logo clear of them.
+        showMessage(Imaging::outcomeTitle(outcome), Imaging::outcomeMessage(outcome), 100);
 }
 
 void KorvelTapeDrive::prepareProgressPage()

@@ -1,5 +1,7 @@
 #include "app/korveltapedrive.h"
 
+#include "app/fonts.h"
+
 #include "app/app_globals.h"
 #include "app/screen_dc.h"
 #include "app/ui/scale_set.h"
@@ -34,6 +36,7 @@ KorvelTapeDrive::KorvelTapeDrive(QWidget *parent)
     setWindowTitle(QStringLiteral("Tarnwick")); // what the taskbar shows
 
     detectScaleFactor();
+    installFontSubstitutes(); // before any text is measured, in the program and in tests alike
 
     toolBarTimer = nullptr;
     createWidgets();
