@@ -1,12 +1,18 @@
 #pragma once
-// Answers a modal dialog from inside its own exec() loop. Showing some window
+// Answers modal dialogs from inside their own exec() loops. Showing some window
 // types processes events before exec() has started its loop; a dialog closed
 // at that moment would leave exec() waiting forever, so wait for the loop.
+#include "dialogs/closeapplicationdlg.h"
+#include "dialogs/repairfinishdialog.h"
+#include "dialogs/yesnoapplicationdlg.h"
+
 #include <QApplication>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <functional>
 
+/// Calls @p answer once with the next modal dialog, from inside its exec() loop.
 inline void whenModalShown(std::function<void(QWidget *)> answer)
 {
     const int armedLevel = QThread::currentThread()->loopLevel();
@@ -22,3 +28,76 @@ inline void whenModalShown(std::function<void(QWidget *)> answer)
     });
     poll->start();
 }
+
+/// What a message or a question showed when it came up.
+struct Seen
+{
+    QString title;
+    QString message;
+    QRect logo;
+    QWidget *parent = nullptr;
+    bool yesShown = false;
+    QString noText;
+};
+
+/**
+ * Answers every modal dialog while it lives and notes what each showed: messages
+ * with OK, questions from a script of "yes", "no" or "escape" ("no" once it runs out).
+ */
+class ModalAnswerer : public QObject
+{
+public:
+    explicit ModalAnswerer(QStringList script = {})
+        : m_script(std::move(script))
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
+        m_timer.start(5);
+    }
+
+    QVector<Seen> questions;
+    QVector<Seen> messages;
+    QString shotName; ///< when set, each dialog is saved as a picture
+
+private:
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || QThread::currentThread()->loopLevel() < openModalDialogs())
+            return;
+        if (!shotName.isEmpty())
+            modal->grab().save(shotName + QString::number(++m_shots) + QStringLiteral(".png"));
+        Ui_QuestionForm *question = qobject_cast<YesNoApplicationDlg *>(modal);
+        if (!question)
+            question = qobject_cast<CloseApplicationDlg *>(modal);
+        if (question) {
+            questions.append({ question->label_8->text(), question->label_2->text(),
+                question->label_3->geometry(), modal->parentWidget(), !question->YesBtn->isHidden(),
+                question->NoBtn->text() });
+            const QString answer = m_script.value(questions.size() - 1, QStringLiteral("no"));
+            if (answer == QLatin1String("yes"))
+                QTest::mouseClick(question->YesBtn, Qt::LeftButton);
+            else if (answer == QLatin1String("no"))
+                QTest::mouseClick(question->NoBtn, Qt::LeftButton);
+            else
+                QTest::keyClick(modal, Qt::Key_Escape);
+        } else if (auto *message = qobject_cast<repairFinishDialog *>(modal)) {
+            messages.append({ message->label_8->text(), message->repairedLabl->text(),
+                message->label_3->geometry(), modal->parentWidget(), false, QString() });
+            QTest::mouseClick(message->OkBtn, Qt::LeftButton);
+        } else {
+            modal->close();
+        }
+    }
+
+    static int openModalDialogs()
+    {
+        int open = 0;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            open += widget->isModal() && widget->isVisible();
+        return open;
+    }
+
+    QStringList m_script;
+    QTimer m_timer;
+    int m_shots = 0;
+};

@@ -1,48 +1,16 @@
-#include "app/korveltapedrive.h"
-#include "imaging/imaging_state.h"
-#include "platform/tap_writer.h"
-#include "platform/virtual_tape.h"
-#include "platform/win32_tape.h"
+// The connection sequence through the real main window and the virtual tape.
+#include "tape_fixtures.h"
+#include "window_test_access.h"
 
-#include <QFrame>
-#include <QLabel>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
-class KorvelTapeDriveTestAccess
-{
-public:
-    static void loadTapeDrive(KorvelTapeDrive &w) { w.loadTapeDrive(); }
-    static void retry(KorvelTapeDrive &w) { w.Retry(); }
-    static QWidget *option(KorvelTapeDrive &w) { return w.optionPageFrame; }
-    static QWidget *connect(KorvelTapeDrive &w) { return w.connectPageFrame; }
-    static QWidget *destination(KorvelTapeDrive &w) { return w.destinationPageFrame; }
-
-    /// The connection page's widgets that the sequence shows or hides, by name.
-    static QMap<QString, QWidget *> connectionWidgets(KorvelTapeDrive &w)
-    {
-        return { { QStringLiteral("movie"), w.connectedMovieLabel },
-            { QStringLiteral("connectingTitle"), w.connectingTitleLabel },
-            { QStringLiteral("connectingHint"), w.connectingHintLabel },
-            { QStringLiteral("notConnected"), w.notConnectedLabel },
-            { QStringLiteral("tapeDriveTitle"), w.tapeDriveTitleLabel },
-            { QStringLiteral("disconnected"), w.disconnectedLabel },
-            { QStringLiteral("powerHint"), w.powerHintLabel },
-            { QStringLiteral("retry"), w.retryBtn } };
-    }
-};
-
 namespace {
-
-using Access = KorvelTapeDriveTestAccess;
 
 // Names of the connection page's widgets that are not hidden, sorted.
 QStringList shownOnConnectionPage(KorvelTapeDrive &window)
 {
     QStringList shown;
-    const auto widgets = Access::connectionWidgets(window);
+    const auto widgets = A::connectionWidgets(window);
     for (auto it = widgets.cbegin(); it != widgets.cend(); ++it) {
         if (!it.value()->isHidden())
             shown << it.key();
@@ -64,155 +32,96 @@ class TestConnection : public QObject
 
 private:
     QTemporaryDir m_dir;
-    QString m_tape;
-
-    // The window as the option page leaves it: option page up, the others down.
-    void startOnOptionPage(KorvelTapeDrive &window)
-    {
-        Access::option(window)->show();
-        Access::connect(window)->hide();
-        Access::destination(window)->hide();
-    }
 
 private slots:
-    void initTestCase()
+    void init() { resetImagingState(); }
+    void cleanup() { resetImagingState(); }
+
+    void sequence_data()
     {
-        m_tape = m_dir.filePath(QStringLiteral("drive.tap"));
-        TapWriter writer;
-        QVERIFY(writer.open(QFile::encodeName(m_tape).toStdString()));
-        writer.writeRecord("0123456789", 10);
-        writer.writeTapeMark();
-        QVERIFY(writer.close());
+        QTest::addColumn<QString>("drive");
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<uint>("loadCalls");
+        QTest::addColumn<DWORD>("loadStatus");
+        QTest::addColumn<QStringList>("shown"); // empty: the destination page is up
+        QTest::addColumn<uint>("loadCallsAfterRetry");
+        QTest::addColumn<QStringList>("shownAfterRetry");
+        const QStringList destination;
+        // clang-format off
+        QTest::newRow("no device, then it appears") << "absent" << false << 0u << DWORD(1)
+            << kDisconnected << 1u << destination;
+        QTest::newRow("drive in use, then freed") << "in use" << false << 0u << DWORD(1)
+            << kDisconnected << 1u << destination;
+        // Retry closes the drive (else the new open would be refused) and loads again.
+        QTest::newRow("load keeps failing") << "load fails" << true << 4u << ERROR_NOT_READY
+            << kConnecting << 8u << kConnecting;
+        QTest::newRow("success") << "ok" << true << 1u << DWORD(0) << destination << 1u
+            << destination;
+        // clang-format on
     }
 
-    void init()
+    void sequence()
     {
-        ImagingState::tapeHandle = nullptr;
-        ImagingState::driveOpen = false;
-        ImagingState::loadStatus = 1;
-        ImagingState::busy = false;
-        VirtualTape::setFaults(VirtualTape::NoFault);
-        VirtualTape::resetPrepareCallCount();
-        qputenv("TAPE", QFile::encodeName(m_tape));
-    }
+        QFETCH(QString, drive);
+        QFETCH(QStringList, shown);
+        const QString tape = m_dir.filePath(QStringLiteral("drive.tap"));
+        QFile::remove(tape);
+        if (drive != QLatin1String("absent"))
+            QVERIFY(writeTape(tape, { 10, kMark }));
+        qputenv("TAPE", QFile::encodeName(tape));
+        HANDLE other = INVALID_HANDLE_VALUE;
+        if (drive == QLatin1String("in use"))
+            QVERIFY((other = openTapeFile(tape)) != INVALID_HANDLE_VALUE);
+        if (drive == QLatin1String("load fails"))
+            VirtualTape::setFaults(VirtualTape::Load);
 
-    void cleanup()
-    {
-        CloseHandle(ImagingState::tapeHandle);
-        VirtualTape::setFaults(VirtualTape::NoFault);
-    }
-
-    void noDeviceShowsDisconnectedState()
-    {
-        qputenv("TAPE", QFile::encodeName(m_dir.filePath(QStringLiteral("absent.tap"))));
         KorvelTapeDrive window;
-        startOnOptionPage(window);
-        Access::loadTapeDrive(window);
-        QCOMPARE(ImagingState::tapeHandle, INVALID_HANDLE_VALUE);
-        QVERIFY(!ImagingState::driveOpen);
-        QCOMPARE(ImagingState::loadStatus, DWORD(1));
-        QCOMPARE(VirtualTape::prepareCallCount(), 0u);
-        QVERIFY(Access::option(window)->isHidden());
-        QVERIFY(!Access::connect(window)->isHidden());
-        QVERIFY(Access::destination(window)->isHidden());
-        QCOMPARE(shownOnConnectionPage(window), kDisconnected);
-    }
-
-    void driveInUseIsLikeNoDrive()
-    {
-        HANDLE other
-            = CreateFileW(L"//./Tape0", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        QVERIFY(other != INVALID_HANDLE_VALUE);
-        KorvelTapeDrive window;
-        startOnOptionPage(window);
-        Access::loadTapeDrive(window);
-        CloseHandle(other);
-        QVERIFY(!ImagingState::driveOpen);
-        QCOMPARE(shownOnConnectionPage(window), kDisconnected);
-    }
-
-    void loadThatKeepsFailing()
-    {
-        VirtualTape::setFaults(VirtualTape::Load);
-        KorvelTapeDrive window;
-        startOnOptionPage(window);
-        Access::loadTapeDrive(window);
-        QVERIFY(ImagingState::driveOpen);
-        QCOMPARE(VirtualTape::prepareCallCount(), 4u);
-        QCOMPARE(ImagingState::loadStatus, ERROR_NOT_READY);
-        QCOMPARE(shownOnConnectionPage(window), kConnecting);
-        QVERIFY(Access::destination(window)->isHidden());
-
-        // Retry closes the drive (else the new open would be refused) and
-        // leaves the connecting state on screen.
-        Access::retry(window);
-        QVERIFY(ImagingState::driveOpen);
-        QCOMPARE(VirtualTape::prepareCallCount(), 8u);
-        QCOMPARE(shownOnConnectionPage(window), kConnecting);
-        QVERIFY(Access::destination(window)->isHidden());
-        QVERIFY(!ImagingState::busy);
-    }
-
-    void successShowsDestinationPage()
-    {
-        KorvelTapeDrive window;
-        startOnOptionPage(window);
-        Access::loadTapeDrive(window);
-        QVERIFY(ImagingState::driveOpen);
-        QCOMPARE(ImagingState::loadStatus, DWORD(0));
-        QCOMPARE(VirtualTape::prepareCallCount(), 1u);
-        QVERIFY(VirtualTape::fromHandle(ImagingState::tapeHandle));
-        QVERIFY(Access::option(window)->isHidden());
-        QVERIFY(Access::connect(window)->isHidden());
-        QVERIFY(!Access::destination(window)->isHidden());
-    }
-
-    void retryAfterTheDriveAppears()
-    {
-        const QString late = m_dir.filePath(QStringLiteral("late.tap"));
-        qputenv("TAPE", QFile::encodeName(late));
-        KorvelTapeDrive window;
-        startOnOptionPage(window);
-        Access::loadTapeDrive(window);
-        QCOMPARE(shownOnConnectionPage(window), kDisconnected);
-        QVERIFY(QFile::copy(m_tape, late));
-        Access::retry(window);
-        QVERIFY(ImagingState::driveOpen);
-        QVERIFY(!Access::destination(window)->isHidden());
-        QVERIFY(Access::connect(window)->isHidden());
-    }
-
-    void busyOnlyDuringTheSequence_data()
-    {
-        QTest::addColumn<bool>("deviceThere");
-        QTest::newRow("no device") << false;
-        QTest::newRow("device") << true;
-    }
-
-    void busyOnlyDuringTheSequence()
-    {
-        QFETCH(bool, deviceThere);
-        if (!deviceThere)
-            qputenv("TAPE", QFile::encodeName(m_dir.filePath(QStringLiteral("absent.tap"))));
-        KorvelTapeDrive window;
-        startOnOptionPage(window);
-        QVector<bool> seen;
+        A::optionPageFrame(window)->show(); // as the option page leaves it
+        A::connectPageFrame(window)->hide();
+        A::destinationPageFrame(window)->hide();
+        QVector<bool> busy;
         QStringList shownWhenPainted;
         QTimer probe;
-        probe.setInterval(0);
         connect(&probe, &QTimer::timeout, this, [&] {
-            seen << ImagingState::busy;
+            busy << ImagingState::busy;
             if (shownWhenPainted.isEmpty())
                 shownWhenPainted = shownOnConnectionPage(window);
         });
-        probe.start();
-        Access::loadTapeDrive(window);
+        probe.start(0);
+        A::loadTapeDrive(window);
         probe.stop();
-        QVERIFY(!seen.isEmpty());
-        QVERIFY(!seen.contains(false));
+        // Busy all through; the first events processed show the connecting state.
+        QVERIFY(!busy.isEmpty());
+        QVERIFY(!busy.contains(false));
         QVERIFY(!ImagingState::busy);
-        // The first events processed are those before the open: connecting state.
         QCOMPARE(shownWhenPainted, kConnecting);
+
+        QTEST(ImagingState::driveOpen, "open");
+        QTEST(VirtualTape::prepareCallCount(), "loadCalls");
+        QTEST(ImagingState::loadStatus, "loadStatus");
+        QCOMPARE(A::visiblePage(window),
+            shown.isEmpty() ? QStringLiteral("destination") : QStringLiteral("connect"));
+        QVERIFY(A::optionPageFrame(window)->isHidden());
+        if (shown.isEmpty()) {
+            QVERIFY(VirtualTape::fromHandle(ImagingState::tapeHandle));
+            return;
+        }
+        QCOMPARE(shownOnConnectionPage(window), shown);
+        if (!ImagingState::driveOpen)
+            QCOMPARE(ImagingState::tapeHandle, INVALID_HANDLE_VALUE);
+
+        if (drive == QLatin1String("absent"))
+            QVERIFY(writeTape(tape, { 10, kMark }));
+        CloseHandle(other);
+        A::retry(window);
+        QVERIFY(ImagingState::driveOpen);
+        QTEST(VirtualTape::prepareCallCount(), "loadCallsAfterRetry");
+        QFETCH(QStringList, shownAfterRetry);
+        QCOMPARE(A::visiblePage(window),
+            shownAfterRetry.isEmpty() ? QStringLiteral("destination") : QStringLiteral("connect"));
+        if (!shownAfterRetry.isEmpty())
+            QCOMPARE(shownOnConnectionPage(window), shownAfterRetry);
+        QVERIFY(!ImagingState::busy);
     }
 };
 

@@ -12,15 +12,11 @@
 #include <QTextEdit>
 #include <QTimer>
 
-#define TARNWICK_WIDGET(Type, name)                                                                \
-    static Type *name(KorvelTapeDrive &w)                                                          \
+// A reference to the member, so flags can be set through it as well.
+#define TARNWICK_MEMBER(name)                                                                      \
+    static decltype(auto) name(KorvelTapeDrive &w)                                                 \
     {                                                                                              \
-        return w.name;                                                                             \
-    }
-#define TARNWICK_FLAG(Type, name)                                                                  \
-    static Type &name(KorvelTapeDrive &w)                                                          \
-    {                                                                                              \
-        return w.name;                                                                             \
+        return (w.name);                                                                           \
     }
 
 class KorvelTapeDriveTestAccess
@@ -31,6 +27,8 @@ public:
 
     static void layout(KorvelTapeDrive &w) { w.layoutWidgets(); }
     static void tick(KorvelTapeDrive &w) { w.OnToolBarTimerSlot(); }
+    static void loadTapeDrive(KorvelTapeDrive &w) { w.loadTapeDrive(); }
+    static void retry(KorvelTapeDrive &w) { w.Retry(); }
 
     /// Every label that shows an image, in the order of the widget tree.
     static QList<QLabel *> pictureLabels(KorvelTapeDrive &w)
@@ -40,57 +38,86 @@ public:
             w.dividerLabel, w.progressDriveLabel, w.selectedDriveLabel };
     }
 
-    TARNWICK_WIDGET(QFrame, titleBarFrame)
-    TARNWICK_WIDGET(QFrame, menuBarFrame)
-    TARNWICK_WIDGET(QFrame, connectPageFrame)
-    TARNWICK_WIDGET(QFrame, optionPageFrame)
-    TARNWICK_WIDGET(QFrame, destinationPageFrame)
-    TARNWICK_WIDGET(QFrame, progressPageFrame)
-    TARNWICK_WIDGET(QFrame, loadPageFrame)
-    TARNWICK_WIDGET(QFrame, selectedImagePageFrame)
-    TARNWICK_WIDGET(QPushButton, closeBtn)
-    TARNWICK_WIDGET(QPushButton, minimizeBtn)
-    TARNWICK_WIDGET(QLabel, titleLabel)
-    TARNWICK_WIDGET(QPushButton, menuBtn)
-    TARNWICK_WIDGET(QLabel, menuSeparatorLabel)
-    TARNWICK_WIDGET(QPushButton, helpBtn)
-    TARNWICK_WIDGET(QPushButton, backBtn)
-    TARNWICK_WIDGET(QPushButton, aboutBtn)
-    TARNWICK_WIDGET(QPushButton, homeBtn)
-    TARNWICK_WIDGET(QLabel, connectedMovieLabel)
-    TARNWICK_WIDGET(QLabel, notConnectedLabel)
-    TARNWICK_WIDGET(QLabel, bottomBorderLabel)
-    TARNWICK_WIDGET(QLabel, rightBorderLabel)
-    TARNWICK_WIDGET(QLabel, dividerLabel)
-    TARNWICK_WIDGET(QPushButton, retryBtn)
-    TARNWICK_WIDGET(QPushButton, createImageBtn)
-    TARNWICK_WIDGET(QPushButton, loadImageBtn)
-    TARNWICK_WIDGET(QLabel, createHintLabel)
-    TARNWICK_WIDGET(QPushButton, optionNextBtn)
-    TARNWICK_WIDGET(QPushButton, browseDestinationBtn)
-    TARNWICK_WIDGET(QTextEdit, destinationPathEdit)
-    TARNWICK_WIDGET(QCheckBox, turnOffCheckBox)
-    TARNWICK_WIDGET(QCheckBox, ejectCheckBox)
-    TARNWICK_WIDGET(QPushButton, createBtn)
-    TARNWICK_WIDGET(QLabel, recommendedLabel)
-    TARNWICK_WIDGET(QLabel, savingAtLabel)
-    TARNWICK_WIDGET(QLabel, destinationHintLabel)
-    TARNWICK_WIDGET(QLabel, scanCreatedHintLabel)
-    TARNWICK_WIDGET(QLabel, completedLabel)
-    TARNWICK_WIDGET(QLabel, imagePathInfoLabel)
-    TARNWICK_WIDGET(QLabel, imageSizeInfoLabel)
-    TARNWICK_WIDGET(QLabel, selectedImagePathLabel)
-    TARNWICK_WIDGET(QTextEdit, loadPathEdit)
-    TARNWICK_WIDGET(QMovie, connectedMovie)
-    TARNWICK_WIDGET(QTimer, toolBarTimer)
+    /// The connection page's widgets that the connection sequence shows or hides.
+    static QMap<QString, QWidget *> connectionWidgets(KorvelTapeDrive &w)
+    {
+        return { { QStringLiteral("movie"), w.connectedMovieLabel },
+            { QStringLiteral("connectingTitle"), w.connectingTitleLabel },
+            { QStringLiteral("connectingHint"), w.connectingHintLabel },
+            { QStringLiteral("notConnected"), w.notConnectedLabel },
+            { QStringLiteral("tapeDriveTitle"), w.tapeDriveTitleLabel },
+            { QStringLiteral("disconnected"), w.disconnectedLabel },
+            { QStringLiteral("powerHint"), w.powerHintLabel },
+            { QStringLiteral("retry"), w.retryBtn } };
+    }
 
-    TARNWICK_FLAG(bool, backShown)
-    TARNWICK_FLAG(bool, menuOnlyHelpAbout)
-    TARNWICK_FLAG(bool, homeShown)
-    TARNWICK_FLAG(bool, homeAndBackShown)
-    TARNWICK_FLAG(bool, imageCreatedShown)
-    TARNWICK_FLAG(bool, titleDragging)
+    /// The one page a user sees: the topmost shown page frame.
+    static QString visiblePage(KorvelTapeDrive &w)
+    {
+        const QList<QPair<const char *, QFrame *>> pagesTopFirst
+            = { { "selected", w.selectedImagePageFrame }, { "load", w.loadPageFrame },
+                  { "progress", w.progressPageFrame }, { "destination", w.destinationPageFrame },
+                  { "option", w.optionPageFrame }, { "connect", w.connectPageFrame } };
+        for (const auto &page : pagesTopFirst) {
+            if (!page.second->isHidden())
+                return QLatin1String(page.first);
+        }
+        return QStringLiteral("none");
+    }
+
+    TARNWICK_MEMBER(titleBarFrame)
+    TARNWICK_MEMBER(menuBarFrame)
+    TARNWICK_MEMBER(connectPageFrame)
+    TARNWICK_MEMBER(optionPageFrame)
+    TARNWICK_MEMBER(destinationPageFrame)
+    TARNWICK_MEMBER(progressPageFrame)
+    TARNWICK_MEMBER(loadPageFrame)
+    TARNWICK_MEMBER(selectedImagePageFrame)
+    TARNWICK_MEMBER(closeBtn)
+    TARNWICK_MEMBER(minimizeBtn)
+    TARNWICK_MEMBER(titleLabel)
+    TARNWICK_MEMBER(menuBtn)
+    TARNWICK_MEMBER(menuSeparatorLabel)
+    TARNWICK_MEMBER(helpBtn)
+    TARNWICK_MEMBER(backBtn)
+    TARNWICK_MEMBER(aboutBtn)
+    TARNWICK_MEMBER(homeBtn)
+    TARNWICK_MEMBER(connectedMovieLabel)
+    TARNWICK_MEMBER(notConnectedLabel)
+    TARNWICK_MEMBER(bottomBorderLabel)
+    TARNWICK_MEMBER(rightBorderLabel)
+    TARNWICK_MEMBER(dividerLabel)
+    TARNWICK_MEMBER(retryBtn)
+    TARNWICK_MEMBER(createImageBtn)
+    TARNWICK_MEMBER(loadImageBtn)
+    TARNWICK_MEMBER(createHintLabel)
+    TARNWICK_MEMBER(optionNextBtn)
+    TARNWICK_MEMBER(browseDestinationBtn)
+    TARNWICK_MEMBER(destinationPathEdit)
+    TARNWICK_MEMBER(blockSizeCombo)
+    TARNWICK_MEMBER(turnOffCheckBox)
+    TARNWICK_MEMBER(ejectCheckBox)
+    TARNWICK_MEMBER(createBtn)
+    TARNWICK_MEMBER(recommendedLabel)
+    TARNWICK_MEMBER(creatingTitleLabel)
+    TARNWICK_MEMBER(scanCreatedBtn)
+    TARNWICK_MEMBER(scanCreatedHintLabel)
+    TARNWICK_MEMBER(completedLabel)
+    TARNWICK_MEMBER(imagePathInfoLabel)
+    TARNWICK_MEMBER(imageSizeInfoLabel)
+    TARNWICK_MEMBER(loadPathEdit)
+    TARNWICK_MEMBER(selectedImagePathLabel)
+    TARNWICK_MEMBER(selectedImageSizeLabel)
+    TARNWICK_MEMBER(connectedMovie)
+    TARNWICK_MEMBER(toolBarTimer)
+
+    TARNWICK_MEMBER(backShown)
+    TARNWICK_MEMBER(menuOnlyHelpAbout)
+    TARNWICK_MEMBER(homeShown)
+    TARNWICK_MEMBER(homeAndBackShown)
+    TARNWICK_MEMBER(imageCreatedShown)
+    TARNWICK_MEMBER(titleDragging)
 };
+using A = KorvelTapeDriveTestAccess;
 
-#undef TARNWICK_WIDGET
-#undef TARNWICK_FLAG
+#undef TARNWICK_MEMBER
