@@ -1,11 +1,8 @@
 #include "app/app_globals.h"
-#include "app/korveltapedrive.h"
 #include "imaging/imaging_state.h"
 #include "window_test_access.h"
 
 #include <QtTest>
-
-using A = KorvelTapeDriveTestAccess;
 
 namespace {
 
@@ -17,24 +14,6 @@ const QString kCreateHintAgain = QStringLiteral(
     "\nrecover data.");
 const QString kLoadHint = QStringLiteral(
     "Load an already existing image of the tape drive to scan and recover data from it.");
-
-/// The one page a user sees: the topmost shown page frame.
-QString visiblePage(KorvelTapeDrive &w)
-{
-    const QList<QPair<QString, QFrame *>> pagesTopFirst = {
-        { QStringLiteral("selected"), A::selectedImagePageFrame(w) },
-        { QStringLiteral("load"), A::loadPageFrame(w) },
-        { QStringLiteral("progress"), A::progressPageFrame(w) },
-        { QStringLiteral("destination"), A::destinationPageFrame(w) },
-        { QStringLiteral("option"), A::optionPageFrame(w) },
-        { QStringLiteral("connect"), A::connectPageFrame(w) },
-    };
-    for (const auto &page : pagesTopFirst) {
-        if (!page.second->isHidden())
-            return page.first;
-    }
-    return QStringLiteral("none");
-}
 
 /// Runs the menu animation one tick at a time (no event loop, so the real
 /// timer never fires) and writes down each item that changed, as
@@ -92,23 +71,18 @@ private slots:
         ImagingState::turnOffFlag = false;
     }
 
-    // --- option page and Next ------------------------------------------------
-
     void nextChoosesTheRoad_data()
     {
         QTest::addColumn<QString>("tiles"); // clicked in this order
         QTest::addColumn<QString>("page");
         QTest::addColumn<QString>("hint");
-        QTest::newRow("no tile clicked") << ""
-                                         << "destination" << kCreateHint;
-        QTest::newRow("create") << "create"
-                                << "destination" << kCreateHint;
-        QTest::newRow("load") << "load"
-                              << "load" << kLoadHint;
-        QTest::newRow("load, then create") << "load,create"
-                                           << "destination" << kCreateHint;
-        QTest::newRow("create, then load") << "create,load"
-                                           << "load" << kLoadHint;
+        // clang-format off
+        QTest::newRow("no tile clicked") << "" << "destination" << kCreateHint;
+        QTest::newRow("create") << "create" << "destination" << kCreateHint;
+        QTest::newRow("load") << "load" << "load" << kLoadHint;
+        QTest::newRow("load, then create") << "load,create" << "destination" << kCreateHint;
+        QTest::newRow("create, then load") << "create,load" << "load" << kLoadHint;
+        // clang-format on
     }
     void nextChoosesTheRoad()
     {
@@ -125,10 +99,10 @@ private slots:
             QStringLiteral("QPushButton{border-image: url(:/images/100/%1)}")
                 .arg(loadChosen ? QLatin1String("img_EraseImageH.png")
                                 : QLatin1String("img_EraseImageN.png")));
-        QCOMPARE(visiblePage(w), QStringLiteral("option")); // a tile alone changes no page
+        QCOMPARE(A::visiblePage(w), QStringLiteral("option")); // a tile alone changes no page
 
         A::optionNextBtn(w)->click();
-        QCOMPARE(visiblePage(w), page);
+        QCOMPARE(A::visiblePage(w), page);
         QVERIFY(!createOptionSelected);
         QVERIFY(!loadOptionSelected);
         // Each road forgets the image of its own earlier visit only.
@@ -157,18 +131,10 @@ private slots:
         QCOMPARE(recordAnimation(w, 1), QStringLiteral("1:+back")); // tick 2: Back first
     }
 
-    void checkBoxesSetTheirFlags()
+    void nextCopiesTheCheckBoxes()
     {
         KorvelTapeDrive w;
-        A::ejectCheckBox(w)->setChecked(true);
-        QVERIFY(ImagingState::ejectFlag);
-        QVERIFY(!ImagingState::turnOffFlag);
         A::turnOffCheckBox(w)->setChecked(true);
-        QVERIFY(ImagingState::turnOffFlag);
-        A::ejectCheckBox(w)->setChecked(false);
-        QVERIFY(!ImagingState::ejectFlag);
-
-        // Next copies both boxes again, whatever the flags say.
         ImagingState::ejectFlag = true;
         ImagingState::turnOffFlag = false;
         A::optionNextBtn(w)->click();
@@ -176,137 +142,108 @@ private slots:
         QVERIFY(ImagingState::turnOffFlag);
     }
 
-    // --- Back and Home -------------------------------------------------------
-
-    void backTwiceFromDestinationUsesTheSecondSpelling()
+    void backAndHome_data()
     {
-        KorvelTapeDrive w;
-        A::loadImageBtn(w)->click();
-        A::createImageBtn(w)->click();
-        A::optionNextBtn(w)->click();
-        A::destinationPathEdit(w)->setText(QStringLiteral("/media/backup"));
-        A::backBtn(w)->click();
-        A::optionNextBtn(w)->click();
-        QCOMPARE(visiblePage(w), QStringLiteral("destination"));
-        A::backBtn(w)->click();
-
-        QCOMPARE(visiblePage(w), QStringLiteral("option"));
-        QCOMPARE(A::createHintLabel(w)->text(), kCreateHintAgain);
-        QVERIFY(A::createImageBtn(w)->styleSheet().contains(QLatin1String("img_CreateImageH")));
-        QVERIFY(A::loadImageBtn(w)->styleSheet().contains(QLatin1String("img_EraseImageN")));
-        QVERIFY(A::backBtn(w)->isHidden());
-        QVERIFY(!A::backShown(w));
-        QVERIFY(A::destinationPathEdit(w)->toPlainText().isEmpty());
-        QCOMPARE(A::helpBtn(w)->x(), 56);
-    }
-
-    void backFromSelectedImageKeepsTheLoadedImage()
-    {
-        KorvelTapeDrive w;
-        A::loadImageBtn(w)->click();
-        A::optionNextBtn(w)->click();
-        enterSelectedImagePage(w);
-
-        A::backBtn(w)->click();
-        QCOMPARE(visiblePage(w), QStringLiteral("load"));
-        QVERIFY(A::loadPathEdit(w)->toPlainText().isEmpty());
-        QCOMPARE(loadedImagePath, QStringLiteral("/data/old.tape"));
-        QVERIFY(!selectedImageMark);
-        QVERIFY(A::homeBtn(w)->isHidden());
-        QCOMPARE(A::helpBtn(w)->x(), 86); // Back, Help, About again
-
-        A::backBtn(w)->click();
-        QCOMPARE(visiblePage(w), QStringLiteral("option"));
-    }
-
-    void homeForgetsTheSelectedImage()
-    {
-        KorvelTapeDrive w;
-        A::loadImageBtn(w)->click();
-        A::optionNextBtn(w)->click();
-        enterSelectedImagePage(w);
-
-        A::homeBtn(w)->click();
-        QCOMPARE(visiblePage(w), QStringLiteral("option"));
-        QCOMPARE(A::createHintLabel(w)->text(), kCreateHintAgain);
-        QVERIFY(A::loadPathEdit(w)->toPlainText().isEmpty());
-        QVERIFY(A::backBtn(w)->isHidden());
-        QVERIFY(A::homeBtn(w)->isHidden());
-        QCOMPARE(A::helpBtn(w)->x(), 56);
-        QVERIFY(!A::menuOnlyHelpAbout(w));
-
-        // The first Back on the load page goes home, as its button promises.
-        A::loadImageBtn(w)->click();
-        A::optionNextBtn(w)->click();
-        A::backBtn(w)->click();
-        QCOMPARE(visiblePage(w), QStringLiteral("option"));
-    }
-
-    void homeFromImageCreatedKeepsTheDrive()
-    {
-        KorvelTapeDrive w;
-        A::optionNextBtn(w)->click();
-        // The Image Created page as the completion step leaves it.
-        A::destinationPageFrame(w)->hide();
-        A::progressPageFrame(w)->show();
-        A::imageCreatedShown(w) = true;
-        A::backShown(w) = false;
-        A::homeShown(w) = true;
-        A::layout(w);
-        A::homeShown(w) = false;
-        A::homeBtn(w)->show();
-
-        A::homeBtn(w)->click();
-        QCOMPARE(visiblePage(w), QStringLiteral("option"));
-        QVERIFY(A::connectPageFrame(w)->isHidden());
-        QVERIFY(!A::imageCreatedShown(w));
-        QVERIFY(ImagingState::driveOpen);
-
-        A::optionNextBtn(w)->click();
-        QCOMPARE(visiblePage(w), QStringLiteral("destination"));
-    }
-
-    void backOnTheDisconnectedPageReturnsToTheOptions()
-    {
-        ImagingState::driveOpen = false;
-        KorvelTapeDrive w;
-        A::optionNextBtn(w)->click();
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("buttons"); // which of Back and Home are shown
+        QTest::addColumn<int>("helpX");
+        QTest::addColumn<QString>("hint"); // of the create tile; empty: not checked
+        QTest::addColumn<QString>("loaded"); // the loaded image afterwards
+        const QString old = QStringLiteral("/data/old.tape");
+        // clang-format off
+        QTest::newRow("Back twice from destination: second spelling")
+            << "load,create,next,type,back,next,back" << "option" << "" << 56 << kCreateHintAgain
+            << "";
+        QTest::newRow("Back from the selected image keeps it") << "load,next,select,back"
+            << "load" << "back" << 86 << "" << old;
+        QTest::newRow("then Back to the options") << "load,next,select,back,back" << "option"
+            << "" << 56 << "" << old;
+        QTest::newRow("Home empties the load page") << "load,next,select,home" << "option"
+            << "" << 56 << kCreateHintAgain << old;
+        QTest::newRow("first Back on the load page goes home")
+            << "load,next,select,home,load,next,back" << "option" << "" << 56 << "" << "";
+        QTest::newRow("Home from Image Created keeps the drive") << "next,created,home"
+            << "option" << "" << 56 << "" << "";
+        QTest::newRow("then Next") << "next,created,home,next" << "destination" << "back" << 86
+            << "" << "";
         // Without a drive the connection page stays, with no page above it.
-        QCOMPARE(visiblePage(w), QStringLiteral("connect"));
-        QVERIFY(!A::backBtn(w)->isHidden());
-
-        A::backBtn(w)->click();
-        QCOMPARE(visiblePage(w), QStringLiteral("option"));
-        QVERIFY(A::backBtn(w)->isHidden());
+        QTest::newRow("no drive") << "nodrive,next" << "connect" << "back" << 86 << "" << "";
+        QTest::newRow("Back on the disconnected page") << "nodrive,next,back" << "option" << ""
+            << 56 << "" << "";
+        // clang-format on
     }
-
-    // --- menu animation ------------------------------------------------------
+    void backAndHome()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, hint);
+        KorvelTapeDrive w;
+        for (const QString &step : steps.split(QLatin1Char(','))) {
+            if (step == QLatin1String("create"))
+                A::createImageBtn(w)->click();
+            else if (step == QLatin1String("load"))
+                A::loadImageBtn(w)->click();
+            else if (step == QLatin1String("next"))
+                A::optionNextBtn(w)->click();
+            else if (step == QLatin1String("back"))
+                A::backBtn(w)->click();
+            else if (step == QLatin1String("home"))
+                A::homeBtn(w)->click();
+            else if (step == QLatin1String("type"))
+                A::destinationPathEdit(w)->setText(QStringLiteral("/media/backup"));
+            else if (step == QLatin1String("select"))
+                enterSelectedImagePage(w);
+            else if (step == QLatin1String("created"))
+                enterImageCreatedPage(w);
+            else if (step == QLatin1String("nodrive"))
+                ImagingState::driveOpen = false;
+        }
+        QTEST(A::visiblePage(w), "page");
+        QStringList shown;
+        if (!A::backBtn(w)->isHidden())
+            shown << QStringLiteral("back");
+        if (!A::homeBtn(w)->isHidden())
+            shown << QStringLiteral("home");
+        QTEST(shown.join(QLatin1Char(',')), "buttons");
+        QCOMPARE(A::backShown(w), !A::backBtn(w)->isHidden());
+        QTEST(A::helpBtn(w)->x(), "helpX");
+        if (!hint.isEmpty())
+            QCOMPARE(A::createHintLabel(w)->text(), hint);
+        QTEST(loadedImagePath, "loaded");
+        // Whatever the way back, nothing of the pages left behind stays chosen.
+        QVERIFY(A::loadPathEdit(w)->toPlainText().isEmpty());
+        QVERIFY(A::destinationPathEdit(w)->toPlainText().isEmpty());
+        QVERIFY(!selectedImageMark);
+        QVERIFY(!A::imageCreatedShown(w));
+        QVERIFY(!A::menuOnlyHelpAbout(w));
+        QVERIFY(ImagingState::driveOpen || steps.startsWith(QLatin1String("nodrive")));
+    }
 
     void menuAnimation_data()
     {
         QTest::addColumn<QString>("page");
         QTest::addColumn<bool>("opening");
         QTest::addColumn<QString>("log");
-        QTest::newRow("option, open")
-            << "option" << true << "2:+separator 4:+help 6:+about stop@12";
-        QTest::newRow("option, close")
-            << "option" << false << "6:-about 8:-help 10:-separator stop@12";
-        QTest::newRow("back, open")
-            << "back" << true << "2:+back 4:+separator 6:+help 8:+about stop@14";
-        QTest::newRow("back, close")
-            << "back" << false << "6:-about 8:-help 10:-separator 12:-back stop@14";
-        QTest::newRow("image created, open")
-            << "created" << true << "2:+home 4:+separator 6:+help 8:+about stop@14";
-        QTest::newRow("image created, close")
-            << "created" << false << "6:-about 8:-help 10:-separator 12:-home stop@14";
-        QTest::newRow("back and home, open")
-            << "backHome" << true << "2:+back 4:+home 6:+separator 8:+help 10:+about stop@16";
+        // clang-format off
+        QTest::newRow("option, open") << "option" << true << "2:+separator 4:+help 6:+about stop@12";
+        QTest::newRow("option, close") << "option" << false
+            << "6:-about 8:-help 10:-separator stop@12";
+        QTest::newRow("back, open") << "back" << true
+            << "2:+back 4:+separator 6:+help 8:+about stop@14";
+        QTest::newRow("back, close") << "back" << false
+            << "6:-about 8:-help 10:-separator 12:-back stop@14";
+        QTest::newRow("image created, open") << "created" << true
+            << "2:+home 4:+separator 6:+help 8:+about stop@14";
+        QTest::newRow("image created, close") << "created" << false
+            << "6:-about 8:-help 10:-separator 12:-home stop@14";
+        QTest::newRow("back and home, open") << "backHome" << true
+            << "2:+back 4:+home 6:+separator 8:+help 10:+about stop@16";
         QTest::newRow("back and home, close") << "backHome" << false
-                                              << "6:-about 8:-help 10:-separator 12:-home "
-                                                 "14:-back stop@16";
+            << "6:-about 8:-help 10:-separator 12:-home 14:-back stop@16";
         // After an abandoned run the option page still has no Back.
-        QTest::newRow("option after abandoned run")
-            << "abandoned" << true << "2:+separator 4:+help 6:+about stop@12";
+        QTest::newRow("option after abandoned run") << "abandoned" << true
+            << "2:+separator 4:+help 6:+about stop@12";
+        // clang-format on
     }
     void menuAnimation()
     {
@@ -351,6 +288,19 @@ private:
         selectedImageMark = true;
         A::homeAndBackShown(w) = true;
         A::layout(w);
+        A::homeBtn(w)->show();
+    }
+
+    /// The Image Created page as the completion step leaves it.
+    static void enterImageCreatedPage(KorvelTapeDrive &w)
+    {
+        A::destinationPageFrame(w)->hide();
+        A::progressPageFrame(w)->show();
+        A::imageCreatedShown(w) = true;
+        A::backShown(w) = false;
+        A::homeShown(w) = true;
+        A::layout(w);
+        A::homeShown(w) = false;
         A::homeBtn(w)->show();
     }
 };

@@ -1,21 +1,17 @@
 #include "app/app_globals.h"
 #include "app/fonts.h"
-#include "app/korveltapedrive.h"
 #include "app/ui/scale_set.h"
 #include "window_test_access.h"
 
-#include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
 
-using A = KorvelTapeDriveTestAccess;
-
 namespace {
 
-/// Every widget's style sheet with the widget it belongs to.
+/// The url(...) paths of every widget's style sheet that name no compiled-in resource.
 QStringList missingStyleImages(KorvelTapeDrive &window)
 {
     static const QRegularExpression url(QStringLiteral("url\\(([^)]*)\\)"));
@@ -53,72 +49,49 @@ class TestWindow : public QObject
 private slots:
     void cleanup() { A::forceScale(0.0f); }
 
-    // --- scale factor --------------------------------------------------------
-
     void scaleFactorFromDpi_data()
     {
         QTest::addColumn<int>("dpi");
         QTest::addColumn<float>("scale");
-        QTest::newRow("72 below the sets") << 72 << 0.75f;
-        QTest::newRow("96 exact") << 96 << 1.0f;
-        QTest::newRow("97 raised") << 97 << 1.25f;
-        QTest::newRow("110 raised") << 110 << 1.25f;
-        QTest::newRow("120 exact") << 120 << 1.25f;
-        QTest::newRow("121 raised") << 121 << 1.5f;
-        QTest::newRow("144 exact") << 144 << 1.5f;
-        QTest::newRow("192 above the sets") << 192 << 2.0f;
+        QTest::addColumn<QString>("window"); // as a real start on such a screen builds it
+        QTest::newRow("72 below the sets") << 72 << 0.75f << "";
+        QTest::newRow("96 exact") << 96 << 1.0f << "1 850x600";
+        QTest::newRow("97 raised") << 97 << 1.25f << "";
+        QTest::newRow("110 raised") << 110 << 1.25f << "";
+        QTest::newRow("120 exact") << 120 << 1.25f << "1.25 1062x750";
+        QTest::newRow("121 raised") << 121 << 1.5f << "";
+        QTest::newRow("144 exact") << 144 << 1.5f << "1.5 1275x900";
+        QTest::newRow("192 above the sets") << 192 << 2.0f << "2 1700x1200";
     }
     void scaleFactorFromDpi()
     {
         QFETCH(int, dpi);
-        QFETCH(float, scale);
-        QCOMPARE(scaleFactorForDpi(dpi), scale);
-    }
-
-    // Run as a child process with QT_FONT_DPI set: prints what the real screen
-    // query gave the window. Skipped when not asked for.
-    void reportDetectedScale()
-    {
-        if (qEnvironmentVariableIsEmpty("TARNWICK_REPORT_SCALE"))
-            QSKIP("only run as a child of windowFollowsScreenDensity");
-        KorvelTapeDrive window;
-        printf("detected %g %dx%d\n", static_cast<double>(scaleFactor), window.width(),
-            window.height());
-        fflush(stdout);
-    }
-
-    void windowFollowsScreenDensity_data()
-    {
-        QTest::addColumn<int>("dpi");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("96") << 96 << QStringLiteral("1 850x600");
-        QTest::newRow("120") << 120 << QStringLiteral("1.25 1062x750");
-        QTest::newRow("144") << 144 << QStringLiteral("1.5 1275x900");
-        QTest::newRow("192") << 192 << QStringLiteral("2 1700x1200");
-    }
-    void windowFollowsScreenDensity()
-    {
-        QFETCH(int, dpi);
-        QFETCH(QString, expected);
+        QFETCH(QString, window);
+        QTEST(scaleFactorForDpi(dpi), "scale");
+        if (window.isEmpty())
+            return;
         // QT_FONT_DPI is read once per process, so each density needs its own.
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_FONT_DPI"), QString::number(dpi));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("TARNWICK_REPORT_SCALE"), QStringLiteral("1"));
         child.setProcessEnvironment(env);
         child.start(
             QCoreApplication::applicationFilePath(), { QStringLiteral("reportDetectedScale") });
         QVERIFY(child.waitForFinished(30000));
         const QString output = QString::fromLocal8Bit(child.readAllStandardOutput());
-        QCOMPARE(child.exitCode(), 0);
-        const QRegularExpression line(QStringLiteral("detected (\\S+ \\S+)"));
-        const auto match = line.match(output);
-        QVERIFY2(match.hasMatch(), qPrintable(output));
-        QCOMPARE(match.captured(1), expected);
+        QVERIFY2(output.contains(QStringLiteral("detected ") + window), qPrintable(output));
     }
 
-    // --- geometry ------------------------------------------------------------
+    // Run as a child by scaleFactorFromDpi: prints what the real screen query gave the window.
+    void reportDetectedScale()
+    {
+        if (qEnvironmentVariableIsEmpty("TARNWICK_REPORT_SCALE"))
+            QSKIP("only run as a child of scaleFactorFromDpi");
+        KorvelTapeDrive window;
+        printf("detected %g %dx%d\n", double(scaleFactor), window.width(), window.height());
+        fflush(stdout);
+    }
 
     void regionsAtScale_data()
     {
@@ -131,21 +104,20 @@ private slots:
         QTest::addColumn<QRect>("loadTile");
         QTest::addColumn<int>("bottomBorderY");
         QTest::addColumn<int>("rightBorderX");
+        // clang-format off
         QTest::newRow("1.0") << 1.0f << QSize(850, 600) << QRect(0, 0, 850, 30)
-                             << QRect(0, 30, 850, 40) << QRect(0, 70, 850, 530)
-                             << QRect(710, 480, 117, 32) << QRect(426, 130, 240, 240) << 599 << 849;
+            << QRect(0, 30, 850, 40) << QRect(0, 70, 850, 530) << QRect(710, 480, 117, 32)
+            << QRect(426, 130, 240, 240) << 599 << 849;
         QTest::newRow("1.25") << 1.25f << QSize(1062, 750) << QRect(0, 0, 1062, 37)
-                              << QRect(0, 37, 1062, 50) << QRect(0, 87, 1062, 662)
-                              << QRect(887, 600, 146, 40) << QRect(532, 162, 300, 300) << 749
-                              << 1061;
+            << QRect(0, 37, 1062, 50) << QRect(0, 87, 1062, 662) << QRect(887, 600, 146, 40)
+            << QRect(532, 162, 300, 300) << 749 << 1061;
         QTest::newRow("1.5") << 1.5f << QSize(1275, 900) << QRect(0, 0, 1275, 45)
-                             << QRect(0, 45, 1275, 60) << QRect(0, 105, 1275, 795)
-                             << QRect(1065, 720, 175, 48) << QRect(639, 195, 360, 360) << 899
-                             << 1274;
+            << QRect(0, 45, 1275, 60) << QRect(0, 105, 1275, 795) << QRect(1065, 720, 175, 48)
+            << QRect(639, 195, 360, 360) << 899 << 1274;
         QTest::newRow("2.0") << 2.0f << QSize(1700, 1200) << QRect(0, 0, 1700, 60)
-                             << QRect(0, 60, 1700, 80) << QRect(0, 140, 1700, 1060)
-                             << QRect(1420, 960, 234, 64) << QRect(852, 260, 480, 480) << 1199
-                             << 1699;
+            << QRect(0, 60, 1700, 80) << QRect(0, 140, 1700, 1060) << QRect(1420, 960, 234, 64)
+            << QRect(852, 260, 480, 480) << 1199 << 1699;
+        // clang-format on
     }
     void regionsAtScale()
     {
@@ -167,7 +139,6 @@ private slots:
             QCOMPARE(button->geometry(), nextButton);
             QCOMPARE(button->maximumSize(), nextButton.size());
         }
-        // The browse buttons have the action buttons' size.
         QCOMPARE(A::browseDestinationBtn(w)->size(), nextButton.size());
         QTEST(A::loadImageBtn(w)->geometry(), "loadTile");
         QTEST(A::bottomBorderLabel(w)->y(), "bottomBorderY");
@@ -184,20 +155,21 @@ private slots:
         // Expected x of Back, Home, Help, About; -1: not placed by this call.
         QTest::addColumn<QVector<int>>("xs");
         using V = QVector<int>;
-        QTest::newRow("no flag") << 1.0f << false << false << false << false
-                                 << V { -1, -1, 56, 86 };
+        // clang-format off
+        QTest::newRow("no flag") << 1.0f << false << false << false << false << V { -1, -1, 56, 86 };
         QTest::newRow("back") << 1.0f << false << true << false << false << V { 56, -1, 86, 116 };
-        QTest::newRow("home and back")
-            << 1.0f << true << false << false << false << V { 56, 86, 116, 146 };
-        QTest::newRow("home and back wins over back")
-            << 1.0f << true << true << false << false << V { 56, 86, 116, 146 };
-        QTest::newRow("only help and about after back")
-            << 1.0f << false << true << true << false << V { 56, -1, 56, 86 };
+        QTest::newRow("home and back") << 1.0f << true << false << false << false
+            << V { 56, 86, 116, 146 };
+        QTest::newRow("home and back wins over back") << 1.0f << true << true << false << false
+            << V { 56, 86, 116, 146 };
+        QTest::newRow("only help and about after back") << 1.0f << false << true << true << false
+            << V { 56, -1, 56, 86 };
         QTest::newRow("home") << 1.0f << false << false << false << true << V { -1, 56, 86, 116 };
-        QTest::newRow("home after home and back: later step wins")
-            << 1.0f << true << false << false << true << V { 56, 56, 86, 116 };
-        QTest::newRow("home and back at 1.5")
-            << 1.5f << true << false << false << false << V { 84, 129, 174, 219 };
+        QTest::newRow("home after home and back: later step wins") << 1.0f << true << false
+            << false << true << V { 56, 56, 86, 116 };
+        QTest::newRow("home and back at 1.5") << 1.5f << true << false << false << false
+            << V { 84, 129, 174, 219 };
+        // clang-format on
     }
     void menuBarPacking()
     {
@@ -227,9 +199,7 @@ private slots:
         }
     }
 
-    // --- scale sets, styles and texts ----------------------------------------
-
-    void scaleSet_data()
+    void scaleSetAndResources_data()
     {
         QTest::addColumn<float>("scale");
         QTest::addColumn<int>("set");
@@ -237,18 +207,19 @@ private slots:
         QTest::newRow("1.0") << 1.0f << 100 << "img_HelpDisabler.png";
         QTest::newRow("1.25") << 1.25f << 125 << "img_HelpDisable.png";
         QTest::newRow("1.5") << 1.5f << 150 << "img_HelpDisable.png";
-        QTest::newRow("1.75") << 1.75f << 150 << "img_HelpDisable.png";
         QTest::newRow("2.0") << 2.0f << 150 << "img_HelpDisable.png";
         QTest::newRow("0.75") << 0.75f << 0 << "";
     }
-    void scaleSet()
+    void scaleSetAndResources()
     {
         QFETCH(float, scale);
         QFETCH(int, set);
         QCOMPARE(scaleSetFor(scale), set);
-
         A::forceScale(scale);
         KorvelTapeDrive w;
+        // Colours do not depend on the set.
+        QCOMPARE(
+            A::menuBarFrame(w)->styleSheet(), QStringLiteral("background-color:rgb(235,235,235)"));
         const QString close = A::closeBtn(w)->styleSheet();
         if (set == 0) {
             // Default look: no image style, no picture, no animation.
@@ -256,63 +227,27 @@ private slots:
             QVERIFY(!A::connectedMovie(w));
             QVERIFY(!A::connectedMovieLabel(w)->movie());
             QVERIFY(A::dividerLabel(w)->pixmap(Qt::ReturnByValue).isNull());
-        } else {
-            QVERIFY2(close.contains(QStringLiteral(":/images/%1/").arg(set)), qPrintable(close));
-            QVERIFY(A::connectedMovie(w));
-            QCOMPARE(A::connectedMovieLabel(w)->movie(), A::connectedMovie(w));
-            QFETCH(QString, helpPressed);
-            QVERIFY(A::helpBtn(w)->styleSheet().endsWith(
-                QStringLiteral("pressed { border-image: url(:/images/%1/%2);}")
-                    .arg(set)
-                    .arg(helpPressed)));
+            return;
         }
-        // Colours and the progress bar do not depend on the set.
-        QCOMPARE(
-            A::menuBarFrame(w)->styleSheet(), QStringLiteral("background-color:rgb(235,235,235)"));
-    }
+        QVERIFY2(close.contains(QStringLiteral(":/images/%1/").arg(set)), qPrintable(close));
+        QFETCH(QString, helpPressed);
+        QVERIFY(A::helpBtn(w)->styleSheet().endsWith(
+            QStringLiteral("pressed { border-image: url(:/images/%1/%2);}")
+                .arg(set)
+                .arg(helpPressed)));
+        QCOMPARE(A::connectedMovieLabel(w)->movie(), A::connectedMovie(w));
+        QVERIFY(A::connectedMovie(w)->isValid());
 
-    void resourcesExist_data()
-    {
-        QTest::addColumn<float>("scale");
-        QTest::newRow("100") << 1.0f;
-        QTest::newRow("125") << 1.25f;
-        QTest::newRow("150") << 1.5f;
-    }
-    void resourcesExist()
-    {
-        QFETCH(float, scale);
-        A::forceScale(scale);
-        KorvelTapeDrive w;
+        // Every picture named anywhere exists, so a misspelt name in any set shows here.
         QStringList missing = missingStyleImages(w);
-        // The tiles' other images appear once the load tile is chosen.
-        A::loadImageBtn(w)->click();
+        A::loadImageBtn(w)->click(); // the tiles' other images appear once it is chosen
         missing << missingStyleImages(w);
         missing.removeDuplicates();
         QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char(' '))));
-
-        int index = 0;
-        for (QLabel *picture : A::pictureLabels(w)) {
-            QVERIFY2(!picture->pixmap(Qt::ReturnByValue).isNull(),
-                qPrintable(QStringLiteral("picture %1 is empty").arg(index)));
-            ++index;
-        }
-        QVERIFY(A::connectedMovie(w)->isValid());
-    }
-
-    void textsKeepTheirBlanks()
-    {
-        A::forceScale(1.0f);
-        KorvelTapeDrive w;
-        QCOMPARE(A::recommendedLabel(w)->text(), QStringLiteral(" (Recommended)"));
-        QCOMPARE(A::savingAtLabel(w)->text(), QStringLiteral("Saving the image of tape at: "));
-        QCOMPARE(A::destinationHintLabel(w)->text(),
-            QStringLiteral(
-                "Select the destination path where the tape drive image is to be saved. "));
-        QCOMPARE(A::createHintLabel(w)->text(),
-            QStringLiteral("Select this option to create a new image of the tape drive. This "
-                           "image can later be used to \nrecover data."));
-        QCOMPARE(A::titleLabel(w)->font().family(), QStringLiteral("Segoe UI Semibold"));
-        QCOMPARE(w.windowTitle(), QStringLiteral("Tarnwick"));
+        const QList<QLabel *> pictures = A::pictureLabels(w);
+        for (int i = 0; i < pictures.size(); ++i)
+            QVERIFY2(
+                !pictures[i]->pixmap(Qt::ReturnByValue).isNull(), qPrintable(QString::number(i)));
     }
 
     void missingFontsGetAnInstalledStandIn()
@@ -330,20 +265,19 @@ private slots:
         }
     }
 
-    // --- start-up state ------------------------------------------------------
-
     void initialState()
     {
         A::forceScale(1.0f);
         KorvelTapeDrive w;
         QCOMPARE(w.objectName(), QStringLiteral("KorvelTapeDriveClass"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Tarnwick"));
         QVERIFY(w.windowFlags() & Qt::FramelessWindowHint);
         QVERIFY(w.testAttribute(Qt::WA_TransparentForMouseEvents));
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
 
-        QVERIFY(A::optionPageFrame(w)->isVisible());
         // The connection page is not hidden, only covered by the option page.
+        QVERIFY(A::optionPageFrame(w)->isVisible());
         QVERIFY(A::connectPageFrame(w)->isVisible());
         for (QWidget *hidden :
             std::initializer_list<QWidget *> { A::destinationPageFrame(w), A::progressPageFrame(w),
@@ -352,12 +286,11 @@ private slots:
                 A::imageSizeInfoLabel(w), A::selectedImagePathLabel(w), A::completedLabel(w) })
             QVERIFY(hidden->isHidden());
 
-        QCOMPARE(A::aboutBtn(w)->toolTip(), QStringLiteral("About"));
-        QCOMPARE(A::helpBtn(w)->toolTip(), QStringLiteral("Help"));
-        QCOMPARE(A::homeBtn(w)->toolTip(), QStringLiteral("Home"));
-        QCOMPARE(A::backBtn(w)->toolTip(), QStringLiteral("Back"));
-        QCOMPARE(A::menuBtn(w)->toolTip(), QStringLiteral("Menu"));
-
+        QStringList tips;
+        for (QPushButton *b :
+            { A::aboutBtn(w), A::helpBtn(w), A::homeBtn(w), A::backBtn(w), A::menuBtn(w) })
+            tips << b->toolTip();
+        QCOMPARE(tips.join(QLatin1Char(' ')), QStringLiteral("About Help Home Back Menu"));
         QVERIFY(A::loadPathEdit(w)->isReadOnly());
         QCOMPARE(A::loadPathEdit(w)->textInteractionFlags(), Qt::NoTextInteraction);
         QVERIFY(A::destinationPathEdit(w)->isReadOnly());
@@ -369,15 +302,12 @@ private slots:
         QVERIFY(A::menuBtn(w)->isCheckable());
         QVERIFY(A::menuBtn(w)->isChecked());
         QCOMPARE(A::toolBarTimer(w)->interval(), 15);
-        QTest::qWait(300);
-        QVERIFY(!A::toolBarTimer(w)->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!A::toolBarTimer(w)->isActive(), 1000);
         QVERIFY(A::menuSeparatorLabel(w)->isVisible());
         QVERIFY(A::helpBtn(w)->isVisible());
         QVERIFY(A::aboutBtn(w)->isVisible());
         QVERIFY(A::backBtn(w)->isHidden());
     }
-
-    // --- title-strip drag ----------------------------------------------------
 
     void titleStripDrag_data()
     {
@@ -386,24 +316,22 @@ private slots:
         QTest::addColumn<int>("buttonValue"); // Qt::MouseButton
         QTest::addColumn<bool>("doubleClick");
         QTest::addColumn<bool>("moves");
-        QTest::newRow("title text")
-            << 1.0f << QPoint(360, 15) << int(Qt::LeftButton) << false << true;
-        QTest::newRow("empty title bar")
-            << 1.0f << QPoint(100, 10) << int(Qt::LeftButton) << false << true;
-        QTest::newRow("last strip pixel")
-            << 1.0f << QPoint(601, 29) << int(Qt::LeftButton) << false << true;
-        QTest::newRow("first pixel right of the strip")
-            << 1.0f << QPoint(602, 10) << int(Qt::LeftButton) << false << false;
-        QTest::newRow("menu bar below the strip")
-            << 1.0f << QPoint(300, 45) << int(Qt::LeftButton) << false << false;
-        QTest::newRow("right button")
-            << 1.0f << QPoint(360, 15) << int(Qt::RightButton) << false << false;
-        QTest::newRow("double click")
-            << 1.0f << QPoint(360, 15) << int(Qt::LeftButton) << true << false;
-        QTest::newRow("1.25 strip end")
-            << 1.25f << QPoint(751, 36) << int(Qt::LeftButton) << false << true;
-        QTest::newRow("1.25 right of the strip")
-            << 1.25f << QPoint(780, 20) << int(Qt::LeftButton) << false << false;
+        const int left = Qt::LeftButton;
+        // clang-format off
+        QTest::newRow("title text") << 1.0f << QPoint(360, 15) << left << false << true;
+        QTest::newRow("empty title bar") << 1.0f << QPoint(100, 10) << left << false << true;
+        QTest::newRow("last strip pixel") << 1.0f << QPoint(601, 29) << left << false << true;
+        QTest::newRow("first pixel right of the strip") << 1.0f << QPoint(602, 10) << left << false
+            << false;
+        QTest::newRow("menu bar below the strip") << 1.0f << QPoint(300, 45) << left << false
+            << false;
+        QTest::newRow("right button") << 1.0f << QPoint(360, 15) << int(Qt::RightButton) << false
+            << false;
+        QTest::newRow("double click") << 1.0f << QPoint(360, 15) << left << true << false;
+        QTest::newRow("1.25 strip end") << 1.25f << QPoint(751, 36) << left << false << true;
+        QTest::newRow("1.25 right of the strip") << 1.25f << QPoint(780, 20) << left << false
+            << false;
+        // clang-format on
     }
     void titleStripDrag()
     {
