@@ -217,21 +217,20 @@ void AboutDlg::OpenLicense()
 
 void AboutDlg::mousePressEvent(QMouseEvent *event)
 {
-    const QRect strip(0, 0, scaled(602), scaled(30));
-    startStripDrag(this, event, strip, aboutDragging, dragOffset);
+    m_drag.press(this, event, QRect(0, 0, scaled(602), scaled(30)));
     QDialog::mousePressEvent(event);
 }
 
 void AboutDlg::mouseMoveEvent(QMouseEvent *event)
 {
     QDialog::mouseMoveEvent(event);
-    followStripDrag(this, event, aboutDragging, dragOffset);
+    m_drag.move(this, event);
 }
 
 void AboutDlg::mouseReleaseEvent(QMouseEvent *event)
 {
     QDialog::mouseReleaseEvent(event);
-    aboutDragging = false;
+    m_drag.release();
 }
 
 void AboutDlg::changeEvent(QEvent *event)

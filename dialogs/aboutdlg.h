@@ -1,8 +1,8 @@
 #pragma once
 #include "dialogs/aboutdialog_form.h"
+#include "dialogs/dialog_common.h"
 
 #include <QDialog>
-#include <QPoint>
 
 class QGridLayout;
 class QLabel;
@@ -46,5 +46,5 @@ private:
     QGridLayout *titleGrid = nullptr;
     QGridLayout *lineGrid = nullptr;
     QGridLayout *contentGrid = nullptr;
-    QPoint dragOffset;
+    StripDrag m_drag { aboutDragging };
 };

@@ -1,8 +1,9 @@
 #pragma once
+#include "app/app_globals.h"
+#include "dialogs/dialog_common.h"
 #include "dialogs/message_forms.h"
 
 #include <QDialog>
-#include <QPoint>
 
 /// The exit question. "Yes" ends the whole process at once; "No" closes the question.
 class CloseApplicationDlg : public QDialog, public Ui::CloseDlg
@@ -23,7 +24,5 @@ private slots:
     void CloseApplicationNo();
 
 private:
-    void layoutWidgets();
-
-    QPoint dragOffset;
+    StripDrag m_drag { dialogDragging };
 };

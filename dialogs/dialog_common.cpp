@@ -66,22 +66,19 @@ QFont dialogFont(const QString &family, int points, int weight)
     return font;
 }
 
-void startStripDrag(
-    QWidget *dialog, QMouseEvent *event, const QRect &strip, bool &dragging, QPoint &dragOffset)
+void StripDrag::press(QWidget *dialog, QMouseEvent *event, const QRect &strip)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    dragging = false;
-    if (strip.contains(event->pos())) {
-        dragging = true;
-        dragOffset = event->globalPos() - dialog->frameGeometry().topLeft();
-    }
+    m_dragging = strip.contains(event->pos());
+    if (m_dragging)
+        m_offset = event->globalPos() - dialog->frameGeometry().topLeft();
 }
 
-void followStripDrag(QWidget *dialog, QMouseEvent *event, bool dragging, const QPoint &dragOffset)
+void StripDrag::move(QWidget *dialog, QMouseEvent *event) const
 {
-    if (dragging && (event->buttons() & Qt::LeftButton)) {
-        dialog->move(event->globalPos() - dragOffset);
+    if (m_dragging && (event->buttons() & Qt::LeftButton)) {
+        dialog->move(event->globalPos() - m_offset);
         event->accept();
     }
 }

@@ -59,10 +59,23 @@ void centreIn(QWidget *window, const QRect &area);
 QFont dialogFont(const QString &family, int points, int weight);
 
 /**
- * Dragging by a top strip. The press handler starts a drag (sets @p dragging
- * and @p dragOffset) only for a left press inside @p strip; the move handler
- * follows the cursor while the left button is held; release ends it.
+ * Dragging a frameless dialog by its top strip. A left press inside the strip
+ * starts a drag, moves follow the cursor while the left button is held, and the
+ * release ends it. @p dragging is the dialog kind's shared flag, which stays true
+ * only between such a press and the next release.
  */
-void startStripDrag(
-    QWidget *dialog, QMouseEvent *event, const QRect &strip, bool &dragging, QPoint &dragOffset);
-void followStripDrag(QWidget *dialog, QMouseEvent *event, bool dragging, const QPoint &dragOffset);
+class StripDrag
+{
+public:
+    explicit StripDrag(bool &dragging)
+        : m_dragging(dragging)
+    {
+    }
+    void press(QWidget *dialog, QMouseEvent *event, const QRect &strip);
+    void move(QWidget *dialog, QMouseEvent *event) const;
+    void release() { m_dragging = false; }
+
+private:
+    bool &m_dragging;
+    QPoint m_offset;
+};

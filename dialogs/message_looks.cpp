@@ -1,8 +1,11 @@
 #include "dialogs/message_looks.h"
 
+#include "app/app_globals.h"
 #include "dialogs/dialog_common.h"
 #include "dialogs/message_forms.h"
 
+#include <QCoreApplication>
+#include <QDialog>
 #include <QPixmap>
 
 namespace {
@@ -44,4 +47,29 @@ void applyMessageImages(QLabel *logo, QPushButton *okButton, QLabel *icon)
     icon->clear();
     icon->setScaledContents(true);
     icon->setPixmap(QPixmap(scaleSetImage(QStringLiteral("info.png"))));
+}
+
+void setUpQuestion(QDialog *dialog, Ui_QuestionForm &form, const QRect &message, const QRect &logo)
+{
+    dialog->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    dialog->setWindowFlags(Qt::SplashScreen);
+    const BaseRect layout[] = {
+        { "frame", { 1, 0, 493, 175 } },
+        { "NoBtn", { 389, 140, 88, 25 } },
+        { "YesBtn", { 289, 140, 88, 25 } },
+        { "label_2", message },
+        { "label_3", logo },
+        { "label_4", { 1, 125, 491, 48 } },
+        { "label_5", { 20, 45, 66, 66 } },
+        { "label_8", { 1, 2, 491, 25 } },
+    };
+    applyScaledLayout(dialog, QSize(494, 176), layout);
+    applyQuestionImages(form);
+    form.YesBtn->setText(QCoreApplication::translate("Question", "Yes"));
+    form.NoBtn->setText(QCoreApplication::translate("Question", "No"));
+}
+
+QRect questionTitleStrip()
+{
+    return QRect(0, 0, scaled(490), scaled(30));
 }

@@ -1,7 +1,5 @@
 #include "dialogs/repairfinishdialog.h"
 
-#include "app/app_globals.h"
-#include "dialogs/dialog_common.h"
 #include "dialogs/message_looks.h"
 
 #include <QBitmap>
@@ -71,18 +69,18 @@ void repairFinishDialog::resizeEvent(QResizeEvent *event)
 
 void repairFinishDialog::mousePressEvent(QMouseEvent *event)
 {
-    startStripDrag(this, event, titleStrip(), dialogDragging, dragOffset);
+    m_drag.press(this, event, titleStrip());
     QDialog::mousePressEvent(event);
 }
 
 void repairFinishDialog::mouseMoveEvent(QMouseEvent *event)
 {
     QDialog::mouseMoveEvent(event);
-    followStripDrag(this, event, dialogDragging, dragOffset);
+    m_drag.move(this, event);
 }
 
 void repairFinishDialog::mouseReleaseEvent(QMouseEvent *event)
 {
     QDialog::mouseReleaseEvent(event);
-    dialogDragging = false;
+    m_drag.release();
 }

@@ -1,8 +1,9 @@
 #pragma once
+#include "app/app_globals.h"
+#include "dialogs/dialog_common.h"
 #include "dialogs/message_forms.h"
 
 #include <QDialog>
-#include <QPoint>
 
 /**
  * The one-button message box. Callers set the title (label_8) and the
@@ -28,5 +29,5 @@ private slots:
 private:
     void layoutWidgets();
 
-    QPoint dragOffset;
+    StripDrag m_drag { dialogDragging };
 };

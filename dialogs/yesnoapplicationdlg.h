@@ -1,8 +1,9 @@
 #pragma once
+#include "app/app_globals.h"
+#include "dialogs/dialog_common.h"
 #include "dialogs/message_forms.h"
 
 #include <QDialog>
-#include <QPoint>
 
 /**
  * A yes/no question. The answer is left in yesFlag and noFlag for the caller
@@ -29,7 +30,5 @@ private slots:
     void CloseApplicationNo();
 
 private:
-    void layoutWidgets();
-
-    QPoint dragOffset;
+    StripDrag m_drag { dialogDragging };
 };
