@@ -142,10 +142,6 @@ void KorvelTapeDrive::prepareProgressPage()
         percentLabel->show();
         savingAtLabel->show();
         savingPathLabel->show();
-        progressDriveLabel->hide();
-        scanCreatedBtn->hide();
-        scanCreatedHintLabel->hide();
-        imageSizeInfoLabel->hide();
         creatingTitleLabel->setText(tr("Creating Image"));
         creatingTitleLabel->setFont(QFont(QStringLiteral("Segoe UI"), 16));
         creatingTitleLabel->show();
