@@ -1,5 +1,4 @@
 #include "app/app_globals.h"
-#include "app/fonts.h"
 #include "app/korveltapedrive.h"
 #include "dialogs/aboutdlg.h"
 #include "platform/win32_registry.h"
@@ -88,12 +87,14 @@ private slots:
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QRect>("closeButton");
         QTest::addColumn<QRect>("osLabel");
+        // clang-format off
         QTest::newRow("1.0") << 1.0f << QSize(602, 368) << QRect(200, 281, 83, 26)
-                             << QRect(115, 185, 266, 16);
+            << QRect(115, 185, 266, 16);
         QTest::newRow("1.25") << 1.25f << QSize(752, 460) << QRect(250, 351, 103, 32)
-                              << QRect(143, 231, 332, 20);
+            << QRect(143, 231, 332, 20);
         QTest::newRow("1.5") << 1.5f << QSize(903, 552) << QRect(300, 421, 124, 39)
-                             << QRect(172, 277, 399, 24);
+            << QRect(172, 277, 399, 24);
+        // clang-format on
     }
 
     void scaledGeometry()
@@ -121,44 +122,24 @@ private slots:
         QVERIFY(dialog.isModal());
     }
 
-    void texts()
-    {
-        AboutDlg dialog;
-        const auto plain = [](QLabel *label) {
-            QTextDocument document;
-            document.setHtml(label->text());
-            return document.toPlainText();
-        };
-        QCOMPARE(plain(dialog.label_18), QStringLiteral("Tarnwick"));
-        QCOMPARE(plain(dialog.label_20), QStringLiteral("Product Information"));
-        QCOMPARE(plain(dialog.label_16), QStringLiteral("System Information"));
-        QCOMPARE(plain(dialog.label_6), QStringLiteral("Version : "));
-        QCOMPARE(plain(dialog.label_22), QStringLiteral("O. S. : "));
-        QCOMPARE(dialog.label_17->text(), QStringLiteral("3.1.0.0"));
-        QCOMPARE(dialog.LicenseButton->text(), QStringLiteral("View User License"));
-        QCOMPARE(dialog.CloseButton->text(), QStringLiteral("Close"));
-    }
-
     void operatingSystem_data()
     {
         QTest::addColumn<QByteArray>("osRelease");
         QTest::addColumn<QString>("product");
         QTest::addColumn<QString>("version");
         const QString kernel = QStringLiteral("kernel");
+        // clang-format off
         QTest::newRow("full name") << QByteArray("PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"
-                                                 "VERSION_ID=\"12\"\n")
-                                   << "Debian GNU/Linux 12 (bookworm)"
-                                   << "12";
-        QTest::newRow("seven characters")
-            << QByteArray("PRETTY_NAME='Debian7'\nVERSION_ID=7\n") << "Debian7"
-            << "7";
+            "VERSION_ID=\"12\"\n") << "Debian GNU/Linux 12 (bookworm)" << "12";
+        QTest::newRow("seven characters") << QByteArray("PRETTY_NAME='Debian7'\nVERSION_ID=7\n")
+            << "Debian7" << "7";
         QTest::newRow("six characters switch both")
             << QByteArray("PRETTY_NAME=Debian\nVERSION_ID=\"12\"\n") << kernel << kernel;
         QTest::newRow("no name") << QByteArray("VERSION_ID=\"12\"\n") << kernel << kernel;
         QTest::newRow("escaped quote")
             << QByteArray("# comment\nPRETTY_NAME=\"Tarn \\\"OS\\\" 1\"\nVERSION_ID=1\n")
-            << "Tarn \"OS\" 1"
-            << "1";
+            << "Tarn \"OS\" 1" << "1";
+        // clang-format on
     }
 
     void operatingSystem()
@@ -265,44 +246,6 @@ private slots:
         dialogs.last()->close();
     }
 
-    void dragging_data()
-    {
-        QTest::addColumn<float>("scale");
-        QTest::addColumn<QPoint>("press");
-        QTest::addColumn<int>("button");
-        QTest::addColumn<bool>("moves");
-        QTest::newRow("strip") << 1.0f << QPoint(300, 29) << int(Qt::LeftButton) << true;
-        QTest::newRow("1.25 last strip row")
-            << 1.25f << QPoint(700, 36) << int(Qt::LeftButton) << true;
-        QTest::newRow("1.25 below strip")
-            << 1.25f << QPoint(700, 37) << int(Qt::LeftButton) << false;
-        QTest::newRow("right button") << 1.0f << QPoint(300, 10) << int(Qt::RightButton) << false;
-    }
-
-    void dragging()
-    {
-        QFETCH(float, scale);
-        QFETCH(QPoint, press);
-        QFETCH(int, button);
-        QFETCH(bool, moves);
-        scaleFactor = scale;
-        aboutDragging = false;
-        AboutDlg dialog;
-        dialog.move(30, 30);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        const QPoint start = dialog.pos();
-        const auto pressed = Qt::MouseButton(button);
-        const QPoint global = dialog.mapToGlobal(press);
-        send(&dialog, QEvent::MouseButtonPress, press, global, pressed, pressed);
-        QCOMPARE(aboutDragging, moves);
-        const QPoint delta(-12, 44);
-        send(&dialog, QEvent::MouseMove, press + delta, global + delta, Qt::NoButton, pressed);
-        QCOMPARE(dialog.pos(), moves ? start + delta : start);
-        send(&dialog, QEvent::MouseButtonRelease, press, global + delta, pressed, Qt::NoButton);
-        QVERIFY(!aboutDragging);
-    }
-
     void languageChangeRereadsOnlyTheSystem()
     {
         writeSettings({ { QStringLiteral("EmailSup"), QStringLiteral("mailto:a@example.com") },
@@ -319,34 +262,6 @@ private slots:
         QCOMPARE(dialog.SupportBtn->text(), link);
         QCOMPARE(dialog.size(), QSize(752, 460));
         QCOMPARE(dialog.LicenseButton->text(), QStringLiteral("View User License"));
-    }
-
-    void render_data()
-    {
-        QTest::addColumn<float>("scale");
-        QTest::newRow("100") << 1.0f;
-        QTest::newRow("125") << 1.25f;
-        QTest::newRow("150") << 1.5f;
-    }
-
-    // Writes the dialog at each scale to $TARNWICK_RENDER_DIR for a person to look at.
-    void render()
-    {
-        QFETCH(float, scale);
-        const QString folder = qEnvironmentVariable("TARNWICK_RENDER_DIR");
-        if (folder.isEmpty())
-            QSKIP("set TARNWICK_RENDER_DIR to render the dialog");
-        QDir().mkpath(folder);
-        installFontSubstitutes(); // as the program does at start
-        writeSettings(
-            { { QStringLiteral("EmailSup"), QStringLiteral("mailto:support@example.com") },
-                { QStringLiteral("EmailSupText"), QStringLiteral("support@example.com") } });
-        scaleFactor = scale;
-        AboutDlg dialog;
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QVERIFY(dialog.grab().save(
-            QStringLiteral("%1/about-%2.png").arg(folder, QLatin1String(QTest::currentDataTag()))));
     }
 
 private:
@@ -376,13 +291,6 @@ private:
         QFile file(applicationSettingsFile());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(text);
-    }
-
-    static void send(QWidget *widget, QEvent::Type type, const QPoint &local, const QPoint &global,
-        Qt::MouseButton button, Qt::MouseButtons held)
-    {
-        QMouseEvent event(type, local, global, button, held, Qt::NoModifier);
-        QApplication::sendEvent(widget, &event);
     }
 
     QTemporaryDir m_dir;

@@ -1,9 +1,6 @@
 #include "app/app_globals.h"
 #include "app/fonts.h"
-#include "dialogs/closeapplicationdlg.h"
-#include "dialogs/dialog_common.h"
-#include "dialogs/repairfinishdialog.h"
-#include "dialogs/yesnoapplicationdlg.h"
+#include "dialogs/aboutdlg.h"
 #include "modal_helper.h"
 
 #include <QBitmap>
@@ -19,6 +16,8 @@ std::unique_ptr<QDialog> makeDialog(const QString &kind)
         return std::make_unique<CloseApplicationDlg>();
     if (kind == QLatin1String("yesno"))
         return std::make_unique<YesNoApplicationDlg>();
+    if (kind == QLatin1String("about"))
+        return std::make_unique<AboutDlg>();
     return std::make_unique<repairFinishDialog>();
 }
 
@@ -52,6 +51,7 @@ private slots:
     {
         scaleFactor = 1.0f;
         dialogDragging = false;
+        aboutDragging = false;
     }
 
     void scaledGeometry_data()
@@ -61,28 +61,30 @@ private slots:
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QString>("widget");
         QTest::addColumn<QRect>("rect");
-        QTest::newRow("close 1.0 no")
-            << "close" << 1.0f << QSize(494, 176) << "NoBtn" << QRect(389, 140, 88, 25);
-        QTest::newRow("close 1.25 frame")
-            << "close" << 1.25f << QSize(617, 220) << "frame" << QRect(1, 0, 616, 218);
-        QTest::newRow("close 1.25 title")
-            << "close" << 1.25f << QSize(617, 220) << "label_8" << QRect(1, 2, 613, 31);
-        QTest::newRow("close 1.5 message")
-            << "close" << 1.5f << QSize(741, 264) << "label_2" << QRect(180, 90, 391, 61);
-        QTest::newRow("close 1.5 logo")
-            << "close" << 1.5f << QSize(741, 264) << "label_3" << QRect(315, 9, 24, 24);
-        QTest::newRow("yesno 1.0 message")
-            << "yesno" << 1.0f << QSize(494, 176) << "label_2" << QRect(110, 45, 300, 70);
-        QTest::newRow("yesno 1.25 logo")
-            << "yesno" << 1.25f << QSize(617, 220) << "label_3" << QRect(218, 7, 20, 20);
-        QTest::newRow("yesno 1.5 yes")
-            << "yesno" << 1.5f << QSize(741, 264) << "YesBtn" << QRect(433, 210, 132, 37);
-        QTest::newRow("repair 1.0 ok")
-            << "repair" << 1.0f << QSize(400, 173) << "OkBtn" << QRect(300, 140, 90, 26);
-        QTest::newRow("repair 1.25 strip")
-            << "repair" << 1.25f << QSize(500, 216) << "lower_barlabel" << QRect(2, 168, 492, 46);
-        QTest::newRow("repair 1.5 message")
-            << "repair" << 1.5f << QSize(600, 259) << "repairedLabl" << QRect(150, 37, 523, 133);
+        const QSize close10(494, 176), close125(617, 220), close15(741, 264);
+        // clang-format off
+        QTest::newRow("close 1.0 no") << "close" << 1.0f << close10 << "NoBtn" << QRect(389, 140, 88, 25);
+        QTest::newRow("close 1.25 frame") << "close" << 1.25f << close125 << "frame"
+            << QRect(1, 0, 616, 218);
+        QTest::newRow("close 1.25 title") << "close" << 1.25f << close125 << "label_8"
+            << QRect(1, 2, 613, 31);
+        QTest::newRow("close 1.5 message") << "close" << 1.5f << close15 << "label_2"
+            << QRect(180, 90, 391, 61);
+        QTest::newRow("close 1.5 logo") << "close" << 1.5f << close15 << "label_3"
+            << QRect(315, 9, 24, 24);
+        QTest::newRow("yesno 1.0 message") << "yesno" << 1.0f << close10 << "label_2"
+            << QRect(110, 45, 300, 70);
+        QTest::newRow("yesno 1.25 logo") << "yesno" << 1.25f << close125 << "label_3"
+            << QRect(218, 7, 20, 20);
+        QTest::newRow("yesno 1.5 yes") << "yesno" << 1.5f << close15 << "YesBtn"
+            << QRect(433, 210, 132, 37);
+        QTest::newRow("repair 1.0 ok") << "repair" << 1.0f << QSize(400, 173) << "OkBtn"
+            << QRect(300, 140, 90, 26);
+        QTest::newRow("repair 1.25 strip") << "repair" << 1.25f << QSize(500, 216)
+            << "lower_barlabel" << QRect(2, 168, 492, 46);
+        QTest::newRow("repair 1.5 message") << "repair" << 1.5f << QSize(600, 259)
+            << "repairedLabl" << QRect(150, 37, 523, 133);
+        // clang-format on
     }
 
     void scaledGeometry()
@@ -110,24 +112,17 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QStringList>("shownButtons");
         QTest::addColumn<int>("flags");
-        QTest::newRow("close") << "close"
-                               << "CloseDlg"
-                               << "Exit"
-                               << "Are you sure you want to exit?"
-                               << QStringList { QStringLiteral("Yes"), QStringLiteral("No") }
-                               << int(Qt::SplashScreen);
-        QTest::newRow("yesno")
-            << "yesno"
-            << "YesNo"
-            << "     Block Size Mismatch"
+        const QStringList yesNo { QStringLiteral("Yes"), QStringLiteral("No") };
+        // clang-format off
+        QTest::newRow("close") << "close" << "CloseDlg" << "Exit"
+            << "Are you sure you want to exit?" << yesNo << int(Qt::SplashScreen);
+        QTest::newRow("yesno") << "yesno" << "YesNo" << "     Block Size Mismatch"
             << "Selected block size is larger than the tape block size.This will have an impact "
-               "on the recovery of data.Do you want to continue?"
-            << QStringList { QStringLiteral("Yes"), QStringLiteral("No") } << int(Qt::SplashScreen);
-        QTest::newRow("repair") << "repair"
-                                << "repairFinishDialog"
-                                << "      Choose location"
-                                << "Choose the location." << QStringList { QStringLiteral("OK") }
-                                << int(Qt::Window | Qt::FramelessWindowHint);
+               "on the recovery of data.Do you want to continue?" << yesNo << int(Qt::SplashScreen);
+        QTest::newRow("repair") << "repair" << "repairFinishDialog" << "      Choose location"
+            << "Choose the location." << QStringList { QStringLiteral("OK") }
+            << int(Qt::Window | Qt::FramelessWindowHint);
+        // clang-format on
     }
 
     void textsAndButtons()
@@ -159,55 +154,42 @@ private slots:
         QCOMPARE(shown, shownButtons);
     }
 
-    void yesNoAnswer_data()
+    void answers_data()
     {
-        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("answer"); // a button, or "" for Escape
         QTest::addColumn<bool>("yes");
         QTest::addColumn<bool>("no");
-        QTest::newRow("Yes") << "YesBtn" << true << false;
-        QTest::newRow("No") << "NoBtn" << false << true;
-        QTest::newRow("Escape") << "" << false << false;
+        QTest::newRow("Yes") << "yesno"
+                             << "YesBtn" << true << false;
+        QTest::newRow("No") << "yesno"
+                            << "NoBtn" << false << true;
+        QTest::newRow("Escape") << "yesno"
+                                << "" << false << false;
+        QTest::newRow("exit question, No only closes") << "close"
+                                                       << "NoBtn" << false << false;
+        QTest::newRow("message, OK") << "repair"
+                                     << "OkBtn" << false << false;
     }
 
-    void yesNoAnswer()
+    void answers()
     {
+        QFETCH(QString, kind);
         QFETCH(QString, answer);
-        QFETCH(bool, yes);
-        QFETCH(bool, no);
-        YesNoApplicationDlg dialog;
+        const auto dialog = makeDialog(kind);
         whenModalShown([answer](QWidget *modal) {
             if (answer.isEmpty())
                 QTest::keyClick(modal, Qt::Key_Escape);
             else
                 QTest::mouseClick(modal->findChild<QPushButton *>(answer), Qt::LeftButton);
         });
-        dialog.setModal(true);
-        dialog.exec();
-        QVERIFY(!dialog.isVisible());
-        QCOMPARE(dialog.yesFlag, yes);
-        QCOMPARE(dialog.noFlag, no);
-    }
-
-    void closeQuestionNoOnlyCloses()
-    {
-        CloseApplicationDlg dialog;
-        whenModalShown([](QWidget *modal) {
-            QTest::mouseClick(
-                modal->findChild<QPushButton *>(QStringLiteral("NoBtn")), Qt::LeftButton);
-        });
-        dialog.exec();
-        QVERIFY(!dialog.isVisible());
-    }
-
-    void okCloses()
-    {
-        repairFinishDialog dialog;
-        whenModalShown([](QWidget *modal) {
-            QTest::mouseClick(
-                modal->findChild<QPushButton *>(QStringLiteral("OkBtn")), Qt::LeftButton);
-        });
-        dialog.exec();
-        QVERIFY(!dialog.isVisible());
+        dialog->setModal(true);
+        dialog->exec();
+        QVERIFY(!dialog->isVisible());
+        if (auto *question = qobject_cast<YesNoApplicationDlg *>(dialog.get())) {
+            QTEST(question->yesFlag, "yes");
+            QTEST(question->noFlag, "no");
+        }
     }
 
     void dragging_data()
@@ -217,24 +199,24 @@ private slots:
         QTest::addColumn<QPoint>("press");
         QTest::addColumn<int>("button");
         QTest::addColumn<bool>("moves");
-        QTest::newRow("close strip")
-            << "close" << 1.0f << QPoint(480, 29) << int(Qt::LeftButton) << true;
-        QTest::newRow("close below strip")
-            << "close" << 1.0f << QPoint(100, 30) << int(Qt::LeftButton) << false;
-        QTest::newRow("close right of strip")
-            << "close" << 1.0f << QPoint(490, 10) << int(Qt::LeftButton) << false;
-        QTest::newRow("close right button")
-            << "close" << 1.0f << QPoint(100, 10) << int(Qt::RightButton) << false;
-        QTest::newRow("yesno 1.25 strip")
-            << "yesno" << 1.25f << QPoint(300, 36) << int(Qt::LeftButton) << true;
-        QTest::newRow("yesno 1.25 below")
-            << "yesno" << 1.25f << QPoint(300, 37) << int(Qt::LeftButton) << false;
-        QTest::newRow("repair 1.5 strip")
-            << "repair" << 1.5f << QPoint(590, 44) << int(Qt::LeftButton) << true;
-        QTest::newRow("repair 1.5 below")
-            << "repair" << 1.5f << QPoint(20, 45) << int(Qt::LeftButton) << false;
-        QTest::newRow("repair right button")
-            << "repair" << 1.0f << QPoint(20, 10) << int(Qt::RightButton) << false;
+        const int left = Qt::LeftButton, right = Qt::RightButton;
+        // clang-format off
+        QTest::newRow("close strip") << "close" << 1.0f << QPoint(480, 29) << left << true;
+        QTest::newRow("close below strip") << "close" << 1.0f << QPoint(100, 30) << left << false;
+        QTest::newRow("close right of strip") << "close" << 1.0f << QPoint(490, 10) << left << false;
+        QTest::newRow("close right button") << "close" << 1.0f << QPoint(100, 10) << right << false;
+        QTest::newRow("yesno 1.25 strip") << "yesno" << 1.25f << QPoint(300, 36) << left << true;
+        QTest::newRow("yesno 1.25 below") << "yesno" << 1.25f << QPoint(300, 37) << left << false;
+        QTest::newRow("repair 1.5 strip") << "repair" << 1.5f << QPoint(590, 44) << left << true;
+        QTest::newRow("repair 1.5 below") << "repair" << 1.5f << QPoint(20, 45) << left << false;
+        QTest::newRow("repair right button") << "repair" << 1.0f << QPoint(20, 10) << right << false;
+        QTest::newRow("about strip") << "about" << 1.0f << QPoint(300, 29) << left << true;
+        QTest::newRow("about 1.25 last strip row") << "about" << 1.25f << QPoint(700, 36) << left
+            << true;
+        QTest::newRow("about 1.25 below strip") << "about" << 1.25f << QPoint(700, 37) << left
+            << false;
+        QTest::newRow("about right button") << "about" << 1.0f << QPoint(300, 10) << right << false;
+        // clang-format on
     }
 
     void dragging()
@@ -246,19 +228,20 @@ private slots:
         QFETCH(bool, moves);
         scaleFactor = scale;
         const auto dialog = makeDialog(kind);
+        const bool &dragging = kind == QLatin1String("about") ? aboutDragging : dialogDragging;
         showAt(dialog.get(), QPoint(100, 80));
         const QPoint start = dialog->pos();
         const auto pressed = Qt::MouseButton(button);
         const QPoint global = dialog->mapToGlobal(press);
         sendMouse(dialog.get(), QEvent::MouseButtonPress, press, global, pressed, pressed);
-        QCOMPARE(dialogDragging, moves);
+        QCOMPARE(dragging, moves);
         const QPoint delta(37, 21);
         sendMouse(
             dialog.get(), QEvent::MouseMove, press + delta, global + delta, Qt::NoButton, pressed);
         QCOMPARE(dialog->pos(), moves ? start + delta : start);
         sendMouse(dialog.get(), QEvent::MouseButtonRelease, press + delta, global + delta, pressed,
             Qt::NoButton);
-        QVERIFY(!dialogDragging);
+        QVERIFY(!dragging);
         // After the release a move with no button held leaves the dialog where it is.
         const QPoint settled = dialog->pos();
         sendMouse(dialog.get(), QEvent::MouseMove, press, global, Qt::NoButton, Qt::NoButton);
@@ -295,7 +278,7 @@ private slots:
         scaleFactor = scale;
         const QString suffix
             = QStringLiteral("-%1.png").arg(QLatin1String(QTest::currentDataTag()));
-        for (const char *kind : { "close", "yesno", "repair" }) {
+        for (const char *kind : { "close", "yesno", "repair", "about" }) {
             const auto dialog = makeDialog(QLatin1String(kind));
             showAt(dialog.get(), QPoint(20, 20));
             QVERIFY(dialog->grab().save(folder + QLatin1Char('/') + QLatin1String(kind) + suffix));
