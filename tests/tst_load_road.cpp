@@ -2,26 +2,14 @@
 // hand-off runs in a child process: this test binary copied into a temporary
 // application folder next to a stub scanner that records its arguments.
 #include "app/app_globals.h"
-#include "app/korveltapedrive.h"
-#include "dialogs/repairfinishdialog.h"
 #include "imaging/imaging_state.h"
 #include "scan/image_loading.h"
 
-#include <QLabel>
-#include <QTextEdit>
-#include <QtTest>
-
 #include "modal_helper.h"
+#include "tape_fixtures.h"
+#include "window_test_access.h"
 
-class KorvelTapeDriveTestAccess
-{
-public:
-    static QTextEdit *loadPathEdit(KorvelTapeDrive &w) { return w.loadPathEdit; }
-    static QLabel *pathLabel(KorvelTapeDrive &w) { return w.selectedImagePathLabel; }
-    static QLabel *sizeLabel(KorvelTapeDrive &w) { return w.selectedImageSizeLabel; }
-    static QWidget *selectedPage(KorvelTapeDrive &w) { return w.selectedImagePageFrame; }
-};
-using Access = KorvelTapeDriveTestAccess;
+#include <QtTest>
 
 namespace {
 
@@ -65,12 +53,14 @@ private slots:
 
     void sizeLine_data()
     {
-        QTest::addColumn<qint64>("size");
+        QTest::addColumn<qint64>("size"); // -1: the file is gone before Next
         QTest::addColumn<QString>("text");
         QTest::newRow("empty") << qint64(0) << QStringLiteral("Image Size:  0.00 KB in disk");
         QTest::newRow("just under a MiB")
             << qint64(1048575) << QStringLiteral("Image Size:  1024.00 KB in disk");
-        QTest::newRow("one MiB") << qint64(1048576) << QStringLiteral("Image Size:  1.00 MB in disk");
+        QTest::newRow("one MiB") << qint64(1048576)
+                                 << QStringLiteral("Image Size:  1.00 MB in disk");
+        QTest::newRow("gone") << qint64(-1) << QStringLiteral("Image Size:  0.00 KB in disk");
     }
 
     void sizeLine()
@@ -79,30 +69,18 @@ private slots:
         QFETCH(QString, text);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("My Tape (1).tape"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.resize(size));
-        file.close();
+        if (size >= 0)
+            QVERIFY(writeFile(path, QByteArray(int(size), 'i')));
 
         KorvelTapeDrive window;
         chooseFile(window, path);
         QCOMPARE(loadedImagePath, path);
-        QCOMPARE(Access::loadPathEdit(window)->toPlainText(), path);
-        QCOMPARE(Access::pathLabel(window)->toolTip(), QStringLiteral("Image Path:  ") + path);
+        QCOMPARE(A::loadPathEdit(window)->toPlainText(), path);
+        QCOMPARE(
+            A::selectedImagePathLabel(window)->toolTip(), QStringLiteral("Image Path:  ") + path);
         QMetaObject::invokeMethod(&window, "scanImage");
-        QVERIFY(!Access::selectedPage(window)->isHidden());
-        QCOMPARE(Access::sizeLabel(window)->text(), text);
-    }
-
-    void fileGoneBeforeNextShowsZeroKilobytes()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("gone.tape"));
-        KorvelTapeDrive window;
-        chooseFile(window, path);
-        QMetaObject::invokeMethod(&window, "scanImage");
-        QCOMPARE(Access::sizeLabel(window)->text(), QStringLiteral("Image Size:  0.00 KB in disk"));
-        QCOMPARE(loadedImagePath, path);
+        QCOMPARE(A::visiblePage(window), QStringLiteral("selected"));
+        QCOMPARE(A::selectedImageSizeLabel(window)->text(), text);
     }
 
     void longPathIsElidedInTheMiddle()
@@ -111,7 +89,7 @@ private slots:
             + QStringLiteral("/end.tape");
         KorvelTapeDrive window;
         chooseFile(window, path);
-        const QString shown = Access::pathLabel(window)->text();
+        const QString shown = A::selectedImagePathLabel(window)->text();
         QVERIFY(shown.startsWith(QStringLiteral("/begin/")));
         QVERIFY(shown.endsWith(QStringLiteral("end.tape")));
         QVERIFY(shown.contains(QChar(0x2026)));
@@ -121,20 +99,13 @@ private slots:
     {
         KorvelTapeDrive window;
         chooseFile(window, QString());
-        QString title;
-        QString message;
-        whenModalShown([&](QWidget *modal) {
-            auto *dialog = qobject_cast<repairFinishDialog *>(modal);
-            if (dialog) {
-                title = dialog->label_8->text();
-                message = dialog->repairedLabl->text();
-            }
-            modal->close();
-        });
+        ModalAnswerer answerer;
         QMetaObject::invokeMethod(&window, "scanImage");
-        QCOMPARE(title, QStringLiteral("Select Image"));
-        QCOMPARE(message, QStringLiteral("You need to select an image to scan for data."));
-        QVERIFY(Access::selectedPage(window)->isHidden());
+        QCOMPARE(answerer.messages.size(), 1);
+        QCOMPARE(answerer.messages.first().title, QStringLiteral("Select Image"));
+        QCOMPARE(answerer.messages.first().message,
+            QStringLiteral("You need to select an image to scan for data."));
+        QVERIFY(A::selectedImagePageFrame(window)->isHidden());
         QVERIFY(!selectedImageMark);
     }
 
@@ -144,57 +115,51 @@ private slots:
         chooseFile(window, QStringLiteral("/tmp/a.tape"));
         chooseFile(window, QString());
         QVERIFY(loadedImagePath.isEmpty());
-        QVERIFY(Access::loadPathEdit(window)->toPlainText().isEmpty());
+        QVERIFY(A::loadPathEdit(window)->toPlainText().isEmpty());
     }
 
     void handoff_data()
     {
         QTest::addColumn<QByteArray>("slot");
         QTest::addColumn<QString>("image");
-        QTest::newRow("loaded image, blanks") << QByteArray("Scanexe")
-                                              << QStringLiteral("/data/my tapes/Tape (1).tape");
-        QTest::newRow("created image") << QByteArray("ScanexeCreate")
-                                       << QStringLiteral("/srv/Tape_Image_(Sat Dec 05).tape");
+        QTest::addColumn<bool>("scanner"); // without one the program still quits cleanly
+        QTest::newRow("loaded image, blanks")
+            << QByteArray("Scanexe") << QStringLiteral("/data/my tapes/Tape (1).tape") << true;
+        QTest::newRow("created image")
+            << QByteArray("ScanexeCreate") << QStringLiteral("/srv/Tape_Image_(Sat Dec 05).tape")
+            << true;
+        QTest::newRow("no scanner")
+            << QByteArray("Scanexe") << QStringLiteral("/nowhere.tape") << false;
     }
 
     void handoff()
     {
         QFETCH(QByteArray, slot);
         QFETCH(QString, image);
+        QFETCH(bool, scanner);
         QTemporaryDir appDir;
         const QString probe = appDir.filePath(QStringLiteral("probe"));
         QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), probe));
         QFile::setPermissions(probe, QFile::permissions(probe) | QFile::ExeOwner);
-        const QString record = appDir.filePath(QStringLiteral("args.txt"));
-        QFile stub(appDir.filePath(QStringLiteral("quorlin")));
-        QVERIFY(stub.open(QIODevice::WriteOnly));
-        stub.write("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"" + record.toUtf8() + ".tmp\"\n"
-                   "mv \"" + record.toUtf8() + ".tmp\" \"" + record.toUtf8() + "\"\n");
-        stub.close();
-        stub.setPermissions(stub.permissions() | QFile::ExeOwner);
+        const QByteArray record = QFile::encodeName(appDir.filePath(QStringLiteral("args.txt")));
+        const QString stub = appDir.filePath(QStringLiteral("quorlin"));
+        if (scanner) {
+            QVERIFY(writeFile(stub,
+                "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"" + record + ".tmp\"\nmv \"" + record
+                    + ".tmp\" \"" + record + "\"\n"));
+            QFile::setPermissions(stub, QFile::permissions(stub) | QFile::ExeOwner);
+        }
 
         QProcess child;
-        child.start(probe, {QStringLiteral("--handoff-probe"), QString::fromLatin1(slot), image});
-        QVERIFY(child.waitForFinished(15000));
-        QCOMPARE(child.exitCode(), 0); // the loop was quit by the hand-off
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 5000);
-        QFile recorded(record);
-        QVERIFY(recorded.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(recorded.readAll()),
-                 QStringLiteral("1\n") + image + QLatin1Char('\n'));
-    }
-
-    void handoffQuitsWithoutScanner()
-    {
-        QTemporaryDir appDir;
-        const QString probe = appDir.filePath(QStringLiteral("probe"));
-        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), probe));
-        QProcess child;
-        child.start(probe, {QStringLiteral("--handoff-probe"), QStringLiteral("Scanexe"),
-                            QStringLiteral("/nowhere.tape")});
+        child.start(probe, { QStringLiteral("--handoff-probe"), QString::fromLatin1(slot), image });
         QVERIFY(child.waitForFinished(15000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(child.exitCode(), 0); // the loop was quit by the hand-off
+        if (!scanner)
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QFile::decodeName(record)), 5000);
+        QCOMPARE(QString::fromUtf8(fileBytes(QFile::decodeName(record))),
+            QStringLiteral("1\n") + image + QLatin1Char('\n'));
     }
 };
 
