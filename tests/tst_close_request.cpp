@@ -1,7 +1,5 @@
 #include "app/app_globals.h"
 #include "app/korveltapedrive.h"
-#include "dialogs/closeapplicationdlg.h"
-#include "dialogs/repairfinishdialog.h"
 #include "imaging/imaging_state.h"
 #include "modal_helper.h"
 #include "platform/win32_process.h"
@@ -76,45 +74,34 @@ private slots:
     void busyShowsExitMessage()
     {
         QFETCH(float, scale);
-        QFETCH(QRect, logo);
         KorvelTapeDrive window;
         scaleFactor = scale; // after the window, which detects its own
         window.show();
         ImagingState::busy = true;
         ImagingState::runFlag = true;
-        bool sawMessage = false;
-        whenModalShown([&](QWidget *modal) {
-            auto *message = qobject_cast<repairFinishDialog *>(modal);
-            QVERIFY(message);
-            QCOMPARE(message->parentWidget(), &window);
-            QCOMPARE(message->label_8->text(), QStringLiteral("Exit"));
-            QCOMPARE(message->repairedLabl->text(),
-                QStringLiteral("An image of selected tape is being created. \nYou can exit "
-                               "the app once the image is \ncomplete."));
-            QCOMPARE(message->label_3->geometry(), logo);
-            sawMessage = true;
-            QTest::mouseClick(message->OkBtn, Qt::LeftButton);
-        });
+        ModalAnswerer answerer;
         QVERIFY(!window.close());
-        QVERIFY(sawMessage);
+        QVERIFY(answerer.questions.isEmpty());
+        QCOMPARE(answerer.messages.size(), 1);
+        const Seen message = answerer.messages.first();
+        QCOMPARE(message.parent, &window);
+        QCOMPARE(message.title, QStringLiteral("Exit"));
+        QCOMPARE(message.message,
+            QStringLiteral("An image of selected tape is being created. \nYou can exit "
+                           "the app once the image is \ncomplete."));
+        QTEST(message.logo, "logo");
         QVERIFY(window.isVisible());
         QVERIFY(ImagingState::runFlag); // the run goes on
-        QVERIFY(window.findChildren<CloseApplicationDlg *>().isEmpty());
     }
 
     void idleAsksAndNoKeepsWindow()
     {
         KorvelTapeDrive window;
         window.show();
-        QString title;
-        whenModalShown([&title](QWidget *modal) {
-            auto *question = qobject_cast<CloseApplicationDlg *>(modal);
-            QVERIFY(question);
-            title = question->label_8->text();
-            QTest::mouseClick(question->NoBtn, Qt::LeftButton);
-        });
+        ModalAnswerer answerer({ QStringLiteral("no") });
         QVERIFY(!window.close());
-        QCOMPARE(title, QStringLiteral("Exit"));
+        QCOMPARE(answerer.questions.size(), 1);
+        QCOMPARE(answerer.questions.first().title, QStringLiteral("Exit"));
         QVERIFY(window.isVisible());
         // The question stays, hidden, as a child of the window.
         const auto questions = window.findChildren<CloseApplicationDlg *>();

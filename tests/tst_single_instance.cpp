@@ -1,6 +1,5 @@
 #include "app/app_globals.h"
 #include "app/single_instance.h"
-#include "dialogs/repairfinishdialog.h"
 #include "modal_helper.h"
 #include "platform/win32_handles.h"
 #include "platform/win32_instance.h"
@@ -13,25 +12,6 @@
 namespace {
 
 const QString kStartedLine = QStringLiteral("Application started successfully.");
-
-struct SeenMessage
-{
-    QString title;
-    QString message;
-    QRect logo;
-};
-
-// Answers the already-running message and records what it showed.
-void dismissAndRecord(SeenMessage &seen)
-{
-    whenModalShown([&seen](QWidget *modal) {
-        auto *message = qobject_cast<repairFinishDialog *>(modal);
-        QVERIFY(message);
-        seen = { message->label_8->text(), message->repairedLabl->text(),
-            message->label_3->geometry() };
-        QTest::mouseClick(message->OkBtn, Qt::LeftButton);
-    });
-}
 
 } // namespace
 
@@ -80,13 +60,14 @@ private slots:
         QSharedMemory running(QString::fromLatin1(kSingleInstanceKey));
         QVERIFY(running.create(512));
 
-        SeenMessage seen;
-        dismissAndRecord(seen);
+        ModalAnswerer answerer;
         QSharedMemory segment(QString::fromLatin1(kSingleInstanceKey));
         QVERIFY(!passSingleInstanceGuard(segment));
-        QCOMPARE(seen.title, QStringLiteral("         Tarnwick"));
-        QCOMPARE(seen.message, QStringLiteral(" Tarnwick is already\n running."));
-        QCOMPARE(seen.logo, logo);
+        QCOMPARE(answerer.messages.size(), 1);
+        QCOMPARE(answerer.messages.first().title, QStringLiteral("         Tarnwick"));
+        QCOMPARE(
+            answerer.messages.first().message, QStringLiteral(" Tarnwick is already\n running."));
+        QCOMPARE(answerer.messages.first().logo, logo);
         // The refused start must not have removed the running instance's segment.
         QSharedMemory probe(QString::fromLatin1(kSingleInstanceKey));
         QVERIFY(probe.attach());
@@ -96,12 +77,11 @@ private slots:
     {
         HANDLE other = CreateMutexW(nullptr, TRUE, L"Tarnwick");
         QCOMPARE(GetLastError(), DWORD(ERROR_SUCCESS));
-        SeenMessage seen;
-        dismissAndRecord(seen);
+        ModalAnswerer answerer;
         QSharedMemory segment(QString::fromLatin1(kSingleInstanceKey));
         QVERIFY(!passSingleInstanceGuard(segment));
         QVERIFY(!segment.isAttached());
-        QCOMPARE(seen.message, QStringLiteral(" Tarnwick is already\n running."));
+        QCOMPARE(answerer.messages.size(), 1);
         QVERIFY(CloseHandle(other));
         QVERIFY(!CloseHandle(other)); // a handle closes once
     }
