@@ -1,0 +1,112 @@
+#include "tools/tarnwick-image/drive_session.h"
+
+#include "imaging/imaging_driver.h"
+#include "imaging/imaging_state.h"
+#include "platform/win32_tape.h"
+#include "tape/run_and_wait.h"
+#include "tape/tape_workers.h"
+#include "tools/tarnwick-image/console.h"
+#include "tools/tarnwick-image/exit_codes.h"
+
+namespace DriveSession {
+
+namespace {
+
+/// The file the platform layer opens for "//./Tape0", for messages.
+QString devicePath()
+{
+    const QString tape = qEnvironmentVariable("TAPE");
+    return tape.isEmpty() ? QStringLiteral("/dev/nst0") : tape;
+}
+
+QString openProblem(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+        return QStringLiteral("no such drive or file");
+    case ERROR_SHARING_VIOLATION:
+        return QStringLiteral("the drive is in use by another program");
+    case ERROR_ACCESS_DENIED:
+        return QStringLiteral("access denied");
+    default:
+        return QStringLiteral("error %1").arg(error);
+    }
+}
+
+} // namespace
+
+int connect()
+{
+    ImagingState::tapeHandle = CreateFileW(L"//./Tape0", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    ImagingState::driveOpen = ImagingState::tapeHandle != INVALID_HANDLE_VALUE;
+    if (!ImagingState::driveOpen) {
+        const DWORD error = GetLastError();
+        return Console::fail(ExitCode::NoDrive,
+            QStringLiteral("cannot open the tape drive %1: %2 (set TAPE to choose another)")
+                .arg(devicePath(), openProblem(error)));
+    }
+    {
+        MyThread loader;
+        runAndWait(loader);
+    }
+    if (ImagingState::loadStatus != NO_ERROR) {
+        return Console::fail(ExitCode::LoadFailed,
+            QStringLiteral("the tape in %1 could not be loaded (4 tries, error %2)")
+                .arg(devicePath())
+                .arg(ImagingState::loadStatus));
+    }
+    return ExitCode::Complete;
+}
+
+int checkReady()
+{
+    const DWORD status = GetTapeStatus(ImagingState::tapeHandle);
+    if (status == NO_ERROR)
+        return ExitCode::Complete;
+    if (status == ERROR_NO_MEDIA_IN_DRIVE) {
+        return Console::fail(ExitCode::NotReady,
+            QStringLiteral("there is no tape in the drive %1").arg(devicePath()));
+    }
+    return Console::fail(ExitCode::NotReady,
+        QStringLiteral("the tape drive %1 is not ready (error %2)").arg(devicePath()).arg(status));
+}
+
+int prepareMedia()
+{
+    TAPE_GET_MEDIA_PARAMETERS media {};
+    DWORD size = sizeof(media);
+    // The window carries on after a failed query with whatever figures it had; here that
+    // would be none, and a total of 0 bytes would end the run at once with an image that
+    // looks complete and holds nothing. Ask first, and stop if the drive cannot say.
+    if (GetTapeParameters(ImagingState::tapeHandle, GET_TAPE_MEDIA_INFORMATION, &size, &media)
+        != NO_ERROR) {
+        return Console::fail(ExitCode::NotReady,
+            QStringLiteral("the tape drive %1 did not report the size of the recorded data "
+                           "(error %2)")
+                .arg(devicePath())
+                .arg(GetLastError()));
+    }
+    Imaging::queryMedia();
+
+    TAPE_SET_MEDIA_PARAMETERS blockSize {};
+    // The record length is the engine's business; between runs the drive reads variable blocks.
+    blockSize.BlockSize = ImagingState::chosenBlockSize;
+    if (SetTapeParameters(ImagingState::tapeHandle, SET_TAPE_MEDIA_INFORMATION, &blockSize)
+        != NO_ERROR)
+        GetLastError(); // dropped, as the window does: reads go record by record either way
+    return ExitCode::Complete;
+}
+
+void eject()
+{
+    DWORD returned = 0;
+    if (!DeviceIoControl(ImagingState::tapeHandle, IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0, nullptr,
+            0, &returned, nullptr)) {
+        Console::say(QStringLiteral("the image is complete, but the tape could not be ejected "
+                                    "(error %1)")
+                         .arg(GetLastError()));
+    }
+}
+
+} // namespace DriveSession

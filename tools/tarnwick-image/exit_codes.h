@@ -1,0 +1,24 @@
+#pragma once
+/**
+ * @file
+ * The exit codes of tarnwick-image. Scripts test them, so they never change
+ * meaning; the README lists them.
+ */
+
+namespace ExitCode {
+
+enum : int {
+    Complete = 0, ///< the image is complete (or --inspect found a complete image)
+    NotComplete = 1, ///< --inspect: the file is not a complete image
+    Usage = 2, ///< the command line is wrong
+    NoDrive = 3, ///< the tape drive cannot be opened (missing, in use, no access)
+    NotReady = 4, ///< the drive is not ready, has no medium, or tells nothing of the medium
+    LoadFailed = 5, ///< the tape could not be loaded
+    Refused = 6, ///< a block is longer than the chosen block size: abandoned
+    Declined = 7, ///< a block is shorter than the chosen size and --yes was not given: abandoned
+    CannotCreate = 8, ///< the image file cannot be created (or exists, without --force)
+    WriteFailed = 9, ///< not enough free space, or a write failed (disk full)
+    PositionUnknown = 10, ///< the drive did not report its position
+};
+
+} // namespace ExitCode

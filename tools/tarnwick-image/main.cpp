@@ -1,0 +1,31 @@
+// tarnwick-image: images the tape of the first tape drive into one image file,
+// through the same platform layer and imaging engine as the window.
+#include "tools/tarnwick-image/console.h"
+#include "tools/tarnwick-image/exit_codes.h"
+#include "tools/tarnwick-image/imaging_command.h"
+#include "tools/tarnwick-image/inspect.h"
+#include "tools/tarnwick-image/options.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char *argv[])
+{
+    // The tape workers are waited for with processEvents, which needs the application object.
+    QCoreApplication app(argc, argv);
+    Options options;
+    const QString problem = parseOptions(app.arguments(), options);
+    if (!problem.isEmpty()) {
+        return Console::fail(
+            ExitCode::Usage, problem + QStringLiteral(" (tarnwick-image --help shows the usage)"));
+    }
+    switch (options.mode) {
+    case Options::Mode::Help:
+        Console::out(usageText());
+        return ExitCode::Complete;
+    case Options::Mode::Inspect:
+        return inspectImage(options.inspectPath);
+    case Options::Mode::Image:
+        break;
+    }
+    return runImaging(options);
+}
