@@ -1,13 +1,31 @@
-// tarnwick-image run as the user runs it: the built program, real virtual tapes, real files.
+// tarnwick-image run as the user runs it: the built program, real virtual tapes, real files;
+// its images compared with the window's, made in this process through the window's slots.
+#include "app/destination.h"
+#include "app/korveltapedrive.h"
+#include "dialogs/yesnoapplicationdlg.h"
 #include "imaging/image_file.h"
 #include "imaging/image_name.h"
+#include "imaging/imaging_state.h"
 #include "platform/tap_writer.h"
 #include "platform/win32_tape.h"
 
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QtTest>
 
 #include <sys/mount.h>
 
+class KorvelTapeDriveTestAccess
+{
+public:
+    static QPushButton *optionNextBtn(KorvelTapeDrive &w) { return w.optionNextBtn; }
+    static QComboBox *blockSizeCombo(KorvelTapeDrive &w) { return w.blockSizeCombo; }
+    static QPushButton *browseDestinationBtn(KorvelTapeDrive &w) { return w.browseDestinationBtn; }
+    static QPushButton *createBtn(KorvelTapeDrive &w) { return w.createBtn; }
+    static QLabel *creatingTitleLabel(KorvelTapeDrive &w) { return w.creatingTitleLabel; }
+};
+using Access = KorvelTapeDriveTestAccess;
 using Objects = QVector<int>; // tape contents: a record length, or kMark for a tape mark
 
 namespace {
@@ -91,6 +109,55 @@ Run runTool(const QStringList &arguments, const QString &tape, const QString &fa
     return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
         QString::fromLocal8Bit(process.readAllStandardOutput()),
         QString::fromLocal8Bit(process.readAllStandardError()) };
+}
+
+/// As a fresh start of the program leaves the shared imaging state.
+void resetImagingState()
+{
+    ImagingState::tapeHandle = nullptr;
+    ImagingState::driveOpen = false;
+    ImagingState::loadStatus = 1;
+    ImagingState::totalBytes = 0;
+    ImagingState::bytesDone = 0;
+    ImagingState::blockCount = 0;
+    ImagingState::chosenBlockSize = 0;
+    ImagingState::lastReadLength = 0;
+    ImagingState::blockSizeText = QString();
+    ImagingState::imagePath.clear();
+    ImagingState::runFlag = false;
+    ImagingState::abortFlag = false;
+    ImagingState::progressPagePrepared = false;
+}
+
+/// The image the window makes of the tape at @p tapePath: option page "Next", the block
+/// size, the folder, "Create", the question answered as @p yes says.
+QByteArray windowImage(
+    const QString &tapePath, const QString &choice, bool yes, const QString &folder)
+{
+    resetImagingState();
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    qputenv("TAPE", tapePath.toUtf8());
+    KorvelTapeDrive window;
+    window.show();
+    Access::optionNextBtn(window)->click();
+    Access::blockSizeCombo(window)->setCurrentText(
+        choice == QLatin1String("auto") ? QStringLiteral("Auto") : choice);
+    Destination::folderDialog = [folder](QWidget *, const QString &) { return folder; };
+    Access::browseDestinationBtn(window)->click();
+
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [yes] {
+        if (auto *question = qobject_cast<YesNoApplicationDlg *>(QApplication::activeModalWidget()))
+            (yes ? question->YesBtn : question->NoBtn)->click();
+    });
+    answerer.start(5);
+    Access::createBtn(window)->click();
+    const bool created
+        = Access::creatingTitleLabel(window)->text() == QLatin1String("Image Created");
+    // The window keeps the drive open for good; let the next program have it.
+    CloseHandle(ImagingState::tapeHandle);
+    return created ? fileBytes(ImagingState::imagePath) : QByteArray("<no image>");
 }
 
 /// A small tmpfs of our own for a full disk; needs root.
@@ -186,6 +253,8 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, image + QLatin1Char('\n'));
         QCOMPARE(fileBytes(image), expectedBody(objects, choice, records) + trailer);
+        QCOMPARE(windowImage(tape(objects), choice, yes, m_dir.filePath(QStringLiteral("window"))),
+            fileBytes(image));
     }
 
     void abandoned_data()
@@ -473,5 +542,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCli)
+QTEST_MAIN(TestCli)
 #include "tst_cli.moc"
