@@ -17,6 +17,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -46,6 +47,9 @@ void answerDialogs(QTimer &timer, bool yes)
 {
     QObject::connect(&timer, &QTimer::timeout, [yes] {
         QWidget *modal = QApplication::activeModalWidget();
+        // Answer only from inside the dialog's exec() loop: closed before it runs, exec() waits.
+        if (!modal || QThread::currentThread()->loopLevel() == 0)
+            return;
         if (auto *question = qobject_cast<YesNoApplicationDlg *>(modal)) {
             (yes && !question->YesBtn->isHidden() ? question->YesBtn : question->NoBtn)->click();
         } else if (auto *message = qobject_cast<repairFinishDialog *>(modal)) {

@@ -148,7 +148,9 @@ QByteArray windowImage(
 
     QTimer answerer;
     QObject::connect(&answerer, &QTimer::timeout, [yes] {
-        if (auto *question = qobject_cast<YesNoApplicationDlg *>(QApplication::activeModalWidget()))
+        // Answer only from inside the dialog's exec() loop: closed before it runs, exec() waits.
+        auto *question = qobject_cast<YesNoApplicationDlg *>(QApplication::activeModalWidget());
+        if (question && QThread::currentThread()->loopLevel() > 0)
             (yes ? question->YesBtn : question->NoBtn)->click();
     });
     answerer.start(5);
