@@ -50,8 +50,9 @@ RunOutcome createImage(ImagingFrontEnd &frontEnd);
 /// The imaging run proper, with the block count already known.
 RunOutcome imageTape(ImagingFrontEnd &frontEnd);
 
-/// Media query: total bytes := capacity - remaining. A failed query keeps the previous values.
-void queryMedia();
+/// Media query: total bytes := capacity - remaining. A failed query keeps the previous
+/// values and returns false.
+bool queryMedia();
 
 /// A plain explanation of @p outcome for the user; empty for Completed and Abandoned.
 QString outcomeMessage(RunOutcome outcome);

@@ -74,20 +74,14 @@ int checkReady()
 
 int prepareMedia()
 {
-    TAPE_GET_MEDIA_PARAMETERS media {};
-    DWORD size = sizeof(media);
-    // The window carries on after a failed query with whatever figures it had; here that
-    // would be none, and a total of 0 bytes would end the run at once with an image that
-    // looks complete and holds nothing. Ask first, and stop if the drive cannot say.
-    if (GetTapeParameters(ImagingState::tapeHandle, GET_TAPE_MEDIA_INFORMATION, &size, &media)
-        != NO_ERROR) {
-        return Console::fail(ExitCode::NotReady,
-            QStringLiteral("the tape drive %1 did not report the size of the recorded data "
-                           "(error %2)")
-                .arg(devicePath())
-                .arg(GetLastError()));
+    // Without media figures the engine images up to the end of data all the same;
+    // the user only learns that the free-space check had nothing to go on.
+    if (!Imaging::queryMedia()) {
+        Console::say(QStringLiteral("the tape drive %1 did not report the size of the recorded "
+                                     "data (error %2); imaging up to the end of data")
+                          .arg(devicePath())
+                          .arg(GetLastError()));
     }
-    Imaging::queryMedia();
 
     TAPE_SET_MEDIA_PARAMETERS blockSize {};
     // The record length is the engine's business; between runs the drive reads variable blocks.
