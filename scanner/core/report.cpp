@@ -75,8 +75,8 @@ QString listing(const ScanResult &result)
         out << "Error: " << result.error << '\n';
     for (int a = 0; a < result.archives.size(); ++a) {
         const FoundArchive &archive = result.archives[a];
-        out << "\nArchive " << a + 1 << " at offset " << archive.offset << ", " << archive.length
-            << " bytes: " << archive.format;
+        out << "\nArchive " << a + 1 << " at offset " << result.facts.imageOffset(archive.offset)
+            << ", " << archive.length << " bytes: " << archive.format;
         if (!archive.filter.isEmpty())
             out << ", " << archive.filter << " compressed";
         if (archive.continuation)
@@ -98,8 +98,8 @@ QString listing(const ScanResult &result)
         }
     }
     for (const RawRegion &region : result.rawRegions) {
-        out << "\nRaw region at offset " << region.offset << ", " << region.length
-            << " bytes: " << rawRegionOutputName(region) << '\n';
+        out << "\nRaw region at offset " << result.facts.imageOffset(region.offset) << ", "
+            << region.length << " bytes: " << rawRegionOutputName(result.facts, region) << '\n';
     }
     out << "\nFound " << result.archives.size() << " archive(s), " << result.rawRegions.size()
         << " raw region(s); " << result.zeroBytes << " bytes of zero records.\n";

@@ -1,6 +1,7 @@
 #include "scanner/ui/scanner_window.h"
 
 #include "scanner/core/carver.h"
+#include "scanner/core/image_facts.h"
 #include "scanner/core/report.h"
 #include "scanner/ui/scanner_look.h"
 
@@ -181,7 +182,8 @@ QTreeWidgetItem *ScannerWindow::addArchive(int index, const FoundArchive &archiv
     if (!archive.filter.isEmpty())
         title += tr(", %1 compressed").arg(archive.filter);
     auto *item = checkableItem(
-        { title, humanSize(archive.length), QString::number(archive.offset), archive.note },
+        { title, humanSize(archive.length),
+            QString::number(m_result.facts.imageOffset(archive.offset)), archive.note },
         ArchiveItem, index);
     for (int e = 0; e < archive.entries.size(); ++e) {
         const FoundEntry &entry = archive.entries[e];
@@ -208,8 +210,9 @@ void ScannerWindow::showResult(const ScanResult &result)
     for (int r = 0; r < result.rawRegions.size(); ++r) {
         const RawRegion &region = result.rawRegions[r];
         m_tree->addTopLevelItem(checkableItem(
-            { tr("Raw data (%1)").arg(rawRegionOutputName(region)), humanSize(region.length),
-                QString::number(region.offset), tr("not recognised") },
+            { tr("Raw data (%1)").arg(rawRegionOutputName(result.facts, region)),
+                humanSize(region.length), QString::number(result.facts.imageOffset(region.offset)),
+                tr("not recognised") },
             RawItem, r));
     }
     m_tree->expandAll();
