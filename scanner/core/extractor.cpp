@@ -113,7 +113,9 @@ bool Extractor::extractArchive(int index, const QSet<int> &entries)
     // Whatever is picked from a damaged archive, the user must hear that it was damaged.
     bool whole = !found.damaged;
     if (found.damaged)
-        m_problems.append(QStringLiteral("Archive %1: %2").arg(index + 1).arg(found.note));
+        m_problems.append(QStringLiteral("Archive %1 is damaged: files stored in its damaged part "
+                                         "could not be written.")
+                              .arg(index + 1));
     int remaining = entries.size();
     // The scan listed the entries in this order; read them again the same way.
     for (int e = 0; e < found.entries.size() && remaining > 0 && !cancelled(); ++e) {
