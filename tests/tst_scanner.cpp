@@ -1,6 +1,7 @@
 #include "scanner/core/carver.h"
 #include "scanner/core/extractor.h"
 #include "scanner/core/report.h"
+#include "scanner/core/signatures.h"
 #include "tst_scanner_images.h"
 
 #include <QProcess>
@@ -88,6 +89,8 @@ private slots:
             65536}} << QStringLiteral("65536") << 0 << false;
         QTest::newRow("cpio") << TapeFiles{{ARCHIVE_FORMAT_CPIO_SVR4_NOCRC, none, 512}}
             << autoSize << 0 << false;
+        QTest::newRow("binary cpio") << TapeFiles{{ARCHIVE_FORMAT_CPIO_BIN_LE, none, 5120}}
+            << autoSize << 0 << false;
         QTest::newRow("odc cpio in bzip2, pax tar in xz") << TapeFiles{
             {ARCHIVE_FORMAT_CPIO_POSIX, ARCHIVE_FILTER_BZIP2, 32768},
             {ARCHIVE_FORMAT_TAR_PAX_RESTRICTED, ARCHIVE_FILTER_XZ, 32768}}
@@ -163,6 +166,41 @@ private slots:
             QVERIFY(raw.size() >= 65536);
             QVERIFY(tail.startsWith(raw));
         }
+    }
+
+    // Random data must not pass for an archive start, or a raw region turns into
+    // dozens of "damaged archives" with garbage names.
+    void archiveStartsNeedAWholeHeader_data()
+    {
+        QTest::addColumn<QByteArray>("start");
+        QTest::addColumn<bool>("archive");
+        const QByteArray binary
+            = makeArchive(ARCHIVE_FORMAT_CPIO_BIN_LE, ARCHIVE_FILTER_NONE, sampleFiles(1, 1, 100))
+                  .left(512);
+        QByteArray swapped = binary; // the same header from a big-endian machine
+        for (int i = 0; i < 26; i += 2)
+            std::swap(swapped.data()[i], swapped.data()[i + 1]);
+        const QByteArray noise = randomBytes(77, 512);
+        QByteArray tar
+            = makeArchive(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_NONE, sampleFiles(1, 1, 100))
+                  .left(512);
+        QTest::newRow("binary cpio") << binary << true;
+        QTest::newRow("big-endian binary cpio") << swapped << true;
+        QTest::newRow("binary cpio magic, then noise") << binary.left(2) + noise.mid(2) << false;
+        QTest::newRow("big-endian magic, then noise") << swapped.left(2) + noise.mid(2) << false;
+        QTest::newRow("binary cpio with an unknown file type")
+            << binary.left(7) + char(binary[7] | 0x70) + binary.mid(8) << false;
+        QTest::newRow("tar") << tar << true;
+        tar[0] = char(tar[0] + 1);
+        QTest::newRow("tar with a wrong checksum") << tar << false;
+    }
+
+    void archiveStartsNeedAWholeHeader()
+    {
+        QFETCH(QByteArray, start);
+        QFETCH(bool, archive);
+        const auto *bytes = reinterpret_cast<const unsigned char *>(start.constData());
+        QCOMPARE(detectSignature(bytes, std::size_t(start.size())) != Signature::None, archive);
     }
 
     void damagedBlockKeepsWhatSurrounds_data()
