@@ -17,13 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     file.write(reinterpret_cast<const char *>(data), qint64(size));
     file.close();
     const Quorlin::ScanResult result = Quorlin::scanImage(path);
-    // What the scan reports must stay inside the body it was given.
+    // What the scan reports must stay inside the stream it was given.
     for (const auto &archive : result.archives) {
-        if (archive.offset < 0 || archive.offset + archive.length > result.facts.bodyLength)
+        if (archive.offset < 0 || archive.offset + archive.length > result.facts.streamLength)
             __builtin_trap();
     }
     for (const auto &region : result.rawRegions) {
-        if (region.offset < 0 || region.offset + region.length > result.facts.bodyLength)
+        if (region.offset < 0 || region.offset + region.length > result.facts.streamLength)
             __builtin_trap();
     }
     return 0;

@@ -1,9 +1,17 @@
 #pragma once
-// Test images for the scanner: archives made with libarchive, laid out as
-// the records of a tape image and closed with the image file's own trailer.
+// Test images for the scanner. Most are made the way a user makes them: the
+// archives go onto a virtual tape, block by block, and the program's own
+// imaging engine copies that tape into an image. A few hand-made images hold
+// what no run writes (no trailer, a lying trailer).
 #include "imaging/image_file.h"
+#include "imaging/imaging_driver.h"
+#include "imaging/imaging_state.h"
+#include "platform/tap_writer.h"
+#include "platform/win32_tape.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QString>
 #include <QVector>
@@ -31,6 +39,13 @@ inline QVector<File> sampleFiles(quint32 seed, int count = 3, int size = 40000)
     return files;
 }
 
+inline QByteArray randomBytes(quint32 seed, int size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(data.data()), size / 4);
+    return data;
+}
+
 inline la_ssize_t appendToArray(archive *, void *target, const void *data, size_t size)
 {
     static_cast<QByteArray *>(target)->append(static_cast<const char *>(data), int(size));
@@ -45,6 +60,8 @@ inline QByteArray makeArchive(int format, int filter, const QVector<File> &files
     archive_write_set_format(writer, format);
     if (filter != ARCHIVE_FILTER_NONE)
         archive_write_add_filter(writer, filter);
+    // Whole output as it comes: the tape blocks are cut by the test, not here.
+    archive_write_set_bytes_in_last_block(writer, 1);
     archive_write_open(writer, &bytes, nullptr, &appendToArray, nullptr);
     for (const File &file : files) {
         archive_entry *entry = archive_entry_new();
@@ -82,6 +99,97 @@ inline bool writeImage(const QString &path, const QByteArray &body, bool withTra
     if (withTrailer)
         ok = ImageFile::writeTrailer(file, tapeBlockLength, blockSize) && ok;
     return std::fclose(file) == 0 && ok;
+}
+
+/// A virtual tape under construction: records and tape marks, in order.
+class Tape
+{
+public:
+    /// @p data cut into blocks of @p blockSize; the last block is short unless
+    /// @p padLast, which fills it with zeros as archivers do. Ends with a tape mark.
+    Tape &file(QByteArray data, int blockSize, bool padLast = true)
+    {
+        if (padLast)
+            data = asRecords(data, blockSize);
+        for (int at = 0; at < data.size(); at += blockSize)
+            m_records.append({ data.mid(at, blockSize), false });
+        return mark();
+    }
+    Tape &mark()
+    {
+        m_records.append({ QByteArray(), true });
+        return *this;
+    }
+    /// Record @p index (tape marks count) reads back as @p garbage with an error.
+    Tape &damage(int index, quint32 seed)
+    {
+        m_records[index].data = randomBytes(seed, m_records[index].data.size());
+        m_records[index].error = true;
+        return *this;
+    }
+
+    bool write(const QString &path) const
+    {
+        TapWriter writer;
+        if (!writer.open(path.toStdString()))
+            return false;
+        for (const Record &record : m_records) {
+            if (record.mark)
+                writer.writeTapeMark();
+            else
+                writer.writeRecord(record.data.constData(), quint32(record.data.size()),
+                    !record.data.isEmpty() && record.error);
+        }
+        return writer.close();
+    }
+
+private:
+    struct Record
+    {
+        QByteArray data;
+        bool mark;
+        bool error = false;
+    };
+    QVector<Record> m_records;
+};
+
+/// Says Yes to a larger block size, as a user who wants the run to go on.
+class GoOnFrontEnd : public Imaging::ImagingFrontEnd
+{
+public:
+    Imaging::Answer askLargerBlockSize() override { return Imaging::Answer::Yes; }
+    void refuseBlockSize() override { }
+    void showProgress(const Imaging::BlockStep &) override { }
+};
+
+/// Writes @p tape to a .tap file in @p dir and has the imaging engine copy it
+/// into an image at @p blockSize ("Auto" or a number). Returns the image
+/// path, or an empty string when the run did not complete.
+inline QString imageFromTape(const QString &dir, const Tape &tape, const QString &blockSize)
+{
+    const QString tapPath = dir + QStringLiteral("/source.tap");
+    const QString imagePath = dir + QStringLiteral("/Tape_Image_(test).tape");
+    QFile::remove(imagePath);
+    if (!tape.write(tapPath))
+        return QString();
+    qputenv("TAPE", QFile::encodeName(tapPath));
+    const HANDLE handle
+        = CreateFileW(L"//./Tape0", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return QString();
+    ImagingState::tapeHandle = handle;
+    ImagingState::driveOpen = true;
+    ImagingState::chosenBlockSize = 0;
+    ImagingState::lastReadLength = 0;
+    ImagingState::blockSizeText = blockSize;
+    ImagingState::imagePath = imagePath;
+    ImagingState::runFlag = true;
+    GoOnFrontEnd frontEnd;
+    const Imaging::RunOutcome outcome = Imaging::createImage(frontEnd);
+    ImagingState::runFlag = false;
+    ImagingState::driveOpen = false;
+    CloseHandle(handle);
+    return outcome == Imaging::RunOutcome::Completed ? imagePath : QString();
 }
 
 } // namespace ScannerTest

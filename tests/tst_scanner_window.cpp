@@ -42,9 +42,12 @@ private slots:
         archive->child(1)->setCheckState(0, Qt::Unchecked);
         QCOMPARE(archive->checkState(0), Qt::PartiallyChecked);
         auto *extract = window.findChild<QPushButton *>(QStringLiteral("extractButton"));
-        QVERIFY(!extract->isEnabled()); // no folder yet
+        auto *folder = window.findChild<QLineEdit *>(QStringLiteral("folderEdit"));
+        QCOMPARE(folder->text(), dir.filePath(QStringLiteral("Tape_Image_(window) - recovered")));
+        folder->clear();
+        QVERIFY(!extract->isEnabled()); // no folder
         QTemporaryDir out;
-        QTest::keyClicks(window.findChild<QLineEdit *>(QStringLiteral("folderEdit")), out.path());
+        QTest::keyClicks(folder, out.path());
         QVERIFY(extract->isEnabled());
         QTest::mouseClick(extract, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
@@ -61,9 +64,41 @@ private slots:
         QCOMPARE(read(raw).left(20000), QByteArray(20000, 'r'));
         QCOMPARE(
             window.findChild<QProgressBar *>(QStringLiteral("extractProgress"))->value(), 1000);
-        QVERIFY(window.findChild<QLabel *>(QStringLiteral("status"))
-                    ->text()
-                    .startsWith(QLatin1String("Extracted 3")));
+        QCOMPARE(window.findChild<QLabel *>(QStringLiteral("status"))->text(),
+            QStringLiteral("Extracted 3 file(s) to %1.").arg(out.path()));
+    }
+
+    /// Pictures for a person to look at: a real image with a damaged archive
+    /// and a raw region, scanned and extracted (tools/render-scanner).
+    void render()
+    {
+        const QString folder = qEnvironmentVariable("TARNWICK_RENDER_DIR");
+        if (folder.isEmpty())
+            QSKIP("set TARNWICK_RENDER_DIR to render the window");
+        QTemporaryDir dir;
+        Tape tape;
+        tape.file(
+            makeArchive(ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_NONE, sampleFiles(1)), 10240);
+        tape.file(
+            makeArchive(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_NONE, sampleFiles(2, 4)), 10240);
+        tape.damage(18, 5);
+        tape.file(
+            makeArchive(ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_GZIP, sampleFiles(3)), 10240);
+        tape.file(randomBytes(4, 200000), 10240).mark();
+        const QString path = imageFromTape(dir.path(), tape, QStringLiteral("Auto"));
+        QVERIFY(!path.isEmpty());
+        ScannerWindow window(path);
+        window.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
+        QTest::qWait(200); // labels added to a shown window appear after a turn of the event loop
+        const QString dpi = qEnvironmentVariable("QT_FONT_DPI", QStringLiteral("96"));
+        QVERIFY(window.grab().save(folder + QStringLiteral("/quorlin-scanned-%1dpi.png").arg(dpi)));
+        QTest::mouseClick(
+            window.findChild<QPushButton *>(QStringLiteral("extractButton")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
+        QTest::qWait(200);
+        QVERIFY(
+            window.grab().save(folder + QStringLiteral("/quorlin-extracted-%1dpi.png").arg(dpi)));
     }
 
     void windowWithoutTrailerSaysSo()

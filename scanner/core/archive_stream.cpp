@@ -5,9 +5,9 @@
 
 namespace Quorlin {
 
-ArchiveStream::ArchiveStream(const QString &path, qint64 begin, qint64 end, Mode mode)
+ArchiveStream::ArchiveStream(const ImageFacts &facts, qint64 begin, qint64 end, Mode mode)
     : m_archive(archive_read_new())
-    , m_source(path, begin, end)
+    , m_source(facts, begin, end)
 {
     // Return values dropped on purpose: a missing decoder only means that kind
     // of stream is not recognised, which the scan reports as raw data.
@@ -85,9 +85,9 @@ namespace {
 
 // The format reader stops at the archive's end marker, inside the compressed
 // stream; decompressing the stream to its end tells where it ends in the image.
-qint64 compressedStreamEnd(const QString &path, qint64 begin, qint64 end, qint64 fallback)
+qint64 compressedStreamEnd(const ImageFacts &facts, qint64 begin, qint64 end, qint64 fallback)
 {
-    ArchiveStream stream(path, begin, end, ArchiveStream::RawData);
+    ArchiveStream stream(facts, begin, end, ArchiveStream::RawData);
     archive_entry *entry = nullptr;
     if (!stream.isOpen() || archive_read_next_header(stream.handle(), &entry) != ARCHIVE_OK)
         return fallback;
@@ -98,20 +98,20 @@ qint64 compressedStreamEnd(const QString &path, qint64 begin, qint64 end, qint64
     return std::max(fallback, begin + stream.consumed());
 }
 
-void markDamaged(FoundArchive *out, const QString &why, qint64 at)
+void markDamaged(FoundArchive *out, const QString &why, qint64 imageOffset)
 {
     out->damaged = true;
-    out->note = QStringLiteral("Damaged at offset %1: %2. What follows is scanned again.")
-                    .arg(at)
+    out->note = QStringLiteral("Damaged at image offset %1: %2. What follows is scanned again.")
+                    .arg(imageOffset)
                     .arg(why);
 }
 
 } // namespace
 
-bool readArchive(const QString &path, qint64 begin, qint64 end, FoundArchive *out, qint64 *damageAt,
-    const std::atomic<bool> *cancel)
+bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, FoundArchive *out,
+    qint64 *damageAt, const std::atomic<bool> *cancel)
 {
-    ArchiveStream stream(path, begin, end);
+    ArchiveStream stream(facts, begin, end);
     archive *reader = stream.handle();
     archive_entry *entry = nullptr;
     int status = stream.isOpen() ? archive_read_next_header(reader, &entry) : ARCHIVE_FATAL;
@@ -125,8 +125,8 @@ bool readArchive(const QString &path, qint64 begin, qint64 end, FoundArchive *ou
         if (status == ARCHIVE_WARN && stream.errorString().startsWith(QLatin1String("Skipped"))) {
             // cpio found its next header only after skipping over garbage.
             out->damaged = true;
-            out->note = QStringLiteral("Damaged before offset %1: %2.")
-                            .arg(begin + stream.consumed())
+            out->note = QStringLiteral("Damaged before image offset %1: %2.")
+                            .arg(facts.imageOffset(begin + stream.consumed()))
                             .arg(stream.errorString());
         }
         out->entries.append(describeEntry(entry));
@@ -149,14 +149,14 @@ bool readArchive(const QString &path, qint64 begin, qint64 end, FoundArchive *ou
         // Plain streams break where the bad bytes begin; compressed ones only
         // know how far the decompressor got.
         const qint64 at = begin + (stream.isCompressed() ? stream.consumed() : before);
-        markDamaged(out, stream.errorString(), at);
+        markDamaged(out, stream.errorString(), facts.imageOffset(at));
         *damageAt = at;
         out->length = at - begin;
         return true;
     }
     qint64 finish = begin + stream.consumed();
     if (stream.isCompressed())
-        finish = compressedStreamEnd(path, begin, end, finish);
+        finish = compressedStreamEnd(facts, begin, end, finish);
     out->length = finish - begin;
     return true;
 }

@@ -15,14 +15,14 @@ class ArchiveStream
 {
 public:
     enum Mode { Archive, RawData };
-    ArchiveStream(const QString &path, qint64 begin, qint64 end, Mode mode = Archive);
+    ArchiveStream(const ImageFacts &facts, qint64 begin, qint64 end, Mode mode = Archive);
     ~ArchiveStream();
     ArchiveStream(const ArchiveStream &) = delete;
     ArchiveStream &operator=(const ArchiveStream &) = delete;
 
     bool isOpen() const { return m_open; }
     archive *handle() const { return m_archive; }
-    /// Bytes of the image consumed so far, counted from begin.
+    /// Stream bytes consumed so far, counted from begin.
     qint64 consumed() const;
     bool isCompressed() const;
     QString filterName() const;
@@ -39,8 +39,8 @@ FoundEntry describeEntry(archive_entry *entry);
 
 /// Reads the archive that starts at @p begin and lists its entries in @p out.
 /// Returns false when no archive starts there. When it is damaged, @p out says
-/// so and @p damageAt holds the image offset where reading broke off.
-bool readArchive(const QString &path, qint64 begin, qint64 end, FoundArchive *out, qint64 *damageAt,
-    const std::atomic<bool> *cancel);
+/// so and @p damageAt holds the stream offset where reading broke off.
+bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, FoundArchive *out,
+    qint64 *damageAt, const std::atomic<bool> *cancel);
 
 } // namespace Quorlin

@@ -16,15 +16,6 @@ const char usage[] = "Usage: quorlin IMAGE                      open the image i
                      "                                          write the files (all, or those\n"
                      "                                          matching a wildcard) below DIR\n";
 
-bool hasDamage(const ScanResult &result)
-{
-    for (const FoundArchive &archive : result.archives) {
-        if (archive.damaged)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 bool isCommandLineMode(const QStringList &arguments)

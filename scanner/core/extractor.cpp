@@ -1,6 +1,7 @@
 #include "scanner/core/extractor.h"
 
 #include "scanner/core/archive_stream.h"
+#include "scanner/core/body_stream.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -30,9 +31,9 @@ QString entryOutputName(int archiveIndex, const QString &entryPath)
     return QStringLiteral("archive-%1/").arg(archiveIndex + 1) + parts.join(QLatin1Char('/'));
 }
 
-QString rawRegionOutputName(const RawRegion &region)
+QString rawRegionOutputName(const ImageFacts &facts, const RawRegion &region)
 {
-    return QStringLiteral("raw-%1.bin").arg(region.offset);
+    return QStringLiteral("raw-%1.bin").arg(facts.imageOffset(region.offset));
 }
 
 Selection selectMatching(const ScanResult &result, const QStringList &patterns)
@@ -62,7 +63,7 @@ Selection selectMatching(const ScanResult &result, const QStringList &patterns)
         }
     }
     for (int r = 0; r < result.rawRegions.size(); ++r) {
-        const QString name = rawRegionOutputName(result.rawRegions[r]);
+        const QString name = rawRegionOutputName(result.facts, result.rawRegions[r]);
         if (matches(name, name))
             selection.rawRegions.insert(r);
     }
@@ -106,10 +107,15 @@ bool Extractor::run(const Selection &selection)
 bool Extractor::extractArchive(int index, const QSet<int> &entries)
 {
     const FoundArchive &found = m_result.archives.at(index);
-    ArchiveStream stream(m_result.facts.path, found.offset, m_result.facts.bodyLength);
+    ArchiveStream stream(m_result.facts, found.offset, m_result.facts.streamLength);
     archive *reader = stream.handle();
     archive_entry *entry = nullptr;
-    bool whole = true;
+    // Whatever is picked from a damaged archive, the user must hear that it was damaged.
+    bool whole = !found.damaged;
+    if (found.damaged)
+        m_problems.append(QStringLiteral("Archive %1 is damaged: files stored in its damaged part "
+                                         "could not be written.")
+                              .arg(index + 1));
     int remaining = entries.size();
     // The scan listed the entries in this order; read them again the same way.
     for (int e = 0; e < found.entries.size() && remaining > 0 && !cancelled(); ++e) {
@@ -196,10 +202,10 @@ bool Extractor::writeEntry(archive *reader, const FoundEntry &entry, const QStri
 
 bool Extractor::extractRaw(const RawRegion &region)
 {
-    const QString name = rawRegionOutputName(region);
-    QFile image(m_result.facts.path);
+    const QString name = rawRegionOutputName(m_result.facts, region);
+    BodyStream image(m_result.facts);
     QFile out(uniqueTarget(m_folder + QLatin1Char('/') + name));
-    if (!image.open(QIODevice::ReadOnly) || !image.seek(region.offset)) {
+    if (!image.open()) {
         m_problems.append(QStringLiteral("%1: %2").arg(name, image.errorString()));
         return false;
     }
@@ -208,14 +214,15 @@ bool Extractor::extractRaw(const RawRegion &region)
         return false;
     }
     QByteArray buffer(static_cast<int>(std::min(copySize, region.length)), Qt::Uninitialized);
-    for (qint64 left = region.length; left > 0 && !cancelled();) {
-        const qint64 got = image.read(buffer.data(), std::min<qint64>(buffer.size(), left));
+    for (qint64 done = 0; done < region.length && !cancelled();) {
+        const qint64 got = image.readAt(region.offset + done, buffer.data(),
+            std::min<qint64>(buffer.size(), region.length - done));
         if (got <= 0 || out.write(buffer.constData(), got) != got) {
             m_problems.append(QStringLiteral("%1: %2").arg(
                 name, got <= 0 ? image.errorString() : out.errorString()));
             return false;
         }
-        left -= got;
+        done += got;
         advance(got, name);
     }
     m_written.append(out.fileName());

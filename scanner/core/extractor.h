@@ -21,9 +21,9 @@ struct Selection
 };
 
 /// The name an item gets below the target folder: "archive-N/<entry path>"
-/// (made safe: no absolute paths, no ".."), or "raw-<offset>.bin".
+/// (made safe: no absolute paths, no ".."), or "raw-<image offset>.bin".
 QString entryOutputName(int archiveIndex, const QString &entryPath);
-QString rawRegionOutputName(const RawRegion &region);
+QString rawRegionOutputName(const ImageFacts &facts, const RawRegion &region);
 
 /// Everything whose output name matches one of the wildcard @p patterns (all
 /// of it when there are none). A pattern may also match the entry path or

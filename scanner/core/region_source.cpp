@@ -9,8 +9,8 @@ namespace {
 constexpr qint64 readSize = 1 << 20;
 }
 
-RegionSource::RegionSource(const QString &path, qint64 begin, qint64 end)
-    : m_file(path)
+RegionSource::RegionSource(const ImageFacts &facts, qint64 begin, qint64 end)
+    : m_stream(facts)
     , m_begin(begin)
     , m_end(end)
     , m_position(begin)
@@ -19,9 +19,8 @@ RegionSource::RegionSource(const QString &path, qint64 begin, qint64 end)
 
 int RegionSource::open(archive *reader)
 {
-    // Unbuffered: our own reads are already large, a second buffer only copies.
-    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        archive_set_error(reader, EIO, "%s", m_file.errorString().toLocal8Bit().constData());
+    if (!m_stream.open()) {
+        archive_set_error(reader, EIO, "%s", m_stream.errorString().toLocal8Bit().constData());
         return ARCHIVE_FATAL;
     }
     m_buffer.resize(readSize);
@@ -37,14 +36,10 @@ la_ssize_t RegionSource::readCallback(archive *reader, void *self, const void **
     const qint64 wanted = std::min<qint64>(readSize, source->m_end - source->m_position);
     if (wanted <= 0)
         return 0;
-    if (source->m_file.pos() != source->m_position && !source->m_file.seek(source->m_position)) {
-        archive_set_error(reader, EIO, "cannot seek in the image");
-        return -1;
-    }
-    const qint64 got = source->m_file.read(source->m_buffer.data(), wanted);
+    const qint64 got = source->m_stream.readAt(source->m_position, source->m_buffer.data(), wanted);
     if (got < 0) {
         archive_set_error(
-            reader, EIO, "%s", source->m_file.errorString().toLocal8Bit().constData());
+            reader, EIO, "%s", source->m_stream.errorString().toLocal8Bit().constData());
         return -1;
     }
     source->m_position += got;

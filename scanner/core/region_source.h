@@ -1,23 +1,24 @@
 #pragma once
+#include "scanner/core/body_stream.h"
+
 #include <QByteArray>
-#include <QFile>
 
 #include <archive.h>
 
 namespace Quorlin {
 
-/// Feeds libarchive the bytes [begin, end) of a file through its client
-/// callbacks, in large reads, so an archive inside a huge image is streamed
-/// and never read past the image body.
+/// Feeds libarchive the stream bytes [begin, end) of an image through its
+/// client callbacks, in large reads, so an archive inside a huge image is
+/// streamed and never read past the image body.
 class RegionSource
 {
 public:
-    RegionSource(const QString &path, qint64 begin, qint64 end);
+    RegionSource(const ImageFacts &facts, qint64 begin, qint64 end);
     RegionSource(const RegionSource &) = delete;
     RegionSource &operator=(const RegionSource &) = delete;
 
     /// Opens the file and hands the callbacks to @p reader (archive_read_open).
-    /// Returns libarchive's status; false file opens give ARCHIVE_FATAL.
+    /// Returns libarchive's status; a file that cannot be opened gives ARCHIVE_FATAL.
     int open(archive *reader);
 
     qint64 begin() const { return m_begin; }
@@ -26,7 +27,7 @@ private:
     static la_ssize_t readCallback(archive *, void *self, const void **buffer);
     static la_int64_t skipCallback(archive *, void *self, la_int64_t request);
 
-    QFile m_file;
+    BodyStream m_stream;
     QByteArray m_buffer;
     qint64 m_begin;
     qint64 m_end;

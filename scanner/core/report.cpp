@@ -29,7 +29,7 @@ QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
         QStringLiteral("%1 (%2 bytes)").arg(humanSize(facts.fileSize)).arg(facts.fileSize) });
     if (facts.hasTrailer) {
         lines.append({ QStringLiteral("Trailer"),
-            QStringLiteral("complete: T = %1, S = %2")
+            QStringLiteral("present, the image is complete (T = %1, S = %2)")
                 .arg(facts.tapeBlockLength)
                 .arg(facts.blockSize) });
         lines.append(
@@ -46,6 +46,64 @@ QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
     if (!facts.trailerNote.isEmpty())
         lines.append({ QStringLiteral("Note"), facts.trailerNote });
     return lines;
+}
+
+bool hasDamage(const ScanResult &result)
+{
+    for (const FoundArchive &archive : result.archives) {
+        if (archive.damaged)
+            return true;
+    }
+    return false;
+}
+
+QString summary(const ScanResult &result)
+{
+    int files = 0;
+    int damaged = 0;
+    for (const FoundArchive &archive : result.archives) {
+        damaged += archive.damaged ? 1 : 0;
+        for (const FoundEntry &entry : archive.entries)
+            files += entry.type == FoundEntry::Directory ? 0 : 1;
+    }
+    qint64 raw = 0;
+    for (const RawRegion &region : result.rawRegions)
+        raw += region.length;
+    QString text
+        = QStringLiteral("%1 archive(s) holding %2 file(s)").arg(result.archives.size()).arg(files);
+    if (damaged > 0)
+        text += QStringLiteral(", %1 of them damaged").arg(damaged);
+    text += result.rawRegions.isEmpty()
+        ? QStringLiteral("; no unrecognised data.")
+        : QStringLiteral("; %1 of data in %2 raw region(s) that are not archives.")
+              .arg(humanSize(raw))
+              .arg(result.rawRegions.size());
+    return text;
+}
+
+QString archiveNote(const ScanResult &result, int index)
+{
+    const FoundArchive &archive = result.archives.at(index);
+    QStringList notes;
+    if (archive.continuation && index > 0)
+        notes.append(QStringLiteral("the rest of archive %1, after its damage").arg(index));
+    if (archive.damaged)
+        notes.append(QStringLiteral("damaged from offset %1 on")
+                         .arg(result.facts.imageOffset(archive.offset + archive.length)));
+    return notes.join(QStringLiteral("; "));
+}
+
+QString rawRegionNote(const ScanResult &result, int index)
+{
+    const RawRegion &region = result.rawRegions.at(index);
+    int before = -1;
+    for (int a = 0; a < result.archives.size(); ++a) {
+        if (result.archives[a].offset < region.offset)
+            before = a;
+    }
+    if (before >= 0 && result.archives[before].damaged)
+        return QStringLiteral("the unreadable part of archive %1").arg(before + 1);
+    return QStringLiteral("data that is not an archive");
 }
 
 QString entryTypeLetter(const FoundEntry &entry)
@@ -75,8 +133,8 @@ QString listing(const ScanResult &result)
         out << "Error: " << result.error << '\n';
     for (int a = 0; a < result.archives.size(); ++a) {
         const FoundArchive &archive = result.archives[a];
-        out << "\nArchive " << a + 1 << " at offset " << archive.offset << ", " << archive.length
-            << " bytes: " << archive.format;
+        out << "\nArchive " << a + 1 << " at offset " << result.facts.imageOffset(archive.offset)
+            << ", " << archive.length << " bytes: " << archive.format;
         if (!archive.filter.isEmpty())
             out << ", " << archive.filter << " compressed";
         if (archive.continuation)
@@ -97,12 +155,14 @@ QString listing(const ScanResult &result)
             out << '\n';
         }
     }
-    for (const RawRegion &region : result.rawRegions) {
-        out << "\nRaw region at offset " << region.offset << ", " << region.length
-            << " bytes: " << rawRegionOutputName(region) << '\n';
+    for (int r = 0; r < result.rawRegions.size(); ++r) {
+        const RawRegion &region = result.rawRegions[r];
+        out << "\nRaw region at offset " << result.facts.imageOffset(region.offset) << ", "
+            << region.length << " bytes: " << rawRegionOutputName(result.facts, region) << " ("
+            << rawRegionNote(result, r) << ")\n";
     }
-    out << "\nFound " << result.archives.size() << " archive(s), " << result.rawRegions.size()
-        << " raw region(s); " << result.zeroBytes << " bytes of zero records.\n";
+    out << "\nFound " << summary(result) << '\n'
+        << result.zeroBytes << " bytes of zero records (tape marks, padding).\n";
     if (result.cancelled)
         out << "The scan was cancelled before the end of the image.\n";
     return text;

@@ -14,6 +14,16 @@ QVector<QPair<QString, QString>> factLines(const ImageFacts &facts);
 /// The text --list prints: facts, archives with their entries, raw regions.
 QString listing(const ScanResult &result);
 
+/// One sentence on what the scan found: archives, files, damage, raw data.
+QString summary(const ScanResult &result);
+bool hasDamage(const ScanResult &result);
+
+/// Short notes for a list row: what is wrong with archive @p index, and what
+/// raw region @p index is (the unreadable part of a damaged archive, or data
+/// that was not recognised).
+QString archiveNote(const ScanResult &result, int index);
+QString rawRegionNote(const ScanResult &result, int index);
+
 QString entryTypeLetter(const FoundEntry &entry);
 
 } // namespace Quorlin

@@ -3,7 +3,9 @@
  * @file
  * What the scanner learns about an image: its facts (size and trailer), the
  * archives it found with their entries, and the raw regions it could not
- * recognise. Offsets are byte positions in the image file.
+ * recognise. Offsets are stream offsets: positions in the bytes the tape
+ * held, which are the positions in the image file unless the records carry
+ * zero padding (ImageFacts::imageOffset turns one into the other).
  */
 #include <QString>
 #include <QVector>
@@ -21,10 +23,22 @@ struct ImageFacts
     qint64 bodyLength = 0;
     qint64 recordCount = 0;
     bool bodyDividesEvenly = false;
-    /// Distance between the positions where an archive may start: S when the
-    /// records are known to be S bytes long, otherwise a tar block.
-    qint64 scanStep = 512;
+    /// Distance between record starts in the stream when every record has the
+    /// same length (S, or T when the padding is left out); 0 when they differ.
+    qint64 recordStep = 0;
+    /// T when each record is T bytes of data followed by zeros up to S (a run
+    /// at a block size larger than the tape's) and only those T bytes are read;
+    /// 0 when the body is read as it stands.
+    qint64 recordData = 0;
+    qint64 streamLength = 0; ///< bytes the readers see: the body, less the padding
     QString trailerNote; ///< why the trailer is missing or not trusted; empty when fine
+
+    qint64 imageOffset(qint64 streamOffset) const
+    {
+        return recordData > 0
+            ? streamOffset / recordData * qint64(blockSize) + streamOffset % recordData
+            : streamOffset;
+    }
 };
 
 struct FoundEntry

@@ -1,5 +1,6 @@
 #include "scanner/core/signatures.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace Quorlin {
@@ -34,6 +35,44 @@ long parseChecksumField(const unsigned char *field)
             return -1;
     }
     return value;
+}
+
+// Old binary cpio has a two-byte magic only, which random data matches every
+// 32 KiB; the header around it must make sense too: a known file type and a
+// NUL-terminated name of printable bytes.
+bool isBinaryCpioHeader(const unsigned char *data, std::size_t available)
+{
+    constexpr std::size_t headerLength = 26;
+    if (available < headerLength + 2)
+        return false;
+    const bool bigEndian = data[0] == 0x71;
+    const auto word = [&](std::size_t index) {
+        const unsigned high = data[2 * index + (bigEndian ? 0 : 1)];
+        const unsigned low = data[2 * index + (bigEndian ? 1 : 0)];
+        return (high << 8) | low;
+    };
+    switch (word(3) & 0170000) {
+    case 0010000: // fifo
+    case 0020000: // character device
+    case 0040000: // directory
+    case 0060000: // block device
+    case 0100000: // regular file
+    case 0120000: // symbolic link
+    case 0140000: // socket
+        break;
+    default:
+        return false;
+    }
+    const std::size_t nameSize = word(10);
+    if (nameSize < 2 || nameSize > 4096)
+        return false;
+    const unsigned char *name = data + headerLength;
+    const std::size_t shown = std::min(nameSize - 1, available - headerLength);
+    for (std::size_t i = 0; i < shown; ++i) {
+        if (name[i] < 0x20 || name[i] == 0x7f)
+            return false;
+    }
+    return headerLength + nameSize > available || name[nameSize - 1] == 0;
 }
 
 } // namespace
@@ -89,7 +128,8 @@ Signature detectSignature(const unsigned char *data, std::size_t available)
     if (startsWith(data, available, "070701", 6) || startsWith(data, available, "070702", 6)
         || startsWith(data, available, "070707", 6))
         return Signature::Cpio;
-    if ((first == 0x71 && data[1] == 0xc7) || (first == 0xc7 && data[1] == 0x71))
+    if (((first == 0x71 && data[1] == 0xc7) || (first == 0xc7 && data[1] == 0x71))
+        && isBinaryCpioHeader(data, available))
         return Signature::Cpio;
     if (startsWith(data, available, "BZh", 3) && available >= 10 && data[3] >= '1' && data[3] <= '9'
         && std::memcmp(data + 4, "\x31\x41\x59\x26\x53\x59", 6) == 0)

@@ -1,9 +1,11 @@
 #include "scanner/ui/scanner_window.h"
 
 #include "scanner/core/carver.h"
+#include "scanner/core/image_facts.h"
 #include "scanner/core/report.h"
 #include "scanner/ui/scanner_look.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -15,8 +17,10 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QThread>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 using namespace Quorlin;
@@ -44,12 +48,12 @@ QTreeWidgetItem *checkableItem(const QStringList &texts, ItemKind kind, int inde
 ScannerWindow::ScannerWindow(const QString &imagePath, QWidget *parent)
     : QMainWindow(parent)
 {
+    applyScannerLook(this); // first, so the widgets are measured in the window's font
     buildWidgets();
-    applyScannerLook(this);
     const qreal scale = qMax<qreal>(1.0, logicalDpiX() / 96.0);
     resize(int(900 * scale), int(640 * scale));
     if (imagePath.isEmpty())
-        m_status->setText(tr("Open a .tape image to scan it."));
+        showSummary(tr("Open a .tape image to scan it."), false);
     else
         startScan(imagePath);
 }
@@ -67,6 +71,7 @@ void ScannerWindow::buildWidgets()
     central->setObjectName(QStringLiteral("central"));
     auto *layout = new QVBoxLayout(central);
     layout->setContentsMargins(18, 14, 18, 14);
+    layout->setSpacing(8);
     auto *top = new QHBoxLayout;
     m_heading = new QLabel(tr("Scanning the image"), central);
     m_heading->setObjectName(QStringLiteral("heading"));
@@ -75,48 +80,81 @@ void ScannerWindow::buildWidgets()
     top->addWidget(m_heading, 1);
     top->addWidget(open);
     layout->addLayout(top);
+    m_summary = new QLabel(central);
+    m_summary->setObjectName(QStringLiteral("summary"));
+    m_summary->setWordWrap(true);
+    layout->addWidget(m_summary);
     m_facts = new QFormLayout;
     m_facts->setLabelAlignment(Qt::AlignLeft);
+    m_facts->setVerticalSpacing(2);
     layout->addLayout(m_facts);
     m_scanBar = new QProgressBar(central);
     m_scanBar->setObjectName(QStringLiteral("scanProgress"));
     layout->addWidget(m_scanBar);
     m_tree = new QTreeWidget(central);
     m_tree->setObjectName(QStringLiteral("foundTree"));
-    m_tree->setHeaderLabels({ tr("Name"), tr("Size"), tr("Offset"), tr("Note") });
-    m_tree->header()->setSectionResizeMode(NameColumn, QHeaderView::Stretch);
-    m_tree->header()->setStretchLastSection(false);
+    m_tree->setHeaderLabels({ tr("Name"), tr("Size"), tr("Image offset"), tr("Note") });
+    m_tree->header()->setStretchLastSection(true);
+    m_tree->header()->setMinimumSectionSize(60);
     connect(m_tree, &QTreeWidget::itemChanged, this, &ScannerWindow::updateExtractButton);
-    layout->addWidget(m_tree, 3);
+    layout->addWidget(m_tree, 1);
+    auto *messagesTitle = new QLabel(tr("Notes and problems"), central);
+    messagesTitle->setObjectName(QStringLiteral("sectionTitle"));
+    layout->addWidget(messagesTitle);
     m_messages = new QPlainTextEdit(central);
     m_messages->setObjectName(QStringLiteral("messages"));
     m_messages->setReadOnly(true);
     m_messages->setMaximumBlockCount(1000);
-    layout->addWidget(m_messages, 1);
+    // A few lines are enough: the list of what was found gets the room.
+    m_messages->setFixedHeight(m_messages->fontMetrics().lineSpacing() * 5 + 12);
+    layout->addWidget(m_messages);
+    layout->addLayout(buildExtractRow(central));
+    m_extractBar = new QProgressBar(central);
+    m_extractBar->setObjectName(QStringLiteral("extractProgress"));
+    m_extractBar->hide();
+    layout->addWidget(m_extractBar);
     auto *bottom = new QHBoxLayout;
+    m_status = new QLabel(central);
+    m_status->setObjectName(QStringLiteral("status"));
+    m_status->setWordWrap(true);
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_showFolder = new QPushButton(tr("Open Folder"), central);
+    m_showFolder->hide();
+    connect(m_showFolder, &QPushButton::clicked, this,
+        [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_extractedTo)); });
+    bottom->addWidget(m_status, 1);
+    bottom->addWidget(m_showFolder);
+    layout->addLayout(bottom);
+    setCentralWidget(central);
+    updateExtractButton();
+}
+
+QHBoxLayout *ScannerWindow::buildExtractRow(QWidget *central)
+{
+    auto *row = new QHBoxLayout;
     m_folder = new QLineEdit(central);
     m_folder->setObjectName(QStringLiteral("folderEdit"));
-    m_folder->setPlaceholderText(tr("Folder to extract to"));
+    m_folder->setPlaceholderText(tr("Folder the checked files are written to"));
     connect(m_folder, &QLineEdit::textChanged, this, &ScannerWindow::updateExtractButton);
     m_browse = new QPushButton(tr("Browse…"), central);
     connect(m_browse, &QPushButton::clicked, this, &ScannerWindow::chooseFolder);
     m_extract = new QPushButton(tr("Extract"), central);
     m_extract->setObjectName(QStringLiteral("extractButton"));
     connect(m_extract, &QPushButton::clicked, this, &ScannerWindow::extractChecked);
-    bottom->addWidget(new QLabel(tr("Extract to:"), central));
-    bottom->addWidget(m_folder, 1);
-    bottom->addWidget(m_browse);
-    bottom->addWidget(m_extract);
-    layout->addLayout(bottom);
-    m_extractBar = new QProgressBar(central);
-    m_extractBar->setObjectName(QStringLiteral("extractProgress"));
-    layout->addWidget(m_extractBar);
-    m_status = new QLabel(central);
-    m_status->setObjectName(QStringLiteral("status"));
-    m_status->setWordWrap(true);
-    layout->addWidget(m_status);
-    setCentralWidget(central);
-    updateExtractButton();
+    row->addWidget(new QLabel(tr("Extract to:"), central));
+    row->addWidget(m_folder, 1);
+    row->addWidget(m_browse);
+    row->addWidget(m_extract);
+    return row;
+}
+
+void ScannerWindow::showSummary(const QString &text, bool trouble)
+{
+    m_summary->setText(text);
+    m_summary->setProperty("trouble", trouble);
+    // A dynamic property takes effect in the style sheet only when polished again.
+    m_summary->style()->unpolish(m_summary);
+    m_summary->style()->polish(m_summary);
 }
 
 void ScannerWindow::runOnWorker(std::function<void()> job)
@@ -149,7 +187,19 @@ void ScannerWindow::startScan(const QString &path)
     m_messages->clear();
     m_result = ScanResult();
     showFacts(readImageFacts(path));
-    m_status->setText(tr("Scanning…"));
+    showSummary(tr("Scanning the image for archives…"), false);
+    // Beside the image by default, so one press of Extract recovers everything
+    // to a place the user can find again; a folder the user typed is kept.
+    const QFileInfo image(path);
+    if (m_folder->text().isEmpty() || m_folder->text() == m_suggestedFolder) {
+        m_suggestedFolder = QDir::toNativeSeparators(image.absolutePath() + QLatin1Char('/')
+            + image.completeBaseName() + tr(" - recovered"));
+        m_folder->setText(m_suggestedFolder);
+    }
+    m_scanBar->show();
+    m_extractBar->hide();
+    m_showFolder->hide();
+    m_status->clear();
     runOnWorker([this, path] {
         ScanResult result = scanImage(
             path,
@@ -175,21 +225,30 @@ void ScannerWindow::showFacts(const ImageFacts &facts)
     }
 }
 
-QTreeWidgetItem *ScannerWindow::addArchive(int index, const FoundArchive &archive)
+QTreeWidgetItem *ScannerWindow::addArchive(const ScanResult &result, int index)
 {
+    const FoundArchive &archive = result.archives[index];
     QString title = tr("Archive %1: %2").arg(index + 1).arg(archive.format);
     if (!archive.filter.isEmpty())
         title += tr(", %1 compressed").arg(archive.filter);
     auto *item = checkableItem(
-        { title, humanSize(archive.length), QString::number(archive.offset), archive.note },
+        { title, humanSize(archive.length),
+            QString::number(result.facts.imageOffset(archive.offset)), archiveNote(result, index) },
         ArchiveItem, index);
+    item->setToolTip(NoteColumn, archive.note);
+    if (archive.damaged)
+        item->setForeground(NoteColumn, troubleColor());
     for (int e = 0; e < archive.entries.size(); ++e) {
         const FoundEntry &entry = archive.entries[e];
-        QString note = entry.damaged ? tr("damaged") : QString();
+        QString note
+            = entry.damaged ? tr("damaged: only its first part can be written") : QString();
         if (!entry.linkTarget.isEmpty())
             note = tr("link to %1").arg(entry.linkTarget);
-        item->addChild(
-            checkableItem({ entry.path, humanSize(entry.size), QString(), note }, EntryItem, e));
+        auto *child
+            = checkableItem({ entry.path, humanSize(entry.size), QString(), note }, EntryItem, e);
+        if (entry.damaged)
+            child->setForeground(NoteColumn, troubleColor());
+        item->addChild(child);
     }
     return item;
 }
@@ -199,8 +258,9 @@ void ScannerWindow::showResult(const ScanResult &result)
     m_result = result;
     const QSignalBlocker blocker(m_tree);
     m_tree->clear();
+    showFacts(result.facts);
     for (int a = 0; a < result.archives.size(); ++a) {
-        m_tree->addTopLevelItem(addArchive(a, result.archives[a]));
+        m_tree->addTopLevelItem(addArchive(result, a));
         if (!result.archives[a].note.isEmpty())
             m_messages->appendPlainText(
                 tr("Archive %1: %2").arg(a + 1).arg(result.archives[a].note));
@@ -208,23 +268,28 @@ void ScannerWindow::showResult(const ScanResult &result)
     for (int r = 0; r < result.rawRegions.size(); ++r) {
         const RawRegion &region = result.rawRegions[r];
         m_tree->addTopLevelItem(checkableItem(
-            { tr("Raw data (%1)").arg(rawRegionOutputName(region)), humanSize(region.length),
-                QString::number(region.offset), tr("not recognised") },
+            { tr("Raw data: %1").arg(rawRegionOutputName(result.facts, region)),
+                humanSize(region.length), QString::number(result.facts.imageOffset(region.offset)),
+                rawRegionNote(result, r) },
             RawItem, r));
     }
     m_tree->expandAll();
-    m_tree->resizeColumnToContents(SizeColumn);
-    m_tree->resizeColumnToContents(OffsetColumn);
-    setProgress(m_scanBar, 1, 1);
+    for (int column : { NameColumn, SizeColumn, OffsetColumn })
+        m_tree->resizeColumnToContents(column);
+    // Long paths must not push the notes out of sight.
+    m_tree->setColumnWidth(NameColumn, qMin(m_tree->columnWidth(NameColumn), m_tree->width() / 2));
+    m_scanBar->hide();
     m_heading->setText(QFileInfo(result.facts.path).fileName());
-    QString status = tr("Found %1 archive(s) and %2 raw region(s).")
-                         .arg(result.archives.size())
-                         .arg(result.rawRegions.size());
-    if (!result.error.isEmpty())
-        status = result.error;
-    else if (result.cancelled)
-        status += tr(" The scan was stopped before the end.");
-    m_status->setText(status);
+    if (!result.error.isEmpty()) {
+        showSummary(tr("The image could not be read to the end: %1").arg(result.error), true);
+    } else {
+        QString text = tr("Found %1").arg(summary(result));
+        if (result.cancelled)
+            text += tr(" The scan was stopped before the end of the image.");
+        showSummary(text, hasDamage(result) || result.cancelled);
+    }
+    m_status->setText(
+        tr("Check what to recover and press Extract: it is written to the folder shown."));
     updateExtractButton();
 }
 
@@ -277,7 +342,9 @@ void ScannerWindow::extractChecked()
     const QString folder = QDir::fromNativeSeparators(m_folder->text().trimmed());
     if (selection.isEmpty() || folder.isEmpty() || isBusy())
         return;
-    m_status->setText(tr("Extracting to %1…").arg(folder));
+    m_status->setText(tr("Extracting to %1…").arg(QDir::toNativeSeparators(folder)));
+    m_showFolder->hide();
+    m_extractBar->show();
     setProgress(m_extractBar, 0, 1);
     runOnWorker([this, selection, folder] {
         Extractor extractor(m_result, folder);
@@ -288,18 +355,25 @@ void ScannerWindow::extractChecked()
         const bool whole = extractor.run(selection);
         const QStringList written = extractor.written();
         const QStringList problems = extractor.problems();
-        QMetaObject::invokeMethod(this, [=] { showExtraction(whole, written, problems); });
+        QMetaObject::invokeMethod(
+            this, [=] { showExtraction(folder, whole, written.size(), problems); });
     });
 }
 
 void ScannerWindow::showExtraction(
-    bool whole, const QStringList &written, const QStringList &problems)
+    const QString &folder, bool whole, int written, const QStringList &problems)
 {
     setProgress(m_extractBar, 1, 1);
-    for (const QString &problem : problems)
-        m_messages->appendPlainText(problem);
-    m_status->setText(whole ? tr("Extracted %1 file(s).").arg(written.size())
-                            : tr("Extracted %1 file(s); %2 problem(s), see the messages above.")
-                                  .arg(written.size())
-                                  .arg(problems.size()));
+    m_extractedTo = folder;
+    const QString shown = QDir::toNativeSeparators(folder);
+    if (!problems.isEmpty()) {
+        m_messages->appendPlainText(tr("Extraction to %1:").arg(shown));
+        for (const QString &problem : problems)
+            m_messages->appendPlainText(QStringLiteral("  ") + problem);
+    }
+    QString text = tr("Extracted %1 file(s) to %2.").arg(written).arg(shown);
+    if (!whole)
+        text += tr(" %1 problem(s): see Notes and problems.").arg(problems.size());
+    m_status->setText(text);
+    m_showFolder->setVisible(written > 0);
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 
 class QFormLayout;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -41,8 +42,11 @@ private:
     void startScan(const QString &path);
     void showFacts(const Quorlin::ImageFacts &facts);
     void showResult(const Quorlin::ScanResult &result);
-    void showExtraction(bool whole, const QStringList &written, const QStringList &problems);
-    QTreeWidgetItem *addArchive(int index, const Quorlin::FoundArchive &archive);
+    QHBoxLayout *buildExtractRow(QWidget *central);
+    void showSummary(const QString &text, bool trouble);
+    void showExtraction(
+        const QString &folder, bool whole, int written, const QStringList &problems);
+    QTreeWidgetItem *addArchive(const Quorlin::ScanResult &result, int index);
     Quorlin::Selection checkedItems() const;
     void runOnWorker(std::function<void()> job);
     void setProgress(QProgressBar *bar, qint64 done, qint64 total);
@@ -51,6 +55,7 @@ private:
     std::atomic<bool> m_cancel { false };
     QThread *m_worker = nullptr;
     QLabel *m_heading = nullptr;
+    QLabel *m_summary = nullptr;
     QFormLayout *m_facts = nullptr;
     QProgressBar *m_scanBar = nullptr;
     QTreeWidget *m_tree = nullptr;
@@ -60,4 +65,7 @@ private:
     QPushButton *m_extract = nullptr;
     QProgressBar *m_extractBar = nullptr;
     QLabel *m_status = nullptr;
+    QPushButton *m_showFolder = nullptr;
+    QString m_extractedTo;
+    QString m_suggestedFolder; ///< the folder beside the image offered for extraction
 };
