@@ -279,6 +279,8 @@ private slots:
         QTest::addColumn<QString>("title"); // of the one message; empty: none, image created
         QTest::newRow("read error record is imaged as read") << "read error"
                                                              << "";
+        QTest::newRow("media query fails: still imaged to the end") << "media"
+                                                                    << "";
         QTest::newRow("position query fails") << "position"
                                               << "   Tape position unknown";
         QTest::newRow("image folder removed before Create") << "folder gone"
@@ -299,6 +301,12 @@ private slots:
         if (fault == QLatin1String("position"))
             VirtualTape::fromHandle(ImagingState::tapeHandle)
                 ->setInstanceFaults(VirtualTape::Position);
+        if (fault == QLatin1String("media")) {
+            // A drive that never reported its figures
+            VirtualTape::fromHandle(ImagingState::tapeHandle)
+                ->setInstanceFaults(VirtualTape::Media);
+            ImagingState::totalBytes = 0;
+        }
         if (fault == QLatin1String("folder gone"))
             QVERIFY(QDir(folder).removeRecursively());
 
@@ -327,7 +335,7 @@ private slots:
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<int>("blocks");
-        // 4 MiB of stdio buffer: a short run fails only when the file is closed, a long one
+        // A short run may fail only when the stream is flushed at the end, a long one
         // half way through the blocks.
         QTest::newRow("tmpfs, full at close") << "tmpfs" << 10;
         QTest::newRow("tmpfs, full during the blocks") << "tmpfs" << 100;
