@@ -6,8 +6,12 @@
 #include "platform/virtual_tape.h"
 #include "platform/win32_tape.h"
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QVector>
+
+#include <sys/mount.h>
 
 /// Tape contents: a record length each, or kMark for a tape mark.
 using Objects = QVector<int>;
@@ -38,6 +42,81 @@ inline bool writeTape(const QString &path, const Objects &objects, int errorReco
     }
     return tape.close();
 }
+
+/// The trailer a run writes for @p tapeBlockLength and @p blockSize.
+inline QByteArray trailer(uint tapeBlockLength, uint blockSize)
+{
+    const QByteArray t = QByteArray::number(tapeBlockLength);
+    const QByteArray s = QByteArray::number(blockSize);
+    return ' ' + t + ' ' + QByteArray::number(t.size()) + ' ' + s + ' '
+        + QByteArray::number(s.size());
+}
+
+/// The body a run must write, made from the tape's objects without the engine: the first
+/// @p records objects, each at the fixed size or its own length ("Auto"), a tape mark (or the
+/// end of data) as zeros as long as the first object.
+inline QByteArray expectedImage(const Objects &objects, const QString &choice, int records)
+{
+    const bool automatic = choice.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0;
+    QByteArray image;
+    int first = 0;
+    for (int i = 0; i < records; ++i) {
+        const int length = i < objects.size() && objects[i] != kMark ? objects[i] : 0;
+        if (i == 0)
+            first = length;
+        int recordLength = choice.toInt();
+        if (automatic)
+            recordLength = length != 0 ? length : (first != 0 ? first : 65536);
+        image += recordContent(i, length) + QByteArray(recordLength - length, '\0');
+    }
+    return image;
+}
+
+/// What a run of tarnwick-image did.
+struct ToolRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+inline ToolRun runImageTool(
+    const QStringList &arguments, const QString &tape, const QString &faults = QString())
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TAPE"), tape);
+    env.insert(QStringLiteral("TARNWICK_VTAPE_FAULTS"), faults);
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TARNWICK_BIN_DIR "/tarnwick-image"), arguments);
+    if (!process.waitForFinished(60000))
+        return {};
+    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+        QString::fromLocal8Bit(process.readAllStandardOutput()),
+        QString::fromLocal8Bit(process.readAllStandardError()) };
+}
+
+/// A small tmpfs of our own, for full disks and read-only volumes; needs root.
+class SmallVolume
+{
+public:
+    SmallVolume(const QString &path, const char *options)
+        : m_path(QFile::encodeName(path))
+    {
+        QDir().mkpath(path);
+        m_mounted = ::mount("tmpfs", m_path.constData(), "tmpfs", 0, options) == 0;
+    }
+    ~SmallVolume()
+    {
+        if (m_mounted)
+            ::umount2(m_path.constData(), MNT_DETACH);
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    QByteArray m_path;
+    bool m_mounted = false;
+};
 
 /// Opens a tape file directly, as the program opens its drive.
 inline HANDLE openTapeFile(const QString &path)
