@@ -450,20 +450,6 @@ private slots:
         }
     }
 
-    void imageNameAtRootFolder()
-    {
-        KorvelTapeDrive window;
-        openOnTape(window, { 512, kMark });
-        ImagingState::totalBytes = 0;
-        chooseFolder(window, QStringLiteral("/"));
-        if (QStorageInfo(QStringLiteral("/")).isReadOnly())
-            QSKIP("the root volume is read-only here");
-        const QRegularExpression name(QStringLiteral(
-            "^//Tape_Image_\\(\\S+ \\S+ \\d\\d \\d{4} \\d\\d-\\d\\d-\\d\\d\\)\\.tape$"));
-        QVERIFY2(
-            name.match(ImagingState::imagePath).hasMatch(), qPrintable(ImagingState::imagePath));
-    }
-
     void blockSizeList()
     {
         KorvelTapeDrive window;
@@ -490,53 +476,6 @@ private slots:
         A::optionNextBtn(window)->click();
         QCOMPARE(combo->count(), 11);
         QCOMPARE(combo->currentText(), QStringLiteral("2048"));
-    }
-
-    /// Pictures of the pages and messages of this road, for a person to look at:
-    /// TARNWICK_SHOTS=<folder> (run under Xvfb with QT_QPA_PLATFORM=xcb to see real fonts).
-    void renderPages()
-    {
-        const QString shots = qEnvironmentVariable("TARNWICK_SHOTS");
-        if (shots.isEmpty())
-            QSKIP("set TARNWICK_SHOTS to a folder to render the pages");
-        QDir().mkpath(shots);
-        const auto save = [&shots](QWidget &widget, const char *name) {
-            widget.grab().save(shots + QLatin1Char('/') + QLatin1String(name));
-        };
-        KorvelTapeDrive window;
-        openOnTape(window, blocks(400));
-        A::ejectCheckBox(window)->setChecked(true);
-        chooseFolder(window, m_folder);
-        save(window, "destination.png");
-
-        ModalAnswerer answerer;
-        answerer.shotName = shots + QStringLiteral("/dialog-");
-        QTimer halfWay;
-        connect(&halfWay, &QTimer::timeout, &window, [&] {
-            if (ImagingState::busy && ImagingState::bytesDone * 2 >= ImagingState::totalBytes) {
-                halfWay.stop();
-                save(window, "progress.png");
-            }
-        });
-        halfWay.start(1);
-        A::createBtn(window)->click();
-        save(window, "image-created.png");
-        A::ejectCheckBox(window)->setChecked(false);
-        CloseHandle(ImagingState::tapeHandle); // put the ejected tape back
-        ImagingState::driveOpen = false;
-        A::optionNextBtn(window)->click();
-        chooseFolder(window, m_folder);
-
-        // The refusal and a failure message.
-        A::progressPageFrame(window)->hide();
-        A::destinationPageFrame(window)->show();
-        A::blockSizeCombo(window)->setCurrentText(QStringLiteral("32768"));
-        A::createBtn(window)->click();
-        A::blockSizeCombo(window)->setCurrentText(QStringLiteral("Auto"));
-        QFile::remove(ImagingState::imagePath);
-        QDir(m_folder).removeRecursively();
-        A::createBtn(window)->click();
-        QDir().mkpath(m_folder);
     }
 };
 
