@@ -7,6 +7,8 @@
 #include "dialogs/yesnoapplicationdlg.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -101,3 +103,20 @@ private:
     QTimer m_timer;
     int m_shots = 0;
 };
+
+/// Waits up to 15 s for @p line in a child's output (stdout, or stderr with @p errors),
+/// gathering what it read into @p seen; false once the child has ended without it.
+inline bool waitForLine(QProcess &child, const QByteArray &line, QByteArray &seen, bool errors)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 15000) {
+        child.waitForReadyRead(100);
+        seen += errors ? child.readAllStandardError() : child.readAllStandardOutput();
+        if (seen.contains(line))
+            return true;
+        if (child.state() == QProcess::NotRunning)
+            return false;
+    }
+    return false;
+}

@@ -128,14 +128,16 @@ private slots:
         child.start(
             QCoreApplication::applicationFilePath(), { QLatin1String(kChildSwitch), answer });
         QVERIFY(child.waitForStarted());
-        QVERIFY2(waitForOutput(child, "question-open"), "the exit question did not open");
+        QByteArray output;
+        QVERIFY2(
+            waitForLine(child, "question-open", output, false), "the exit question did not open");
         if (ends) {
             QVERIFY2(child.waitForFinished(10000), "Yes did not end the process");
             QCOMPARE(child.exitStatus(), QProcess::CrashExit);
             QCOMPARE(child.exitCode(), 9); // SIGKILL
-            QVERIFY(!m_output.contains("answered"));
+            QVERIFY(!output.contains("answered"));
         } else {
-            QVERIFY(waitForOutput(child, "window-still-open"));
+            QVERIFY(waitForLine(child, "window-still-open", output, false));
             QVERIFY(!child.waitForFinished(1000));
             QCOMPARE(child.state(), QProcess::Running);
             child.kill();
@@ -167,24 +169,6 @@ private slots:
         setDetachedStarter(nullptr);
         QCOMPARE(started, QStringList { QStringLiteral("systemctl poweroff") });
     }
-
-private:
-    bool waitForOutput(QProcess &process, const char *line)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 15000) {
-            process.waitForReadyRead(100);
-            m_output += process.readAllStandardOutput();
-            if (m_output.contains(line))
-                return true;
-            if (process.state() == QProcess::NotRunning)
-                return false;
-        }
-        return false;
-    }
-
-    QByteArray m_output;
 };
 
 int main(int argc, char **argv)
