@@ -84,6 +84,12 @@ private slots:
             << "lower_barlabel" << QRect(2, 168, 492, 46);
         QTest::newRow("repair 1.5 message") << "repair" << 1.5f << QSize(600, 259)
             << "repairedLabl" << QRect(150, 37, 523, 133);
+        QTest::newRow("about 1.0 close") << "about" << 1.0f << QSize(602, 368) << "CloseButton"
+            << QRect(200, 281, 83, 26);
+        QTest::newRow("about 1.25 system") << "about" << 1.25f << QSize(752, 460) << "OSLabel"
+            << QRect(143, 231, 332, 20);
+        QTest::newRow("about 1.5 close") << "about" << 1.5f << QSize(903, 552) << "CloseButton"
+            << QRect(300, 421, 124, 39);
         // clang-format on
     }
 
