@@ -1,5 +1,3 @@
-#include "tape/run_and_wait.h"
-#include "tape/tape_workers.h"
 #include "tape_fixtures.h"
 
 #include <QDir>
@@ -12,11 +10,7 @@ namespace {
 
 constexpr DWORD kReadLength = 0x80001;
 
-HANDLE openTape0()
-{
-    return CreateFileW(L"//./Tape0", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_ARCHIVE, nullptr);
-}
+const QString kTape0 = QStringLiteral("//./Tape0");
 
 DWORD positionOf(HANDLE tape)
 {
@@ -146,19 +140,19 @@ private slots:
     void openingAndHandles()
     {
         qputenv("TAPE", QFile::encodeName(m_tape));
-        HANDLE first = openTape0();
+        HANDLE first = openTapeFile(kTape0);
         QVERIFY(first != INVALID_HANDLE_VALUE);
-        QCOMPARE(openTape0(), INVALID_HANDLE_VALUE);
+        QCOMPARE(openTapeFile(kTape0), INVALID_HANDLE_VALUE);
         QCOMPARE(GetLastError(), ERROR_SHARING_VIOLATION);
         QVERIFY(CloseHandle(first));
         QVERIFY(!CloseHandle(first));
         QCOMPARE(GetLastError(), ERROR_INVALID_HANDLE);
-        HANDLE again = openTape0();
+        HANDLE again = openTapeFile(kTape0);
         QVERIFY(again != INVALID_HANDLE_VALUE);
         CloseHandle(again);
 
         qputenv("TAPE", QFile::encodeName(m_dir.filePath(QStringLiteral("nothing.tap"))));
-        QCOMPARE(openTape0(), INVALID_HANDLE_VALUE);
+        QCOMPARE(openTapeFile(kTape0), INVALID_HANDLE_VALUE);
         QCOMPARE(GetLastError(), ERROR_FILE_NOT_FOUND);
         QCOMPARE(openTapeFile(m_dir.path()), INVALID_HANDLE_VALUE); // a folder is no tape
 
@@ -249,32 +243,6 @@ private slots:
         QCOMPARE(media(tape), qMakePair(capacity, qMax<qint64>(0, capacity - recorded)));
         QCOMPARE(positionOf(tape), DWORD(3));
         CloseHandle(tape);
-    }
-
-    // The workers as the imaging run uses them: space to the end, rewind, read.
-    void workersDriveTheTape()
-    {
-        ImagingState::tapeHandle = openTapeFile(m_tape);
-        QVector<unsigned char> buffer(int(ImagingState::kReadLength));
-        ImagingState::readBuffer = buffer.data();
-        {
-            MyThreadtwo spacer;
-            runAndWait(spacer);
-        }
-        QCOMPARE(positionOf(ImagingState::tapeHandle), DWORD(6));
-        MyThreadthree rewinder;
-        runAndWait(rewinder);
-        QCOMPARE(positionOf(ImagingState::tapeHandle), DWORD(0));
-        QList<DWORD> lengths;
-        for (int i = 0; i < 7; ++i) {
-            MyThreadone reader;
-            runAndWait(reader);
-            lengths << ImagingState::lastReadLength;
-        }
-        QCOMPARE(lengths, QList<DWORD>({ 100, 7, 0, 65536, 10, 0, 0 }));
-        ImagingState::readBuffer = nullptr;
-        CloseHandle(ImagingState::tapeHandle);
-        ImagingState::tapeHandle = nullptr;
     }
 
     void lastErrorIsPerThread()
