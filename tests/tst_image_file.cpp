@@ -31,28 +31,6 @@ private:
     QTemporaryDir m_dir;
 
 private slots:
-    void digitCount_data()
-    {
-        QTest::addColumn<quint64>("value");
-        QTest::addColumn<int>("digits");
-        QTest::newRow("0") << quint64(0) << 1;
-        QTest::newRow("9") << quint64(9) << 1;
-        QTest::newRow("10") << quint64(10) << 2;
-        QTest::newRow("99") << quint64(99) << 2;
-        QTest::newRow("100") << quint64(100) << 3;
-        QTest::newRow("65536") << quint64(65536) << 5;
-        QTest::newRow("524288") << quint64(524288) << 6;
-        QTest::newRow("524289") << quint64(524289) << 6;
-        QTest::newRow("largest") << quint64(UINT64_MAX) << 20;
-    }
-
-    void digitCount()
-    {
-        QFETCH(quint64, value);
-        QFETCH(int, digits);
-        QCOMPARE(ImageFile::digitCount(value), digits);
-    }
-
     void trailer_data()
     {
         QTest::addColumn<quint32>("tapeBlock");

@@ -89,8 +89,6 @@ private slots:
             65536}} << QStringLiteral("65536") << 0 << false;
         QTest::newRow("cpio") << TapeFiles{{ARCHIVE_FORMAT_CPIO_SVR4_NOCRC, none, 512}}
             << autoSize << 0 << false;
-        QTest::newRow("binary cpio") << TapeFiles{{ARCHIVE_FORMAT_CPIO_BIN_LE, none, 5120}}
-            << autoSize << 0 << false;
         QTest::newRow("odc cpio in bzip2, pax tar in xz") << TapeFiles{
             {ARCHIVE_FORMAT_CPIO_POSIX, ARCHIVE_FILTER_BZIP2, 32768},
             {ARCHIVE_FORMAT_TAR_PAX_RESTRICTED, ARCHIVE_FILTER_XZ, 32768}}
