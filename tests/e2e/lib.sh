@@ -1,0 +1,191 @@
+# shellcheck shell=bash
+# Helpers for tests/e2e/run: checks, the X server side (windows, clicks,
+# pictures) and the programs started by a run. Sourced inside the virtual X
+# server; expects SCALE, DPI and SHOTS to be set by the caller.
+
+failures=0
+checks=0
+
+pass() {
+    checks=$((checks + 1))
+    printf 'PASS  %-7s %s\n' "${DPI}dpi" "$1"
+}
+
+fail() {
+    checks=$((checks + 1))
+    failures=$((failures + 1))
+    printf 'FAIL  %-7s %s\n' "${DPI}dpi" "$1"
+}
+
+note() {
+    printf 'NOTE  %-7s %s\n' "${DPI}dpi" "$1"
+}
+
+# check NAME COMMAND...: one line per check, whatever the outcome.
+check() {
+    local name=$1
+    shift
+    if "$@"; then pass "$name"; else fail "$name"; fi
+}
+
+now_ms() { date +%s%3N; }
+
+# A base-unit coordinate (the 100 % layout) in pixels at this run's scale.
+sc() { awk -v v="$1" -v s="$SCALE" 'BEGIN { printf "%d", v * s + 0.5 }'; }
+
+# find_window NAME_REGEX [TIMEOUT_MS]: the id of the one visible window whose
+# name matches, once it is there.
+find_window() {
+    local deadline=$(($(now_ms) + ${2:-10000})) id
+    while [ "$(now_ms)" -lt "$deadline" ]; do
+        id=$(timeout 5 xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n 1)
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# wait_gone WINDOW [TIMEOUT_MS]: true once the window is unmapped or destroyed.
+wait_gone() {
+    local deadline=$(($(now_ms) + ${2:-5000}))
+    while [ "$(now_ms)" -lt "$deadline" ]; do
+        xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable' || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# A fingerprint of what the window shows now (empty when it cannot be read).
+window_hash() {
+    xwd -id "$1" -silent 2>/dev/null | md5sum | cut -c1-32
+}
+
+# settle WINDOW [BEFORE] [TIMEOUT_MS]: waits until the window's content differs
+# from the fingerprint BEFORE and has stayed the same over two looks.
+settle() {
+    local window=$1 before=${2:-none} deadline=$(($(now_ms) + ${3:-8000})) previous="" hash
+    while [ "$(now_ms)" -lt "$deadline" ]; do
+        hash=$(window_hash "$window")
+        if [ "$hash" != "d41d8cd98f00b204e9800998ecf8427e" ] && [ "$hash" = "$previous" ] \
+            && [ "$hash" != "$before" ]; then
+            return 0
+        fi
+        previous=$hash
+        sleep 0.1
+    done
+    return 1
+}
+
+# The colour (#RRGGBB) of one pixel of the window, given in base units.
+pixel() {
+    import -window "$1" -crop "1x1+$(sc "$2")+$(sc "$3")" -depth 8 txt:- 2>/dev/null \
+        | grep -o '#[0-9A-Fa-f]\{6\}' | head -n 1
+}
+
+# wait_pixel WINDOW X Y COLOUR [TIMEOUT_MS]
+wait_pixel() {
+    local deadline=$(($(now_ms) + ${5:-8000}))
+    while [ "$(now_ms)" -lt "$deadline" ]; do
+        [ "$(pixel "$1" "$2" "$3")" = "$4" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# click WINDOW X Y: a left click at base-unit coordinates inside the window.
+# Without a window manager the pointer decides which window gets the click.
+click() {
+    timeout 5 xdotool mousemove --window "$1" "$(sc "$2")" "$(sc "$3")" click 1
+}
+
+# click_px WINDOW X Y: the same at pixel coordinates.
+click_px() {
+    timeout 5 xdotool mousemove --window "$1" "$2" "$3" click 1
+}
+
+# shot WINDOW NAME: the window as it looks now, into the picture folder.
+shot() {
+    if import -window "$1" "$SHOTS/${DPI}dpi-$2.png" 2>/dev/null; then
+        echo "      picture ${DPI}dpi-$2.png"
+    else
+        fail "picture $2 could not be taken"
+    fi
+}
+
+# type_into_dialog WINDOW TEXT: types into the dialog's focused field, presses
+# Return, and presses it again (a completer popup may take the first) until the
+# dialog has closed.
+type_into_dialog() {
+    local dialog=$1 text=$2
+    timeout 5 xdotool windowfocus --sync "$dialog" 2>/dev/null \
+        || timeout 5 xdotool mousemove --window "$dialog" 20 20
+    timeout 20 xdotool type --delay 8 "$text"
+    for _ in 1 2 3; do
+        timeout 5 xdotool key Return
+        wait_gone "$dialog" 2000 && return 0
+    done
+    return 1
+}
+
+# Every process a run starts, so that none outlives the test.
+started_pids=()
+
+# end_process PID: ends a program that ignores close requests, and removes the
+# single-instance segment it may have left behind.
+end_process() {
+    local pid=$1 shmid
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 1 30); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    for shmid in $(ipcs -m -p 2>/dev/null | awk -v p="$pid" '$3 == p { print $1 }'); do
+        ipcrm -m "$shmid" 2>/dev/null || true
+    done
+}
+
+end_all() {
+    local pid
+    for pid in "${started_pids[@]}"; do
+        end_process "$pid"
+    done
+    started_pids=()
+}
+
+# wait_exit PID [TIMEOUT_MS]: true when the process ended on its own with code 0.
+wait_exit() {
+    local pid=$1 deadline=$(($(now_ms) + ${2:-10000}))
+    while [ "$(now_ms)" -lt "$deadline" ]; do
+        if ! kill -0 "$pid" 2>/dev/null || ps -o stat= -p "$pid" 2>/dev/null | grep -q Z; then
+            wait "$pid"
+            return $?
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# wait_file PATH [TIMEOUT_MS]
+wait_file() {
+    local deadline=$(($(now_ms) + ${2:-10000}))
+    while [ "$(now_ms)" -lt "$deadline" ]; do
+        [ -e "$1" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# wait_size PATH BYTES [TIMEOUT_MS]: true once the file holds at least BYTES.
+wait_size() {
+    local deadline=$(($(now_ms) + ${3:-20000}))
+    while [ "$(now_ms)" -lt "$deadline" ]; do
+        [ -e "$1" ] && [ "$(stat -c %s "$1")" -ge "$2" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
