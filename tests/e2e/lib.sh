@@ -130,29 +130,48 @@ type_into_dialog() {
     return 1
 }
 
-# Every process a run starts, so that none outlives the test.
+# Every process a run starts, as PID:START-TIME, so that none outlives the test
+# and a process id the system has since given to another process is left alone.
 started_pids=()
 
-# end_process PID: ends a program that ignores close requests, and removes the
-# single-instance segment it may have left behind.
+start_time() {
+    sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d ' ' -f 20
+}
+
+# remember PID [first]: adds a process to end later (first: before the others).
+remember() {
+    local entry
+    entry="$1:$(start_time "$1")"
+    if [ "${2:-}" = first ]; then
+        started_pids=("$entry" "${started_pids[@]}")
+    else
+        started_pids+=("$entry")
+    fi
+}
+
+# end_process PID:START-TIME: ends a program that ignores close requests, and
+# removes the single-instance segment it may have left behind.
 end_process() {
-    local pid=$1 shmid
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 1 30); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-    for shmid in $(ipcs -m -p 2>/dev/null | awk -v p="$pid" '$3 == p { print $1 }'); do
-        ipcrm -m "$shmid" 2>/dev/null || true
-    done
+    local pid=${1%%:*} started=${1#*:} shmid
+    if [ -n "$started" ] && [ "$(start_time "$pid")" = "$started" ]; then
+        kill "$pid" 2>/dev/null || true
+        for _ in $(seq 1 30); do
+            [ "$(start_time "$pid")" = "$started" ] || break
+            ps -o stat= -p "$pid" 2>/dev/null | grep -q Z && break
+            sleep 0.1
+        done
+        [ "$(start_time "$pid")" = "$started" ] && kill -KILL "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+        for shmid in $(ipcs -m -p 2>/dev/null | awk -v p="$pid" '$3 == p { print $1 }'); do
+            ipcrm -m "$shmid" 2>/dev/null || true
+        done
+    fi
 }
 
 end_all() {
-    local pid
-    for pid in "${started_pids[@]}"; do
-        end_process "$pid"
+    local entry
+    for entry in "${started_pids[@]}"; do
+        end_process "$entry"
     done
     started_pids=()
 }
