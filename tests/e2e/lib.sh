@@ -101,11 +101,6 @@ click() {
     timeout 5 xdotool mousemove --window "$1" "$(sc "$2")" "$(sc "$3")" click 1
 }
 
-# click_px WINDOW X Y: the same at pixel coordinates.
-click_px() {
-    timeout 5 xdotool mousemove --window "$1" "$2" "$3" click 1
-}
-
 # shot WINDOW NAME: the window as it looks now, into the picture folder.
 shot() {
     if import -window "$1" "$SHOTS/${DPI}dpi-$2.png" 2>/dev/null; then
