@@ -1,5 +1,6 @@
 #include "app/destination.h"
 #include "app/korveltapedrive.h"
+#include "app/path_box.h"
 
 #include "imaging/block_size.h"
 #include "imaging/image_name.h"
@@ -41,7 +42,7 @@ void KorvelTapeDrive::browseImagePath()
     }
     ImagingState::imagePath
         = ImageName::imagePath(folder, ImageName::timeStamp(QDateTime::currentDateTime()));
-    destinationPathEdit->setText(ImagingState::imagePath);
+    PathBox::show(destinationPathEdit, ImagingState::imagePath);
 }
 
 void KorvelTapeDrive::fillBlockSizeList()

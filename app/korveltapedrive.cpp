@@ -1,6 +1,7 @@
 #include "app/korveltapedrive.h"
 
 #include "app/fonts.h"
+#include "app/path_box.h"
 
 #include "app/app_globals.h"
 #include "app/screen_dc.h"
@@ -94,6 +95,8 @@ void KorvelTapeDrive::setInitialState()
     loadPathEdit->setReadOnly(true);
     loadPathEdit->setTextInteractionFlags(Qt::NoTextInteraction);
     destinationPathEdit->setReadOnly(true);
+    PathBox::setUp(loadPathEdit);
+    PathBox::setUp(destinationPathEdit);
 
     // The tiles and title-bar buttons are clicked, never focused: no focus frame.
     for (QPushButton *button :

@@ -1,5 +1,6 @@
 #include "app/app_globals.h"
 #include "app/korveltapedrive.h"
+#include "app/path_box.h"
 #include "imaging/size_text.h"
 #include "scan/image_loading.h"
 
@@ -26,7 +27,7 @@ void KorvelTapeDrive::browseImagePathLoad()
     loadPathEdit->clear();
     loadedImagePath
         = ImageLoading::openFileDialog(this, tr("Open Image"), tr("Image Files (*.tape)"));
-    loadPathEdit->setText(loadedImagePath);
+    PathBox::show(loadPathEdit, loadedImagePath);
 
     selectedImagePathLabel->setFont(QFont(QStringLiteral("Segoe UI"), 10));
     selectedImagePathLabel->setAlignment(Qt::AlignCenter);

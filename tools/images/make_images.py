@@ -14,7 +14,7 @@ import functools
 import os
 import sys
 
-from PIL import Image
+from PIL import Image, ImageChops
 
 sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -134,6 +134,15 @@ def save_gif(frames, path, duration_ms=110):
         strip.paste(frame, (0, i * frame.height))
     palette = strip.quantize(colors=255, method=Image.Quantize.MEDIANCUT, dither=Image.Dither.NONE)
     indexed = [f.quantize(palette=palette, dither=Image.Dither.NONE) for f in frames]
+    # The palette lookup is approximate and puts the page white on a near-white
+    # entry, which shows as a grey square on the white page: pin white pixels to
+    # the palette's whitest entry.
+    entries = palette.getpalette()[:255 * 3]
+    whitest = max(range(255), key=lambda i: sum(entries[3 * i:3 * i + 3]))
+    white = Image.new("RGB", frames[0].size, (255, 255, 255))
+    for frame, image in zip(frames, indexed):
+        exact = ImageChops.difference(frame, white).convert("L").point(lambda v: 255 if v == 0 else 0)
+        image.paste(whitest, (0, 0, frame.width, frame.height), exact)
     indexed[0].save(path, save_all=True, append_images=indexed[1:], duration=duration_ms, loop=0,
                     disposal=1, optimize=False)
 
