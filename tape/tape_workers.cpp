@@ -2,6 +2,7 @@
 
 #include "imaging/imaging_state.h"
 #include "platform/win32_tape.h"
+#include "tape/no_event_loop.h"
 
 namespace {
 constexpr int kLoadAttempts = 4;
@@ -10,6 +11,7 @@ constexpr int kLoadAttempts = 4;
 MyThread::MyThread(QObject *parent)
     : QThread(parent)
 {
+    setEventDispatcher(new NoEventLoopDispatcher); // run() never enters an event loop
 }
 
 MyThread::~MyThread()
@@ -34,6 +36,7 @@ void MyThread::run()
 MyThreadone::MyThreadone(QObject *parent)
     : QThread(parent)
 {
+    setEventDispatcher(new NoEventLoopDispatcher); // run() never enters an event loop
 }
 
 MyThreadone::~MyThreadone()
@@ -55,6 +58,7 @@ void MyThreadone::run()
 MyThreadtwo::MyThreadtwo(QObject *parent)
     : QThread(parent)
 {
+    setEventDispatcher(new NoEventLoopDispatcher); // run() never enters an event loop
 }
 
 MyThreadtwo::~MyThreadtwo()
@@ -73,6 +77,7 @@ void MyThreadtwo::run()
 MyThreadthree::MyThreadthree(QObject *parent)
     : QThread(parent)
 {
+    setEventDispatcher(new NoEventLoopDispatcher); // run() never enters an event loop
 }
 
 MyThreadthree::~MyThreadthree()
