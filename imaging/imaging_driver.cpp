@@ -18,10 +18,9 @@ namespace Imaging {
 
 namespace {
 
-// A fast drive streams only while each block leaves the GUI thread quickly. The stream
-// writes a block at least as large as its buffer straight to the file without copying it,
-// so 64 KiB keeps the common block sizes (64 KiB and up) copy-free and still gathers small
-// blocks into 64 KiB writes.
+// A fast drive streams only while each block leaves the GUI thread quickly. A 64 KiB stream
+// buffer gathers small blocks into 64 KiB writes; for large blocks it measured as fast as
+// 1 and 4 MiB buffers, and it stays within the processor's caches.
 constexpr std::size_t kStreamBuffer = 64u << 10;
 
 /// Where the drive says it is; false when it does not say (the outputs are then undefined).
