@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QVector>
 
 #include <sys/mount.h>
@@ -26,21 +27,84 @@ inline QByteArray recordContent(int index, int length)
     return data;
 }
 
+inline QByteArray randomBytes(quint32 seed, int size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(data.data()), size / 4);
+    return data;
+}
+
+/// Pads @p data with zeros to whole records of @p blockSize bytes.
+inline QByteArray asRecords(QByteArray data, int blockSize)
+{
+    if (data.size() % blockSize != 0)
+        data.append(QByteArray(blockSize - data.size() % blockSize, '\0'));
+    return data;
+}
+
+/// A virtual tape under construction: records (any of them unreadable) and tape marks.
+class Tape
+{
+public:
+    Tape &record(const QByteArray &data, bool error = false)
+    {
+        m_records.append({ data, false, error });
+        return *this;
+    }
+    Tape &mark()
+    {
+        m_records.append({ QByteArray(), true, false });
+        return *this;
+    }
+    /// @p data cut into blocks of @p blockSize; the last block is short unless
+    /// @p padLast, which fills it with zeros as archivers do. Ends with a tape mark.
+    Tape &file(QByteArray data, int blockSize, bool padLast = true)
+    {
+        if (padLast)
+            data = asRecords(data, blockSize);
+        for (int at = 0; at < data.size(); at += blockSize)
+            record(data.mid(at, blockSize));
+        return mark();
+    }
+    /// Record @p index (tape marks count) reads back as garbage with an error.
+    Tape &damage(int index, quint32 seed)
+    {
+        m_records[index].data = randomBytes(seed, m_records[index].data.size());
+        m_records[index].error = true;
+        return *this;
+    }
+    bool write(const QString &path) const
+    {
+        TapWriter writer;
+        if (!writer.open(QFile::encodeName(path).toStdString()))
+            return false;
+        for (const Record &r : m_records) {
+            if (r.mark)
+                writer.writeTapeMark();
+            else
+                writer.writeRecord(r.data.constData(), quint32(r.data.size()), r.error);
+        }
+        return writer.close();
+    }
+
+private:
+    struct Record
+    {
+        QByteArray data;
+        bool mark;
+        bool error;
+    };
+    QVector<Record> m_records;
+};
+
 /// Writes a virtual tape file; the record at @p errorRecord is marked unreadable.
 inline bool writeTape(const QString &path, const Objects &objects, int errorRecord = -1)
 {
-    TapWriter tape;
-    if (!tape.open(QFile::encodeName(path).toStdString()))
-        return false;
-    for (int i = 0; i < objects.size(); ++i) {
-        if (objects[i] == kMark) {
-            tape.writeTapeMark();
-        } else {
-            const QByteArray data = recordContent(i, objects[i]);
-            tape.writeRecord(data.constData(), std::uint32_t(data.size()), i == errorRecord);
-        }
-    }
-    return tape.close();
+    Tape tape;
+    for (int i = 0; i < objects.size(); ++i)
+        objects[i] == kMark ? tape.mark()
+                            : tape.record(recordContent(i, objects[i]), i == errorRecord);
+    return tape.write(path);
 }
 
 /// The trailer a run writes for @p tapeBlockLength and @p blockSize.
@@ -96,7 +160,8 @@ inline ToolRun runImageTool(
         QString::fromLocal8Bit(process.readAllStandardError()) };
 }
 
-/// A small tmpfs of our own, for full disks and read-only volumes; needs root.
+/// A small tmpfs of our own, for full disks and read-only volumes; needs root. Without
+/// @p options nothing is mounted.
 class SmallVolume
 {
 public:
@@ -104,7 +169,7 @@ public:
         : m_path(QFile::encodeName(path))
     {
         QDir().mkpath(path);
-        m_mounted = ::mount("tmpfs", m_path.constData(), "tmpfs", 0, options) == 0;
+        m_mounted = options && ::mount("tmpfs", m_path.constData(), "tmpfs", 0, options) == 0;
     }
     ~SmallVolume()
     {

@@ -5,16 +5,7 @@
 // what no run writes (no trailer, a lying trailer).
 #include "imaging/image_file.h"
 #include "imaging/imaging_driver.h"
-#include "imaging/imaging_state.h"
-#include "platform/tap_writer.h"
-#include "platform/win32_tape.h"
-
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QRandomGenerator>
-#include <QString>
-#include <QVector>
+#include "tape_fixtures.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -37,13 +28,6 @@ inline QVector<File> sampleFiles(quint32 seed, int count = 3, int size = 40000)
         files.append({ QStringLiteral("docs/file-%1.bin").arg(i), data });
     }
     return files;
-}
-
-inline QByteArray randomBytes(quint32 seed, int size)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(data.data()), size / 4);
-    return data;
 }
 
 inline la_ssize_t appendToArray(archive *, void *target, const void *data, size_t size)
@@ -79,15 +63,6 @@ inline QByteArray makeArchive(int format, int filter, const QVector<File> &files
     return bytes;
 }
 
-/// Pads @p data with zeros to whole records of @p blockSize bytes.
-inline QByteArray asRecords(QByteArray data, int blockSize)
-{
-    const int over = data.size() % blockSize;
-    if (over != 0)
-        data.append(QByteArray(blockSize - over, '\0'));
-    return data;
-}
-
 /// Writes @p body and, when @p withTrailer, the trailer T, S.
 inline bool writeImage(const QString &path, const QByteArray &body, bool withTrailer,
     quint32 tapeBlockLength, quint32 blockSize)
@@ -100,58 +75,6 @@ inline bool writeImage(const QString &path, const QByteArray &body, bool withTra
         ok = ImageFile::writeTrailer(file, tapeBlockLength, blockSize) && ok;
     return std::fclose(file) == 0 && ok;
 }
-
-/// A virtual tape under construction: records and tape marks, in order.
-class Tape
-{
-public:
-    /// @p data cut into blocks of @p blockSize; the last block is short unless
-    /// @p padLast, which fills it with zeros as archivers do. Ends with a tape mark.
-    Tape &file(QByteArray data, int blockSize, bool padLast = true)
-    {
-        if (padLast)
-            data = asRecords(data, blockSize);
-        for (int at = 0; at < data.size(); at += blockSize)
-            m_records.append({ data.mid(at, blockSize), false });
-        return mark();
-    }
-    Tape &mark()
-    {
-        m_records.append({ QByteArray(), true });
-        return *this;
-    }
-    /// Record @p index (tape marks count) reads back as @p garbage with an error.
-    Tape &damage(int index, quint32 seed)
-    {
-        m_records[index].data = randomBytes(seed, m_records[index].data.size());
-        m_records[index].error = true;
-        return *this;
-    }
-
-    bool write(const QString &path) const
-    {
-        TapWriter writer;
-        if (!writer.open(path.toStdString()))
-            return false;
-        for (const Record &record : m_records) {
-            if (record.mark)
-                writer.writeTapeMark();
-            else
-                writer.writeRecord(record.data.constData(), quint32(record.data.size()),
-                    !record.data.isEmpty() && record.error);
-        }
-        return writer.close();
-    }
-
-private:
-    struct Record
-    {
-        QByteArray data;
-        bool mark;
-        bool error = false;
-    };
-    QVector<Record> m_records;
-};
 
 /// Says Yes to a larger block size, as a user who wants the run to go on.
 class GoOnFrontEnd : public Imaging::ImagingFrontEnd
