@@ -302,48 +302,40 @@ private slots:
 
     void diskFillsUp_data()
     {
-        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("tmpfs");
         QTest::addColumn<int>("blocks");
         // A short run may fail only when the stream is flushed at the end, a long one
         // half way through the blocks.
-        QTest::newRow("tmpfs, full at close") << "tmpfs" << 10;
-        QTest::newRow("tmpfs, full during the blocks") << "tmpfs" << 100;
-        QTest::newRow("file-size limit, full at close") << "limit" << 10;
-        QTest::newRow("file-size limit, full during the blocks") << "limit" << 100;
+        QTest::newRow("tmpfs, full at close") << true << 10;
+        QTest::newRow("file-size limit, full during the blocks") << false << 100;
     }
 
     void diskFillsUp()
     {
-        QFETCH(QString, how);
+        QFETCH(bool, tmpfs);
         QFETCH(int, blocks);
         const qint64 room = 300 * 1024;
         KorvelTapeDrive window;
         const Objects objects = ::blocks(blocks);
         openOnTape(window, objects);
-
-        QString folder = m_folder;
-        std::unique_ptr<SmallVolume> volume;
-        if (how == QLatin1String("tmpfs")) {
-            folder = m_dir.filePath(QStringLiteral("small"));
-            volume.reset(new SmallVolume(folder, "size=16m"));
-            if (!volume->mounted())
-                QSKIP("mounting a tmpfs needs root");
-        }
+        const QString folder = tmpfs ? m_dir.filePath(QStringLiteral("small")) : m_folder;
+        SmallVolume volume(folder, tmpfs ? "size=16m" : nullptr);
+        if (tmpfs && !volume.mounted())
+            QSKIP("mounting a tmpfs needs root");
         chooseFolder(window, folder);
         QVERIFY(!ImagingState::imagePath.isEmpty());
 
-        rlimit saved {};
+        rlimit saved {}, limit {};
         getrlimit(RLIMIT_FSIZE, &saved);
-        if (volume) {
-            // Fill the volume up to a little room, as another program would.
+        limit = saved;
+        if (tmpfs) { // fill the volume up to a little room, as another program would
             const qint64 fill = QStorageInfo(folder).bytesAvailable() - room;
             QVERIFY(writeFile(folder + QStringLiteral("/filler"), QByteArray(int(fill), 'f')));
         } else {
             std::signal(SIGXFSZ, SIG_IGN);
-            rlimit limit = saved;
             limit.rlim_cur = rlim_t(room);
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
         }
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
         ModalAnswerer answerer;
         A::createBtn(window)->click();
         setrlimit(RLIMIT_FSIZE, &saved);
@@ -354,8 +346,7 @@ private slots:
         QVERIFY(A::creatingTitleLabel(window)->text() != QLatin1String("Image Created"));
         // What reached the disk is kept, and it is whole records of the tape.
         const QByteArray written = fileBytes(ImagingState::imagePath);
-        QVERIFY(written.size() > 0);
-        QVERIFY(written.size() <= room);
+        QVERIFY(written.size() > 0 && written.size() <= room);
         QCOMPARE(
             written, expectedImage(objects, QStringLiteral("Auto"), blocks).left(written.size()));
         QCOMPARE(ImagingState::busy, false);
