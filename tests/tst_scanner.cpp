@@ -24,12 +24,6 @@ struct TapeFile
 };
 using TapeFiles = QVector<TapeFile>;
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(TapeFiles)
@@ -55,7 +49,7 @@ private:
         QCOMPARE(result.archives[archive].entries.size(), files.size());
         for (const File &file : files) {
             const QString path = out.filePath(entryOutputName(archive, file.name));
-            QVERIFY2(readFile(path) == file.data, qPrintable(path));
+            QVERIFY2(fileBytes(path) == file.data, qPrintable(path));
         }
     }
 
@@ -65,7 +59,7 @@ private:
         Extractor extractor(result, out.path());
         extractor.run(selectMatching(result, {}));
         for (const QString &file : extractor.written())
-            contents->insert(readFile(file));
+            contents->insert(fileBytes(file));
         return extractor.problems().join(QLatin1Char('\n')).toUtf8();
     }
 
@@ -81,13 +75,8 @@ private slots:
         const TapeFile gnu { ARCHIVE_FORMAT_TAR_GNUTAR, none, 10240 };
         const QString autoSize = QStringLiteral("Auto");
         // clang-format off
-        QTest::newRow("one tar") << TapeFiles{gnu} << autoSize << 0 << false;
         QTest::newRow("three tars between tape marks") << TapeFiles{
             {ARCHIVE_FORMAT_TAR_USTAR, none, 10240}, gnu, {ARCHIVE_FORMAT_TAR, none, 10240}}
-            << autoSize << 0 << false;
-        QTest::newRow("gzip tar") << TapeFiles{{ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_GZIP,
-            65536}} << QStringLiteral("65536") << 0 << false;
-        QTest::newRow("cpio") << TapeFiles{{ARCHIVE_FORMAT_CPIO_SVR4_NOCRC, none, 512}}
             << autoSize << 0 << false;
         QTest::newRow("odc cpio in bzip2, pax tar in xz") << TapeFiles{
             {ARCHIVE_FORMAT_CPIO_POSIX, ARCHIVE_FILTER_BZIP2, 32768},
@@ -160,7 +149,7 @@ private slots:
             QTemporaryDir out;
             Extractor extractor(result, out.path());
             QVERIFY(extractor.run(selectMatching(result, { QStringLiteral("raw-*") })));
-            const QByteArray raw = readFile(extractor.written().value(0));
+            const QByteArray raw = fileBytes(extractor.written().value(0));
             QVERIFY(raw.size() >= 65536);
             QVERIFY(tail.startsWith(raw));
         }
@@ -317,15 +306,12 @@ private slots:
     // The same work the fuzzer does, over seeded mutations of a valid image.
     void mutatedImagesNeverCrash()
     {
-        QByteArray seed = asRecords(makeArchive(ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_GZIP,
-                                        sampleFiles(1, 2, 3000)),
-                              512)
-            + asRecords(makeArchive(ARCHIVE_FORMAT_CPIO_SVR4_NOCRC, ARCHIVE_FILTER_NONE,
-                            sampleFiles(2, 2, 3000)),
-                512)
-            + asRecords(
-                makeArchive(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_NONE, sampleFiles(3, 2, 3000)),
-                512)
+        const auto piece = [](int format, int filter, quint32 seed) {
+            return asRecords(makeArchive(format, filter, sampleFiles(seed, 2, 3000)), 512);
+        };
+        const QByteArray seed = piece(ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_GZIP, 1)
+            + piece(ARCHIVE_FORMAT_CPIO_SVR4_NOCRC, ARCHIVE_FILTER_NONE, 2)
+            + piece(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_NONE, 3)
             + ImageFile::trailerText(512, 512);
         QRandomGenerator random(2024);
         const QString path = image(QStringLiteral("mutated.tape"));
@@ -352,33 +338,31 @@ private slots:
         tape.file(makeArchive(ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_GZIP, files), 10240);
         const QString path = imageFromTape(dir.path(), tape, QStringLiteral("Auto"));
         QVERIFY(!path.isEmpty());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-display"));
-        const QString program = QStringLiteral(TARNWICK_BIN_DIR "/quorlin");
-        QProcess list;
-        list.setProcessEnvironment(environment);
-        list.start(program, { QStringLiteral("--list"), path });
-        QVERIFY(list.waitForFinished(30000));
-        QCOMPARE(list.exitCode(), 0);
-        const QString text = QString::fromUtf8(list.readAllStandardOutput());
+        // Exit code and output of the scanner run with no display to open.
+        const auto run = [](const QStringList &arguments, QString *output = nullptr) {
+            QProcess process;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(
+                QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-display"));
+            process.setProcessEnvironment(environment);
+            process.start(QStringLiteral(TARNWICK_BIN_DIR "/quorlin"), arguments);
+            process.waitForFinished(30000);
+            if (output)
+                *output = QString::fromUtf8(process.readAllStandardOutput());
+            return process.exitCode();
+        };
+        QString text;
+        QCOMPARE(run({ QStringLiteral("--list"), path }, &text), 0);
         QVERIFY2(text.contains(QLatin1String("S = 10240")), qPrintable(text));
         QVERIFY(text.contains(QLatin1String("archive-1/docs/file-2.bin")));
 
         QTemporaryDir out;
-        QProcess extract;
-        extract.setProcessEnvironment(environment);
-        extract.start(
-            program, { QStringLiteral("--extract"), path, out.path(), QStringLiteral("*file-1*") });
-        QVERIFY(extract.waitForFinished(30000));
-        QCOMPARE(extract.exitCode(), 0);
         QCOMPARE(
-            readFile(out.filePath(QStringLiteral("archive-1/docs/file-1.bin"))), files[1].data);
+            run({ QStringLiteral("--extract"), path, out.path(), QStringLiteral("*file-1*") }), 0);
+        QCOMPARE(
+            fileBytes(out.filePath(QStringLiteral("archive-1/docs/file-1.bin"))), files[1].data);
         QVERIFY(!QFile::exists(out.filePath(QStringLiteral("archive-1/docs/file-0.bin"))));
-
-        QProcess wrong;
-        wrong.start(program, { QStringLiteral("--extract"), path });
-        QVERIFY(wrong.waitForFinished(30000));
-        QCOMPARE(wrong.exitCode(), 2);
+        QCOMPARE(run({ QStringLiteral("--extract"), path }), 2);
     }
 };
 
