@@ -75,6 +75,7 @@ private slots:
         const TapeFile gnu { ARCHIVE_FORMAT_TAR_GNUTAR, none, 10240 };
         const QString autoSize = QStringLiteral("Auto");
         // clang-format off
+        QTest::newRow("one tar") << TapeFiles{gnu} << autoSize << 0 << false;
         QTest::newRow("three tars between tape marks") << TapeFiles{
             {ARCHIVE_FORMAT_TAR_USTAR, none, 10240}, gnu, {ARCHIVE_FORMAT_TAR, none, 10240}}
             << autoSize << 0 << false;
