@@ -58,7 +58,6 @@ public:
 
     QVector<Seen> questions;
     QVector<Seen> messages;
-    QString shotName; ///< when set, each dialog is saved as a picture
 
 private:
     void poll()
@@ -66,8 +65,6 @@ private:
         QWidget *modal = QApplication::activeModalWidget();
         if (!modal || QThread::currentThread()->loopLevel() < openModalDialogs())
             return;
-        if (!shotName.isEmpty())
-            modal->grab().save(shotName + QString::number(++m_shots) + QStringLiteral(".png"));
         Ui_QuestionForm *question = qobject_cast<YesNoApplicationDlg *>(modal);
         if (!question)
             question = qobject_cast<CloseApplicationDlg *>(modal);
@@ -101,7 +98,6 @@ private:
 
     QStringList m_script;
     QTimer m_timer;
-    int m_shots = 0;
 };
 
 /// Waits up to 15 s for @p line in a child's output (stdout, or stderr with @p errors),
