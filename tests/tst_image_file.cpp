@@ -43,7 +43,7 @@ private slots:
         QTest::newRow("over-long block") << 524289u << 65536u << QByteArray(" 524289 6 65536 5");
     }
 
-    // The trailer as written to a real file, byte for byte, and read back.
+    // The trailer as written to a real file (under a UTF-8 name), byte for byte, and read back.
     void trailer()
     {
         QFETCH(quint32, tapeBlock);
@@ -51,7 +51,7 @@ private slots:
         QFETCH(QByteArray, text);
         QCOMPARE(ImageFile::trailerText(tapeBlock, blockSize), text);
 
-        const QString path = m_dir.filePath(QStringLiteral("trailer.tape"));
+        const QString path = m_dir.filePath(QStringLiteral("Bänder – テープ (1).tape"));
         std::FILE *file = ImageFile::openForWriting(path);
         QVERIFY(file);
         QVERIFY(ImageFile::writeTrailer(file, tapeBlock, blockSize));
@@ -95,16 +95,6 @@ private slots:
         QCOMPARE(trailer.bodyLength, qint64(1536));
         QCOMPARE(trailer.recordCount, qint64(3));
         QVERIFY(trailer.bodyDividesEvenly);
-    }
-
-    void writesUnderAUtf8Name()
-    {
-        const QString path = m_dir.filePath(QStringLiteral("Bänder – テープ (1).tape"));
-        std::FILE *file = ImageFile::openForWriting(path);
-        QVERIFY(file);
-        QVERIFY(ImageFile::writeTrailer(file, 0, 0));
-        std::fclose(file);
-        QCOMPARE(fileBytes(path), QByteArray(" 0 1 0 1"));
     }
 
     void fileWithoutTrailer_data()
