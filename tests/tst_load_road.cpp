@@ -95,10 +95,13 @@ private slots:
         QVERIFY(shown.contains(QChar(0x2026)));
     }
 
-    void nextWithoutImageShowsMessageAndStays()
+    void cancelledChoiceThenNextShowsMessageAndStays()
     {
         KorvelTapeDrive window;
-        chooseFile(window, QString());
+        chooseFile(window, QStringLiteral("/tmp/a.tape"));
+        chooseFile(window, QString()); // cancelling empties the choice
+        QVERIFY(loadedImagePath.isEmpty());
+        QVERIFY(A::loadPathEdit(window)->toPlainText().isEmpty());
         ModalAnswerer answerer;
         QMetaObject::invokeMethod(&window, "scanImage");
         QCOMPARE(answerer.messages.size(), 1);
@@ -107,15 +110,6 @@ private slots:
             QStringLiteral("You need to select an image to scan for data."));
         QVERIFY(A::selectedImagePageFrame(window)->isHidden());
         QVERIFY(!selectedImageMark);
-    }
-
-    void cancellingEmptiesTheChoice()
-    {
-        KorvelTapeDrive window;
-        chooseFile(window, QStringLiteral("/tmp/a.tape"));
-        chooseFile(window, QString());
-        QVERIFY(loadedImagePath.isEmpty());
-        QVERIFY(A::loadPathEdit(window)->toPlainText().isEmpty());
     }
 
     void handoff_data()
