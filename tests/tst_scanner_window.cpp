@@ -52,10 +52,7 @@ private slots:
         QTest::mouseClick(extract, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
 
-        auto read = [&](const QString &name) {
-            QFile file(out.filePath(name));
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
+        const auto read = [&](const QString &name) { return fileBytes(out.filePath(name)); };
         QCOMPARE(read(QStringLiteral("archive-1/docs/file-0.bin")), files[0].data);
         QCOMPARE(read(QStringLiteral("archive-1/docs/file-2.bin")), files[2].data);
         QVERIFY(!QFile::exists(out.filePath(QStringLiteral("archive-1/docs/file-1.bin"))));
