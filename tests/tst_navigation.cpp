@@ -100,9 +100,14 @@ private slots:
                 .arg(loadChosen ? QLatin1String("img_EraseImageH.png")
                                 : QLatin1String("img_EraseImageN.png")));
         QCOMPARE(A::visiblePage(w), QStringLiteral("option")); // a tile alone changes no page
+        A::turnOffCheckBox(w)->setChecked(true);
+        ImagingState::ejectFlag = true; // stale values, replaced by the boxes' on the create road
+        ImagingState::turnOffFlag = false;
 
         A::optionNextBtn(w)->click();
         QCOMPARE(A::visiblePage(w), page);
+        QCOMPARE(ImagingState::ejectFlag, page != QLatin1String("destination"));
+        QCOMPARE(ImagingState::turnOffFlag, page == QLatin1String("destination"));
         QVERIFY(!createOptionSelected);
         QVERIFY(!loadOptionSelected);
         // Each road forgets the image of its own earlier visit only.
@@ -129,17 +134,6 @@ private slots:
         A::menuBtn(w)->click(); // opens
         QCOMPARE(recordAnimation(w, 1), QString());
         QCOMPARE(recordAnimation(w, 1), QStringLiteral("1:+back")); // tick 2: Back first
-    }
-
-    void nextCopiesTheCheckBoxes()
-    {
-        KorvelTapeDrive w;
-        A::turnOffCheckBox(w)->setChecked(true);
-        ImagingState::ejectFlag = true;
-        ImagingState::turnOffFlag = false;
-        A::optionNextBtn(w)->click();
-        QVERIFY(!ImagingState::ejectFlag);
-        QVERIFY(ImagingState::turnOffFlag);
     }
 
     void backAndHome_data()
