@@ -132,12 +132,10 @@ QByteArray capacityAnswer(quint32 remaining, quint32 maximum)
     QByteArray page = QByteArray::fromHex("31000020");
     const quint32 values[] = { remaining, 0, maximum, 0 };
     for (int code = 1; code <= 4; ++code) {
-        page += char(0);
-        page += char(code);
-        page += char(0x40);
-        page += char(4);
-        for (int shift = 24; shift >= 0; shift -= 8)
-            page += char(values[code - 1] >> shift);
+        const quint32 v = values[code - 1];
+        const char parameter[]
+            = { 0, char(code), 0x40, 4, char(v >> 24), char(v >> 16), char(v >> 8), char(v) };
+        page.append(parameter, 8);
     }
     return page;
 }
@@ -259,16 +257,17 @@ private slots:
             { FakeDrive::Record, 600000 }, { FakeDrive::Record, 50 }, { FakeDrive::Bad, 0 } };
         auto tape = openFake(drive);
         QByteArray buffer(0x80001, '\0');
-        auto *data = buffer.data();
-        std::uint32_t got = 0;
-        QCOMPARE(tape->read(data, 0x80001, got), NO_ERROR);
-        QCOMPARE(got, 100u);
-        QCOMPARE(tape->read(data, 0x80001, got), ERROR_FILEMARK_DETECTED);
-        QCOMPARE(got, 0u);
+        using Read = QPair<DWORD, std::uint32_t>; // the error and the bytes read
+        const auto read = [&] {
+            std::uint32_t got = 12345;
+            const DWORD error = tape->read(buffer.data(), 0x80001, got);
+            return Read(error, got);
+        };
+        QCOMPARE(read(), Read(NO_ERROR, 100));
+        QCOMPARE(read(), Read(ERROR_FILEMARK_DETECTED, 0));
 
         drive.log.clear();
-        QCOMPARE(tape->read(data, 0x80001, got), ERROR_MORE_DATA);
-        QCOMPARE(got, 0x80001u);
+        QCOMPARE(read(), Read(ERROR_MORE_DATA, 0x80001));
         QCOMPARE(drive.log,
             QStringList({ QStringLiteral("read 524289"), QStringLiteral("op %1 1").arg(MTBSR),
                 QStringLiteral("read %1").arg(StTape::kLargestRecord) }));
@@ -276,17 +275,14 @@ private slots:
         QCOMPARE(static_cast<unsigned char>(buffer.at(0x80000)),
             static_cast<unsigned char>(3 * 31 + 0x80000));
 
-        QCOMPARE(tape->read(data, 0x80001, got), NO_ERROR);
-        QCOMPARE(got, 50u);
-        QCOMPARE(tape->read(data, 0x80001, got), ERROR_CRC);
-        QCOMPARE(tape->read(data, 0x80001, got), ERROR_NO_DATA_DETECTED);
-        QCOMPARE(got, 0u);
+        QCOMPARE(read(), Read(NO_ERROR, 50));
+        QCOMPARE(read().first, ERROR_CRC);
+        QCOMPARE(read(), Read(ERROR_NO_DATA_DETECTED, 0));
 
         // In fixed-block mode one block is asked for, not the largest record.
         drive.tape << FakeDrive::Object { FakeDrive::Record, 65536 };
         QCOMPARE(tape->setBlockSize(65536), NO_ERROR);
-        QCOMPARE(tape->read(data, 0x80001, got), NO_ERROR);
-        QCOMPARE(got, 65536u);
+        QCOMPARE(read(), Read(NO_ERROR, 65536));
         QCOMPARE(drive.log.last(), QStringLiteral("read 65536"));
     }
 
