@@ -46,23 +46,16 @@ RunTrace trace(const QString &choice, const Lengths &reads, quint64 blockCount, 
         = [&] { return static_cast<Answer>(answers.value(run.asks++, int(Answer::Closed))); };
     for (uint length : reads) {
         const Imaging::BlockStep step = engine.nextBlock(length, ask);
-        if (step.verdict == Verdict::Abandon) {
-            run.end = QStringLiteral("abandon");
-            return run;
-        }
-        if (step.verdict == Verdict::Refuse) {
-            run.end = QStringLiteral("refuse");
+        if (step.verdict == Verdict::Abandon || step.verdict == Verdict::Refuse) {
+            run.end = step.verdict == Verdict::Abandon ? QStringLiteral("abandon")
+                                                       : QStringLiteral("refuse");
             return run;
         }
         run.records << step.recordLength;
         run.clears << step.clearLength;
-        if (step.endAfterWrite) {
-            run.end = QStringLiteral("end");
-            return run;
-        }
-        if (step.percentKnown)
+        if (step.percentKnown && !step.endAfterWrite) // the run ends before its progress
             run.percents << step.percent;
-        if (step.endAfterProgress) {
+        if (step.endAfterWrite || step.endAfterProgress) {
             run.end = QStringLiteral("end");
             return run;
         }
@@ -190,13 +183,13 @@ private slots:
     {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("path");
+        // clang-format off
         QTest::newRow("folder") << "/srv/images"
-                                << "/srv/images/Tape_Image_(Fri Dec 04 2026 07-25-12).tape";
-        QTest::newRow("root doubles the separator")
-            << "/"
+            << "/srv/images/Tape_Image_(Fri Dec 04 2026 07-25-12).tape";
+        QTest::newRow("root doubles the separator") << "/"
             << "//Tape_Image_(Fri Dec 04 2026 07-25-12).tape";
-        QTest::newRow("drive root") << "C:/"
-                                    << "C://Tape_Image_(Fri Dec 04 2026 07-25-12).tape";
+        QTest::newRow("drive root") << "C:/" << "C://Tape_Image_(Fri Dec 04 2026 07-25-12).tape";
+        // clang-format on
     }
 
     void imageName()
