@@ -166,11 +166,11 @@ private slots:
             QVERIFY2(url.isEmpty(), "Help opened something without an address");
 
         // Written from outside, as the installation does.
-        writeSettingsFile("[General]\nKB=https://help.example.com/a\n");
+        writeText(applicationSettingsFile(), "[General]\nKB=https://help.example.com/a\n");
         QVERIFY(QMetaObject::invokeMethod(&window, "helpOnline"));
         QCOMPARE(m_recorder.opened.last(), QUrl(QStringLiteral("https://help.example.com/a")));
 
-        writeSettingsFile("[General]\nKB=https://help.example.com/b c\n");
+        writeText(applicationSettingsFile(), "[General]\nKB=https://help.example.com/b c\n");
         QVERIFY(QMetaObject::invokeMethod(&window, "helpOnline"));
         QCOMPARE(m_recorder.opened.last(), QUrl(QStringLiteral("https://help.example.com/b%20c")));
 
@@ -223,9 +223,12 @@ private slots:
 private:
     QString osRelease() const { return m_dir.filePath(QStringLiteral("os-release")); }
 
-    void writeOsRelease(const QByteArray &text)
+    void writeOsRelease(const QByteArray &text) { writeText(osRelease(), text); }
+
+    static void writeText(const QString &path, const QByteArray &text)
     {
-        QFile file(osRelease());
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(text);
     }
@@ -239,14 +242,6 @@ private:
             settings.setValue(value.first, value.second);
         settings.sync();
         QCOMPARE(settings.status(), QSettings::NoError);
-    }
-
-    static void writeSettingsFile(const QByteArray &text)
-    {
-        QDir().mkpath(QFileInfo(applicationSettingsFile()).path());
-        QFile file(applicationSettingsFile());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(text);
     }
 
     QTemporaryDir m_dir;
