@@ -380,21 +380,22 @@ private slots:
 
     void destinationChecks_data()
     {
-        QTest::addColumn<QString>("volume"); // "" plain folder, "ro" read-only tmpfs, "1m" tmpfs
+        QTest::addColumn<QByteArray>("volume"); // tmpfs mount options; empty: a plain folder
         QTest::addColumn<qint64>("spaceDelta"); // total bytes minus the free space
         QTest::addColumn<bool>("cancel");
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<bool>("insufficient");
-        QTest::newRow("cancelled") << "" << qint64(0) << true << false << false;
-        QTest::newRow("read-only volume") << "ro" << qint64(0) << false << false << false;
-        QTest::newRow("free space below") << "1m" << qint64(1) << false << false << true;
-        QTest::newRow("free space equal") << "1m" << qint64(0) << false << true << false;
-        QTest::newRow("free space above") << "1m" << qint64(-1) << false << true << false;
+        const QByteArray plain, small("size=1m");
+        QTest::newRow("cancelled") << plain << qint64(0) << true << false << false;
+        QTest::newRow("read-only volume") << "ro," + small << qint64(0) << false << false << false;
+        QTest::newRow("free space below") << small << qint64(1) << false << false << true;
+        QTest::newRow("free space equal") << small << qint64(0) << false << true << false;
+        QTest::newRow("free space above") << small << qint64(-1) << false << true << false;
     }
 
     void destinationChecks()
     {
-        QFETCH(QString, volume);
+        QFETCH(QByteArray, volume);
         QFETCH(qint64, spaceDelta);
         QFETCH(bool, cancel);
         QFETCH(bool, accepted);
@@ -405,16 +406,13 @@ private slots:
         chooseFolder(window, m_folder); // an earlier choice, forgotten by the next Browse
         QVERIFY(!ImagingState::imagePath.isEmpty());
 
-        QString folder = m_folder;
-        std::unique_ptr<SmallVolume> mount;
-        if (!volume.isEmpty()) {
-            folder = m_dir.filePath(QStringLiteral("volume"));
-            const QByteArray options = volume == QLatin1String("ro") ? "ro,size=1m" : "size=1m";
-            mount.reset(new SmallVolume(folder, options.constData()));
-            if (!mount->mounted())
-                QSKIP("mounting a tmpfs needs root");
+        const QString folder
+            = volume.isEmpty() ? m_folder : m_dir.filePath(QStringLiteral("volume"));
+        SmallVolume mount(folder, volume.isEmpty() ? nullptr : volume.constData());
+        if (!volume.isEmpty() && !mount.mounted())
+            QSKIP("mounting a tmpfs needs root");
+        if (!volume.isEmpty())
             ImagingState::totalBytes = QStorageInfo(folder).bytesAvailable() + spaceDelta;
-        }
         ModalAnswerer answerer;
         chooseFolder(window, cancel ? QString() : folder);
 
