@@ -148,32 +148,28 @@ private slots:
     void menuBarPacking_data()
     {
         QTest::addColumn<float>("scale");
-        QTest::addColumn<bool>("homeAndBack");
-        QTest::addColumn<bool>("back");
-        QTest::addColumn<bool>("onlyHelpAbout");
-        QTest::addColumn<bool>("home");
+        QTest::addColumn<QString>("flags"); // the layout flags set, by name
         // Expected x of Back, Home, Help, About; -1: not placed by this call.
         QTest::addColumn<QVector<int>>("xs");
         using V = QVector<int>;
         // clang-format off
-        QTest::newRow("no flag") << 1.0f << false << false << false << false << V { -1, -1, 56, 86 };
-        QTest::newRow("back") << 1.0f << false << true << false << false << V { 56, -1, 86, 116 };
-        QTest::newRow("home and back") << 1.0f << true << false << false << false
+        QTest::newRow("no flag") << 1.0f << "" << V { -1, -1, 56, 86 };
+        QTest::newRow("back") << 1.0f << "back" << V { 56, -1, 86, 116 };
+        QTest::newRow("home and back") << 1.0f << "homeAndBack" << V { 56, 86, 116, 146 };
+        QTest::newRow("home and back wins over back") << 1.0f << "homeAndBack,back"
             << V { 56, 86, 116, 146 };
-        QTest::newRow("home and back wins over back") << 1.0f << true << true << false << false
-            << V { 56, 86, 116, 146 };
-        QTest::newRow("only help and about after back") << 1.0f << false << true << true << false
+        QTest::newRow("only help and about after back") << 1.0f << "back,onlyHelpAbout"
             << V { 56, -1, 56, 86 };
-        QTest::newRow("home") << 1.0f << false << false << false << true << V { -1, 56, 86, 116 };
-        QTest::newRow("home after home and back: later step wins") << 1.0f << true << false
-            << false << true << V { 56, 56, 86, 116 };
-        QTest::newRow("home and back at 1.5") << 1.5f << true << false << false << false
-            << V { 84, 129, 174, 219 };
+        QTest::newRow("home") << 1.0f << "home" << V { -1, 56, 86, 116 };
+        QTest::newRow("home after home and back: later step wins") << 1.0f << "homeAndBack,home"
+            << V { 56, 56, 86, 116 };
+        QTest::newRow("home and back at 1.5") << 1.5f << "homeAndBack" << V { 84, 129, 174, 219 };
         // clang-format on
     }
     void menuBarPacking()
     {
         QFETCH(float, scale);
+        QFETCH(QString, flags);
         QFETCH(QVector<int>, xs);
         A::forceScale(scale);
         KorvelTapeDrive w;
@@ -182,14 +178,11 @@ private slots:
         // Park every item somewhere no rule uses, to see which ones move.
         for (QPushButton *item : items)
             item->move(500, 0);
-        QFETCH(bool, homeAndBack);
-        QFETCH(bool, back);
-        QFETCH(bool, onlyHelpAbout);
-        QFETCH(bool, home);
-        A::homeAndBackShown(w) = homeAndBack;
-        A::backShown(w) = back;
-        A::menuOnlyHelpAbout(w) = onlyHelpAbout;
-        A::homeShown(w) = home;
+        const QStringList set = flags.split(QLatin1Char(','));
+        A::homeAndBackShown(w) = set.contains(QStringLiteral("homeAndBack"));
+        A::backShown(w) = set.contains(QStringLiteral("back"));
+        A::menuOnlyHelpAbout(w) = set.contains(QStringLiteral("onlyHelpAbout"));
+        A::homeShown(w) = set.contains(QStringLiteral("home"));
         A::layout(w);
         const int side = scaled(20);
         for (int i = 0; i < 4; ++i) {
