@@ -94,10 +94,8 @@ private slots:
         // Tape marks as long as the 1000-byte first block put the later files off the 512 grid.
         QTest::newRow("Auto, odd first block") << TapeFiles{
             {ARCHIVE_FORMAT_TAR_USTAR, none, 1000}, gnu, gnu} << autoSize << 600 * 1024 << false;
-        // The run stops after half the blocks: the random tail keeps the archives in that half.
-        QTest::newRow("131072 answered Yes over 65536-byte blocks") << TapeFiles{
-            {ARCHIVE_FORMAT_TAR_GNUTAR, none, 65536}, {ARCHIVE_FORMAT_TAR_USTAR, none, 65536}}
-            << QStringLiteral("131072") << 600 * 1024 << true;
+        // A larger size answered Yes ends the run early (half the blocks at 131072 over 65536):
+        // the random tail keeps the archives in the part it reads.
         QTest::newRow("16384 answered Yes over 10240-byte blocks") << TapeFiles{gnu,
             {ARCHIVE_FORMAT_CPIO_SVR4_NOCRC, none, 10240}}
             << QStringLiteral("16384") << 300 * 1024 << true;
