@@ -1,5 +1,4 @@
 #include "app/app_globals.h"
-#include "app/fonts.h"
 #include "app/korveltapedrive.h"
 #include "app/single_instance.h"
 
@@ -10,9 +9,8 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv); // arguments are accepted and ignored
-    installFontSubstitutes();
 
-    // The window (and with it the scale factor) comes before the instance
+    // The window (and with it the scale factor and the font stand-ins) comes before the instance
     // check, so a refused start's message is scaled like the window.
     KorvelTapeDrive window;
 

@@ -1,4 +1,4 @@
-#include "tools/tarnwick-image/inspect.h"
+#include "tools/tarnwick-image/image_check.h"
 
 #include "imaging/image_file.h"
 #include "tools/tarnwick-image/console.h"

@@ -3,7 +3,7 @@
 #include "tools/tarnwick-image/console.h"
 #include "tools/tarnwick-image/exit_codes.h"
 #include "tools/tarnwick-image/imaging_command.h"
-#include "tools/tarnwick-image/inspect.h"
+#include "tools/tarnwick-image/image_check.h"
 #include "tools/tarnwick-image/options.h"
 
 #include <QCoreApplication>
