@@ -1,10 +1,8 @@
 #include "app/app_globals.h"
-#include "app/fonts.h"
 #include "dialogs/aboutdlg.h"
 #include "modal_helper.h"
 
 #include <QBitmap>
-#include <QDir>
 #include <QtTest>
 #include <memory>
 
@@ -258,49 +256,6 @@ private slots:
         dialog.resize(dialog.size());
         showAt(&dialog, QPoint(10, 10));
         QCOMPARE(dialog.mask(), QRegion(dialog.rect()));
-    }
-
-    // Writes every message dialog at each scale to PNG files in $TARNWICK_RENDER_DIR,
-    // for a person to look at; skipped otherwise.
-    void render_data()
-    {
-        QTest::addColumn<float>("scale");
-        QTest::newRow("100") << 1.0f;
-        QTest::newRow("125") << 1.25f;
-        QTest::newRow("150") << 1.5f;
-    }
-
-    void render()
-    {
-        QFETCH(float, scale);
-        const QString folder = qEnvironmentVariable("TARNWICK_RENDER_DIR");
-        if (folder.isEmpty())
-            QSKIP("set TARNWICK_RENDER_DIR to render the dialogs");
-        QDir().mkpath(folder);
-        installFontSubstitutes(); // as the program does at start
-        scaleFactor = scale;
-        const QString suffix
-            = QStringLiteral("-%1.png").arg(QLatin1String(QTest::currentDataTag()));
-        for (const char *kind : { "close", "yesno", "repair", "about" }) {
-            const auto dialog = makeDialog(QLatin1String(kind));
-            showAt(dialog.get(), QPoint(20, 20));
-            QVERIFY(dialog->grab().save(folder + QLatin1Char('/') + QLatin1String(kind) + suffix));
-        }
-        // The two uses that move the logo: another instance runs, and work in progress.
-        repairFinishDialog running;
-        running.repairedLabl->setText(QStringLiteral(" Tarnwick is already\n running."));
-        running.label_8->setText(QStringLiteral("         Tarnwick"));
-        placeScaledSquare(running.label_3, 105, 6, 16);
-        showAt(&running, QPoint(20, 20));
-        QVERIFY(running.grab().save(folder + QStringLiteral("/already-running") + suffix));
-        repairFinishDialog busy;
-        busy.repairedLabl->setText(
-            QStringLiteral("An image of selected tape is being created. \nYou "
-                           "can exit the app once the image is \ncomplete."));
-        busy.label_8->setText(QStringLiteral("Exit"));
-        placeScaledSquare(busy.label_3, 165, 6, 16);
-        showAt(&busy, QPoint(20, 20));
-        QVERIFY(busy.grab().save(folder + QStringLiteral("/busy-exit") + suffix));
     }
 };
 
