@@ -1,6 +1,7 @@
 // The create road with the real window, the real virtual tape and real image files; each
 // finished run is repeated with tarnwick-image, which must write the same bytes.
 #include "app/destination.h"
+#include "imaging/image_file.h"
 #include "modal_helper.h"
 #include "platform/win32_process.h"
 #include "tape_fixtures.h"
@@ -238,7 +239,8 @@ private slots:
         A::createBtn(window)->click(); // same path: the file is written again
         QVERIFY(onImageCreatedPage(window));
         QCOMPARE(fileBytes(ImagingState::imagePath),
-            expectedImage({ 4096, 4096 }, QStringLiteral("Auto"), 2) + trailer(4096, 4096));
+            expectedImage({ 4096, 4096 }, QStringLiteral("Auto"), 2)
+                + ImageFile::trailerText(4096, 4096));
         QVERIFY(!A::imageSizeInfoLabel(window)->isHidden());
     }
 
@@ -286,7 +288,8 @@ private slots:
             QVERIFY(answerer.messages.isEmpty());
             QVERIFY(onImageCreatedPage(window));
             QCOMPARE(fileBytes(ImagingState::imagePath),
-                expectedImage(tape, QStringLiteral("Auto"), 3) + trailer(8192, 8192));
+                expectedImage(tape, QStringLiteral("Auto"), 3)
+                    + ImageFile::trailerText(8192, 8192));
             return;
         }
         QCOMPARE(answerer.messages.size(), 1);
@@ -375,7 +378,8 @@ private slots:
         QCOMPARE(answerer.messages.first().title, QStringLiteral("Exit"));
         QVERIFY(onImageCreatedPage(window));
         QCOMPARE(fileBytes(ImagingState::imagePath),
-            expectedImage(blocks(50), QStringLiteral("Auto"), 50) + trailer(65536, 65536));
+            expectedImage(blocks(50), QStringLiteral("Auto"), 50)
+                + ImageFile::trailerText(65536, 65536));
     }
 
     void destinationChecks_data()

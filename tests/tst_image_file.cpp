@@ -1,17 +1,11 @@
 #include "imaging/image_file.h"
+#include "tape_fixtures.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 ImageFile::Trailer trailerOf(const QByteArray &bytes)
 {

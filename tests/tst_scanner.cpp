@@ -256,7 +256,8 @@ private slots:
         body += asRecords(
             makeArchive(ARCHIVE_FORMAT_CPIO_SVR4_NOCRC, ARCHIVE_FILTER_GZIP, second), 20480);
         const QString path = image(QStringLiteral("hand-made.tape"));
-        QVERIFY(writeImage(path, body, trailer, tapeBlockLength, blockSize));
+        QVERIFY(writeFile(
+            path, trailer ? body + ImageFile::trailerText(tapeBlockLength, blockSize) : body));
 
         const ScanResult result = scanImage(path);
         QCOMPARE(result.facts.hasTrailer, trailer);
@@ -292,7 +293,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(bool, trailer);
         const QString path = image(QStringLiteral("bad.tape"));
-        QVERIFY(writeImage(path, content, false, 0, 0));
+        QVERIFY(writeFile(path, content));
         const ScanResult result = scanImage(path);
         QVERIFY(result.error.isEmpty());
         QCOMPARE(result.facts.hasTrailer, trailer);
@@ -321,7 +322,7 @@ private slots:
                 content[int(random.bounded(content.size()))] = char(random.bounded(256));
             if (round % 5 == 0)
                 content.truncate(int(random.bounded(content.size())));
-            QVERIFY(writeImage(path, content, false, 0, 0));
+            QVERIFY(writeFile(path, content));
             const ScanResult result = scanImage(path);
             QVERIFY(result.error.isEmpty());
             QTemporaryDir out;

@@ -24,7 +24,7 @@ private slots:
         QByteArray body
             = asRecords(makeArchive(ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_NONE, files), 10240);
         body += QByteArray(10240, '\0') + QByteArray(20000, 'r');
-        QVERIFY(writeImage(path, body, true, 10240, 10240));
+        QVERIFY(writeFile(path, body + ImageFile::trailerText(10240, 10240)));
 
         ScannerWindow window(path);
         window.show();
@@ -69,7 +69,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("cut.tape"));
-        QVERIFY(writeImage(path, QByteArray(5000, 'z'), false, 0, 0));
+        QVERIFY(writeFile(path, QByteArray(5000, 'z')));
         ScannerWindow window(path);
         QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
         bool said = false;
