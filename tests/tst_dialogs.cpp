@@ -161,15 +161,15 @@ private slots:
     void answers_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("answer"); // a button, or "" for Escape
+        QTest::addColumn<QString>("answer"); // "yes", "no" or "escape"; messages get OK
         QTest::addColumn<bool>("yes");
         QTest::addColumn<bool>("no");
         // clang-format off
-        QTest::newRow("Yes") << "yesno" << "YesBtn" << true << false;
-        QTest::newRow("No") << "yesno" << "NoBtn" << false << true;
-        QTest::newRow("Escape") << "yesno" << "" << false << false;
-        QTest::newRow("exit question, No only closes") << "close" << "NoBtn" << false << false;
-        QTest::newRow("message, OK") << "repair" << "OkBtn" << false << false;
+        QTest::newRow("Yes") << "yesno" << "yes" << true << false;
+        QTest::newRow("No") << "yesno" << "no" << false << true;
+        QTest::newRow("Escape") << "yesno" << "escape" << false << false;
+        QTest::newRow("exit question, No only closes") << "close" << "no" << false << false;
+        QTest::newRow("message, OK") << "repair" << "" << false << false;
         // clang-format on
     }
 
@@ -178,15 +178,11 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, answer);
         const auto dialog = makeDialog(kind);
-        whenModalShown([answer](QWidget *modal) {
-            if (answer.isEmpty())
-                QTest::keyClick(modal, Qt::Key_Escape);
-            else
-                QTest::mouseClick(modal->findChild<QPushButton *>(answer), Qt::LeftButton);
-        });
+        ModalAnswerer answerer({ answer });
         dialog->setModal(true);
         dialog->exec();
         QVERIFY(!dialog->isVisible());
+        QCOMPARE(answerer.questions.size() + answerer.messages.size(), 1);
         if (auto *question = qobject_cast<YesNoApplicationDlg *>(dialog.get())) {
             QTEST(question->yesFlag, "yes");
             QTEST(question->noFlag, "no");
