@@ -2,7 +2,6 @@
 #include "app/korveltapedrive.h"
 #include "imaging/imaging_state.h"
 #include "modal_helper.h"
-#include "platform/win32_process.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -84,21 +83,6 @@ private slots:
         QVERIFY(ImagingState::runFlag); // the run goes on
     }
 
-    void idleAsksAndNoKeepsWindow()
-    {
-        KorvelTapeDrive window;
-        window.show();
-        ModalAnswerer answerer({ QStringLiteral("no") });
-        QVERIFY(!window.close());
-        QCOMPARE(answerer.questions.size(), 1);
-        QCOMPARE(answerer.questions.first().title, QStringLiteral("Exit"));
-        QVERIFY(window.isVisible());
-        // The question stays, hidden, as a child of the window.
-        const auto questions = window.findChildren<CloseApplicationDlg *>();
-        QCOMPARE(questions.size(), 1);
-        QVERIFY(!questions.first()->isVisible());
-    }
-
     void answerInRealProcess_data()
     {
         QTest::addColumn<QString>("answer");
@@ -133,31 +117,6 @@ private slots:
             child.kill();
             child.waitForFinished();
         }
-    }
-
-    void taskKillEndsOtherProcesses()
-    {
-        QProcess sleeper;
-        sleeper.start(QStringLiteral("sleep"), { QStringLiteral("60") });
-        QVERIFY(sleeper.waitForStarted());
-        const qint64 pid = sleeper.processId();
-        QVERIFY(TaskKill(pid));
-        QVERIFY(sleeper.waitForFinished(5000));
-        QCOMPARE(sleeper.exitStatus(), QProcess::CrashExit);
-        // A process that is gone cannot be killed; the caller learns so.
-        QVERIFY(!TaskKill(pid));
-    }
-
-    void shutdownGoesThroughTheStarter()
-    {
-        QStringList started;
-        setDetachedStarter([&started](const QString &program, const QStringList &arguments) {
-            started << program + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
-            return true;
-        });
-        QVERIFY(ShutdownComputer());
-        setDetachedStarter(nullptr);
-        QCOMPARE(started, QStringList { QStringLiteral("systemctl poweroff") });
     }
 };
 

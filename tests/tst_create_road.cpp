@@ -177,10 +177,10 @@ private slots:
         QTest::newRow("neither") << false << false << QStringList();
         QTest::newRow("eject") << true << false << QStringList { QStringLiteral("ejected") };
         QTest::newRow("turn off") << false << true
-                                  << QStringList { QStringLiteral("poweroff, tape in") };
-        QTest::newRow("both: eject first")
-            << true << true
-            << QStringList { QStringLiteral("ejected"), QStringLiteral("poweroff, tape out") };
+                                  << QStringList { QStringLiteral("systemctl poweroff, tape in") };
+        QTest::newRow("both: eject first") << true << true
+                                           << QStringList { QStringLiteral("ejected"),
+                                                  QStringLiteral("systemctl poweroff, tape out") };
     }
 
     void completionPage()
@@ -190,10 +190,10 @@ private slots:
         QStringList events;
         setDetachedStarter([&events](const QString &program, const QStringList &arguments) {
             const VirtualTape *tape = VirtualTape::fromHandle(ImagingState::tapeHandle);
-            events << arguments.join(QLatin1Char(' '))
+            events << program + QLatin1Char(' ') + arguments.join(QLatin1Char(' '))
                     + (tape && tape->ejected() ? QStringLiteral(", tape out")
                                                : QStringLiteral(", tape in"));
-            return program == QLatin1String("systemctl");
+            return true;
         });
 
         KorvelTapeDrive window;
