@@ -118,14 +118,6 @@ private slots:
         QCOMPARE(trailer.bodyLength, qint64(bytes.size()));
     }
 
-    void bodyThatDoesNotDivide()
-    {
-        const ImageFile::Trailer trailer = trailerOf(QByteArray(1000, 'x') + " 512 3 512 3");
-        QVERIFY(trailer.valid);
-        QCOMPARE(trailer.recordCount, qint64(1));
-        QVERIFY(!trailer.bodyDividesEvenly);
-    }
-
     void missingFileIsReported()
     {
         const ImageFile::Trailer trailer
