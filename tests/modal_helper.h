@@ -14,23 +14,6 @@
 #include <QTimer>
 #include <functional>
 
-/// Calls @p answer once with the next modal dialog, from inside its exec() loop.
-inline void whenModalShown(std::function<void(QWidget *)> answer)
-{
-    const int armedLevel = QThread::currentThread()->loopLevel();
-    auto *poll = new QTimer;
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, [poll, armedLevel, answer] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || QThread::currentThread()->loopLevel() <= armedLevel)
-            return;
-        poll->stop();
-        poll->deleteLater();
-        answer(modal);
-    });
-    poll->start();
-}
-
 /// What a message or a question showed when it came up.
 struct Seen
 {
@@ -51,6 +34,7 @@ class ModalAnswerer : public QObject
 public:
     explicit ModalAnswerer(QStringList script = {})
         : m_script(std::move(script))
+        , m_armedLevel(QThread::currentThread()->loopLevel())
     {
         connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
         m_timer.start(5);
@@ -58,12 +42,13 @@ public:
 
     QVector<Seen> questions;
     QVector<Seen> messages;
+    std::function<void(const Seen &)> beforeAnswer; ///< called with each question first
 
 private:
     void poll()
     {
         QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || QThread::currentThread()->loopLevel() < openModalDialogs())
+        if (!modal || QThread::currentThread()->loopLevel() - m_armedLevel < openModalDialogs())
             return;
         Ui_QuestionForm *question = qobject_cast<YesNoApplicationDlg *>(modal);
         if (!question)
@@ -72,6 +57,8 @@ private:
             questions.append({ question->label_8->text(), question->label_2->text(),
                 question->label_3->geometry(), modal->parentWidget(), !question->YesBtn->isHidden(),
                 question->NoBtn->text() });
+            if (beforeAnswer)
+                beforeAnswer(questions.last());
             const QString answer = m_script.value(questions.size() - 1, QStringLiteral("no"));
             if (answer == QLatin1String("yes"))
                 QTest::mouseClick(question->YesBtn, Qt::LeftButton);
@@ -97,6 +84,7 @@ private:
     }
 
     QStringList m_script;
+    int m_armedLevel; ///< event loops already running when made: none is a dialog's
     QTimer m_timer;
 };
 

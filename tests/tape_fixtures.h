@@ -107,15 +107,6 @@ inline bool writeTape(const QString &path, const Objects &objects, int errorReco
     return tape.write(path);
 }
 
-/// The trailer a run writes for @p tapeBlockLength and @p blockSize.
-inline QByteArray trailer(uint tapeBlockLength, uint blockSize)
-{
-    const QByteArray t = QByteArray::number(tapeBlockLength);
-    const QByteArray s = QByteArray::number(blockSize);
-    return ' ' + t + ' ' + QByteArray::number(t.size()) + ' ' + s + ' '
-        + QByteArray::number(s.size());
-}
-
 /// The body a run must write, made from the tape's objects without the engine: the first
 /// @p records objects, each at the fixed size or its own length ("Auto"), a tape mark (or the
 /// end of data) as zeros as long as the first object.

@@ -1,10 +1,8 @@
 #include "app/app_globals.h"
-#include "app/fonts.h"
 #include "dialogs/aboutdlg.h"
 #include "modal_helper.h"
 
 #include <QBitmap>
-#include <QDir>
 #include <QtTest>
 #include <memory>
 
@@ -163,15 +161,15 @@ private slots:
     void answers_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("answer"); // a button, or "" for Escape
+        QTest::addColumn<QString>("answer"); // "yes", "no" or "escape"; messages get OK
         QTest::addColumn<bool>("yes");
         QTest::addColumn<bool>("no");
         // clang-format off
-        QTest::newRow("Yes") << "yesno" << "YesBtn" << true << false;
-        QTest::newRow("No") << "yesno" << "NoBtn" << false << true;
-        QTest::newRow("Escape") << "yesno" << "" << false << false;
-        QTest::newRow("exit question, No only closes") << "close" << "NoBtn" << false << false;
-        QTest::newRow("message, OK") << "repair" << "OkBtn" << false << false;
+        QTest::newRow("Yes") << "yesno" << "yes" << true << false;
+        QTest::newRow("No") << "yesno" << "no" << false << true;
+        QTest::newRow("Escape") << "yesno" << "escape" << false << false;
+        QTest::newRow("exit question, No only closes") << "close" << "no" << false << false;
+        QTest::newRow("message, OK") << "repair" << "" << false << false;
         // clang-format on
     }
 
@@ -180,15 +178,11 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, answer);
         const auto dialog = makeDialog(kind);
-        whenModalShown([answer](QWidget *modal) {
-            if (answer.isEmpty())
-                QTest::keyClick(modal, Qt::Key_Escape);
-            else
-                QTest::mouseClick(modal->findChild<QPushButton *>(answer), Qt::LeftButton);
-        });
+        ModalAnswerer answerer({ answer });
         dialog->setModal(true);
         dialog->exec();
         QVERIFY(!dialog->isVisible());
+        QCOMPARE(answerer.questions.size() + answerer.messages.size(), 1);
         if (auto *question = qobject_cast<YesNoApplicationDlg *>(dialog.get())) {
             QTEST(question->yesFlag, "yes");
             QTEST(question->noFlag, "no");
@@ -258,49 +252,6 @@ private slots:
         dialog.resize(dialog.size());
         showAt(&dialog, QPoint(10, 10));
         QCOMPARE(dialog.mask(), QRegion(dialog.rect()));
-    }
-
-    // Writes every message dialog at each scale to PNG files in $TARNWICK_RENDER_DIR,
-    // for a person to look at; skipped otherwise.
-    void render_data()
-    {
-        QTest::addColumn<float>("scale");
-        QTest::newRow("100") << 1.0f;
-        QTest::newRow("125") << 1.25f;
-        QTest::newRow("150") << 1.5f;
-    }
-
-    void render()
-    {
-        QFETCH(float, scale);
-        const QString folder = qEnvironmentVariable("TARNWICK_RENDER_DIR");
-        if (folder.isEmpty())
-            QSKIP("set TARNWICK_RENDER_DIR to render the dialogs");
-        QDir().mkpath(folder);
-        installFontSubstitutes(); // as the program does at start
-        scaleFactor = scale;
-        const QString suffix
-            = QStringLiteral("-%1.png").arg(QLatin1String(QTest::currentDataTag()));
-        for (const char *kind : { "close", "yesno", "repair", "about" }) {
-            const auto dialog = makeDialog(QLatin1String(kind));
-            showAt(dialog.get(), QPoint(20, 20));
-            QVERIFY(dialog->grab().save(folder + QLatin1Char('/') + QLatin1String(kind) + suffix));
-        }
-        // The two uses that move the logo: another instance runs, and work in progress.
-        repairFinishDialog running;
-        running.repairedLabl->setText(QStringLiteral(" Tarnwick is already\n running."));
-        running.label_8->setText(QStringLiteral("         Tarnwick"));
-        placeScaledSquare(running.label_3, 105, 6, 16);
-        showAt(&running, QPoint(20, 20));
-        QVERIFY(running.grab().save(folder + QStringLiteral("/already-running") + suffix));
-        repairFinishDialog busy;
-        busy.repairedLabl->setText(
-            QStringLiteral("An image of selected tape is being created. \nYou "
-                           "can exit the app once the image is \ncomplete."));
-        busy.label_8->setText(QStringLiteral("Exit"));
-        placeScaledSquare(busy.label_3, 165, 6, 16);
-        showAt(&busy, QPoint(20, 20));
-        QVERIFY(busy.grab().save(folder + QStringLiteral("/busy-exit") + suffix));
     }
 };
 

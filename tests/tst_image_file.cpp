@@ -1,17 +1,11 @@
 #include "imaging/image_file.h"
+#include "tape_fixtures.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 ImageFile::Trailer trailerOf(const QByteArray &bytes)
 {
@@ -122,14 +116,6 @@ private slots:
         QVERIFY(!trailer.problem.isEmpty());
         QCOMPARE(trailer.fileSize, qint64(bytes.size()));
         QCOMPARE(trailer.bodyLength, qint64(bytes.size()));
-    }
-
-    void bodyThatDoesNotDivide()
-    {
-        const ImageFile::Trailer trailer = trailerOf(QByteArray(1000, 'x') + " 512 3 512 3");
-        QVERIFY(trailer.valid);
-        QCOMPARE(trailer.recordCount, qint64(1));
-        QVERIFY(!trailer.bodyDividesEvenly);
     }
 
     void missingFileIsReported()

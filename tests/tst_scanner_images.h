@@ -1,10 +1,9 @@
 #pragma once
 // Test images for the scanner. Most are made the way a user makes them: the
-// archives go onto a virtual tape, block by block, and the program's own
-// imaging engine copies that tape into an image. A few hand-made images hold
-// what no run writes (no trailer, a lying trailer).
+// archives go onto a virtual tape, block by block, and tarnwick-image copies that
+// tape into an image. A few hand-made images hold what no run writes (no
+// trailer, a lying trailer).
 #include "imaging/image_file.h"
-#include "imaging/imaging_driver.h"
 #include "tape_fixtures.h"
 
 #include <archive.h>
@@ -63,56 +62,18 @@ inline QByteArray makeArchive(int format, int filter, const QVector<File> &files
     return bytes;
 }
 
-/// Writes @p body and, when @p withTrailer, the trailer T, S.
-inline bool writeImage(const QString &path, const QByteArray &body, bool withTrailer,
-    quint32 tapeBlockLength, quint32 blockSize)
-{
-    std::FILE *file = ImageFile::openForWriting(path);
-    if (!file)
-        return false;
-    bool ok = std::fwrite(body.constData(), 1, size_t(body.size()), file) == size_t(body.size());
-    if (withTrailer)
-        ok = ImageFile::writeTrailer(file, tapeBlockLength, blockSize) && ok;
-    return std::fclose(file) == 0 && ok;
-}
-
-/// Says Yes to a larger block size, as a user who wants the run to go on.
-class GoOnFrontEnd : public Imaging::ImagingFrontEnd
-{
-public:
-    Imaging::Answer askLargerBlockSize() override { return Imaging::Answer::Yes; }
-    void refuseBlockSize() override { }
-    void showProgress(const Imaging::BlockStep &) override { }
-};
-
-/// Writes @p tape to a .tap file in @p dir and has the imaging engine copy it
-/// into an image at @p blockSize ("Auto" or a number). Returns the image
-/// path, or an empty string when the run did not complete.
+/// Writes @p tape to a .tap file in @p dir and has tarnwick-image, answering Yes, copy it
+/// into an image at @p blockSize ("Auto" or a number). Returns the image path, or an empty
+/// string when the run did not complete.
 inline QString imageFromTape(const QString &dir, const Tape &tape, const QString &blockSize)
 {
     const QString tapPath = dir + QStringLiteral("/source.tap");
     const QString imagePath = dir + QStringLiteral("/Tape_Image_(test).tape");
     QFile::remove(imagePath);
-    if (!tape.write(tapPath))
-        return QString();
-    qputenv("TAPE", QFile::encodeName(tapPath));
-    const HANDLE handle
-        = CreateFileW(L"//./Tape0", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return QString();
-    ImagingState::tapeHandle = handle;
-    ImagingState::driveOpen = true;
-    ImagingState::chosenBlockSize = 0;
-    ImagingState::lastReadLength = 0;
-    ImagingState::blockSizeText = blockSize;
-    ImagingState::imagePath = imagePath;
-    ImagingState::runFlag = true;
-    GoOnFrontEnd frontEnd;
-    const Imaging::RunOutcome outcome = Imaging::createImage(frontEnd);
-    ImagingState::runFlag = false;
-    ImagingState::driveOpen = false;
-    CloseHandle(handle);
-    return outcome == Imaging::RunOutcome::Completed ? imagePath : QString();
+    const QStringList arguments { QStringLiteral("--block-size"), blockSize.toLower(),
+        QStringLiteral("--yes"), QStringLiteral("--output"), imagePath };
+    return tape.write(tapPath) && runImageTool(arguments, tapPath).exitCode == 0 ? imagePath
+                                                                                 : QString();
 }
 
 } // namespace ScannerTest

@@ -24,7 +24,7 @@ private slots:
         QByteArray body
             = asRecords(makeArchive(ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_NONE, files), 10240);
         body += QByteArray(10240, '\0') + QByteArray(20000, 'r');
-        QVERIFY(writeImage(path, body, true, 10240, 10240));
+        QVERIFY(writeFile(path, body + ImageFile::trailerText(10240, 10240)));
 
         ScannerWindow window(path);
         window.show();
@@ -65,44 +65,11 @@ private slots:
             QStringLiteral("Extracted 3 file(s) to %1.").arg(out.path()));
     }
 
-    /// Pictures for a person to look at: a real image with a damaged archive
-    /// and a raw region, scanned and extracted (tools/render-scanner).
-    void render()
-    {
-        const QString folder = qEnvironmentVariable("TARNWICK_RENDER_DIR");
-        if (folder.isEmpty())
-            QSKIP("set TARNWICK_RENDER_DIR to render the window");
-        QTemporaryDir dir;
-        Tape tape;
-        tape.file(
-            makeArchive(ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_NONE, sampleFiles(1)), 10240);
-        tape.file(
-            makeArchive(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_NONE, sampleFiles(2, 4)), 10240);
-        tape.damage(18, 5);
-        tape.file(
-            makeArchive(ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_GZIP, sampleFiles(3)), 10240);
-        tape.file(randomBytes(4, 200000), 10240).mark();
-        const QString path = imageFromTape(dir.path(), tape, QStringLiteral("Auto"));
-        QVERIFY(!path.isEmpty());
-        ScannerWindow window(path);
-        window.show();
-        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
-        QTest::qWait(200); // labels added to a shown window appear after a turn of the event loop
-        const QString dpi = qEnvironmentVariable("QT_FONT_DPI", QStringLiteral("96"));
-        QVERIFY(window.grab().save(folder + QStringLiteral("/quorlin-scanned-%1dpi.png").arg(dpi)));
-        QTest::mouseClick(
-            window.findChild<QPushButton *>(QStringLiteral("extractButton")), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
-        QTest::qWait(200);
-        QVERIFY(
-            window.grab().save(folder + QStringLiteral("/quorlin-extracted-%1dpi.png").arg(dpi)));
-    }
-
     void windowWithoutTrailerSaysSo()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("cut.tape"));
-        QVERIFY(writeImage(path, QByteArray(5000, 'z'), false, 0, 0));
+        QVERIFY(writeFile(path, QByteArray(5000, 'z')));
         ScannerWindow window(path);
         QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
         bool said = false;

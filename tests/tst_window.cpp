@@ -196,12 +196,11 @@ private slots:
     {
         QTest::addColumn<float>("scale");
         QTest::addColumn<int>("set");
-        QTest::addColumn<QString>("helpPressed"); // spelt differently in the 100 set
-        QTest::newRow("1.0") << 1.0f << 100 << "img_HelpDisabler.png";
-        QTest::newRow("1.25") << 1.25f << 125 << "img_HelpDisable.png";
-        QTest::newRow("1.5") << 1.5f << 150 << "img_HelpDisable.png";
-        QTest::newRow("2.0") << 2.0f << 150 << "img_HelpDisable.png";
-        QTest::newRow("0.75") << 0.75f << 0 << "";
+        QTest::newRow("1.0") << 1.0f << 100;
+        QTest::newRow("1.25") << 1.25f << 125;
+        QTest::newRow("1.5") << 1.5f << 150;
+        QTest::newRow("2.0") << 2.0f << 150;
+        QTest::newRow("0.75") << 0.75f << 0;
     }
     void scaleSetAndResources()
     {
@@ -210,24 +209,15 @@ private slots:
         QCOMPARE(scaleSetFor(scale), set);
         A::forceScale(scale);
         KorvelTapeDrive w;
-        // Colours do not depend on the set.
-        QCOMPARE(
-            A::menuBarFrame(w)->styleSheet(), QStringLiteral("background-color:rgb(235,235,235)"));
         const QString close = A::closeBtn(w)->styleSheet();
         if (set == 0) {
             // Default look: no image style, no picture, no animation.
             QVERIFY(close.isEmpty());
             QVERIFY(!A::connectedMovie(w));
-            QVERIFY(!A::connectedMovieLabel(w)->movie());
             QVERIFY(A::dividerLabel(w)->pixmap(Qt::ReturnByValue).isNull());
             return;
         }
         QVERIFY2(close.contains(QStringLiteral(":/images/%1/").arg(set)), qPrintable(close));
-        QFETCH(QString, helpPressed);
-        QVERIFY(A::helpBtn(w)->styleSheet().endsWith(
-            QStringLiteral("pressed { border-image: url(:/images/%1/%2);}")
-                .arg(set)
-                .arg(helpPressed)));
         QCOMPARE(A::connectedMovieLabel(w)->movie(), A::connectedMovie(w));
         QVERIFY(A::connectedMovie(w)->isValid());
 
@@ -262,8 +252,6 @@ private slots:
     {
         A::forceScale(1.0f);
         KorvelTapeDrive w;
-        QVERIFY(w.windowFlags() & Qt::FramelessWindowHint);
-        QVERIFY(w.testAttribute(Qt::WA_TransparentForMouseEvents));
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
 
@@ -277,22 +265,8 @@ private slots:
                 A::imageSizeInfoLabel(w), A::selectedImagePathLabel(w), A::completedLabel(w) })
             QVERIFY(hidden->isHidden());
 
-        QStringList tips;
-        for (QPushButton *b :
-            { A::aboutBtn(w), A::helpBtn(w), A::homeBtn(w), A::backBtn(w), A::menuBtn(w) })
-            tips << b->toolTip();
-        QCOMPARE(tips.join(QLatin1Char(' ')), QStringLiteral("About Help Home Back Menu"));
-        QVERIFY(A::loadPathEdit(w)->isReadOnly());
-        QCOMPARE(A::loadPathEdit(w)->textInteractionFlags(), Qt::NoTextInteraction);
-        QVERIFY(A::destinationPathEdit(w)->isReadOnly());
-        for (QPushButton *b : { A::loadImageBtn(w), A::createImageBtn(w), A::closeBtn(w),
-                 A::minimizeBtn(w), A::menuBtn(w), A::retryBtn(w) })
-            QCOMPARE(b->focusPolicy(), Qt::NoFocus);
-
-        // The menu starts open and its animation ends after 12 ticks of 15 ms.
-        QVERIFY(A::menuBtn(w)->isCheckable());
+        // The menu starts open; its animation ends with Help and About shown, Back not.
         QVERIFY(A::menuBtn(w)->isChecked());
-        QCOMPARE(A::toolBarTimer(w)->interval(), 15);
         QTRY_VERIFY_WITH_TIMEOUT(!A::toolBarTimer(w)->isActive(), 1000);
         QVERIFY(A::menuSeparatorLabel(w)->isVisible());
         QVERIFY(A::helpBtn(w)->isVisible());

@@ -74,8 +74,6 @@ public:
     TARNWICK_MEMBER(loadPageFrame)
     TARNWICK_MEMBER(selectedImagePageFrame)
     TARNWICK_MEMBER(closeBtn)
-    TARNWICK_MEMBER(minimizeBtn)
-    TARNWICK_MEMBER(titleLabel)
     TARNWICK_MEMBER(menuBtn)
     TARNWICK_MEMBER(menuSeparatorLabel)
     TARNWICK_MEMBER(helpBtn)

@@ -33,30 +33,29 @@ now_ms() { date +%s%3N; }
 # A base-unit coordinate (the 100 % layout) in pixels at this run's scale.
 sc() { awk -v v="$1" -v s="$SCALE" 'BEGIN { printf "%d", v * s + 0.5 }'; }
 
-# find_window NAME_REGEX [TIMEOUT_MS]: the id of the one visible window whose
-# name matches, once it is there.
-find_window() {
-    local deadline=$(($(now_ms) + ${2:-10000})) id
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        id=$(timeout 5 xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n 1)
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
+# wait_for TIMEOUT_MS COMMAND...: true once COMMAND succeeds, tried every 0.1 s.
+wait_for() {
+    local deadline=$(($(now_ms) + $1))
+    shift
+    until "$@"; do
+        [ "$(now_ms)" -lt "$deadline" ] || return 1
         sleep 0.1
     done
-    return 1
 }
 
-# wait_gone WINDOW [TIMEOUT_MS]: true once the window is unmapped or destroyed.
-wait_gone() {
-    local deadline=$(($(now_ms) + ${2:-5000}))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable' || return 0
-        sleep 0.1
-    done
-    return 1
+# window_named NAME_REGEX: prints the id of the visible window whose name matches.
+window_named() {
+    local id
+    id=$(timeout 5 xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n 1)
+    [ -n "$id" ] && echo "$id"
 }
+
+# find_window NAME_REGEX [TIMEOUT_MS]: the id of that window, once it is there.
+find_window() { wait_for "${2:-10000}" window_named "$1"; }
+
+# wait_gone WINDOW [TIMEOUT_MS]: true once the window is unmapped or destroyed.
+wait_gone() { wait_for "${2:-5000}" not_viewable "$1"; }
+not_viewable() { ! xwininfo -id "$1" 2>/dev/null | grep -q 'IsViewable'; }
 
 # A fingerprint of what the window shows now (empty when it cannot be read).
 window_hash() {
@@ -86,14 +85,8 @@ pixel() {
 }
 
 # wait_pixel WINDOW X Y COLOUR [TIMEOUT_MS]
-wait_pixel() {
-    local deadline=$(($(now_ms) + ${5:-8000}))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        [ "$(pixel "$1" "$2" "$3")" = "$4" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
+wait_pixel() { wait_for "${5:-8000}" pixel_is "$@"; }
+pixel_is() { [ "$(pixel "$1" "$2" "$3")" = "$4" ]; }
 
 # click WINDOW X Y: a left click at base-unit coordinates inside the window.
 # Without a window manager the pointer decides which window gets the click.
@@ -172,34 +165,20 @@ end_all() {
 }
 
 # wait_exit PID [TIMEOUT_MS]: true when the process ended on its own with code 0.
-wait_exit() {
-    local pid=$1 deadline=$(($(now_ms) + ${2:-10000}))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        if ! kill -0 "$pid" 2>/dev/null || ps -o stat= -p "$pid" 2>/dev/null | grep -q Z; then
-            wait "$pid"
-            return $?
-        fi
-        sleep 0.1
-    done
-    return 1
-}
+wait_exit() { wait_for "${2:-10000}" has_ended "$1" && wait "$1"; }
+has_ended() { ! kill -0 "$1" 2>/dev/null || ps -o stat= -p "$1" 2>/dev/null | grep -q Z; }
 
 # wait_file PATH [TIMEOUT_MS]
-wait_file() {
-    local deadline=$(($(now_ms) + ${2:-10000}))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        [ -e "$1" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
+wait_file() { wait_for "${2:-10000}" test -e "$1"; }
 
 # wait_size PATH BYTES [TIMEOUT_MS]: true once the file holds at least BYTES.
-wait_size() {
-    local deadline=$(($(now_ms) + ${3:-20000}))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        [ -e "$1" ] && [ "$(stat -c %s "$1")" -ge "$2" ] && return 0
-        sleep 0.1
-    done
-    return 1
+wait_size() { wait_for "${3:-20000}" size_at_least "$1" "$2"; }
+size_at_least() { [ -e "$1" ] && [ "$(stat -c %s "$1")" -ge "$2" ]; }
+
+# first_image FOLDER: waits up to 10 s for a .tape file in FOLDER and prints its path.
+first_image() { wait_for 10000 one_image "$1"; }
+one_image() {
+    local image
+    image=$(ls "$1"/*.tape 2>/dev/null | head -n 1)
+    [ -n "$image" ] && echo "$image"
 }
