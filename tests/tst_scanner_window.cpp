@@ -5,11 +5,20 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QHeaderView>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 
 using namespace ScannerTest;
+
+/// Whether the Name column shows @p item's name whole, past its indentation and check box.
+bool nameFits(QTreeWidget *tree, QTreeWidgetItem *item)
+{
+    const QRect cell = tree->visualItemRect(item);
+    const int textWidth = tree->fontMetrics().horizontalAdvance(item->text(0));
+    return tree->columnWidth(0) - (cell.left() - tree->header()->sectionPosition(0)) > textWidth;
+}
 
 class TestScannerWindow : public QObject
 {
@@ -35,6 +44,7 @@ private slots:
         QCOMPARE(archive->childCount(), files.size());
         for (int i = 0; i < files.size(); ++i)
             QCOMPARE(archive->child(i)->text(0), files[i].name);
+        QVERIFY(nameFits(tree, archive->child(files.size() - 1)));
         QVERIFY(window.findChild<QLabel *>(QStringLiteral("heading"))
                     ->text()
                     .contains(QLatin1String("window")));
@@ -72,6 +82,10 @@ private slots:
         QVERIFY(writeFile(path, QByteArray(5000, 'z')));
         ScannerWindow window(path);
         QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
+        // The result came before the window was ever shown: its names must still be readable.
+        window.show();
+        auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("foundTree"));
+        QVERIFY(nameFits(tree, tree->topLevelItem(0)));
         bool said = false;
         for (const QLabel *label : window.findChildren<QLabel *>())
             said = said || label->text().contains(QLatin1String("image without trailer"));

@@ -276,8 +276,10 @@ void ScannerWindow::showResult(const ScanResult &result)
     m_tree->expandAll();
     for (int column : { NameColumn, SizeColumn, OffsetColumn })
         m_tree->resizeColumnToContents(column);
-    // Long paths must not push the notes out of sight.
-    m_tree->setColumnWidth(NameColumn, qMin(m_tree->columnWidth(NameColumn), m_tree->width() / 2));
+    // Long paths must not push the notes out of sight. Until the window is first shown the
+    // tree has no width of its own yet; it will span the window, so take the window's.
+    const int room = isVisible() ? m_tree->viewport()->width() : width();
+    m_tree->setColumnWidth(NameColumn, qMin(m_tree->columnWidth(NameColumn), room / 2));
     m_scanBar->hide();
     m_heading->setText(QFileInfo(result.facts.path).fileName());
     if (!result.error.isEmpty()) {
