@@ -19,8 +19,14 @@ int main(int argc, char *argv[])
         QTextStream err(stderr);
         return Quorlin::runCommandLine(arguments, out, err);
     }
+    Quorlin::ExtractOptions options;
+    QStringList rest;
+    if (!Quorlin::parseOptions(arguments.mid(1), &options, &rest) || rest.size() > 1) {
+        std::fputs("quorlin: wrong usage; quorlin --help tells how\n", stderr);
+        return 2;
+    }
     QApplication app(argc, argv);
-    ScannerWindow window(arguments.value(1));
+    ScannerWindow window(rest.value(0), options);
     window.show();
     return app.exec();
 }

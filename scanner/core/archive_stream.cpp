@@ -56,11 +56,13 @@ FoundEntry describeEntry(archive_entry *entry)
     const char *utf8 = archive_entry_pathname_utf8(entry);
     found.path
         = utf8 ? QString::fromUtf8(utf8) : QString::fromLocal8Bit(archive_entry_pathname(entry));
+    found.rawPath = archive_entry_pathname(entry);
     found.size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : 0;
     found.mtime = archive_entry_mtime_is_set(entry) ? archive_entry_mtime(entry) : 0;
     if (const char *target = archive_entry_hardlink(entry)) {
         found.type = FoundEntry::Hardlink;
         found.linkTarget = QString::fromUtf8(target);
+        found.rawLinkTarget = target;
         return found;
     }
     switch (archive_entry_filetype(entry)) {
@@ -72,8 +74,10 @@ FoundEntry describeEntry(archive_entry *entry)
         break;
     case AE_IFLNK:
         found.type = FoundEntry::Symlink;
-        if (const char *target = archive_entry_symlink(entry))
+        if (const char *target = archive_entry_symlink(entry)) {
             found.linkTarget = QString::fromUtf8(target);
+            found.rawLinkTarget = target;
+        }
         break;
     default:
         found.type = FoundEntry::Other;

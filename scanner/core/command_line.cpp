@@ -3,18 +3,48 @@
 #include "scanner/core/carver.h"
 #include "scanner/core/extractor.h"
 #include "scanner/core/report.h"
+#include "scanner/core/shown_name.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTextStream>
 
 namespace Quorlin {
 namespace {
 
-const char usage[] = "Usage: quorlin IMAGE                      open the image in a window\n"
-                     "       quorlin --list IMAGE               list what the image holds\n"
-                     "       quorlin --extract IMAGE DIR [PATTERN...]\n"
-                     "                                          write the files (all, or those\n"
-                     "                                          matching a wildcard) below DIR\n";
+const char usage[]
+    = "Usage: quorlin [--max-size SIZE] [IMAGE]   open the image in a window\n"
+      "       quorlin --list [--max-size SIZE] IMAGE\n"
+      "                                          list what the image holds\n"
+      "       quorlin --extract [OPTIONS] IMAGE DIR [PATTERN...]\n"
+      "                                          write the files (all, or those whose name\n"
+      "                                          as listed matches a wildcard) below DIR\n"
+      "Options:\n"
+      "  --max-size SIZE   the most one archive may write (default 4G; K, M, G, T are\n"
+      "                    powers of 1024); an archive that would write more is stopped\n"
+      "  --keep-setuid     restore modes exactly as stored, setuid and setgid included\n"
+      "                    (by default they are left out and the umask applies)\n"
+      "  --owners          restore owners and groups, and make device files (needs root;\n"
+      "                    by default files belong to whoever extracts)\n"
+      "Exit codes: 0 everything restored, 1 something damaged, not written or over the\n"
+      "limit, 2 wrong usage.\n";
+
+/// "4G", "500M", "123456": bytes, or -1 when it is not a size.
+qint64 parseSize(const QString &text)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d+)([KMGT]?)(i?B)?$"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return -1;
+    bool ok = false;
+    const qint64 number = match.captured(1).toLongLong(&ok);
+    const int shift
+        = 10 * QStringLiteral(" KMGT").indexOf(match.captured(2).toUpper().leftJustified(1));
+    if (!ok || number > (std::numeric_limits<qint64>::max() >> shift))
+        return -1;
+    return number << shift;
+}
 
 } // namespace
 
@@ -25,33 +55,63 @@ bool isCommandLineMode(const QStringList &arguments)
         || first == QLatin1String("--help") || first == QLatin1String("-h");
 }
 
+bool parseOptions(const QStringList &arguments, ExtractOptions *options, QStringList *rest)
+{
+    bool optionsEnd = false;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (optionsEnd || !argument.startsWith(QLatin1String("--"))) {
+            rest->append(argument);
+            optionsEnd = true; // options come before the image
+        } else if (argument == QLatin1String("--")) {
+            optionsEnd = true;
+        } else if (argument == QLatin1String("--keep-setuid")) {
+            options->keepSetuid = true;
+        } else if (argument == QLatin1String("--owners")) {
+            options->owners = true;
+        } else if (argument == QLatin1String("--max-size") && i + 1 < arguments.size()) {
+            options->maxSize = parseSize(arguments[++i]);
+            if (options->maxSize < 0)
+                return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     const QString mode = arguments.value(1);
-    const bool list = mode == QLatin1String("--list") && arguments.size() == 3;
-    const bool extract = mode == QLatin1String("--extract") && arguments.size() >= 4;
-    if (!list && !extract) {
-        (mode == QLatin1String("--help") || mode == QLatin1String("-h") ? out : err) << usage;
-        return mode == QLatin1String("--help") || mode == QLatin1String("-h") ? 0 : 2;
+    ExtractOptions options;
+    QStringList rest;
+    const bool parsed = parseOptions(arguments.mid(2), &options, &rest);
+    const bool list = mode == QLatin1String("--list") && rest.size() == 1 && !options.keepSetuid
+        && !options.owners;
+    const bool extract = mode == QLatin1String("--extract") && rest.size() >= 2;
+    if (!parsed || (!list && !extract)) {
+        const bool help = mode == QLatin1String("--help") || mode == QLatin1String("-h");
+        (help ? out : err) << usage;
+        return help ? 0 : 2;
     }
-    const QString image = arguments.at(2);
+    const QString image = rest.at(0);
     if (!QFileInfo(image).isFile()) {
-        err << "quorlin: " << image << ": no such image file\n";
+        err << "quorlin: " << shownName(image) << ": no such image file\n";
         return 2;
     }
     const ScanResult result = scanImage(image);
     if (list) {
-        out << listing(result);
+        out << listing(result, options.maxSize);
         return result.error.isEmpty() && !hasDamage(result) ? 0 : 1;
     }
-    const Selection selection = selectMatching(result, arguments.mid(4));
-    Extractor extractor(result, arguments.at(3));
-    const bool whole = extractor.run(selection);
+    const QString folder = rest.at(1);
+    Extractor extractor(result, folder, options);
+    const bool whole = extractor.run(selectMatching(result, rest.mid(2)));
     for (const QString &path : extractor.written())
         out << path << '\n';
     for (const QString &problem : extractor.problems())
         err << "quorlin: " << problem << '\n';
-    out << extractor.written().size() << " file(s) written to " << arguments.at(3) << ".\n";
+    out << extractor.written().size() << " file(s) written to " << shownName(folder) << ".\n";
     return whole && result.error.isEmpty() ? 0 : 1;
 }
 

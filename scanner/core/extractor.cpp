@@ -1,39 +1,62 @@
 #include "scanner/core/extractor.h"
 
-#include "scanner/core/archive_stream.h"
+#include "scanner/core/archive_restore.h"
 #include "scanner/core/body_stream.h"
+#include "scanner/core/shown_name.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
-
-#include <archive.h>
-#include <archive_entry.h>
 
 namespace Quorlin {
 namespace {
-constexpr qint64 copySize = 4 << 20;
+constexpr qint64 copySize = 1 << 20;
+}
+
+QByteArray entryPath(const FoundEntry &entry)
+{
+    return entry.rawPath.isEmpty() ? entry.path.toUtf8() : entry.rawPath;
+}
+
+QByteArray entryOutputPath(int archiveIndex, const QByteArray &entryPath, bool folder)
+{
+    // Archive paths are data from a tape: keep them inside the target folder.
+    QByteArray name = "archive-" + QByteArray::number(archiveIndex + 1);
+    bool empty = true;
+    for (const QByteArray &part : entryPath.split('/')) {
+        if (part.isEmpty() || part == "." || part == "..")
+            continue;
+        name += '/' + part;
+        empty = false;
+    }
+    return empty && !folder ? name + "/unnamed" : name;
+}
+
+QString entryOutputName(int archiveIndex, const FoundEntry &entry)
+{
+    return shownName(
+        entryOutputPath(archiveIndex, entryPath(entry), entry.type == FoundEntry::Directory));
 }
 
 QString entryOutputName(int archiveIndex, const QString &entryPath)
 {
-    // Archive paths are data from a tape: keep them inside the target folder.
-    QStringList parts;
-    for (const QString &part : entryPath.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        if (part == QLatin1String(".") || part == QLatin1String(".."))
-            continue;
-        parts.append(part);
-    }
-    if (parts.isEmpty())
-        parts.append(QStringLiteral("unnamed"));
-    return QStringLiteral("archive-%1/").arg(archiveIndex + 1) + parts.join(QLatin1Char('/'));
+    return shownName(entryOutputPath(archiveIndex, entryPath.toUtf8()));
 }
 
 QString rawRegionOutputName(const ImageFacts &facts, const RawRegion &region)
 {
     return QStringLiteral("raw-%1.bin").arg(facts.imageOffset(region.offset));
+}
+
+qint64 expandedSize(const FoundArchive &archive)
+{
+    qint64 size = 0;
+    for (const FoundEntry &entry : archive.entries)
+        size += entry.size;
+    return size;
+}
+
+qint64 sizeLimit(const FoundArchive &archive, qint64 maxSize)
+{
+    return std::max(maxSize, archive.length);
 }
 
 Selection selectMatching(const ScanResult &result, const QStringList &patterns)
@@ -58,7 +81,7 @@ Selection selectMatching(const ScanResult &result, const QStringList &patterns)
     for (int a = 0; a < result.archives.size(); ++a) {
         const auto &entries = result.archives[a].entries;
         for (int e = 0; e < entries.size(); ++e) {
-            if (matches(entryOutputName(a, entries[e].path), entries[e].path))
+            if (matches(entryOutputName(a, entries[e]), shownName(entryPath(entries[e]))))
                 selection.entries[a].insert(e);
         }
     }
@@ -70,9 +93,10 @@ Selection selectMatching(const ScanResult &result, const QStringList &patterns)
     return selection;
 }
 
-Extractor::Extractor(const ScanResult &result, const QString &folder)
+Extractor::Extractor(const ScanResult &result, const QString &folder, const ExtractOptions &options)
     : m_result(result)
     , m_folder(folder)
+    , m_options(options)
 {
 }
 
@@ -85,17 +109,34 @@ bool Extractor::run(const Selection &selection)
     }
     for (int r : selection.rawRegions)
         m_total += m_result.rawRegions.value(r).length;
-    if (!QDir().mkpath(m_folder)) {
-        m_problems.append(QStringLiteral("Cannot create the folder %1").arg(m_folder));
+    RestoreFolder folder(m_options);
+    if (!folder.open(m_folder)) {
+        m_problems.append(folder.errorString());
         return false;
     }
+    RestoreRun run { folder, m_options.maxSize,
+        [this](qint64 bytes, const QString &current) { advance(bytes, current); },
+        [this] { return cancelled(); }, {}, {}, {} };
     bool whole = true;
-    for (auto it = selection.entries.cbegin(); it != selection.entries.cend() && !cancelled(); ++it)
-        whole = extractArchive(it.key(), it.value()) && whole;
+    for (auto it = selection.entries.cbegin(); it != selection.entries.cend() && !cancelled();
+         ++it) {
+        whole = restoreArchive(m_result, it.key(), it.value(), run) && whole;
+        // Hard links across the damage reach only into the archive just before.
+        if (!m_result.archives.value(it.key() + 1).continuation)
+            run.placedBefore.clear();
+    }
+    m_problems += run.problems;
+    for (const QString &name : qAsConst(run.written))
+        m_written.append(shownName(m_folder) + QLatin1Char('/') + name);
     for (int r : selection.rawRegions) {
         if (cancelled())
             break;
-        whole = extractRaw(m_result.rawRegions.value(r)) && whole;
+        whole = extractRaw(folder, m_result.rawRegions.value(r)) && whole;
+    }
+    // Folders get their times last: writing into them changed them.
+    if (!folder.finishFolders()) {
+        m_problems.append(folder.errorString());
+        whole = false;
     }
     if (cancelled()) {
         m_problems.append(QStringLiteral("Extraction cancelled."));
@@ -104,120 +145,26 @@ bool Extractor::run(const Selection &selection)
     return whole;
 }
 
-bool Extractor::extractArchive(int index, const QSet<int> &entries)
-{
-    const FoundArchive &found = m_result.archives.at(index);
-    ArchiveStream stream(m_result.facts, found.offset, m_result.facts.streamLength);
-    archive *reader = stream.handle();
-    archive_entry *entry = nullptr;
-    // Whatever is picked from a damaged archive, the user must hear that it was damaged.
-    bool whole = !found.damaged;
-    if (found.damaged)
-        m_problems.append(QStringLiteral("Archive %1 is damaged: files stored in its damaged part "
-                                         "could not be written.")
-                              .arg(index + 1));
-    int remaining = entries.size();
-    // The scan listed the entries in this order; read them again the same way.
-    for (int e = 0; e < found.entries.size() && remaining > 0 && !cancelled(); ++e) {
-        const int status
-            = stream.isOpen() ? archive_read_next_header(reader, &entry) : ARCHIVE_FATAL;
-        if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
-            m_problems.append(QStringLiteral("Archive %1 could not be read again: %2")
-                                  .arg(index + 1)
-                                  .arg(stream.errorString()));
-            return false;
-        }
-        if (!entries.contains(e))
-            continue;
-        --remaining;
-        const FoundEntry &listed = found.entries.at(e);
-        const QString target = m_folder + QLatin1Char('/') + entryOutputName(index, listed.path);
-        whole = writeEntry(reader, listed, target) && whole;
-    }
-    return whole;
-}
-
-bool Extractor::writeEntry(archive *reader, const FoundEntry &entry, const QString &target)
-{
-    if (entry.type == FoundEntry::Directory)
-        return QDir().mkpath(target);
-    const QString path = uniqueTarget(target);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (entry.type == FoundEntry::Hardlink) {
-        const QString source = m_linkSources.value(entry.linkTarget);
-        if (!source.isEmpty() && QFile::copy(source, path)) {
-            m_written.append(path);
-            return true;
-        }
-        m_problems.append(QStringLiteral("%1: a link to %2, which was not extracted")
-                              .arg(entry.path, entry.linkTarget));
-        return false;
-    }
-    if (entry.type != FoundEntry::File) {
-        // Symbolic links and devices are not recreated: a link could lead a
-        // later entry out of the target folder.
-        m_problems.append(QStringLiteral("%1: not a regular file, not extracted").arg(entry.path));
-        return false;
-    }
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly)) {
-        m_problems.append(QStringLiteral("%1: %2").arg(path, out.errorString()));
-        return false;
-    }
-    const void *block;
-    size_t size;
-    la_int64_t offset;
-    int status;
-    qint64 written = 0;
-    while ((status = archive_read_data_block(reader, &block, &size, &offset)) == ARCHIVE_OK) {
-        // Sparse entries leave gaps; seeking past the end makes them zeros.
-        if ((out.pos() != offset && !out.seek(offset))
-            || out.write(static_cast<const char *>(block), static_cast<qint64>(size))
-                != static_cast<qint64>(size)) {
-            m_problems.append(QStringLiteral("%1: %2").arg(path, out.errorString()));
-            return false;
-        }
-        written += static_cast<qint64>(size);
-        advance(static_cast<qint64>(size), entry.path);
-        if (cancelled())
-            return false;
-    }
-    if (status == ARCHIVE_EOF && out.size() < entry.size)
-        out.resize(entry.size);
-    out.flush();
-    if (entry.mtime > 0)
-        out.setFileTime(
-            QDateTime::fromSecsSinceEpoch(entry.mtime), QFileDevice::FileModificationTime);
-    out.close();
-    m_written.append(path);
-    m_linkSources.insert(entry.path, path);
-    if (status != ARCHIVE_EOF || entry.damaged) {
-        m_problems.append(QStringLiteral("%1: damaged, only the first %2 bytes were written")
-                              .arg(entry.path)
-                              .arg(written));
-        return false;
-    }
-    return true;
-}
-
-bool Extractor::extractRaw(const RawRegion &region)
+bool Extractor::extractRaw(RestoreFolder &folder, const RawRegion &region)
 {
     const QString name = rawRegionOutputName(m_result.facts, region);
     BodyStream image(m_result.facts);
-    QFile out(uniqueTarget(m_folder + QLatin1Char('/') + name));
     if (!image.open()) {
         m_problems.append(QStringLiteral("%1: %2").arg(name, image.errorString()));
         return false;
     }
-    if (!out.open(QIODevice::WriteOnly)) {
-        m_problems.append(QStringLiteral("%1: %2").arg(out.fileName(), out.errorString()));
+    RestoreFile out = folder.create(name.toUtf8());
+    if (!out.isOpen()) {
+        m_problems.append(folder.errorString());
         return false;
     }
     QByteArray buffer(static_cast<int>(std::min(copySize, region.length)), Qt::Uninitialized);
-    for (qint64 done = 0; done < region.length && !cancelled();) {
+    for (qint64 done = 0; done < region.length;) {
+        if (cancelled())
+            return false;
         const qint64 got = image.readAt(region.offset + done, buffer.data(),
             std::min<qint64>(buffer.size(), region.length - done));
-        if (got <= 0 || out.write(buffer.constData(), got) != got) {
+        if (got <= 0 || !out.write(buffer.constData(), got, done)) {
             m_problems.append(QStringLiteral("%1: %2").arg(
                 name, got <= 0 ? image.errorString() : out.errorString()));
             return false;
@@ -225,20 +172,15 @@ bool Extractor::extractRaw(const RawRegion &region)
         done += got;
         advance(got, name);
     }
-    m_written.append(out.fileName());
-    return true;
-}
-
-QString Extractor::uniqueTarget(const QString &name) const
-{
-    // Never overwrite what is already in the folder, e.g. an earlier extraction.
-    if (!QFileInfo::exists(name))
-        return name;
-    for (int n = 2;; ++n) {
-        const QString candidate = QStringLiteral("%1.%2").arg(name).arg(n);
-        if (!QFileInfo::exists(candidate))
-            return candidate;
+    EntryMetadata metadata;
+    metadata.mode = 0644;
+    const QByteArray used = folder.place(out, metadata);
+    if (used.isEmpty()) {
+        m_problems.append(folder.errorString());
+        return false;
     }
+    m_written.append(shownName(m_folder) + QLatin1Char('/') + shownName(used));
+    return true;
 }
 
 void Extractor::advance(qint64 bytes, const QString &current)

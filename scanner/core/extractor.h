@@ -1,4 +1,5 @@
 #pragma once
+#include "scanner/core/restore_folder.h"
 #include "scanner/core/scan_result.h"
 
 #include <QMap>
@@ -7,8 +8,6 @@
 
 #include <atomic>
 #include <functional>
-
-struct archive;
 
 namespace Quorlin {
 
@@ -20,48 +19,68 @@ struct Selection
     bool isEmpty() const { return entries.isEmpty() && rawRegions.isEmpty(); }
 };
 
+/// How an extraction restores: the metadata policy and the most one archive
+/// may write, so a small compressed archive cannot fill the disk.
+struct ExtractOptions : RestorePolicy
+{
+    static constexpr qint64 defaultMaxSize = qint64(4) << 30;
+    qint64 maxSize = defaultMaxSize;
+};
+
+/// The bytes of an entry's path as the archive holds them.
+QByteArray entryPath(const FoundEntry &entry);
+
 /// The name an item gets below the target folder: "archive-N/<entry path>"
-/// (made safe: no absolute paths, no ".."), or "raw-<image offset>.bin".
+/// (made safe: no absolute paths, no ".."; a folder with no name is
+/// "archive-N" itself), or "raw-<image offset>.bin".
+QByteArray entryOutputPath(int archiveIndex, const QByteArray &entryPath, bool folder = false);
+/// The same as it is printed and shown (see shownName()).
+QString entryOutputName(int archiveIndex, const FoundEntry &entry);
 QString entryOutputName(int archiveIndex, const QString &entryPath);
 QString rawRegionOutputName(const ImageFacts &facts, const RawRegion &region);
 
-/// Everything whose output name matches one of the wildcard @p patterns (all
-/// of it when there are none). A pattern may also match the entry path or
-/// its bare file name.
+/// What extracting all of @p archive writes: the sizes of its files.
+qint64 expandedSize(const FoundArchive &archive);
+/// The most @p archive may write: @p maxSize, or its own length when more
+/// (an archive that is not compressed holds its data).
+qint64 sizeLimit(const FoundArchive &archive, qint64 maxSize);
+
+/// Everything whose output name, as shown, matches one of the wildcard
+/// @p patterns (all of it when there are none). A pattern may also match the
+/// entry path or its bare file name.
 Selection selectMatching(const ScanResult &result, const QStringList &patterns);
 
-/// Writes the selected items below @p folder, reading the image again.
+/// Writes the selected items below @p folder, reading the image again, and
+/// restores what the archives say of them (modes, times, links).
 class Extractor
 {
 public:
     using Progress = std::function<void(qint64 done, qint64 total, const QString &current)>;
 
-    Extractor(const ScanResult &result, const QString &folder);
+    Extractor(const ScanResult &result, const QString &folder,
+        const ExtractOptions &options = ExtractOptions());
     void setProgress(Progress progress) { m_progress = std::move(progress); }
     void setCancelFlag(const std::atomic<bool> *cancel) { m_cancel = cancel; }
 
-    /// True when every selected item was written whole. Problems (damaged
-    /// entries written in part, files that could not be created) are listed
-    /// in problems(); written() lists the files made.
+    /// True when every selected item was restored whole. Problems (damaged
+    /// entries written in part, files that could not be made) are listed in
+    /// problems(); written() lists what was made, as shown names.
     bool run(const Selection &selection);
     QStringList problems() const { return m_problems; }
     QStringList written() const { return m_written; }
 
 private:
-    bool extractArchive(int index, const QSet<int> &entries);
-    bool writeEntry(archive *reader, const FoundEntry &entry, const QString &target);
-    bool extractRaw(const RawRegion &region);
-    QString uniqueTarget(const QString &name) const;
+    bool extractRaw(RestoreFolder &folder, const RawRegion &region);
     void advance(qint64 bytes, const QString &current);
     bool cancelled() const { return m_cancel && m_cancel->load(); }
 
     const ScanResult &m_result;
     QString m_folder;
+    ExtractOptions m_options;
     Progress m_progress;
     const std::atomic<bool> *m_cancel = nullptr;
     qint64 m_done = 0;
     qint64 m_total = 0;
-    QMap<QString, QString> m_linkSources; ///< archive path -> written file, for hard links
     QStringList m_problems;
     QStringList m_written;
 };

@@ -1,6 +1,7 @@
 #include "scanner/core/report.h"
 
 #include "scanner/core/extractor.h"
+#include "scanner/core/shown_name.h"
 
 #include <QDateTime>
 #include <QTextStream>
@@ -24,7 +25,7 @@ QString humanSize(qint64 bytes)
 QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
 {
     QVector<QPair<QString, QString>> lines;
-    lines.append({ QStringLiteral("Image"), facts.path });
+    lines.append({ QStringLiteral("Image"), shownName(facts.path) });
     lines.append({ QStringLiteral("Size"),
         QStringLiteral("%1 (%2 bytes)").arg(humanSize(facts.fileSize)).arg(facts.fileSize) });
     if (facts.hasTrailer) {
@@ -96,14 +97,36 @@ QString archiveNote(const ScanResult &result, int index)
 QString rawRegionNote(const ScanResult &result, int index)
 {
     const RawRegion &region = result.rawRegions.at(index);
-    int before = -1;
+    // Only a region that begins where a damaged archive broke off is part of
+    // it: the scan goes on at the next possible header, less than 512 bytes on.
     for (int a = 0; a < result.archives.size(); ++a) {
-        if (result.archives[a].offset < region.offset)
-            before = a;
+        const FoundArchive &archive = result.archives[a];
+        const qint64 end = archive.offset + archive.length;
+        if (archive.damaged && region.offset >= end && region.offset - end < 512)
+            return QStringLiteral("the unreadable part of archive %1, from its damage on")
+                .arg(a + 1);
     }
-    if (before >= 0 && result.archives[before].damaged)
-        return QStringLiteral("the unreadable part of archive %1").arg(before + 1);
     return QStringLiteral("data that is not an archive");
+}
+
+QString expansionNote(const FoundArchive &archive, qint64 maxSize)
+{
+    const qint64 expanded = expandedSize(archive);
+    QString text = QStringLiteral("expands to %1").arg(humanSize(expanded));
+    if (!archive.filter.isEmpty() && archive.length > 0) {
+        const double ratio = double(expanded) / double(archive.length);
+        text += QStringLiteral(", %1 times its size").arg(ratio, 0, 'f', ratio < 10 ? 1 : 0);
+    }
+    if (expanded > sizeLimit(archive, maxSize))
+        text += QStringLiteral(", more than the %1 one archive may write")
+                    .arg(humanSize(sizeLimit(archive, maxSize)));
+    return text;
+}
+
+QString linkTargetName(const FoundEntry &entry)
+{
+    return shownName(
+        entry.rawLinkTarget.isEmpty() ? entry.linkTarget.toUtf8() : entry.rawLinkTarget);
 }
 
 QString entryTypeLetter(const FoundEntry &entry)
@@ -123,7 +146,7 @@ QString entryTypeLetter(const FoundEntry &entry)
     return QStringLiteral("-");
 }
 
-QString listing(const ScanResult &result)
+QString listing(const ScanResult &result, qint64 maxSize)
 {
     QString text;
     QTextStream out(&text);
@@ -140,16 +163,18 @@ QString listing(const ScanResult &result)
         if (archive.continuation)
             out << ", continues after damage";
         out << '\n';
+        out << "  " << archive.entries.size() << " entries; " << expansionNote(archive, maxSize)
+            << '\n';
         if (!archive.note.isEmpty())
-            out << "  Note: " << archive.note << '\n';
+            out << "  Note: " << shownName(archive.note) << '\n';
         for (const FoundEntry &entry : archive.entries) {
             out << "  " << entryTypeLetter(entry) << ' ' << qSetFieldWidth(12) << entry.size
                 << qSetFieldWidth(0) << ' '
                 << QDateTime::fromSecsSinceEpoch(entry.mtime, Qt::UTC)
                        .toString(QStringLiteral("yyyy-MM-dd hh:mm"))
-                << ' ' << entryOutputName(a, entry.path);
-            if (!entry.linkTarget.isEmpty())
-                out << " -> " << entry.linkTarget;
+                << ' ' << entryOutputName(a, entry);
+            if (!entry.linkTarget.isEmpty() || !entry.rawLinkTarget.isEmpty())
+                out << " -> " << linkTargetName(entry);
             if (entry.damaged)
                 out << "  [damaged]";
             out << '\n';

@@ -1,4 +1,5 @@
 #pragma once
+#include "scanner/core/extractor.h"
 #include "scanner/core/scan_result.h"
 
 #include <QStringList>
@@ -12,7 +13,8 @@ QString humanSize(qint64 bytes);
 QVector<QPair<QString, QString>> factLines(const ImageFacts &facts);
 
 /// The text --list prints: facts, archives with their entries, raw regions.
-QString listing(const ScanResult &result);
+/// @p maxSize is the most one archive may write (see sizeLimit()).
+QString listing(const ScanResult &result, qint64 maxSize = ExtractOptions::defaultMaxSize);
 
 /// One sentence on what the scan found: archives, files, damage, raw data.
 QString summary(const ScanResult &result);
@@ -23,6 +25,13 @@ bool hasDamage(const ScanResult &result);
 /// that was not recognised).
 QString archiveNote(const ScanResult &result, int index);
 QString rawRegionNote(const ScanResult &result, int index);
+
+/// What extracting archive @p archive writes, how much larger that is than
+/// the archive when it is compressed, and whether it is over the limit.
+QString expansionNote(const FoundArchive &archive, qint64 maxSize);
+
+/// A link's target, as shown.
+QString linkTargetName(const FoundEntry &entry);
 
 QString entryTypeLetter(const FoundEntry &entry);
 

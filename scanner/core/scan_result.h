@@ -49,6 +49,8 @@ struct FoundEntry
     qint64 mtime = 0; ///< seconds since 1970, 0 when the archive gives none
     Type type = File;
     QString linkTarget;
+    QByteArray rawPath; ///< the path's bytes as the archive holds them
+    QByteArray rawLinkTarget;
     bool damaged = false; ///< its data could not be read to the end
 };
 

@@ -3,6 +3,7 @@
 #include "scanner/core/carver.h"
 #include "scanner/core/image_facts.h"
 #include "scanner/core/report.h"
+#include "scanner/core/shown_name.h"
 #include "scanner/ui/scanner_look.h"
 
 #include <QDesktopServices>
@@ -45,8 +46,10 @@ QTreeWidgetItem *checkableItem(const QStringList &texts, ItemKind kind, int inde
 
 } // namespace
 
-ScannerWindow::ScannerWindow(const QString &imagePath, QWidget *parent)
+ScannerWindow::ScannerWindow(
+    const QString &imagePath, const ExtractOptions &options, QWidget *parent)
     : QMainWindow(parent)
+    , m_options(options)
 {
     applyScannerLook(this); // first, so the widgets are measured in the window's font
     buildWidgets();
@@ -181,8 +184,9 @@ void ScannerWindow::startScan(const QString &path)
 {
     if (isBusy())
         return;
-    setWindowTitle(tr("quorlin - %1").arg(QFileInfo(path).fileName()));
-    m_heading->setText(tr("Scanning %1").arg(QFileInfo(path).fileName()));
+    const QString shown = shownName(QFileInfo(path).fileName());
+    setWindowTitle(tr("quorlin - %1").arg(shown));
+    m_heading->setText(tr("Scanning %1").arg(shown));
     m_tree->clear();
     m_messages->clear();
     m_result = ScanResult();
@@ -231,21 +235,24 @@ QTreeWidgetItem *ScannerWindow::addArchive(const ScanResult &result, int index)
     QString title = tr("Archive %1: %2").arg(index + 1).arg(archive.format);
     if (!archive.filter.isEmpty())
         title += tr(", %1 compressed").arg(archive.filter);
-    auto *item = checkableItem(
-        { title, humanSize(archive.length),
-            QString::number(result.facts.imageOffset(archive.offset)), archiveNote(result, index) },
+    QStringList notes { expansionNote(archive, m_options.maxSize) };
+    if (!archiveNote(result, index).isEmpty())
+        notes.append(archiveNote(result, index));
+    auto *item = checkableItem({ title, humanSize(archive.length),
+                                   QString::number(result.facts.imageOffset(archive.offset)),
+                                   notes.join(QStringLiteral("; ")) },
         ArchiveItem, index);
-    item->setToolTip(NoteColumn, archive.note);
-    if (archive.damaged)
+    item->setToolTip(NoteColumn, shownName(archive.note));
+    if (archive.damaged || expandedSize(archive) > sizeLimit(archive, m_options.maxSize))
         item->setForeground(NoteColumn, troubleColor());
     for (int e = 0; e < archive.entries.size(); ++e) {
         const FoundEntry &entry = archive.entries[e];
         QString note
             = entry.damaged ? tr("damaged: only its first part can be written") : QString();
-        if (!entry.linkTarget.isEmpty())
-            note = tr("link to %1").arg(entry.linkTarget);
-        auto *child
-            = checkableItem({ entry.path, humanSize(entry.size), QString(), note }, EntryItem, e);
+        if (!entry.linkTarget.isEmpty() || !entry.rawLinkTarget.isEmpty())
+            note = tr("link to %1").arg(linkTargetName(entry));
+        auto *child = checkableItem(
+            { shownName(entryPath(entry)), humanSize(entry.size), QString(), note }, EntryItem, e);
         if (entry.damaged)
             child->setForeground(NoteColumn, troubleColor());
         item->addChild(child);
@@ -263,7 +270,7 @@ void ScannerWindow::showResult(const ScanResult &result)
         m_tree->addTopLevelItem(addArchive(result, a));
         if (!result.archives[a].note.isEmpty())
             m_messages->appendPlainText(
-                tr("Archive %1: %2").arg(a + 1).arg(result.archives[a].note));
+                tr("Archive %1: %2").arg(a + 1).arg(shownName(result.archives[a].note)));
     }
     for (int r = 0; r < result.rawRegions.size(); ++r) {
         const RawRegion &region = result.rawRegions[r];
@@ -281,7 +288,7 @@ void ScannerWindow::showResult(const ScanResult &result)
     const int room = isVisible() ? m_tree->viewport()->width() : width();
     m_tree->setColumnWidth(NameColumn, qMin(m_tree->columnWidth(NameColumn), room / 2));
     m_scanBar->hide();
-    m_heading->setText(QFileInfo(result.facts.path).fileName());
+    m_heading->setText(shownName(QFileInfo(result.facts.path).fileName()));
     if (!result.error.isEmpty()) {
         showSummary(tr("The image could not be read to the end: %1").arg(result.error), true);
     } else {
@@ -349,7 +356,7 @@ void ScannerWindow::extractChecked()
     m_extractBar->show();
     setProgress(m_extractBar, 0, 1);
     runOnWorker([this, selection, folder] {
-        Extractor extractor(m_result, folder);
+        Extractor extractor(m_result, folder, m_options);
         extractor.setCancelFlag(&m_cancel);
         extractor.setProgress([this](qint64 done, qint64 total, const QString &) {
             QMetaObject::invokeMethod(this, [=] { setProgress(m_extractBar, done, total); });

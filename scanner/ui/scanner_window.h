@@ -25,7 +25,9 @@ class ScannerWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit ScannerWindow(const QString &imagePath, QWidget *parent = nullptr);
+    explicit ScannerWindow(const QString &imagePath,
+        const Quorlin::ExtractOptions &options = Quorlin::ExtractOptions(),
+        QWidget *parent = nullptr);
     ~ScannerWindow() override;
 
     bool isBusy() const { return m_worker != nullptr; }
@@ -51,6 +53,7 @@ private:
     void runOnWorker(std::function<void()> job);
     void setProgress(QProgressBar *bar, qint64 done, qint64 total);
 
+    Quorlin::ExtractOptions m_options;
     Quorlin::ScanResult m_result;
     std::atomic<bool> m_cancel { false };
     QThread *m_worker = nullptr;

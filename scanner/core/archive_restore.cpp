@@ -1,0 +1,395 @@
+#include "scanner/core/archive_restore.h"
+
+#include "scanner/core/archive_stream.h"
+#include "scanner/core/extractor.h"
+#include "scanner/core/report.h"
+#include "scanner/core/shown_name.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <sys/stat.h>
+
+namespace Quorlin {
+namespace {
+
+QByteArray pathOf(archive_entry *entry)
+{
+    const char *path = archive_entry_pathname(entry);
+    if (!path)
+        path = archive_entry_pathname_utf8(entry);
+    return QByteArray(path ? path : "");
+}
+
+/// A time as the file system takes it. libarchive reads a pax time before
+/// 1970 such as "-10.25" as -10 and a quarter *forward*; turned back here
+/// (a time between -1 and 0 cannot be told apart and stays as read).
+void setTime(bool tar, qint64 seconds, long nanoseconds, qint64 *outSeconds, long *outNanoseconds)
+{
+    if (tar && seconds < 0 && nanoseconds > 0) {
+        seconds -= 1;
+        nanoseconds = 1000000000L - nanoseconds;
+    }
+    *outSeconds = seconds;
+    *outNanoseconds = nanoseconds;
+}
+
+EntryMetadata metadataOf(archive *reader, archive_entry *entry)
+{
+    const bool tar = (archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
+    EntryMetadata metadata;
+    metadata.mode = uint(archive_entry_perm(entry)) & 07777;
+    metadata.uid = archive_entry_uid(entry);
+    metadata.gid = archive_entry_gid(entry);
+    metadata.hasMtime = archive_entry_mtime_is_set(entry);
+    setTime(tar, archive_entry_mtime(entry), archive_entry_mtime_nsec(entry), &metadata.mtime,
+        &metadata.mtimeNsec);
+    metadata.hasAtime = archive_entry_atime_is_set(entry);
+    setTime(tar, archive_entry_atime(entry), archive_entry_atime_nsec(entry), &metadata.atime,
+        &metadata.atimeNsec);
+    return metadata;
+}
+
+/// The walk over one archive, read again from its start.
+class ArchiveWalk
+{
+public:
+    ArchiveWalk(const ScanResult &result, int index, RestoreRun &run)
+        : m_result(result)
+        , m_archive(result.archives.at(index))
+        , m_index(index)
+        , m_run(run)
+        , m_limit(sizeLimit(m_archive, run.maxSize))
+    {
+    }
+
+    bool run(const QSet<int> &selected);
+
+private:
+    /// Names that share one file: the name written first, the chosen names
+    /// still waiting for the data (cpio newc keeps it with the last name).
+    struct Group
+    {
+        QByteArray placed;
+        QList<QByteArray> waiting;
+        EntryMetadata metadata;
+    };
+    /// A chosen hard link whose target was not chosen: the target's data is
+    /// written under the link's name.
+    struct Claim
+    {
+        int entry;
+        QByteArray name;
+    };
+
+    void planLinks(const QSet<int> &selected);
+    bool restoreEntry(archive_entry *entry, int index, bool selected);
+    bool restoreMember(archive_entry *entry, int index, bool selected);
+    bool linkWaiting(Group &group);
+    void finishGroups(bool complete);
+    QByteArray writeData(archive_entry *entry, const QByteArray &name, bool rewrite);
+    bool copyData(RestoreFile &file, const QByteArray &name, int *status, qint64 *copied);
+    QByteArray outputOf(const QByteArray &path, bool folder = false) const
+    {
+        return entryOutputPath(m_index, path, folder);
+    }
+    void wrote(const QByteArray &path, const QByteArray &used)
+    {
+        m_run.written.append(shownName(used));
+        if (m_keepPlaced)
+            m_placed.insert(path, used);
+    }
+    bool problem(const QString &text)
+    {
+        m_run.problems.append(text);
+        return false;
+    }
+
+    const ScanResult &m_result;
+    const FoundArchive &m_archive;
+    const int m_index;
+    RestoreRun &m_run;
+    const qint64 m_limit;
+    archive *m_reader = nullptr;
+    qint64 m_written = 0;
+    bool m_stopped = false; ///< the limit was reached or the run cancelled
+    bool m_keepPlaced = false;
+    QHash<QByteArray, QByteArray> m_placed;
+    QHash<QByteArray, QByteArray> m_rootOf; ///< a name to the first name of its file
+    QHash<QByteArray, Group> m_groups;
+    QHash<QByteArray, Claim> m_claims; ///< by the unchosen target's path
+    QSet<int> m_claimed; ///< chosen links already made as their target
+    QSet<QByteArray> m_linkTargets; ///< paths that hard links in the listing point to
+};
+
+bool ArchiveWalk::run(const QSet<int> &selected)
+{
+    qint64 wanted = 0;
+    for (int e : selected)
+        wanted += m_archive.entries.value(e).size;
+    if (wanted > m_limit)
+        return problem(QStringLiteral("Archive %1 expands to %2, more than the %3 one archive may "
+                                      "write: not extracted (raise the limit with --max-size)")
+                           .arg(m_index + 1)
+                           .arg(humanSize(wanted), humanSize(m_limit)));
+    planLinks(selected);
+    m_keepPlaced
+        = m_index + 1 < m_result.archives.size() && m_result.archives.at(m_index + 1).continuation;
+    ArchiveStream stream(m_result.facts, m_archive.offset, m_result.facts.streamLength);
+    m_reader = stream.handle();
+    // Whatever is picked from a damaged archive, the user must hear that it was damaged.
+    bool whole = !m_archive.damaged;
+    if (m_archive.damaged)
+        problem(QStringLiteral("Archive %1 is damaged: files stored in its damaged part "
+                               "could not be written.")
+                    .arg(m_index + 1));
+    int remaining = selected.size();
+    int e = 0;
+    for (; e < m_archive.entries.size() && !m_stopped; ++e) {
+        bool waiting = !m_claims.isEmpty();
+        for (auto it = m_groups.cbegin(); it != m_groups.cend() && !waiting; ++it)
+            waiting = !it->waiting.isEmpty();
+        if (remaining == 0 && !waiting)
+            break;
+        archive_entry *entry = nullptr;
+        const int status
+            = stream.isOpen() ? archive_read_next_header(m_reader, &entry) : ARCHIVE_FATAL;
+        if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
+            whole = problem(QStringLiteral("Archive %1 could not be read again: %2")
+                                .arg(m_index + 1)
+                                .arg(stream.errorString()));
+            break;
+        }
+        const bool chosen = selected.contains(e);
+        remaining -= chosen ? 1 : 0;
+        whole = restoreEntry(entry, e, chosen) && whole;
+    }
+    finishGroups(!m_stopped && !m_archive.damaged && e == m_archive.entries.size());
+    if (m_keepPlaced)
+        m_run.placedBefore = m_placed;
+    return whole && !m_stopped;
+}
+
+void ArchiveWalk::planLinks(const QSet<int> &selected)
+{
+    QSet<QByteArray> chosenPaths;
+    for (int e : selected)
+        chosenPaths.insert(entryPath(m_archive.entries.value(e)));
+    for (int e = 0; e < m_archive.entries.size(); ++e) {
+        const FoundEntry &entry = m_archive.entries.at(e);
+        const QByteArray target = entry.rawLinkTarget.isEmpty() && !entry.linkTarget.isEmpty()
+            ? entry.linkTarget.toUtf8()
+            : entry.rawLinkTarget;
+        if (entry.type == FoundEntry::Hardlink)
+            m_linkTargets.insert(target);
+        if (entry.type != FoundEntry::Hardlink || !selected.contains(e)
+            || chosenPaths.contains(target) || m_claims.contains(target))
+            continue;
+        m_claims.insert(target, { e, outputOf(entryPath(entry)) });
+    }
+}
+
+bool ArchiveWalk::restoreEntry(archive_entry *entry, int index, bool selected)
+{
+    const QByteArray path = pathOf(entry);
+    const uint type = uint(archive_entry_filetype(entry));
+    if (archive_entry_hardlink(entry)
+        || (type == AE_IFREG && (archive_entry_nlink(entry) > 1 || m_linkTargets.contains(path))))
+        return restoreMember(entry, index, selected);
+    if (!selected)
+        return true;
+    const QByteArray name = outputOf(path, type == AE_IFDIR);
+    QByteArray used;
+    switch (type) {
+    case AE_IFREG:
+        return !writeData(entry, name, false).isEmpty();
+    case AE_IFDIR:
+        return m_run.folder.makeFolder(name, metadataOf(m_reader, entry))
+            || problem(m_run.folder.errorString());
+    case AE_IFLNK:
+        used = m_run.folder.symbolicLink(
+            QByteArray(archive_entry_symlink(entry)), name, metadataOf(m_reader, entry));
+        break;
+    case AE_IFIFO:
+    case AE_IFCHR:
+    case AE_IFBLK:
+        used = m_run.folder.special(
+            name, type, quint64(archive_entry_rdev(entry)), metadataOf(m_reader, entry));
+        break;
+    default:
+        return problem(QStringLiteral("%1: a socket or other special file, not restored")
+                           .arg(shownName(name)));
+    }
+    if (used.isEmpty())
+        return problem(m_run.folder.errorString());
+    wrote(path, used);
+    return true;
+}
+
+bool ArchiveWalk::restoreMember(archive_entry *entry, int index, bool selected)
+{
+    const QByteArray path = pathOf(entry);
+    const char *link = archive_entry_hardlink(entry);
+    const QByteArray root = link ? m_rootOf.value(QByteArray(link), QByteArray(link)) : path;
+    const bool known = !link || m_rootOf.contains(root) || m_groups.contains(root);
+    m_rootOf.insert(path, root);
+    // The name this entry makes: its own, or that of a chosen link to it.
+    QByteArray name;
+    if (selected && !m_claimed.contains(index)) {
+        name = outputOf(path);
+    } else if (!selected && m_claims.contains(path)) {
+        const Claim claim = m_claims.take(path);
+        name = claim.name;
+        m_claimed.insert(claim.entry);
+    }
+    if (!known) {
+        // Its target lies in the part of the archive before the damage.
+        const QByteArray before = m_run.placedBefore.value(root);
+        if (name.isEmpty())
+            return true;
+        if (before.isEmpty())
+            return problem(QStringLiteral("%1: a hard link to %2, which is not on the tape")
+                               .arg(shownName(name), shownName(root)));
+        m_groups[root].placed = before;
+    }
+    const bool isNew = !m_groups.contains(root);
+    Group &group = m_groups[root];
+    if (isNew)
+        group.metadata = metadataOf(m_reader, entry);
+    const bool wanted = !name.isEmpty() || !group.placed.isEmpty() || !group.waiting.isEmpty();
+    if (archive_entry_size(entry) > 0 && wanted) {
+        if (!group.placed.isEmpty()) {
+            if (writeData(entry, group.placed, true).isEmpty())
+                return false;
+        } else {
+            const QByteArray target = name.isEmpty() ? group.waiting.takeFirst() : name;
+            group.placed = writeData(entry, target, false);
+            if (group.placed.isEmpty())
+                return false;
+            if (target == name)
+                name.clear();
+        }
+    }
+    if (!name.isEmpty())
+        group.waiting.append(name);
+    return group.placed.isEmpty() || linkWaiting(group);
+}
+
+bool ArchiveWalk::linkWaiting(Group &group)
+{
+    bool whole = true;
+    for (const QByteArray &name : qAsConst(group.waiting)) {
+        const QByteArray used = m_run.folder.hardLink(group.placed, name);
+        if (used.isEmpty())
+            whole = problem(m_run.folder.errorString());
+        else
+            m_run.written.append(shownName(used));
+    }
+    group.waiting.clear();
+    return whole;
+}
+
+void ArchiveWalk::finishGroups(bool complete)
+{
+    for (auto it = m_groups.begin(); it != m_groups.end(); ++it) {
+        Group &group = it.value();
+        if (group.waiting.isEmpty() || !group.placed.isEmpty())
+            continue;
+        if (!complete) {
+            for (const QByteArray &name : qAsConst(group.waiting))
+                problem(QStringLiteral("%1: not written, its data was to come with a later "
+                                       "name of the same file, which was not read")
+                            .arg(shownName(name)));
+            continue;
+        }
+        // The archive ended without data for them: they are empty files.
+        RestoreFile file = m_run.folder.create(group.waiting.first());
+        group.placed = file.isOpen() ? m_run.folder.place(file, group.metadata) : QByteArray();
+        if (group.placed.isEmpty()) {
+            problem(m_run.folder.errorString());
+            continue;
+        }
+        m_run.written.append(shownName(group.placed));
+        group.waiting.removeFirst();
+        linkWaiting(group);
+    }
+}
+
+QByteArray ArchiveWalk::writeData(archive_entry *entry, const QByteArray &name, bool rewrite)
+{
+    RestoreFile file = rewrite ? m_run.folder.reopen(name) : m_run.folder.create(name);
+    if (!file.isOpen()) {
+        problem(m_run.folder.errorString());
+        return {};
+    }
+    int status = ARCHIVE_OK;
+    qint64 copied = 0;
+    if (!copyData(file, name, &status, &copied))
+        return {}; // dropped: nothing half-written keeps the name
+    const qint64 size = archive_entry_size(entry);
+    const bool cut = status != ARCHIVE_EOF;
+    // A sparse file may end in a hole; a link that only repeats the name brings no data.
+    if (!cut && size > 0 && (copied > 0 || !rewrite) && !file.setLength(size)) {
+        problem(QStringLiteral("%1: %2").arg(shownName(name), file.errorString()));
+        return {};
+    }
+    const EntryMetadata metadata = metadataOf(m_reader, entry);
+    QByteArray used;
+    if (rewrite)
+        used = m_run.folder.finish(file, metadata) ? name : QByteArray();
+    else // what is cut short keeps what was read, under a name that says so
+        used = m_run.folder.place(file, metadata, cut ? QByteArray(".damaged") : QByteArray());
+    if (used.isEmpty()) {
+        problem(m_run.folder.errorString());
+        return {};
+    }
+    if (cut) {
+        problem(QStringLiteral("%1: damaged, only the first %2 bytes were written, as %3")
+                    .arg(shownName(name))
+                    .arg(copied)
+                    .arg(shownName(used)));
+        if (!rewrite)
+            m_run.written.append(shownName(used));
+        return {};
+    }
+    if (!rewrite)
+        wrote(pathOf(entry), used);
+    return used;
+}
+
+bool ArchiveWalk::copyData(RestoreFile &file, const QByteArray &name, int *status, qint64 *copied)
+{
+    const void *block;
+    size_t size;
+    la_int64_t offset;
+    const QString shown = shownName(name);
+    while ((*status = archive_read_data_block(m_reader, &block, &size, &offset)) == ARCHIVE_OK) {
+        if (m_run.cancelled()) {
+            m_stopped = true;
+            return false;
+        }
+        if (m_written + qint64(size) > m_limit) {
+            m_stopped = true;
+            return problem(QStringLiteral("Archive %1 writes more than the %2 one archive may "
+                                          "write: stopped at %3, which was not kept (raise the "
+                                          "limit with --max-size)")
+                               .arg(m_index + 1)
+                               .arg(humanSize(m_limit), shown));
+        }
+        if (!file.write(block, qint64(size), offset))
+            return problem(QStringLiteral("%1: %2").arg(shown, file.errorString()));
+        m_written += qint64(size);
+        *copied += qint64(size);
+        m_run.advance(qint64(size), shown);
+    }
+    return true;
+}
+
+} // namespace
+
+bool restoreArchive(const ScanResult &result, int index, const QSet<int> &entries, RestoreRun &run)
+{
+    return ArchiveWalk(result, index, run).run(entries);
+}
+
+} // namespace Quorlin

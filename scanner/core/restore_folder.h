@@ -1,0 +1,130 @@
+#pragma once
+#include <QByteArray>
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+
+namespace Quorlin {
+
+/// The metadata an archive gives an entry; what is not set is left alone.
+struct EntryMetadata
+{
+    uint mode = 0644; ///< permission bits, setuid, setgid and sticky included
+    bool hasMtime = false;
+    qint64 mtime = 0; ///< seconds since 1970, negative before
+    long mtimeNsec = 0;
+    bool hasAtime = false;
+    qint64 atime = 0;
+    long atimeNsec = 0;
+    qint64 uid = 0;
+    qint64 gid = 0;
+};
+
+/// How much of the metadata is restored. The default is what a user who is
+/// not root gets: modes less the umask and less setuid and setgid, times, and
+/// files owned by whoever extracts.
+struct RestorePolicy
+{
+    bool keepSetuid = false; ///< modes exactly as stored, setuid and setgid included
+    bool owners = false; ///< owners and groups as stored, device files made (needs root)
+};
+
+class RestoreFolder;
+
+/// A file being written under a temporary name in its folder. It gets its
+/// real name only from RestoreFolder::place(); dropped before that, it is removed.
+class RestoreFile
+{
+public:
+    RestoreFile() = default;
+    RestoreFile(RestoreFile &&other) noexcept;
+    RestoreFile &operator=(RestoreFile &&other) noexcept;
+    RestoreFile(const RestoreFile &) = delete;
+    RestoreFile &operator=(const RestoreFile &) = delete;
+    ~RestoreFile();
+
+    bool isOpen() const { return m_fd >= 0; }
+    /// Writes @p size bytes at @p offset; a gap before it reads as zeros.
+    bool write(const void *data, qint64 size, qint64 offset);
+    bool setLength(qint64 length);
+    QString errorString() const { return m_error; }
+
+private:
+    friend class RestoreFolder;
+    void close();
+
+    int m_folder = -1; ///< the folder it is written in
+    int m_fd = -1;
+    QByteArray m_temporary; ///< its temporary name; empty once placed or when it existed
+    QByteArray m_leaf; ///< the last component of m_name
+    QByteArray m_name; ///< the name it is meant to get
+    QString m_error;
+};
+
+/**
+ * The folder an extraction writes into. Names are bytes, as the archives hold
+ * them, relative to the folder. Each name is resolved one component at a time
+ * from the folder's own handle, never through a symbolic link, so no entry can
+ * lead a write outside the folder, whatever links earlier entries made. No
+ * existing file is replaced: a name that is taken gets ".2", ".3", ...
+ * Every call that makes something returns the name it used, or an empty name
+ * when it failed (errorString() says why).
+ */
+class RestoreFolder
+{
+public:
+    explicit RestoreFolder(const RestorePolicy &policy);
+    ~RestoreFolder();
+    RestoreFolder(const RestoreFolder &) = delete;
+    RestoreFolder &operator=(const RestoreFolder &) = delete;
+
+    /// Creates @p path when missing and opens it.
+    bool open(const QString &path);
+    QString errorString() const { return m_error; }
+
+    /// Starts the file @p name (its folders are made as needed).
+    RestoreFile create(const QByteArray &name);
+    /// Opens the file @p name, made earlier in this run, to write its data again.
+    RestoreFile reopen(const QByteArray &name);
+    /// Gives @p file its metadata, closes it, and puts it in place under the
+    /// name it was created for with @p suffix (or a free name beside it).
+    QByteArray place(
+        RestoreFile &file, const EntryMetadata &metadata, const QByteArray &suffix = {});
+    /// Gives a file reopened with reopen() its metadata and closes it.
+    bool finish(RestoreFile &file, const EntryMetadata &metadata);
+
+    QByteArray hardLink(const QByteArray &existing, const QByteArray &name);
+    QByteArray symbolicLink(
+        const QByteArray &target, const QByteArray &name, const EntryMetadata &metadata);
+    /// A fifo, or a device file (only when owners are restored); @p type is S_IFIFO etc.
+    QByteArray special(
+        const QByteArray &name, uint type, quint64 device, const EntryMetadata &metadata);
+    /// Makes the folder @p name; its mode and times are set by finishFolders(),
+    /// after everything inside it was written.
+    bool makeFolder(const QByteArray &name, const EntryMetadata &metadata);
+    /// Sets the folders' modes and times, the deepest first.
+    bool finishFolders();
+
+private:
+    int folderOf(const QByteArray &name, QByteArray *leaf);
+    int openFolder(const QList<QByteArray> &parts, bool create);
+    QByteArray makeFree(const QByteArray &leaf, const QByteArray &name,
+        const std::function<int(const char *)> &make);
+    uint modeFor(uint stored) const;
+    bool applyMetadata(int fd, const QByteArray &name, const EntryMetadata &metadata);
+    bool fail(const QByteArray &name, int error);
+
+    RestorePolicy m_policy;
+    uint m_umask;
+    int m_root = -1;
+    QByteArray m_cachedPath; ///< the folder of the last name resolved, kept open
+    int m_cachedFd = -1;
+    QSet<QByteArray> m_madeFolders; ///< made in this run, so theirs to set
+    QHash<QByteArray, EntryMetadata> m_folderMetadata;
+    QString m_error;
+    int m_temporaries = 0;
+};
+
+} // namespace Quorlin
