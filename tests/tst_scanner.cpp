@@ -4,7 +4,6 @@
 #include "scanner/core/signatures.h"
 #include "tst_scanner_images.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -326,41 +325,6 @@ private slots:
             QTemporaryDir out;
             Extractor(result, out.path()).run(selectMatching(result, {}));
         }
-    }
-
-    void commandLineListsAndExtractsWithoutDisplay()
-    {
-        const QVector<File> files = sampleFiles(9);
-        QTemporaryDir dir;
-        Tape tape;
-        tape.file(makeArchive(ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_GZIP, files), 10240);
-        const QString path = imageFromTape(dir.path(), tape, QStringLiteral("Auto"));
-        QVERIFY(!path.isEmpty());
-        // Exit code and output of the scanner run with no display to open.
-        const auto run = [](const QStringList &arguments, QString *output = nullptr) {
-            QProcess process;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert(
-                QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-display"));
-            process.setProcessEnvironment(environment);
-            process.start(QStringLiteral(TARNWICK_BIN_DIR "/quorlin"), arguments);
-            process.waitForFinished(30000);
-            if (output)
-                *output = QString::fromUtf8(process.readAllStandardOutput());
-            return process.exitCode();
-        };
-        QString text;
-        QCOMPARE(run({ QStringLiteral("--list"), path }, &text), 0);
-        QVERIFY2(text.contains(QLatin1String("S = 10240")), qPrintable(text));
-        QVERIFY(text.contains(QLatin1String("archive-1/docs/file-2.bin")));
-
-        QTemporaryDir out;
-        QCOMPARE(
-            run({ QStringLiteral("--extract"), path, out.path(), QStringLiteral("*file-1*") }), 0);
-        QCOMPARE(
-            fileBytes(out.filePath(QStringLiteral("archive-1/docs/file-1.bin"))), files[1].data);
-        QVERIFY(!QFile::exists(out.filePath(QStringLiteral("archive-1/docs/file-0.bin"))));
-        QCOMPARE(run({ QStringLiteral("--extract"), path }), 2);
     }
 };
 

@@ -13,15 +13,16 @@ namespace Quorlin {
 namespace {
 
 const char usage[]
-    = "Usage: quorlin [--max-size SIZE] [IMAGE]   open the image in a window\n"
+    = "Usage: quorlin [OPTIONS] [IMAGE]          open the image in a window\n"
       "       quorlin --list [--max-size SIZE] IMAGE\n"
       "                                          list what the image holds\n"
       "       quorlin --extract [OPTIONS] IMAGE DIR [PATTERN...]\n"
       "                                          write the files (all, or those whose name\n"
       "                                          as listed matches a wildcard) below DIR\n"
       "Options:\n"
-      "  --max-size SIZE   the most one archive may write (default 4G; K, M, G, T are\n"
-      "                    powers of 1024); an archive that would write more is stopped\n"
+      "  --max-size SIZE   the most one archive may write, when more than its own length\n"
+      "                    (default 4G; K, M, G, T are powers of 1024); an archive that\n"
+      "                    would write more is stopped\n"
       "  --keep-setuid     restore modes exactly as stored, setuid and setgid included\n"
       "                    (by default they are left out and the umask applies)\n"
       "  --owners          restore owners and groups, and make device files (needs root;\n"
