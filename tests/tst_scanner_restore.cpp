@@ -253,7 +253,7 @@ private slots:
     /// Archive 1 is GNU tar, 2 pax tar, 3 cpio newc: one row per fault seen.
     void restoresWhatTheArchiveHolds_data()
     {
-        QTest::addColumn<QString>("pattern"); ///< what is chosen; empty: everything
+        QTest::addColumn<QString>("pattern"); ///< what is chosen, or an option; empty: all
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<Expect>("expect");
         const QByteArray linked = "linked data\n";
@@ -262,6 +262,7 @@ private slots:
         QTest::newRow("file mode") << all << QByteArray("archive-1/t/tool") << Expect{'f', 0750, "#!/bin/sh\n"};
         QTest::newRow("file mode, cpio") << all << QByteArray("archive-3/t/tool") << Expect{'f', 0750};
         QTest::newRow("setuid and setgid left out") << all << QByteArray("archive-2/t/suid") << Expect{'f', 0755};
+        QTest::newRow("setuid and setgid kept when asked") << "--keep-setuid" << QByteArray("archive-2/t/suid") << Expect{'f', 06755};
         QTest::newRow("folder mode and time, set after its contents") << all << QByteArray("archive-1/t") << Expect{'d', 0750, {}, 0, 1000000000};
         QTest::newRow("folder time with a fraction") << all << QByteArray("archive-2/t") << Expect{'d', 0750, {}, 0, 1000000000, 500000000};
         QTest::newRow("empty folder, cpio") << all << QByteArray("archive-3/t/empty") << Expect{'d', 0700};
@@ -288,7 +289,9 @@ private slots:
         QFETCH(Expect, expect);
         TemporaryDir out;
         QStringList arguments { QStringLiteral("--extract"), m_image, out.path() };
-        if (!pattern.isEmpty())
+        if (pattern.startsWith(QLatin1String("--")))
+            arguments.insert(1, pattern);
+        else if (!pattern.isEmpty())
             arguments.append(pattern);
         // A symbolic link is restored like anything else: no failure.
         const Run run = quorlin(arguments);

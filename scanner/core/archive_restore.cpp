@@ -85,6 +85,9 @@ private:
     void planLinks(const QSet<int> &selected);
     bool restoreEntry(archive_entry *entry, int index, bool selected);
     bool restoreMember(archive_entry *entry, int index, bool selected);
+    /// The name entry @p index makes: its own when chosen, that of a chosen
+    /// link to it when not, or none.
+    QByteArray nameFor(const QByteArray &path, int index, bool selected, bool folder);
     bool linkWaiting(Group &group);
     void finishGroups(bool complete);
     QByteArray writeData(archive_entry *entry, const QByteArray &name, bool rewrite);
@@ -196,9 +199,9 @@ bool ArchiveWalk::restoreEntry(archive_entry *entry, int index, bool selected)
     if (archive_entry_hardlink(entry)
         || (type == AE_IFREG && (archive_entry_nlink(entry) > 1 || m_linkTargets.contains(path))))
         return restoreMember(entry, index, selected);
-    if (!selected)
+    const QByteArray name = nameFor(path, index, selected, type == AE_IFDIR);
+    if (name.isEmpty())
         return true;
-    const QByteArray name = outputOf(path, type == AE_IFDIR);
     QByteArray used;
     switch (type) {
     case AE_IFREG:
@@ -223,7 +226,23 @@ bool ArchiveWalk::restoreEntry(archive_entry *entry, int index, bool selected)
     if (used.isEmpty())
         return problem(m_run.folder.errorString());
     wrote(path, used);
+    if (m_linkTargets.contains(path)) { // tar links to symbolic links too
+        m_rootOf.insert(path, path);
+        m_groups[path].placed = used;
+    }
     return true;
+}
+
+QByteArray ArchiveWalk::nameFor(const QByteArray &path, int index, bool selected, bool folder)
+{
+    if (selected)
+        return m_claimed.contains(index) ? QByteArray() : outputOf(path, folder);
+    // Not chosen, but a chosen link to it takes its data or its kind.
+    if (!m_claims.contains(path))
+        return {};
+    const Claim claim = m_claims.take(path);
+    m_claimed.insert(claim.entry);
+    return claim.name;
 }
 
 bool ArchiveWalk::restoreMember(archive_entry *entry, int index, bool selected)
@@ -233,22 +252,15 @@ bool ArchiveWalk::restoreMember(archive_entry *entry, int index, bool selected)
     const QByteArray root = link ? m_rootOf.value(QByteArray(link), QByteArray(link)) : path;
     const bool known = !link || m_rootOf.contains(root) || m_groups.contains(root);
     m_rootOf.insert(path, root);
-    // The name this entry makes: its own, or that of a chosen link to it.
-    QByteArray name;
-    if (selected && !m_claimed.contains(index)) {
-        name = outputOf(path);
-    } else if (!selected && m_claims.contains(path)) {
-        const Claim claim = m_claims.take(path);
-        name = claim.name;
-        m_claimed.insert(claim.entry);
-    }
+    QByteArray name = nameFor(path, index, selected, false);
     if (!known) {
         // Its target lies in the part of the archive before the damage.
         const QByteArray before = m_run.placedBefore.value(root);
         if (name.isEmpty())
             return true;
         if (before.isEmpty())
-            return problem(QStringLiteral("%1: a hard link to %2, which is not on the tape")
+            return problem(QStringLiteral("%1: not made: a hard link to %2, which is not "
+                                          "among the files written from this tape")
                                .arg(shownName(name), shownName(root)));
         m_groups[root].placed = before;
     }
