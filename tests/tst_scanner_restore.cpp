@@ -278,6 +278,8 @@ private slots:
         QTest::newRow("sub-second time") << all << QByteArray("archive-2/t/new") << Expect{'f', 0644, {}, 0, 1000000000, 123456789};
         QTest::newRow("Latin-1 name, tar") << all << QByteArray("archive-1/t/caf\xe9") << Expect{'f', 0644, "e9"};
         QTest::newRow("Latin-1 name, cpio") << all << QByteArray("archive-3/t/caf\xe9") << Expect{'f', 0644, "e9"};
+        QTest::newRow("a wildcard reaches into folders") << "archive-2/*" << QByteArray("archive-2/t/new") << Expect{'f', 0644};
+        QTest::newRow("a name chosen as it is shown") << "archive-1/t/caf\\xE9" << QByteArray("archive-1/t/caf\xe9") << Expect{'f', 0644, "e9"};
         QTest::newRow("name with a line break") << all << QByteArray("archive-2/" + forging + "/forged") << Expect{'f', 0644, "x"};
         // clang-format on
     }

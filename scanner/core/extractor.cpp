@@ -9,7 +9,35 @@
 namespace Quorlin {
 namespace {
 constexpr qint64 copySize = 1 << 20;
+
+/// A wildcard as a whole-name expression: "*" and "?" also match "/", so
+/// "archive-2/*" is everything of archive 2; "[...]" is a set ("[!...]" not).
+QRegularExpression wildcardExpression(const QString &pattern)
+{
+    QString expression;
+    for (int i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern[i];
+        const int close = pattern.indexOf(QLatin1Char(']'), i + 2);
+        if (c == QLatin1Char('*')) {
+            expression += QLatin1String(".*");
+        } else if (c == QLatin1Char('?')) {
+            expression += QLatin1Char('.');
+        } else if (c == QLatin1Char('[') && close > 0) {
+            QString set = pattern.mid(i + 1, close - i - 1)
+                              .replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+            if (set.startsWith(QLatin1Char('!')))
+                set[0] = QLatin1Char('^');
+            expression += QLatin1Char('[') + set + QLatin1Char(']');
+            i = close;
+        } else {
+            expression += QRegularExpression::escape(c);
+        }
+    }
+    return QRegularExpression(QRegularExpression::anchoredPattern(expression),
+        QRegularExpression::DotMatchesEverythingOption);
 }
+
+} // namespace
 
 QByteArray entryPath(const FoundEntry &entry)
 {
@@ -63,12 +91,11 @@ Selection selectMatching(const ScanResult &result, const QStringList &patterns)
 {
     QVector<QRegularExpression> expressions;
     for (const QString &pattern : patterns)
-        expressions.append(QRegularExpression(QRegularExpression::anchoredPattern(
-            QRegularExpression::wildcardToRegularExpression(pattern))));
+        expressions.append(wildcardExpression(pattern));
     auto matches = [&](const QString &name, const QString &alone) {
         if (expressions.isEmpty())
             return true;
-        // "*" stops at "/", so a pattern is also tried on the bare file name.
+        // A name is also tried without its folders: "x.c" finds every x.c.
         const QString fileName = alone.section(QLatin1Char('/'), -1);
         for (const QRegularExpression &expression : expressions) {
             if (expression.match(name).hasMatch() || expression.match(alone).hasMatch()

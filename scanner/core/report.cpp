@@ -18,7 +18,7 @@ QString humanSize(qint64 bytes)
         ++unit;
     }
     if (unit == 0)
-        return QStringLiteral("%1 bytes").arg(bytes);
+        return bytes == 1 ? QStringLiteral("1 byte") : QStringLiteral("%1 bytes").arg(bytes);
     return QStringLiteral("%1 %2").arg(value, 0, 'f', 2).arg(QLatin1String(units[unit]));
 }
 
@@ -103,8 +103,7 @@ QString rawRegionNote(const ScanResult &result, int index)
         const FoundArchive &archive = result.archives[a];
         const qint64 end = archive.offset + archive.length;
         if (archive.damaged && region.offset >= end && region.offset - end < 512)
-            return QStringLiteral("the unreadable part of archive %1, from its damage on")
-                .arg(a + 1);
+            return QStringLiteral("starts where archive %1 breaks off").arg(a + 1);
     }
     return QStringLiteral("data that is not an archive");
 }

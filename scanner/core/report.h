@@ -21,8 +21,8 @@ QString summary(const ScanResult &result);
 bool hasDamage(const ScanResult &result);
 
 /// Short notes for a list row: what is wrong with archive @p index, and what
-/// raw region @p index is (the unreadable part of a damaged archive, or data
-/// that was not recognised).
+/// raw region @p index is (it starts where a damaged archive breaks off, or
+/// it is data that was not recognised).
 QString archiveNote(const ScanResult &result, int index);
 QString rawRegionNote(const ScanResult &result, int index);
 
