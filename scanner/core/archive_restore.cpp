@@ -123,6 +123,7 @@ private:
     QHash<QByteArray, Claim> m_claims; ///< by the unchosen target's path
     QSet<int> m_claimed; ///< chosen links already made as their target
     QSet<QByteArray> m_linkTargets; ///< paths that hard links in the listing point to
+    QSet<QByteArray> m_waitingGroups; ///< groups with names waiting for their data
 };
 
 bool ArchiveWalk::run(const QSet<int> &selected)
@@ -149,10 +150,7 @@ bool ArchiveWalk::run(const QSet<int> &selected)
     int remaining = selected.size();
     int e = 0;
     for (; e < m_archive.entries.size() && !m_stopped; ++e) {
-        bool waiting = !m_claims.isEmpty();
-        for (auto it = m_groups.cbegin(); it != m_groups.cend() && !waiting; ++it)
-            waiting = !it->waiting.isEmpty();
-        if (remaining == 0 && !waiting)
+        if (remaining == 0 && m_claims.isEmpty() && m_waitingGroups.isEmpty())
             break;
         archive_entry *entry = nullptr;
         const int status
@@ -284,7 +282,12 @@ bool ArchiveWalk::restoreMember(archive_entry *entry, int index, bool selected)
     }
     if (!name.isEmpty())
         group.waiting.append(name);
-    return group.placed.isEmpty() || linkWaiting(group);
+    const bool whole = group.placed.isEmpty() || linkWaiting(group);
+    if (group.waiting.isEmpty())
+        m_waitingGroups.remove(root);
+    else
+        m_waitingGroups.insert(root);
+    return whole;
 }
 
 bool ArchiveWalk::linkWaiting(Group &group)

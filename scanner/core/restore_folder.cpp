@@ -65,6 +65,8 @@ RestoreFile &RestoreFile::operator=(RestoreFile &&other) noexcept
     std::swap(m_folder, other.m_folder);
     std::swap(m_fd, other.m_fd);
     std::swap(m_temporary, other.m_temporary);
+    std::swap(m_leaf, other.m_leaf);
+    std::swap(m_name, other.m_name);
     std::swap(m_error, other.m_error);
     return *this;
 }
