@@ -20,12 +20,22 @@ namespace {
 
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-timespec timeOf(bool set, qint64 seconds, long nanoseconds)
+/// Access and modification time as futimens() and utimensat() take them.
+struct Times
 {
-    timespec time {};
-    time.tv_sec = set ? time_t(seconds) : 0;
-    time.tv_nsec = set ? nanoseconds : UTIME_OMIT;
-    return time;
+    timespec times[2];
+};
+
+Times timesOf(const EntryMetadata &metadata)
+{
+    const auto one = [](bool set, qint64 seconds, long nanoseconds) {
+        timespec time {};
+        time.tv_sec = set ? time_t(seconds) : 0;
+        time.tv_nsec = set ? nanoseconds : UTIME_OMIT;
+        return time;
+    };
+    return { { one(metadata.hasAtime, metadata.atime, metadata.atimeNsec),
+        one(metadata.hasMtime, metadata.mtime, metadata.mtimeNsec) } };
 }
 
 QList<QByteArray> partsOf(const QByteArray &name)
@@ -225,41 +235,38 @@ QByteArray RestoreFolder::makeFree(
 
 RestoreFile RestoreFolder::create(const QByteArray &name)
 {
-    RestoreFile file;
-    QByteArray leaf;
-    const int folder = folderOf(name, &leaf);
-    if (folder < 0)
-        return file;
-    for (int tries = 0; tries < 1000 && file.m_fd < 0; ++tries) {
-        const QByteArray temporary = ".quorlin-" + QByteArray::number(qint64(::getpid())) + '-'
-            + QByteArray::number(++m_temporaries);
-        file.m_fd = ::openat(folder, temporary.constData(),
-            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (file.m_fd >= 0)
-            file.m_temporary = temporary;
-        else if (errno != EEXIST)
-            break;
-    }
-    if (file.m_fd < 0) {
-        fail(name, errno);
-        return file;
-    }
-    file.m_folder = ::dup(folder);
-    file.m_leaf = leaf;
-    file.m_name = name;
-    return file;
+    return openFile(name, true);
 }
 
 RestoreFile RestoreFolder::reopen(const QByteArray &name)
+{
+    return openFile(name, false);
+}
+
+RestoreFile RestoreFolder::openFile(const QByteArray &name, bool fresh)
 {
     RestoreFile file;
     QByteArray leaf;
     const int folder = folderOf(name, &leaf);
     if (folder < 0)
         return file;
-    file.m_fd = ::openat(folder, leaf.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (file.m_fd < 0)
+    for (int tries = 0; fresh && tries < 1000 && file.m_fd < 0; ++tries) {
+        file.m_temporary = ".quorlin-" + QByteArray::number(qint64(::getpid())) + '-'
+            + QByteArray::number(++m_temporaries);
+        file.m_fd = ::openat(folder, file.m_temporary.constData(),
+            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (file.m_fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (!fresh)
+        file.m_fd = ::openat(folder, leaf.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (file.m_fd < 0) {
+        file.m_temporary.clear();
         fail(name, errno);
+        return file;
+    }
+    file.m_folder = ::dup(folder);
+    file.m_leaf = leaf;
     file.m_name = name;
     return file;
 }
@@ -278,9 +285,7 @@ bool RestoreFolder::applyMetadata(int fd, const QByteArray &name, const EntryMet
         return fail(name, errno);
     if (::fchmod(fd, mode_t(modeFor(metadata.mode))) != 0)
         return fail(name, errno);
-    const timespec times[2] = { timeOf(metadata.hasAtime, metadata.atime, metadata.atimeNsec),
-        timeOf(metadata.hasMtime, metadata.mtime, metadata.mtimeNsec) };
-    if (::futimens(fd, times) != 0)
+    if (::futimens(fd, timesOf(metadata).times) != 0)
         return fail(name, errno);
     return true;
 }
@@ -349,28 +354,15 @@ QByteArray RestoreFolder::symbolicLink(
         return {};
     const QByteArray used = makeFree(leaf, name,
         [&](const char *candidate) { return ::symlinkat(target.constData(), folder, candidate); });
-    if (used.isEmpty())
-        return used;
-    const QByteArray usedLeaf = used.mid(used.lastIndexOf('/') + 1);
-    const timespec times[2] = { timeOf(metadata.hasAtime, metadata.atime, metadata.atimeNsec),
-        timeOf(metadata.hasMtime, metadata.mtime, metadata.mtimeNsec) };
     // A link's own times and owner; what it points to is never touched.
-    if ((m_policy.owners
-            && ::fchownat(folder, usedLeaf.constData(), uid_t(metadata.uid), gid_t(metadata.gid),
-                   AT_SYMLINK_NOFOLLOW)
-                != 0)
-        || ::utimensat(folder, usedLeaf.constData(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-        fail(used, errno);
-        return {};
-    }
-    return used;
+    return used.isEmpty() || applyMetadataAt(folder, used, metadata, false) ? used : QByteArray();
 }
 
 QByteArray RestoreFolder::special(
     const QByteArray &name, uint type, quint64 device, const EntryMetadata &metadata)
 {
     if (type != S_IFIFO && !m_policy.owners) {
-        m_error = QStringLiteral("%1: a device file, made only when owners are restored")
+        m_error = QStringLiteral("%1: a device file, made only with --owners, as root")
                       .arg(shownName(name));
         return {};
     }
@@ -382,20 +374,22 @@ QByteArray RestoreFolder::special(
         return ::mknodat(folder, candidate, mode_t(type | 0600), dev_t(device));
     });
     // Set by name: opening a device would start its driver.
-    const QByteArray usedLeaf = used.mid(used.lastIndexOf('/') + 1);
-    const timespec times[2] = { timeOf(metadata.hasAtime, metadata.atime, metadata.atimeNsec),
-        timeOf(metadata.hasMtime, metadata.mtime, metadata.mtimeNsec) };
-    if (!used.isEmpty()
-        && ((m_policy.owners
-                && ::fchownat(folder, usedLeaf.constData(), uid_t(metadata.uid),
-                       gid_t(metadata.gid), AT_SYMLINK_NOFOLLOW)
-                    != 0)
-            || ::fchmodat(folder, usedLeaf.constData(), mode_t(modeFor(metadata.mode)), 0) != 0
-            || ::utimensat(folder, usedLeaf.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)) {
-        fail(used, errno);
-        return {};
-    }
-    return used;
+    return used.isEmpty() || applyMetadataAt(folder, used, metadata, true) ? used : QByteArray();
+}
+
+bool RestoreFolder::applyMetadataAt(
+    int folder, const QByteArray &name, const EntryMetadata &metadata, bool withMode)
+{
+    const QByteArray leaf = name.mid(name.lastIndexOf('/') + 1);
+    if ((m_policy.owners
+            && ::fchownat(folder, leaf.constData(), uid_t(metadata.uid), gid_t(metadata.gid),
+                   AT_SYMLINK_NOFOLLOW)
+                != 0)
+        || (withMode
+            && ::fchmodat(folder, leaf.constData(), mode_t(modeFor(metadata.mode)), 0) != 0)
+        || ::utimensat(folder, leaf.constData(), timesOf(metadata).times, AT_SYMLINK_NOFOLLOW) != 0)
+        return fail(name, errno);
+    return true;
 }
 
 bool RestoreFolder::makeFolder(const QByteArray &name, const EntryMetadata &metadata)

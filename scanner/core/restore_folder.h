@@ -113,7 +113,11 @@ private:
     QByteArray makeFree(const QByteArray &leaf, const QByteArray &name,
         const std::function<int(const char *)> &make);
     uint modeFor(uint stored) const;
+    RestoreFile openFile(const QByteArray &name, bool fresh);
     bool applyMetadata(int fd, const QByteArray &name, const EntryMetadata &metadata);
+    /// The same by name in @p folder, for what cannot be opened (links, devices).
+    bool applyMetadataAt(
+        int folder, const QByteArray &name, const EntryMetadata &metadata, bool withMode);
     bool fail(const QByteArray &name, int error);
 
     RestorePolicy m_policy;
