@@ -91,7 +91,13 @@ private:
     bool linkWaiting(Group &group);
     void finishGroups(bool complete);
     QByteArray writeData(archive_entry *entry, const QByteArray &name, bool rewrite);
-    bool copyData(RestoreFile &file, const QByteArray &name, int *status, qint64 *copied);
+    /// What copyData() wrote: bytes, and the end of the last piece.
+    struct Copied
+    {
+        qint64 bytes = 0;
+        qint64 end = 0;
+    };
+    bool copyData(RestoreFile &file, const QByteArray &name, int *status, Copied *copied);
     QByteArray outputOf(const QByteArray &path, bool folder = false) const
     {
         return entryOutputPath(m_index, path, folder);
@@ -318,7 +324,7 @@ void ArchiveWalk::finishGroups(bool complete)
             continue;
         }
         // The archive ended without data for them: they are empty files.
-        RestoreFile file = m_run.folder.create(group.waiting.first());
+        RestoreFile file = m_run.folder.create(group.waiting.first(), group.metadata.mode);
         group.placed = file.isOpen() ? m_run.folder.place(file, group.metadata) : QByteArray();
         if (group.placed.isEmpty()) {
             problem(m_run.folder.errorString());
@@ -332,23 +338,24 @@ void ArchiveWalk::finishGroups(bool complete)
 
 QByteArray ArchiveWalk::writeData(archive_entry *entry, const QByteArray &name, bool rewrite)
 {
-    RestoreFile file = rewrite ? m_run.folder.reopen(name) : m_run.folder.create(name);
+    const EntryMetadata metadata = metadataOf(m_reader, entry);
+    RestoreFile file
+        = rewrite ? m_run.folder.reopen(name) : m_run.folder.create(name, metadata.mode);
     if (!file.isOpen()) {
         problem(m_run.folder.errorString());
         return {};
     }
     int status = ARCHIVE_OK;
-    qint64 copied = 0;
+    Copied copied;
     if (!copyData(file, name, &status, &copied))
         return {}; // dropped: nothing half-written keeps the name
     const qint64 size = archive_entry_size(entry);
     const bool cut = status != ARCHIVE_EOF;
     // A sparse file may end in a hole; a link that only repeats the name brings no data.
-    if (!cut && size > 0 && (copied > 0 || !rewrite) && !file.setLength(size)) {
+    if (!cut && copied.end < size && (copied.bytes > 0 || !rewrite) && !file.setLength(size)) {
         problem(QStringLiteral("%1: %2").arg(shownName(name), file.errorString()));
         return {};
     }
-    const EntryMetadata metadata = metadataOf(m_reader, entry);
     QByteArray used;
     if (rewrite)
         used = m_run.folder.finish(file, metadata) ? name : QByteArray();
@@ -361,7 +368,7 @@ QByteArray ArchiveWalk::writeData(archive_entry *entry, const QByteArray &name, 
     if (cut) {
         problem(QStringLiteral("%1: damaged, only the first %2 bytes were written, as %3")
                     .arg(shownName(name))
-                    .arg(copied)
+                    .arg(copied.bytes)
                     .arg(shownName(used)));
         if (!rewrite)
             m_run.written.append(shownName(used));
@@ -372,12 +379,11 @@ QByteArray ArchiveWalk::writeData(archive_entry *entry, const QByteArray &name, 
     return used;
 }
 
-bool ArchiveWalk::copyData(RestoreFile &file, const QByteArray &name, int *status, qint64 *copied)
+bool ArchiveWalk::copyData(RestoreFile &file, const QByteArray &name, int *status, Copied *copied)
 {
     const void *block;
     size_t size;
     la_int64_t offset;
-    const QString shown = shownName(name);
     while ((*status = archive_read_data_block(m_reader, &block, &size, &offset)) == ARCHIVE_OK) {
         if (m_run.cancelled()) {
             m_stopped = true;
@@ -389,13 +395,14 @@ bool ArchiveWalk::copyData(RestoreFile &file, const QByteArray &name, int *statu
                                           "write: stopped at %3, which was not kept (raise the "
                                           "limit with --max-size)")
                                .arg(m_index + 1)
-                               .arg(humanSize(m_limit), shown));
+                               .arg(humanSize(m_limit), shownName(name)));
         }
         if (!file.write(block, qint64(size), offset))
-            return problem(QStringLiteral("%1: %2").arg(shown, file.errorString()));
+            return problem(QStringLiteral("%1: %2").arg(shownName(name), file.errorString()));
         m_written += qint64(size);
-        *copied += qint64(size);
-        m_run.advance(qint64(size), shown);
+        copied->bytes += qint64(size);
+        copied->end = std::max(copied->end, qint64(offset) + qint64(size));
+        m_run.advance(qint64(size), name);
     }
     return true;
 }

@@ -14,7 +14,7 @@ struct RestoreRun
 {
     RestoreFolder &folder;
     qint64 maxSize; ///< the most one archive may write (see sizeLimit)
-    std::function<void(qint64 bytes, const QString &current)> advance;
+    std::function<void(qint64 bytes, const QByteArray &current)> advance;
     std::function<bool()> cancelled;
     QStringList problems;
     QStringList written; ///< what was made, as shownName() shows it, the folder left out

@@ -108,7 +108,8 @@ Selection selectMatching(const ScanResult &result, const QStringList &patterns)
     for (int a = 0; a < result.archives.size(); ++a) {
         const auto &entries = result.archives[a].entries;
         for (int e = 0; e < entries.size(); ++e) {
-            if (matches(entryOutputName(a, entries[e]), shownName(entryPath(entries[e]))))
+            if (expressions.isEmpty()
+                || matches(entryOutputName(a, entries[e]), shownName(entryPath(entries[e]))))
                 selection.entries[a].insert(e);
         }
     }
@@ -142,7 +143,10 @@ bool Extractor::run(const Selection &selection)
         return false;
     }
     RestoreRun run { folder, m_options.maxSize,
-        [this](qint64 bytes, const QString &current) { advance(bytes, current); },
+        [this](qint64 bytes, const QByteArray &current) {
+            // Only a progress display needs the name as shown.
+            advance(bytes, m_progress ? shownName(current) : QString());
+        },
         [this] { return cancelled(); }, {}, {}, {} };
     bool whole = true;
     for (auto it = selection.entries.cbegin(); it != selection.entries.cend() && !cancelled();
@@ -153,8 +157,9 @@ bool Extractor::run(const Selection &selection)
             run.placedBefore.clear();
     }
     m_problems += run.problems;
+    const QString folderShown = shownName(m_folder) + QLatin1Char('/');
     for (const QString &name : qAsConst(run.written))
-        m_written.append(shownName(m_folder) + QLatin1Char('/') + name);
+        m_written.append(folderShown + name);
     for (int r : selection.rawRegions) {
         if (cancelled())
             break;
@@ -180,7 +185,7 @@ bool Extractor::extractRaw(RestoreFolder &folder, const RawRegion &region)
         m_problems.append(QStringLiteral("%1: %2").arg(name, image.errorString()));
         return false;
     }
-    RestoreFile out = folder.create(name.toUtf8());
+    RestoreFile out = folder.create(name.toUtf8(), 0644);
     if (!out.isOpen()) {
         m_problems.append(folder.errorString());
         return false;

@@ -77,6 +77,7 @@ RestoreFile &RestoreFile::operator=(RestoreFile &&other) noexcept
     std::swap(m_temporary, other.m_temporary);
     std::swap(m_leaf, other.m_leaf);
     std::swap(m_name, other.m_name);
+    std::swap(m_modeGiven, other.m_modeGiven);
     std::swap(m_error, other.m_error);
     return *this;
 }
@@ -129,6 +130,7 @@ bool RestoreFile::setLength(qint64 length)
 RestoreFolder::RestoreFolder(const RestorePolicy &policy)
     : m_policy(policy)
     , m_umask(currentUmask())
+    , m_pid(QByteArray::number(qint64(::getpid())))
 {
 }
 
@@ -233,28 +235,32 @@ QByteArray RestoreFolder::makeFree(
     return {};
 }
 
-RestoreFile RestoreFolder::create(const QByteArray &name)
+RestoreFile RestoreFolder::create(const QByteArray &name, uint mode)
 {
-    return openFile(name, true);
+    return openFile(name, true, mode);
 }
 
 RestoreFile RestoreFolder::reopen(const QByteArray &name)
 {
-    return openFile(name, false);
+    return openFile(name, false, 0);
 }
 
-RestoreFile RestoreFolder::openFile(const QByteArray &name, bool fresh)
+RestoreFile RestoreFolder::openFile(const QByteArray &name, bool fresh, uint mode)
 {
     RestoreFile file;
     QByteArray leaf;
     const int folder = folderOf(name, &leaf);
     if (folder < 0)
         return file;
+    // Made with its final mode when the umask already gives it (as by default):
+    // one call less per file.
+    const uint kept = modeFor(mode);
+    file.m_modeGiven = fresh && !m_policy.keepSetuid && !m_policy.owners && (kept & ~0777u) == 0;
     for (int tries = 0; fresh && tries < 1000 && file.m_fd < 0; ++tries) {
-        file.m_temporary = ".quorlin-" + QByteArray::number(qint64(::getpid())) + '-'
-            + QByteArray::number(++m_temporaries);
+        file.m_temporary = ".quorlin-" + m_pid + '-' + QByteArray::number(++m_temporaries);
         file.m_fd = ::openat(folder, file.m_temporary.constData(),
-            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+            mode_t(file.m_modeGiven ? kept : 0600));
         if (file.m_fd < 0 && errno != EEXIST)
             break;
     }
@@ -278,12 +284,13 @@ uint RestoreFolder::modeFor(uint stored) const
     return stored & 07777 & ~uint(S_ISUID | S_ISGID) & ~uint(m_umask);
 }
 
-bool RestoreFolder::applyMetadata(int fd, const QByteArray &name, const EntryMetadata &metadata)
+bool RestoreFolder::applyMetadata(
+    int fd, const QByteArray &name, const EntryMetadata &metadata, bool modeGiven)
 {
     // The owner first: changing it clears setuid and setgid.
     if (m_policy.owners && ::fchown(fd, uid_t(metadata.uid), gid_t(metadata.gid)) != 0)
         return fail(name, errno);
-    if (::fchmod(fd, mode_t(modeFor(metadata.mode))) != 0)
+    if (!modeGiven && ::fchmod(fd, mode_t(modeFor(metadata.mode))) != 0)
         return fail(name, errno);
     if (::futimens(fd, timesOf(metadata).times) != 0)
         return fail(name, errno);
@@ -293,7 +300,7 @@ bool RestoreFolder::applyMetadata(int fd, const QByteArray &name, const EntryMet
 QByteArray RestoreFolder::place(
     RestoreFile &file, const EntryMetadata &metadata, const QByteArray &suffix)
 {
-    if (!applyMetadata(file.m_fd, file.m_name, metadata))
+    if (!applyMetadata(file.m_fd, file.m_name, metadata, file.m_modeGiven))
         return {};
     ::close(file.m_fd);
     file.m_fd = -1;

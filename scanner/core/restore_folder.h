@@ -60,6 +60,7 @@ private:
     QByteArray m_temporary; ///< its temporary name; empty once placed or when it existed
     QByteArray m_leaf; ///< the last component of m_name
     QByteArray m_name; ///< the name it is meant to get
+    bool m_modeGiven = false; ///< made with the mode it keeps
     QString m_error;
 };
 
@@ -84,8 +85,9 @@ public:
     bool open(const QString &path);
     QString errorString() const { return m_error; }
 
-    /// Starts the file @p name (its folders are made as needed).
-    RestoreFile create(const QByteArray &name);
+    /// Starts the file @p name (its folders are made as needed) that will have
+    /// the mode @p mode.
+    RestoreFile create(const QByteArray &name, uint mode);
     /// Opens the file @p name, made earlier in this run, to write its data again.
     RestoreFile reopen(const QByteArray &name);
     /// Gives @p file its metadata, closes it, and puts it in place under the
@@ -113,8 +115,10 @@ private:
     QByteArray makeFree(const QByteArray &leaf, const QByteArray &name,
         const std::function<int(const char *)> &make);
     uint modeFor(uint stored) const;
-    RestoreFile openFile(const QByteArray &name, bool fresh);
-    bool applyMetadata(int fd, const QByteArray &name, const EntryMetadata &metadata);
+    RestoreFile openFile(const QByteArray &name, bool fresh, uint mode);
+    /// @p modeGiven: the file was made with its mode already.
+    bool applyMetadata(
+        int fd, const QByteArray &name, const EntryMetadata &metadata, bool modeGiven = false);
     /// The same by name in @p folder, for what cannot be opened (links, devices).
     bool applyMetadataAt(
         int folder, const QByteArray &name, const EntryMetadata &metadata, bool withMode);
@@ -122,6 +126,7 @@ private:
 
     RestorePolicy m_policy;
     uint m_umask;
+    QByteArray m_pid; ///< in temporary names
     int m_root = -1;
     QByteArray m_cachedPath; ///< the folder of the last name resolved, kept open
     int m_cachedFd = -1;
