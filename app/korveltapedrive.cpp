@@ -1,11 +1,11 @@
 #include "app/korveltapedrive.h"
 
-#include "app/fonts.h"
 #include "app/path_box.h"
+#include "common/fonts.h"
 
-#include "app/app_globals.h"
 #include "app/screen_dc.h"
-#include "app/ui/scale_set.h"
+#include "common/app_globals.h"
+#include "common/scale_set.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
-#include "app/app_globals.h"
 #include "app/korveltapedrive.h"
 #include "app/single_instance.h"
+#include "common/app_globals.h"
 
 #include <QApplication>
 #include <QDebug>

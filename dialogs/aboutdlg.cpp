@@ -1,6 +1,6 @@
 #include "dialogs/aboutdlg.h"
 
-#include "app/app_globals.h"
+#include "common/app_globals.h"
 #include "dialogs/dialog_common.h"
 #include "platform/win32_registry.h"
 

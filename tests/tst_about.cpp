@@ -1,5 +1,5 @@
-#include "app/app_globals.h"
 #include "app/korveltapedrive.h"
+#include "common/app_globals.h"
 #include "dialogs/aboutdlg.h"
 #include "platform/win32_registry.h"
 

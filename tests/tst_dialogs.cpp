@@ -1,4 +1,4 @@
-#include "app/app_globals.h"
+#include "common/app_globals.h"
 #include "dialogs/aboutdlg.h"
 #include "modal_helper.h"
 

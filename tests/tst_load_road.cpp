@@ -1,7 +1,7 @@
 // The load road and the scanner hand-off, through the real window. The
 // hand-off runs in a child process: this test binary copied into a temporary
 // application folder next to a stub scanner that records its arguments.
-#include "app/app_globals.h"
+#include "common/app_globals.h"
 #include "imaging/imaging_state.h"
 #include "scan/image_loading.h"
 

@@ -1,4 +1,4 @@
-#include "app/app_globals.h"
+#include "common/app_globals.h"
 #include "imaging/imaging_state.h"
 #include "window_test_access.h"
 

@@ -1,5 +1,5 @@
-#include "app/app_globals.h"
 #include "app/single_instance.h"
+#include "common/app_globals.h"
 #include "modal_helper.h"
 #include "platform/win32_handles.h"
 #include "platform/win32_instance.h"

@@ -1,6 +1,6 @@
-#include "app/app_globals.h"
-#include "app/fonts.h"
-#include "app/ui/scale_set.h"
+#include "common/app_globals.h"
+#include "common/fonts.h"
+#include "common/scale_set.h"
 #include "window_test_access.h"
 
 #include <QFontDatabase>

@@ -5,8 +5,8 @@
 //
 // The scanner's pictures are named after QT_FONT_DPI, so runs at several densities can
 // share a folder.
-#include "app/app_globals.h"
-#include "app/fonts.h"
+#include "common/app_globals.h"
+#include "common/fonts.h"
 #include "dialogs/aboutdlg.h"
 #include "dialogs/closeapplicationdlg.h"
 #include "dialogs/repairfinishdialog.h"
