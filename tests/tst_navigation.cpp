@@ -234,9 +234,6 @@ private slots:
             << "2:+back 4:+home 6:+separator 8:+help 10:+about stop@16";
         QTest::newRow("back and home, close") << "backHome" << false
             << "6:-about 8:-help 10:-separator 12:-home 14:-back stop@16";
-        // After an abandoned run the option page still has no Back.
-        QTest::newRow("option after abandoned run") << "abandoned" << true
-            << "2:+separator 4:+help 6:+about stop@12";
         // clang-format on
     }
     void menuAnimation()
@@ -247,7 +244,6 @@ private slots:
         A::backShown(w) = page == QLatin1String("back") || page == QLatin1String("backHome");
         A::homeAndBackShown(w) = page == QLatin1String("backHome");
         A::imageCreatedShown(w) = page == QLatin1String("created");
-        ImagingState::abortFlag = page == QLatin1String("abandoned");
 
         // Start from the opposite end state so every change is visible.
         QWidget *const items[] = { A::backBtn(w), A::homeBtn(w), A::menuSeparatorLabel(w),
@@ -260,6 +256,42 @@ private slots:
         QCOMPARE(A::toolBarTimer(w)->interval(), 15);
 
         QTEST(recordAnimation(w, 40), "log");
+    }
+
+    void menuAfterAbandonedRun_data()
+    {
+        QTest::addColumn<bool>("menuOpen"); // when the run was given up
+        QTest::newRow("menu open") << true;
+        QTest::newRow("menu closed") << false;
+    }
+    void menuAfterAbandonedRun()
+    {
+        QFETCH(bool, menuOpen);
+        KorvelTapeDrive w;
+        A::optionNextBtn(w)->click();
+        if (!menuOpen) {
+            A::menuBtn(w)->click();
+            recordAnimation(w, 40);
+        }
+        A::abandonRun(w);
+        QCOMPARE(A::visiblePage(w), QStringLiteral("destination"));
+        if (menuOpen) {
+            A::menuBtn(w)->click();
+            QCOMPARE(recordAnimation(w, 40),
+                QStringLiteral("6:-about 8:-help 10:-separator 12:-back stop@14"));
+        }
+        A::menuBtn(w)->click();
+        QCOMPARE(recordAnimation(w, 40),
+            QStringLiteral("2:+back 4:+separator 6:+help 8:+about stop@14"));
+        QCOMPARE(A::backBtn(w)->x(), 56);
+        QCOMPARE(A::helpBtn(w)->x(), 86);
+
+        // The option page has no place for Back, abandoned run or not.
+        A::backBtn(w)->click();
+        A::menuBtn(w)->click();
+        QCOMPARE(recordAnimation(w, 40), QStringLiteral("6:-about 8:-help 10:-separator stop@12"));
+        A::menuBtn(w)->click();
+        QCOMPARE(recordAnimation(w, 40), QStringLiteral("2:+separator 4:+help 6:+about stop@12"));
     }
 
     void menuClickRestartsTheAnimation()
