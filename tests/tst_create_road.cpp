@@ -204,6 +204,7 @@ private slots:
         const QString folder = m_folder + QLatin1Char('/') + QString(120, QLatin1Char('x'));
         QVERIFY(QDir().mkpath(folder));
         chooseFolder(window, folder);
+        QVERIFY(A::wrapsFromTheStart(A::destinationPathEdit(window)));
         A::createBtn(window)->click();
         setDetachedStarter(nullptr);
 

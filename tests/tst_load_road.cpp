@@ -88,7 +88,11 @@ private slots:
         const QString path = QStringLiteral("/begin/") + QString(300, QLatin1Char('x'))
             + QStringLiteral("/end.tape");
         KorvelTapeDrive window;
+        window.show();
+        A::loadImageBtn(window)->click();
+        A::optionNextBtn(window)->click();
         chooseFile(window, path);
+        QVERIFY(A::wrapsFromTheStart(A::loadPathEdit(window)));
         const QString shown = A::selectedImagePathLabel(window)->text();
         QVERIFY(shown.startsWith(QStringLiteral("/begin/")));
         QVERIFY(shown.endsWith(QStringLiteral("end.tape")));
