@@ -248,24 +248,36 @@ private slots:
     void faults_data()
     {
         QTest::addColumn<QString>("fault");
+        QTest::addColumn<Objects>("tape");
         QTest::addColumn<QString>("title"); // of the one message; empty: none
-        QTest::addColumn<bool>("created");
+        QTest::addColumn<int>("records"); // -1: no image
+        QTest::addColumn<QByteArray>("trailer");
+        const QByteArray t64k(" 65536 5 65536 5");
         // clang-format off
-        QTest::newRow("read error record is imaged as read") << "read error" << "" << true;
-        QTest::newRow("media query fails: still imaged to the end") << "media" << "" << true;
-        QTest::newRow("close request during the run: refused") << "close" << "Exit" << true;
-        QTest::newRow("position query fails") << "position" << "   Tape position unknown" << false;
-        QTest::newRow("image folder removed before Create") << "folder gone"
-            << "   Image not created" << false;
+        QTest::newRow("read error record is imaged as read") << "read error" << blocks(50) << ""
+            << 50 << t64k;
+        QTest::newRow("media query fails: still imaged to the end") << "media" << blocks(50)
+            << "" << 50 << t64k;
+        // Without figures the run reads up to the end of data, and that read, as every read
+        // of no bytes, becomes a record of zeros: 65,548 bytes, not the 8-byte " 0 1 0 1"
+        // of an empty tape whose drive reports its figures.
+        QTest::newRow("media query fails on an empty tape") << "media" << Objects{} << "" << 1
+            << QByteArray(" 0 1 65536 5");
+        QTest::newRow("close request during the run: refused") << "close" << blocks(50) << "Exit"
+            << 50 << t64k;
+        QTest::newRow("position query fails") << "position" << blocks(50)
+            << "   Tape position unknown" << -1 << QByteArray();
+        QTest::newRow("image folder removed before Create") << "folder gone" << blocks(50)
+            << "   Image not created" << -1 << QByteArray();
         // clang-format on
     }
 
     void faults()
     {
         QFETCH(QString, fault);
+        QFETCH(Objects, tape);
         QFETCH(QString, title);
         KorvelTapeDrive window;
-        const Objects tape = blocks(50);
         openOnTape(window, tape, fault == QLatin1String("read error") ? 1 : -1);
         const QString folder = m_folder + QStringLiteral("/gone");
         QVERIFY(QDir().mkpath(folder));
@@ -299,12 +311,12 @@ private slots:
         QCOMPARE(answerer.messages.size(), title.isEmpty() ? 0 : 1);
         if (!title.isEmpty())
             QCOMPARE(answerer.messages.first().title, title);
-        QFETCH(bool, created);
-        if (created) {
+        QFETCH(int, records);
+        if (records >= 0) {
             QVERIFY(onImageCreatedPage(window));
+            QFETCH(QByteArray, trailer);
             QCOMPARE(fileBytes(ImagingState::imagePath),
-                expectedImage(tape, QStringLiteral("Auto"), 50)
-                    + ImageFile::trailerText(65536, 65536));
+                expectedImage(tape, QStringLiteral("Auto"), records) + trailer);
             return;
         }
         QVERIFY(onDestinationPage(window));
