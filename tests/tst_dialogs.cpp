@@ -1,10 +1,13 @@
 #include "common/app_globals.h"
+#include "common/fonts.h"
 #include "dialogs/aboutdlg.h"
 #include "modal_helper.h"
 
 #include <QBitmap>
+#include <QFontMetricsF>
 #include <QtTest>
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -45,6 +48,8 @@ class TestDialogs : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { installFontSubstitutes(); } // as the program does at start
+
     void init()
     {
         scaleFactor = 1.0f;
@@ -243,6 +248,57 @@ private slots:
         const QPoint settled = dialog->pos();
         sendMouse(dialog.get(), QEvent::MouseMove, press, global, Qt::NoButton, Qt::NoButton);
         QCOMPARE(dialog->pos(), settled);
+    }
+
+    // The centred titles must clear the logo at their left at every scale; the fonts are in
+    // points, so at 1.25 and 1.5 the screen's density makes them larger too.
+    void titlesClearTheirLogos_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("logoX"); // base units; -1: where the dialog puts it
+        QTest::addColumn<float>("scale");
+        const QList<std::tuple<const char *, QString, int>> uses = {
+            { "yesno", QStringLiteral("     Block Size Mismatch"), -1 },
+            { "close", QStringLiteral("Exit"), -1 },
+            { "repair", QStringLiteral("   Insufficient space"), -1 },
+            { "repair", QStringLiteral("             Select Destination Path"), -1 },
+            { "repair", QStringLiteral("Select Image"), -1 },
+            { "repair", QStringLiteral("         Tarnwick"), 105 },
+            { "repair", QStringLiteral("Exit"), 165 },
+            { "repair", QStringLiteral("   Tape position unknown"), 100 },
+            { "repair", QStringLiteral("   Image not created"), 100 },
+            { "repair", QStringLiteral("   Image incomplete"), 100 },
+        };
+        for (const float scale : { 1.0f, 1.25f, 1.5f })
+            for (const auto &use : uses)
+                QTest::addRow("%s at %g", qPrintable(std::get<1>(use).trimmed()), double(scale))
+                    << std::get<0>(use) << std::get<1>(use) << std::get<2>(use) << scale;
+    }
+
+    void titlesClearTheirLogos()
+    {
+        QFETCH(QString, title);
+        QFETCH(int, logoX);
+        QFETCH(float, scale);
+        scaleFactor = scale;
+        QFETCH(QString, kind);
+        const auto dialog = makeDialog(kind);
+        QLabel *titleLabel = label(dialog.get(), "label_8");
+        QLabel *logo = label(dialog.get(), "label_3");
+        titleLabel->setText(title);
+        if (logoX >= 0)
+            placeScaledSquare(logo, logoX, 6, 16);
+        QFont font = titleLabel->font();
+        font.setPointSizeF(font.pointSizeF() * double(scale));
+        const QFontMetricsF metrics(font);
+        const int blanks = title.size() - title.trimmed().size();
+        const qreal letters = titleLabel->x()
+            + (titleLabel->width() - metrics.horizontalAdvance(title)) / 2
+            + metrics.horizontalAdvance(title.left(blanks)) + metrics.leftBearing(title.at(blanks));
+        const int logoEnd = logo->x() + logo->width();
+        QVERIFY2(letters >= logoEnd + 1,
+            qPrintable(QStringLiteral("title from %1, logo to %2").arg(letters).arg(logoEnd)));
     }
 
     void messageMaskCoversTheDialog()

@@ -246,6 +246,14 @@ private slots:
             // Not whatever fontconfig falls back to, but the first stand-in.
             QCOMPARE(QFontInfo(QFont(wanted, 10)).family().toLower(), standIns.first().toLower());
         }
+        // The semibold face stays semibold whatever weight a widget asks for.
+        if (!installed.contains(QStringLiteral("Lato Semibold")))
+            QSKIP("no stand-in with a semibold face is installed");
+        for (const int weight : { int(QFont::Normal), int(QFont::Bold) }) {
+            QFont semibold(QStringLiteral("Segoe UI Semibold"), 10);
+            semibold.setWeight(weight);
+            QCOMPARE(QFontInfo(semibold).styleName(), QStringLiteral("Semibold"));
+        }
     }
 
     void initialState()
