@@ -95,7 +95,6 @@ private slots:
             << "Debian7" << "7";
         QTest::newRow("six characters switch both")
             << QByteArray("PRETTY_NAME=Debian\nVERSION_ID=\"12\"\n") << kernel << kernel;
-        QTest::newRow("no name") << QByteArray("VERSION_ID=\"12\"\n") << kernel << kernel;
         QTest::newRow("escaped quote")
             << QByteArray("# comment\nPRETTY_NAME=\"Tarn \\\"OS\\\" 1\"\nVERSION_ID=1\n")
             << "Tarn \"OS\" 1" << "1";

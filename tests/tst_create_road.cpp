@@ -225,23 +225,18 @@ private slots:
         QVERIFY(path->text().endsWith(QStringLiteral(").tape")));
         QVERIFY(path->fontMetrics().horizontalAdvance(path->text()) <= path->width());
         QVERIFY(!ImagingState::runFlag);
-    }
+        if (eject || turnOff) // a second run would eject or turn off with no stand-in
+            return;
 
-    void secondRunResetsTheProgressPage()
-    {
-        KorvelTapeDrive window;
-        openOnTape(window, { 4096, 4096, kMark });
-        chooseFolder(window, m_folder);
-        A::createBtn(window)->click();
-        QVERIFY(onImageCreatedPage(window));
+        // Create again on the same path: the file is written anew, the page shown again whole.
         QFile::remove(ImagingState::imagePath);
         A::progressPageFrame(window)->hide();
         A::destinationPageFrame(window)->show();
-        A::createBtn(window)->click(); // same path: the file is written again
+        A::createBtn(window)->click();
         QVERIFY(onImageCreatedPage(window));
         QCOMPARE(fileBytes(ImagingState::imagePath),
-            expectedImage({ 4096, 4096 }, QStringLiteral("Auto"), 2)
-                + ImageFile::trailerText(4096, 4096));
+            expectedImage({ 1000, 1000, 1000 }, QStringLiteral("Auto"), 3)
+                + ImageFile::trailerText(1000, 1000));
         QVERIFY(!A::imageSizeInfoLabel(window)->isHidden());
     }
 
@@ -311,6 +306,15 @@ private slots:
         QCOMPARE(answerer.messages.size(), title.isEmpty() ? 0 : 1);
         if (!title.isEmpty())
             QCOMPARE(answerer.messages.first().title, title);
+        if (fault == QLatin1String("close")) {
+            const Seen refusal = answerer.messages.first();
+            QCOMPARE(refusal.parent, &window);
+            QCOMPARE(refusal.message,
+                QStringLiteral("An image of selected tape is being created. \nYou can exit "
+                               "the app once the image is \ncomplete."));
+            QCOMPARE(refusal.logo, QRect(165, 6, 16, 16));
+            QVERIFY(answerer.questions.isEmpty()); // not the exit question
+        }
         QFETCH(int, records);
         if (records >= 0) {
             QVERIFY(onImageCreatedPage(window));

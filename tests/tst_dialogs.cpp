@@ -64,31 +64,20 @@ private slots:
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QString>("widget");
         QTest::addColumn<QRect>("rect");
-        const QSize close10(494, 176), close125(617, 220), close15(741, 264);
+        const QSize close125(617, 220), close15(741, 264);
         // clang-format off
-        QTest::newRow("close 1.0 no") << "close" << 1.0f << close10 << "NoBtn" << QRect(389, 140, 88, 25);
         QTest::newRow("close 1.25 frame") << "close" << 1.25f << close125 << "frame"
             << QRect(1, 0, 616, 218);
         QTest::newRow("close 1.25 title") << "close" << 1.25f << close125 << "label_8"
             << QRect(1, 2, 613, 31);
         QTest::newRow("close 1.5 message") << "close" << 1.5f << close15 << "label_2"
             << QRect(180, 90, 391, 61);
-        QTest::newRow("close 1.5 logo") << "close" << 1.5f << close15 << "label_3"
-            << QRect(315, 9, 24, 24);
-        QTest::newRow("yesno 1.0 message") << "yesno" << 1.0f << close10 << "label_2"
-            << QRect(110, 45, 300, 70);
         QTest::newRow("yesno 1.25 logo") << "yesno" << 1.25f << close125 << "label_3"
             << QRect(218, 7, 20, 20);
-        QTest::newRow("yesno 1.5 yes") << "yesno" << 1.5f << close15 << "YesBtn"
-            << QRect(433, 210, 132, 37);
-        QTest::newRow("repair 1.0 ok") << "repair" << 1.0f << QSize(400, 173) << "OkBtn"
-            << QRect(300, 140, 90, 26);
         QTest::newRow("repair 1.25 strip") << "repair" << 1.25f << QSize(500, 216)
             << "lower_barlabel" << QRect(2, 168, 492, 46);
         QTest::newRow("repair 1.5 message") << "repair" << 1.5f << QSize(600, 259)
             << "repairedLabl" << QRect(150, 37, 523, 133);
-        QTest::newRow("about 1.0 close") << "about" << 1.0f << QSize(602, 368) << "CloseButton"
-            << QRect(200, 281, 83, 26);
         QTest::newRow("about 1.25 system") << "about" << 1.25f << QSize(752, 460) << "OSLabel"
             << QRect(143, 231, 332, 20);
         QTest::newRow("about 1.5 close") << "about" << 1.5f << QSize(903, 552) << "CloseButton"
@@ -211,13 +200,11 @@ private slots:
         QTest::newRow("yesno 1.25 below") << "yesno" << 1.25f << QPoint(300, 37) << left << false;
         QTest::newRow("repair 1.5 strip") << "repair" << 1.5f << QPoint(590, 44) << left << true;
         QTest::newRow("repair 1.5 below") << "repair" << 1.5f << QPoint(20, 45) << left << false;
-        QTest::newRow("repair right button") << "repair" << 1.0f << QPoint(20, 10) << right << false;
         QTest::newRow("about strip") << "about" << 1.0f << QPoint(300, 29) << left << true;
         QTest::newRow("about 1.25 last strip row") << "about" << 1.25f << QPoint(700, 36) << left
             << true;
         QTest::newRow("about 1.25 below strip") << "about" << 1.25f << QPoint(700, 37) << left
             << false;
-        QTest::newRow("about right button") << "about" << 1.0f << QPoint(300, 10) << right << false;
         // clang-format on
     }
 

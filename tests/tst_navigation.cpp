@@ -78,7 +78,6 @@ private slots:
         QTest::addColumn<QString>("hint");
         // clang-format off
         QTest::newRow("no tile clicked") << "" << "destination" << kCreateHint;
-        QTest::newRow("create") << "create" << "destination" << kCreateHint;
         QTest::newRow("load") << "load" << "load" << kLoadHint;
         QTest::newRow("load, then create") << "load,create" << "destination" << kCreateHint;
         QTest::newRow("create, then load") << "create,load" << "load" << kLoadHint;
@@ -124,18 +123,6 @@ private slots:
         QCOMPARE(A::helpBtn(w)->x(), 86);
     }
 
-    void nextWithClosedMenuShowsNoBackUntilOpened()
-    {
-        KorvelTapeDrive w;
-        A::menuBtn(w)->setChecked(false);
-        A::optionNextBtn(w)->click();
-        QVERIFY(A::backBtn(w)->isHidden());
-        QVERIFY(A::homeBtn(w)->isHidden());
-        A::menuBtn(w)->click(); // opens
-        QCOMPARE(recordAnimation(w, 1), QString());
-        QCOMPARE(recordAnimation(w, 1), QStringLiteral("1:+back")); // tick 2: Back first
-    }
-
     void backAndHome_data()
     {
         QTest::addColumn<QString>("steps");
@@ -157,6 +144,7 @@ private slots:
             << "" << 56 << kCreateHintAgain << old;
         QTest::newRow("first Back on the load page goes home")
             << "load,next,select,home,load,next,back" << "option" << "" << 56 << "" << "";
+        QTest::newRow("Image Created") << "next,created" << "progress" << "home" << 86 << "" << "";
         QTest::newRow("Home from Image Created keeps the drive") << "next,created,home"
             << "option" << "" << 56 << "" << "";
         QTest::newRow("then Next") << "next,created,home,next" << "destination" << "back" << 86
@@ -208,7 +196,7 @@ private slots:
         QVERIFY(A::loadPathEdit(w)->toPlainText().isEmpty());
         QVERIFY(A::destinationPathEdit(w)->toPlainText().isEmpty());
         QVERIFY(!selectedImageMark);
-        QVERIFY(!A::imageCreatedShown(w));
+        QCOMPARE(A::imageCreatedShown(w), steps.endsWith(QLatin1String("created")));
         QVERIFY(!A::menuOnlyHelpAbout(w));
         QVERIFY(ImagingState::driveOpen || steps.startsWith(QLatin1String("nodrive")));
     }
@@ -219,13 +207,6 @@ private slots:
         QTest::addColumn<bool>("opening");
         QTest::addColumn<QString>("log");
         // clang-format off
-        QTest::newRow("option, open") << "option" << true << "2:+separator 4:+help 6:+about stop@12";
-        QTest::newRow("option, close") << "option" << false
-            << "6:-about 8:-help 10:-separator stop@12";
-        QTest::newRow("back, open") << "back" << true
-            << "2:+back 4:+separator 6:+help 8:+about stop@14";
-        QTest::newRow("back, close") << "back" << false
-            << "6:-about 8:-help 10:-separator 12:-back stop@14";
         QTest::newRow("image created, open") << "created" << true
             << "2:+home 4:+separator 6:+help 8:+about stop@14";
         QTest::newRow("image created, close") << "created" << false
@@ -241,7 +222,7 @@ private slots:
         QFETCH(QString, page);
         QFETCH(bool, opening);
         KorvelTapeDrive w;
-        A::backShown(w) = page == QLatin1String("back") || page == QLatin1String("backHome");
+        A::backShown(w) = page == QLatin1String("backHome");
         A::homeAndBackShown(w) = page == QLatin1String("backHome");
         A::imageCreatedShown(w) = page == QLatin1String("created");
 
@@ -258,23 +239,31 @@ private slots:
         QTEST(recordAnimation(w, 40), "log");
     }
 
-    void menuAfterAbandonedRun_data()
+    // Back mode (the destination page), reached by Next with the menu open or closed, and
+    // by a run given up there; the option page after it has no Back.
+    void backMode_data()
     {
-        QTest::addColumn<bool>("menuOpen"); // when the run was given up
-        QTest::newRow("menu open") << true;
-        QTest::newRow("menu closed") << false;
+        QTest::addColumn<bool>("menuOpen");
+        QTest::addColumn<bool>("abandoned");
+        QTest::newRow("menu open, run abandoned") << true << true;
+        QTest::newRow("menu closed, run abandoned") << false << true;
+        QTest::newRow("menu closed, no run") << false << false;
     }
-    void menuAfterAbandonedRun()
+    void backMode()
     {
         QFETCH(bool, menuOpen);
+        QFETCH(bool, abandoned);
         KorvelTapeDrive w;
-        A::optionNextBtn(w)->click();
         if (!menuOpen) {
             A::menuBtn(w)->click();
             recordAnimation(w, 40);
         }
-        A::abandonRun(w);
+        A::optionNextBtn(w)->click();
+        if (abandoned)
+            A::abandonRun(w);
         QCOMPARE(A::visiblePage(w), QStringLiteral("destination"));
+        QCOMPARE(A::backBtn(w)->isHidden(), !menuOpen);
+        QVERIFY(A::homeBtn(w)->isHidden());
         if (menuOpen) {
             A::menuBtn(w)->click();
             QCOMPARE(recordAnimation(w, 40),
@@ -286,7 +275,6 @@ private slots:
         QCOMPARE(A::backBtn(w)->x(), 56);
         QCOMPARE(A::helpBtn(w)->x(), 86);
 
-        // The option page has no place for Back, abandoned run or not.
         A::backBtn(w)->click();
         A::menuBtn(w)->click();
         QCOMPARE(recordAnimation(w, 40), QStringLiteral("6:-about 8:-help 10:-separator stop@12"));
@@ -324,6 +312,7 @@ private:
         A::progressPageFrame(w)->show();
         A::imageCreatedShown(w) = true;
         A::backShown(w) = false;
+        A::backBtn(w)->hide();
         A::homeShown(w) = true;
         A::layout(w);
         A::homeShown(w) = false;
