@@ -218,29 +218,25 @@ private slots:
     {
         QTest::addColumn<float>("scale");
         QTest::addColumn<QPoint>("press");
-        QTest::addColumn<int>("buttonValue"); // Qt::MouseButton
         QTest::addColumn<bool>("doubleClick");
         QTest::addColumn<bool>("moves");
-        const int left = Qt::LeftButton;
+        // The strip's edges are the shared drag's (tst_dialogs); here its size and the double
+        // click.
         // clang-format off
-        QTest::newRow("title text") << 1.0f << QPoint(360, 15) << left << false << true;
-        QTest::newRow("last strip pixel") << 1.0f << QPoint(601, 29) << left << false << true;
-        QTest::newRow("first pixel right of the strip") << 1.0f << QPoint(602, 10) << left << false
+        QTest::newRow("title text") << 1.0f << QPoint(360, 15) << false << true;
+        QTest::newRow("first pixel right of the strip") << 1.0f << QPoint(602, 10) << false
             << false;
-        QTest::newRow("first row below the strip") << 1.0f << QPoint(300, 30) << left << false
+        QTest::newRow("first row below the strip") << 1.0f << QPoint(300, 30) << false
             << false;
-        QTest::newRow("right button") << 1.0f << QPoint(360, 15) << int(Qt::RightButton) << false
-            << false;
-        QTest::newRow("double click") << 1.0f << QPoint(360, 15) << left << true << false;
-        QTest::newRow("1.25 strip end") << 1.25f << QPoint(751, 36) << left << false << true;
+        QTest::newRow("double click") << 1.0f << QPoint(360, 15) << true << false;
+        QTest::newRow("1.25 strip end") << 1.25f << QPoint(751, 36) << false << true;
         // clang-format on
     }
     void titleStripDrag()
     {
         QFETCH(float, scale);
         QFETCH(QPoint, press);
-        QFETCH(int, buttonValue);
-        const auto button = static_cast<Qt::MouseButton>(buttonValue);
+        const Qt::MouseButton button = Qt::LeftButton;
         QFETCH(bool, doubleClick);
         QFETCH(bool, moves);
         A::forceScale(scale);
@@ -263,9 +259,6 @@ private slots:
 
         sendMouse(w, QEvent::MouseButtonRelease, press + delta, button, Qt::NoButton);
         QVERIFY(!A::titleDragging(w));
-        const QPoint afterRelease = w.pos();
-        sendMouse(w, QEvent::MouseMove, press + delta * 2, Qt::NoButton, Qt::LeftButton);
-        QCOMPARE(w.pos(), afterRelease);
     }
 };
 
