@@ -152,37 +152,6 @@ private slots:
         QCOMPARE(shown, shownButtons);
     }
 
-    void answers_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("answer"); // "yes", "no" or "escape"; messages get OK
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<bool>("no");
-        // clang-format off
-        QTest::newRow("Yes") << "yesno" << "yes" << true << false;
-        QTest::newRow("No") << "yesno" << "no" << false << true;
-        QTest::newRow("Escape") << "yesno" << "escape" << false << false;
-        QTest::newRow("exit question, No only closes") << "close" << "no" << false << false;
-        QTest::newRow("message, OK") << "repair" << "" << false << false;
-        // clang-format on
-    }
-
-    void answers()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QString, answer);
-        const auto dialog = makeDialog(kind);
-        ModalAnswerer answerer({ answer });
-        dialog->setModal(true);
-        dialog->exec();
-        QVERIFY(!dialog->isVisible());
-        QCOMPARE(answerer.questions.size() + answerer.messages.size(), 1);
-        if (auto *question = qobject_cast<YesNoApplicationDlg *>(dialog.get())) {
-            QTEST(question->yesFlag, "yes");
-            QTEST(question->noFlag, "no");
-        }
-    }
-
     void dragging_data()
     {
         QTest::addColumn<QString>("kind");

@@ -1,8 +1,6 @@
-// The load road and the scanner hand-off, through the real window. The
-// hand-off runs in a child process: this test binary copied into a temporary
-// application folder next to a stub scanner that records its arguments.
+// The load road through the real window. The hand-off to the scanner, which ends the
+// program, is the end-to-end run's (tests/e2e), on both roads.
 #include "common/app_globals.h"
-#include "imaging/imaging_state.h"
 #include "scan/image_loading.h"
 
 #include "modal_helper.h"
@@ -19,22 +17,6 @@ void chooseFile(KorvelTapeDrive &window, const QString &path)
         return filter == QLatin1String("Image Files (*.tape)") ? path : QStringLiteral("?");
     };
     QMetaObject::invokeMethod(&window, "browseImagePathLoad");
-}
-
-// Child mode: start the hand-off of the given slot and report how the loop ended.
-int runHandoffProbe(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    KorvelTapeDrive window;
-    const QByteArray slot = argv[2];
-    const QString path = QString::fromLocal8Bit(argv[3]);
-    if (slot == "Scanexe")
-        loadedImagePath = path;
-    else
-        ImagingState::imagePath = path;
-    QTimer::singleShot(0, &window, [&] { QMetaObject::invokeMethod(&window, slot.constData()); });
-    QTimer::singleShot(10000, &app, [] { QCoreApplication::exit(3); });
-    return QApplication::exec();
 }
 
 } // namespace
@@ -110,59 +92,7 @@ private slots:
         QVERIFY(A::selectedImagePageFrame(window)->isHidden());
         QVERIFY(!selectedImageMark);
     }
-
-    void handoff_data()
-    {
-        QTest::addColumn<QByteArray>("slot");
-        QTest::addColumn<QString>("image");
-        QTest::addColumn<bool>("scanner"); // without one the program still quits cleanly
-        QTest::newRow("loaded image, blanks")
-            << QByteArray("Scanexe") << QStringLiteral("/data/my tapes/Tape (1).tape") << true;
-        QTest::newRow("created image")
-            << QByteArray("ScanexeCreate") << QStringLiteral("/srv/Tape_Image_(Sat Dec 05).tape")
-            << true;
-        QTest::newRow("no scanner")
-            << QByteArray("Scanexe") << QStringLiteral("/nowhere.tape") << false;
-    }
-
-    void handoff()
-    {
-        QFETCH(QByteArray, slot);
-        QFETCH(QString, image);
-        QFETCH(bool, scanner);
-        QTemporaryDir appDir;
-        const QString probe = appDir.filePath(QStringLiteral("probe"));
-        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), probe));
-        QFile::setPermissions(probe, QFile::permissions(probe) | QFile::ExeOwner);
-        const QByteArray record = QFile::encodeName(appDir.filePath(QStringLiteral("args.txt")));
-        const QString stub = appDir.filePath(QStringLiteral("quorlin"));
-        if (scanner) {
-            QVERIFY(writeFile(stub,
-                "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"" + record + ".tmp\"\nmv \"" + record
-                    + ".tmp\" \"" + record + "\"\n"));
-            QFile::setPermissions(stub, QFile::permissions(stub) | QFile::ExeOwner);
-        }
-
-        QProcess child;
-        child.start(probe, { QStringLiteral("--handoff-probe"), QString::fromLatin1(slot), image });
-        QVERIFY(child.waitForFinished(15000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0); // the loop was quit by the hand-off
-        if (!scanner)
-            return;
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QFile::decodeName(record)), 5000);
-        QCOMPARE(QString::fromUtf8(fileBytes(QFile::decodeName(record))),
-            QStringLiteral("1\n") + image + QLatin1Char('\n'));
-    }
 };
 
-int main(int argc, char **argv)
-{
-    if (argc == 4 && qstrcmp(argv[1], "--handoff-probe") == 0)
-        return runHandoffProbe(argc, argv);
-    QApplication app(argc, argv);
-    TestLoadRoad test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestLoadRoad)
 #include "tst_load_road.moc"

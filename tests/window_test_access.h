@@ -104,7 +104,6 @@ public:
     TARNWICK_MEMBER(backBtn)
     TARNWICK_MEMBER(aboutBtn)
     TARNWICK_MEMBER(homeBtn)
-    TARNWICK_MEMBER(connectedMovieLabel)
     TARNWICK_MEMBER(notConnectedLabel)
     TARNWICK_MEMBER(bottomBorderLabel)
     TARNWICK_MEMBER(rightBorderLabel)
