@@ -163,10 +163,7 @@ private slots:
         // clang-format off
         QTest::newRow("close strip") << "close" << 1.0f << QPoint(480, 29) << left << true;
         QTest::newRow("close below strip") << "close" << 1.0f << QPoint(100, 30) << left << false;
-        QTest::newRow("close right of strip") << "close" << 1.0f << QPoint(490, 10) << left << false;
         QTest::newRow("close right button") << "close" << 1.0f << QPoint(100, 10) << right << false;
-        QTest::newRow("yesno 1.25 strip") << "yesno" << 1.25f << QPoint(300, 36) << left << true;
-        QTest::newRow("yesno 1.25 below") << "yesno" << 1.25f << QPoint(300, 37) << left << false;
         QTest::newRow("repair 1.5 strip") << "repair" << 1.5f << QPoint(590, 44) << left << true;
         QTest::newRow("repair 1.5 below") << "repair" << 1.5f << QPoint(20, 45) << left << false;
         QTest::newRow("about strip") << "about" << 1.0f << QPoint(300, 29) << left << true;
