@@ -139,8 +139,6 @@ private slots:
             << "Help \"now\" <b>bold</b> & more" << "";
         QTest::newRow("local file") << QByteArray("EmailSup=file:///etc/passwd\nEmailSupText=x")
             << "" << "" << "file:///etc/passwd";
-        QTest::newRow("program") << QByteArray("EmailSup=/usr/bin/id\nEmailSupText=x") << "" << ""
-            << "/usr/bin/id";
         QTest::newRow("option") << QByteArray("EmailSup=--help\nEmailSupText=x") << "" << ""
             << "--help";
         // clang-format on
@@ -178,8 +176,6 @@ private slots:
         QTest::newRow("blank, tolerated") << QByteArray("KB=http://help.example.com/b c")
             << "http://help.example.com/b%20c";
         QTest::newRow("local file") << QByteArray("KB=file:///etc/passwd") << "";
-        QTest::newRow("program") << QByteArray("KB=/usr/bin/id") << "";
-        QTest::newRow("share") << QByteArray("KB=smb://server/share") << "";
         QTest::newRow("option") << QByteArray("KB=--help") << "";
         QTest::newRow("mail") << QByteArray("KB=mailto:a@example.com") << "";
         // clang-format on

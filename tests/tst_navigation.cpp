@@ -71,59 +71,9 @@ private slots:
         ImagingState::turnOffFlag = false;
     }
 
-    void nextChoosesTheRoad_data()
-    {
-        QTest::addColumn<QString>("tiles"); // clicked in this order
-        QTest::addColumn<QString>("page");
-        QTest::addColumn<QString>("hint");
-        // clang-format off
-        QTest::newRow("no tile clicked") << "" << "destination" << kCreateHint;
-        QTest::newRow("load") << "load" << "load" << kLoadHint;
-        QTest::newRow("load, then create") << "load,create" << "destination" << kCreateHint;
-        QTest::newRow("create, then load") << "create,load" << "load" << kLoadHint;
-        // clang-format on
-    }
-    void nextChoosesTheRoad()
-    {
-        QFETCH(QString, tiles);
-        QFETCH(QString, page);
-        KorvelTapeDrive w;
-        ImagingState::imagePath = QStringLiteral("/old/image.tape");
-        loadedImagePath = QStringLiteral("/old/loaded.tape");
-        for (const QString &tile : tiles.split(QLatin1Char(','), Qt::SkipEmptyParts))
-            (tile == QLatin1String("create") ? A::createImageBtn(w) : A::loadImageBtn(w))->click();
-        QTEST(A::createHintLabel(w)->text(), "hint");
-        const bool loadChosen = tiles.endsWith(QLatin1String("load"));
-        QCOMPARE(A::loadImageBtn(w)->styleSheet(),
-            QStringLiteral("QPushButton{border-image: url(:/images/100/%1)}")
-                .arg(loadChosen ? QLatin1String("img_EraseImageH.png")
-                                : QLatin1String("img_EraseImageN.png")));
-        QCOMPARE(A::visiblePage(w), QStringLiteral("option")); // a tile alone changes no page
-        A::turnOffCheckBox(w)->setChecked(true);
-        ImagingState::ejectFlag = true; // stale values, replaced by the boxes' on the create road
-        ImagingState::turnOffFlag = false;
-
-        A::optionNextBtn(w)->click();
-        QCOMPARE(A::visiblePage(w), page);
-        QCOMPARE(ImagingState::ejectFlag, page != QLatin1String("destination"));
-        QCOMPARE(ImagingState::turnOffFlag, page == QLatin1String("destination"));
-        QVERIFY(!createOptionSelected);
-        QVERIFY(!loadOptionSelected);
-        // Each road forgets the image of its own earlier visit only.
-        if (page == QLatin1String("load")) {
-            QVERIFY(loadedImagePath.isEmpty());
-            QCOMPARE(ImagingState::imagePath, QStringLiteral("/old/image.tape"));
-        } else {
-            QVERIFY(ImagingState::imagePath.isEmpty());
-            QCOMPARE(loadedImagePath, QStringLiteral("/old/loaded.tape"));
-        }
-        QVERIFY(!A::backBtn(w)->isHidden());
-        QVERIFY(A::homeBtn(w)->isHidden());
-        QCOMPARE(A::backBtn(w)->x(), 56);
-        QCOMPARE(A::helpBtn(w)->x(), 86);
-    }
-
-    void backAndHome_data()
+    // The tiles and Next choose the road; Back and Home go back. Each road forgets the image
+    // of its own earlier visit only, and the create road copies the check boxes anew.
+    void pages_data()
     {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("page");
@@ -131,11 +81,19 @@ private slots:
         QTest::addColumn<int>("helpX");
         QTest::addColumn<QString>("hint"); // of the create tile; empty: not checked
         QTest::addColumn<QString>("loaded"); // the loaded image afterwards
+        const QString kept = QStringLiteral("/old/loaded.tape");
         const QString old = QStringLiteral("/data/old.tape");
         // clang-format off
+        QTest::newRow("no tile: the create road") << "next" << "destination" << "back" << 86
+            << kCreateHint << kept;
+        QTest::newRow("load tile") << "load,next" << "load" << "back" << 86 << kLoadHint << "";
+        QTest::newRow("load, then create") << "load,create,next" << "destination" << "back" << 86
+            << kCreateHint << kept;
+        QTest::newRow("create, then load") << "create,load,next" << "load" << "back" << 86
+            << kLoadHint << "";
         QTest::newRow("Back twice from destination: second spelling")
             << "load,create,next,type,back,next,back" << "option" << "" << 56 << kCreateHintAgain
-            << "";
+            << kept;
         QTest::newRow("Back from the selected image keeps it") << "load,next,select,back"
             << "load" << "back" << 86 << "" << old;
         QTest::newRow("then Back to the options") << "load,next,select,back,back" << "option"
@@ -144,22 +102,29 @@ private slots:
             << "" << 56 << kCreateHintAgain << old;
         QTest::newRow("first Back on the load page goes home")
             << "load,next,select,home,load,next,back" << "option" << "" << 56 << "" << "";
-        QTest::newRow("Image Created") << "next,created" << "progress" << "home" << 86 << "" << "";
+        QTest::newRow("Image Created") << "next,created" << "progress" << "home" << 86 << ""
+            << kept;
         QTest::newRow("Home from Image Created keeps the drive") << "next,created,home"
-            << "option" << "" << 56 << "" << "";
+            << "option" << "" << 56 << "" << kept;
         QTest::newRow("then Next") << "next,created,home,next" << "destination" << "back" << 86
-            << "" << "";
+            << "" << kept;
         // Without a drive the connection page stays, with no page above it.
-        QTest::newRow("no drive") << "nodrive,next" << "connect" << "back" << 86 << "" << "";
+        QTest::newRow("no drive") << "nodrive,next" << "connect" << "back" << 86 << "" << kept;
         QTest::newRow("Back on the disconnected page") << "nodrive,next,back" << "option" << ""
-            << 56 << "" << "";
+            << 56 << "" << kept;
         // clang-format on
     }
-    void backAndHome()
+    void pages()
     {
         QFETCH(QString, steps);
+        QFETCH(QString, page);
         QFETCH(QString, hint);
         KorvelTapeDrive w;
+        ImagingState::imagePath = QStringLiteral("/old/image.tape");
+        loadedImagePath = QStringLiteral("/old/loaded.tape");
+        A::turnOffCheckBox(w)->setChecked(true);
+        ImagingState::ejectFlag = true; // stale values, replaced by the boxes' on the create road
+        ImagingState::turnOffFlag = false;
         for (const QString &step : steps.split(QLatin1Char(','))) {
             if (step == QLatin1String("create"))
                 A::createImageBtn(w)->click();
@@ -180,7 +145,7 @@ private slots:
             else if (step == QLatin1String("nodrive"))
                 ImagingState::driveOpen = false;
         }
-        QTEST(A::visiblePage(w), "page");
+        QCOMPARE(A::visiblePage(w), page);
         QStringList shown;
         if (!A::backBtn(w)->isHidden())
             shown << QStringLiteral("back");
@@ -191,8 +156,21 @@ private slots:
         QTEST(A::helpBtn(w)->x(), "helpX");
         if (!hint.isEmpty())
             QCOMPARE(A::createHintLabel(w)->text(), hint);
+        const bool loadHighlighted = A::createHintLabel(w)->text() == kLoadHint;
+        QCOMPARE(A::loadImageBtn(w)->styleSheet(),
+            QStringLiteral("QPushButton{border-image: url(:/images/100/%1)}")
+                .arg(loadHighlighted ? QLatin1String("img_EraseImageH.png")
+                                     : QLatin1String("img_EraseImageN.png")));
         QTEST(loadedImagePath, "loaded");
+        if (page == QLatin1String("load"))
+            QCOMPARE(ImagingState::imagePath, QStringLiteral("/old/image.tape"));
+        if (page == QLatin1String("destination")) {
+            QVERIFY(ImagingState::imagePath.isEmpty());
+            QVERIFY(!ImagingState::ejectFlag);
+            QVERIFY(ImagingState::turnOffFlag);
+        }
         // Whatever the way back, nothing of the pages left behind stays chosen.
+        QVERIFY(!createOptionSelected && !loadOptionSelected);
         QVERIFY(A::loadPathEdit(w)->toPlainText().isEmpty());
         QVERIFY(A::destinationPathEdit(w)->toPlainText().isEmpty());
         QVERIFY(!selectedImageMark);
