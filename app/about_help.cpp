@@ -1,6 +1,7 @@
 #include "app/korveltapedrive.h"
 
-#include "app/app_globals.h"
+#include "common/app_globals.h"
+#include "common/desktop_links.h"
 #include "dialogs/aboutdlg.h"
 #include "dialogs/dialog_common.h"
 #include "platform/win32_registry.h"
@@ -20,8 +21,10 @@ void KorvelTapeDrive::helpOnline()
 {
     // Read on every click, so a changed address needs no restart.
     const RegistryKey settings(settingsPath);
+    const QString value = settings.stringValue(QStringLiteral("KB"));
     QUrl address;
-    address.setUrl(settings.value(QStringLiteral("KB")).toString(), QUrl::TolerantMode);
-    // An empty address opens nothing; the desktop's answer is not needed.
-    QDesktopServices::openUrl(address);
+    address.setUrl(value, QUrl::TolerantMode);
+    // The desktop's answer is not needed.
+    if (mayOpen(address, helpSchemes(), "Help", value))
+        QDesktopServices::openUrl(address);
 }

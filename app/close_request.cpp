@@ -1,6 +1,6 @@
 #include "app/korveltapedrive.h"
 
-#include "app/app_globals.h"
+#include "common/app_globals.h"
 #include "dialogs/closeapplicationdlg.h"
 #include "imaging/imaging_state.h"
 

@@ -1,11 +1,11 @@
 #include "app/korveltapedrive.h"
 
-#include "app/fonts.h"
 #include "app/path_box.h"
+#include "common/fonts.h"
 
-#include "app/app_globals.h"
 #include "app/screen_dc.h"
-#include "app/ui/scale_set.h"
+#include "common/app_globals.h"
+#include "common/scale_set.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -160,22 +160,15 @@ void KorvelTapeDrive::OnMenuProduct()
 
 void KorvelTapeDrive::mousePressEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton) {
-        titleDragging = false;
-        // The strip ends left of the minimise, maximise and close buttons.
-        const QRect titleStrip(0, 0, scaled(602), scaled(30));
-        if (titleStrip.contains(event->pos(), false)) {
-            titleDragging = true;
-            titleDragOffset = event->globalPos() - frameGeometry().topLeft();
-        }
-    }
+    // The strip ends left of the minimise, maximise and close buttons.
+    titleDrag.press(this, event, QRect(0, 0, scaled(602), scaled(30)));
     QWidget::mousePressEvent(event);
 }
 
 void KorvelTapeDrive::mouseReleaseEvent(QMouseEvent *event)
 {
     QWidget::mouseReleaseEvent(event);
-    titleDragging = false;
+    titleDrag.release();
 }
 
 void KorvelTapeDrive::mouseDoubleClickEvent(QMouseEvent *)
@@ -187,10 +180,7 @@ void KorvelTapeDrive::mouseDoubleClickEvent(QMouseEvent *)
 void KorvelTapeDrive::mouseMoveEvent(QMouseEvent *event)
 {
     QWidget::mouseMoveEvent(event);
-    if (titleDragging && (event->buttons() & Qt::LeftButton)) {
-        move(event->globalPos() - titleDragOffset);
-        event->accept();
-    }
+    titleDrag.move(this, event);
 }
 
 void KorvelTapeDrive::keyPressEvent(QKeyEvent *event)

@@ -18,8 +18,9 @@
  *   about_help.cpp        onAbtDlg, helpOnline
  *   messages.cpp          showMessage (the one-button message dialog)
  */
+#include "common/strip_drag.h"
+
 #include <QMainWindow>
-#include <QPoint>
 
 class QCheckBox;
 class QComboBox;
@@ -73,7 +74,7 @@ private slots:
 
 private:
     friend class KorvelTapeDriveTestAccess; // lets the tests reach the widget tree
-    friend class CreateRunFrontEnd;         // asks and shows progress during an imaging run
+    friend class CreateRunFrontEnd; // asks and shows progress during an imaging run
 
     void createWidgets();
     void layoutWidgets();
@@ -180,5 +181,5 @@ private:
     bool homeAndBackShown = false;
     bool imageCreatedShown = false;
     bool titleDragging = false;
-    QPoint titleDragOffset;
+    StripDrag titleDrag { titleDragging };
 };

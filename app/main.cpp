@@ -1,6 +1,6 @@
-#include "app/app_globals.h"
 #include "app/korveltapedrive.h"
 #include "app/single_instance.h"
+#include "common/app_globals.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -14,7 +14,7 @@ int main(int argc, char *argv[])
     // check, so a refused start's message is scaled like the window.
     KorvelTapeDrive window;
 
-    QSharedMemory segment(QString::fromLatin1(kSingleInstanceKey));
+    QSharedMemory segment;
     if (!passSingleInstanceGuard(segment))
         return 0;
 

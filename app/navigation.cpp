@@ -1,7 +1,7 @@
 #include "app/korveltapedrive.h"
 
-#include "app/app_globals.h"
-#include "app/ui/scale_set.h"
+#include "common/app_globals.h"
+#include "common/scale_set.h"
 #include "imaging/imaging_state.h"
 
 #include <QCheckBox>
@@ -215,11 +215,14 @@ void KorvelTapeDrive::turnOffcheckBoxChanged(int)
 
 void KorvelTapeDrive::OnToolBarTimerSlot()
 {
-    // An abandoned run (abort flag) does not bring Back into the animation by
-    // itself: Back only takes part where the page's layout has a place for it
-    // (backShown), so it never appears at Help's position on the option page.
+    // An abandoned run leaves backShown false on the destination page it returns to, yet that
+    // page's bar has Back in its first place: the abort flag brings Back into the animation
+    // there. Only there: the option page has no place for Back, and it would cover Help.
+    const bool backAfterAbandonedRun = ImagingState::abortFlag && !destinationPageFrame->isHidden()
+        && progressPageFrame->isHidden() && loadPageFrame->isHidden()
+        && selectedImagePageFrame->isHidden();
     MenuMode mode = MenuMode::Back;
-    if (!backShown && !imageCreatedShown)
+    if (!backShown && !imageCreatedShown && !backAfterAbandonedRun)
         mode = MenuMode::Plain;
     else if (imageCreatedShown)
         mode = MenuMode::Home;

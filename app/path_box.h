@@ -5,11 +5,11 @@ class QTextEdit;
 
 namespace PathBox {
 
-/// One line, no scroll bars: a path box is a single line of 30 units.
+/// A path box wraps a long path over as many lines as it needs, from its start;
+/// what does not fit the box's height is reached with its scroll bar.
 void setUp(QTextEdit *box);
 
-/// Shows @p path scrolled to its end, so the file or folder name stays in view
-/// however long the path; the tool tip holds the whole path.
+/// Shows the whole of @p path from its beginning; the tool tip holds it as well.
 void show(QTextEdit *box, const QString &path);
 
 } // namespace PathBox

@@ -8,6 +8,8 @@
 #include <QSharedMemory>
 #include <QTimer>
 
+#include <cstdio>
+
 const char *const kSingleInstanceKey = "5a1f3c2e-7d44-4b1a-9e0c-3f6b2d8a41c7";
 
 namespace {
@@ -31,17 +33,32 @@ void showAlreadyRunning()
 
 // A segment outlives a killed owner on Linux. Attaching and detaching removes
 // it when nobody else is attached; a live instance keeps it.
-void clearStaleSegment(const QString &key)
+void clearStaleSegment(const QString &nativeKey)
 {
-    QSharedMemory probe(key);
+    QSharedMemory probe;
+    probe.setNativeKey(nativeKey);
     if (probe.attach())
         probe.detach();
 }
 
 } // namespace
 
+QString singleInstanceKeyFile()
+{
+    const QString folder = namedObjectFolder();
+    return folder.isEmpty() ? QString()
+                            : folder + QLatin1Char('/') + QLatin1String(kSingleInstanceKey);
+}
+
 bool passSingleInstanceGuard(QSharedMemory &segment)
 {
+    QString problem;
+    if (namedObjectFolder(&problem).isEmpty()) {
+        // Lock and key in a shared place would let another user block or fake them.
+        std::fprintf(stderr, "tarnwick: %s; a second start in this session will not be refused\n",
+            qPrintable(problem));
+        return true;
+    }
     HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Tarnwick");
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         // The handle stays open: the process is about to end anyway.
@@ -52,7 +69,9 @@ bool passSingleInstanceGuard(QSharedMemory &segment)
     // is what refuses later starts.
     CloseHandle(mutex);
 
-    clearStaleSegment(segment.key());
+    // The key file sits in the user's own folder, so the segment is this user's alone.
+    segment.setNativeKey(singleInstanceKeyFile());
+    clearStaleSegment(segment.nativeKey());
     if (!segment.create(kSegmentSize, QSharedMemory::ReadWrite)) {
         showAlreadyRunning();
         return false;

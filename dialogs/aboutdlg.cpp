@@ -1,6 +1,7 @@
 #include "dialogs/aboutdlg.h"
 
-#include "app/app_globals.h"
+#include "common/app_globals.h"
+#include "common/desktop_links.h"
 #include "dialogs/dialog_common.h"
 #include "platform/win32_registry.h"
 
@@ -200,8 +201,10 @@ void AboutDlg::applyPictures()
 void AboutDlg::setSupportLink()
 {
     const RegistryKey settings(settingsPath);
-    const QString text = settings.stringValue(QStringLiteral("EmailSupText"));
-    const QString target = settings.stringValue(QStringLiteral("EmailSup"));
+    QString text = settings.stringValue(QStringLiteral("EmailSupText"));
+    QString target = settings.stringValue(QStringLiteral("EmailSup"));
+    if (!target.isEmpty() && !mayOpen(QUrl(target), supportSchemes(), "the support link", target))
+        text = target = QString(); // shown as when the installation wrote none
     // Escaped, so a quote or an angle bracket in the installed values cannot break the anchor.
     SupportBtn->setText(
         QStringLiteral("<a href=\"%1\">%2</a>").arg(target.toHtmlEscaped(), text.toHtmlEscaped()));

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/app_globals.h"
+#include "common/app_globals.h"
 #include "dialogs/dialog_common.h"
 #include "dialogs/message_forms.h"
 

@@ -1,9 +1,8 @@
 #include "dialogs/dialog_common.h"
 
-#include "app/app_globals.h"
-#include "app/ui/scale_set.h"
+#include "common/app_globals.h"
+#include "common/scale_set.h"
 
-#include <QMouseEvent>
 #include <QWidget>
 
 QString scaleSetName()
@@ -64,21 +63,4 @@ QFont dialogFont(const QString &family, int points, int weight)
     QFont font(family, points);
     font.setWeight(weight);
     return font;
-}
-
-void StripDrag::press(QWidget *dialog, QMouseEvent *event, const QRect &strip)
-{
-    if (event->button() != Qt::LeftButton)
-        return;
-    m_dragging = strip.contains(event->pos());
-    if (m_dragging)
-        m_offset = event->globalPos() - dialog->frameGeometry().topLeft();
-}
-
-void StripDrag::move(QWidget *dialog, QMouseEvent *event) const
-{
-    if (m_dragging && (event->buttons() & Qt::LeftButton)) {
-        dialog->move(event->globalPos() - m_offset);
-        event->accept();
-    }
 }

@@ -3,15 +3,16 @@
  * @file
  * What the message dialogs and the About dialog share: the scale set of their
  * pictures, the scaled absolute layout from a table of base rectangles, the
- * fonts, and dragging a frameless dialog by its top strip.
+ * fonts, and dragging by the top strip (StripDrag, shared with the window).
  */
+#include "common/strip_drag.h"
+
 #include <QFont>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
 
-class QMouseEvent;
 class QWidget;
 
 /// A form widget's rectangle at 100 %, found by its object name.
@@ -57,25 +58,3 @@ void centreIn(QWidget *window, const QRect &area);
 
 /// "Segoe UI" or "Segoe UI Semibold" at @p points and @p weight (QFont's 0..99 scale).
 QFont dialogFont(const QString &family, int points, int weight);
-
-/**
- * Dragging a frameless dialog by its top strip. A left press inside the strip
- * starts a drag, moves follow the cursor while the left button is held, and the
- * release ends it. @p dragging is the dialog kind's shared flag, which stays true
- * only between such a press and the next release.
- */
-class StripDrag
-{
-public:
-    explicit StripDrag(bool &dragging)
-        : m_dragging(dragging)
-    {
-    }
-    void press(QWidget *dialog, QMouseEvent *event, const QRect &strip);
-    void move(QWidget *dialog, QMouseEvent *event) const;
-    void release() { m_dragging = false; }
-
-private:
-    bool &m_dragging;
-    QPoint m_offset;
-};

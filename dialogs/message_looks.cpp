@@ -1,6 +1,6 @@
 #include "dialogs/message_looks.h"
 
-#include "app/app_globals.h"
+#include "common/app_globals.h"
 #include "dialogs/dialog_common.h"
 #include "dialogs/message_forms.h"
 

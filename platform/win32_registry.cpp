@@ -1,7 +1,6 @@
 #include "platform/win32_registry.h"
 
 #include <QFile>
-#include <QSettings>
 #include <sys/utsname.h>
 
 const char *const kApplicationKeyPath
@@ -20,10 +19,13 @@ bool samePath(const QString &path, const char *keyPath)
 
 QMap<QString, QVariant> readApplicationKey()
 {
+    QFile file(applicationSettingsFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
     QMap<QString, QVariant> values;
-    const QSettings settings(applicationSettingsFile(), QSettings::IniFormat);
-    for (const QString &name : settings.allKeys())
-        values.insert(name, settings.value(name));
+    const QMap<QString, QString> fields = parseSettingsIni(file.readAll());
+    for (auto it = fields.cbegin(); it != fields.cend(); ++it)
+        values.insert(it.key(), it.value());
     return values;
 }
 
@@ -104,6 +106,28 @@ QMap<QString, QString> parseOsRelease(const QByteArray &text)
         fields.insert(line.left(equals), unquote(line.mid(equals + 1)));
     }
     return fields;
+}
+
+QMap<QString, QString> parseSettingsIni(const QByteArray &text)
+{
+    QMap<QString, QString> values;
+    QString section;
+    for (const QByteArray &rawLine : text.split('\n')) {
+        const QString line = QString::fromUtf8(rawLine).trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            section = line.mid(1, line.size() - 2).trimmed();
+            continue;
+        }
+        const int equals = line.indexOf(QLatin1Char('='));
+        if (line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')) || equals <= 0)
+            continue;
+        const QString key = line.left(equals).trimmed();
+        // Values of the [General] section are the key's own, as the registry has them.
+        const bool general = section.isEmpty() || section == QLatin1String("General");
+        values.insert(general ? key : section + QLatin1Char('/') + key,
+            unquote(line.mid(equals + 1).trimmed()));
+    }
+    return values;
 }
 
 RegistryKey::RegistryKey(const QString &path)

@@ -4,7 +4,8 @@
  * The registry keys the system reads, as Linux files:
  *  - the application key "HKEY_LOCAL_MACHINE\Software\Wow6432Node\Brisolde\Tarnwick"
  *    is the system-wide INI file Brisolde/Tarnwick.ini in the first folder of
- *    $XDG_CONFIG_DIRS (else /etc/xdg), which the installation writes;
+ *    $XDG_CONFIG_DIRS (else /etc/xdg), which the installation writes; its values
+ *    are strings, read as written (not as QSettings lists);
  *  - "...\Windows NT\CurrentVersion" is /etc/os-release (PRETTY_NAME as
  *    "ProductName", VERSION_ID as "CurrentVersion"); $TARNWICK_OS_RELEASE
  *    names another file;
@@ -45,6 +46,13 @@ QString applicationSettingsFile();
 
 /// The os-release file behind the product key.
 QString osReleaseFile();
+
+/**
+ * Parses the application's INI text: "name=value" lines, values taken as the
+ * plain text the installation wrote (commas and all; quotes around a whole
+ * value are dropped). Names outside [General] read as "section/name".
+ */
+QMap<QString, QString> parseSettingsIni(const QByteArray &text);
 
 /// Parses os-release text: KEY=value lines, values optionally quoted.
 QMap<QString, QString> parseOsRelease(const QByteArray &text);

@@ -1,8 +1,8 @@
-#include "app/app_globals.h"
+#include "scan/image_loading.h"
 #include "app/korveltapedrive.h"
 #include "app/path_box.h"
+#include "common/app_globals.h"
 #include "imaging/size_text.h"
-#include "scan/image_loading.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -14,11 +14,9 @@
 
 namespace ImageLoading {
 
-OpenFileDialog openFileDialog = [](QWidget *parent, const QString &caption,
-                                   const QString &filter) {
+OpenFileDialog openFileDialog = [](QWidget *parent, const QString &caption, const QString &filter) {
     return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
 };
-
 
 } // namespace ImageLoading
 
@@ -41,7 +39,7 @@ void KorvelTapeDrive::scanImage()
 {
     if (loadedImagePath.isEmpty()) {
         showMessage(QStringLiteral("Select Image"),
-                    QStringLiteral("You need to select an image to scan for data."));
+            QStringLiteral("You need to select an image to scan for data."));
         return;
     }
     if (menuBtn->isChecked())
@@ -60,8 +58,7 @@ void KorvelTapeDrive::scanImage()
         size = file.size();
         file.close();
     }
-    selectedImageSizeLabel->setText(
-        SizeText::imageSize(size, SizeText::Comparison::FloatingPoint));
+    selectedImageSizeLabel->setText(SizeText::imageSize(size, SizeText::Comparison::FloatingPoint));
     selectedImageSizeLabel->setFont(QFont(QStringLiteral("Segoe UI"), 10));
     selectedImageSizeLabel->setAlignment(Qt::AlignCenter);
     selectedImageSizeLabel->show();

@@ -1,5 +1,5 @@
-#include "app/app_globals.h"
 #include "app/korveltapedrive.h"
+#include "common/app_globals.h"
 #include "imaging/imaging_state.h"
 #include "platform/win32_shell.h"
 

@@ -9,7 +9,8 @@ class QThread;
 
 /**
  * Starts @p worker with the GUI thread's priority and processes events until
- * it has finished. A worker that finishes before the first test is not
+ * it has finished, sleeping on the worker for at most a millisecond between
+ * rounds (so a slow drive does not keep a processor busy). A worker that finishes before the first test is not
  * waited for and no event is processed.
  */
 void runAndWait(QThread &worker);

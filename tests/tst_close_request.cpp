@@ -1,6 +1,4 @@
-#include "app/app_globals.h"
 #include "app/korveltapedrive.h"
-#include "imaging/imaging_state.h"
 #include "modal_helper.h"
 
 #include <QProcess>
@@ -45,44 +43,6 @@ class TestCloseRequest : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        scaleFactor = 1.0f;
-        ImagingState::busy = false;
-        ImagingState::runFlag = false;
-    }
-
-    void busyShowsExitMessage_data()
-    {
-        QTest::addColumn<float>("scale");
-        QTest::addColumn<QRect>("logo");
-        QTest::newRow("1.0") << 1.0f << QRect(165, 6, 16, 16);
-        QTest::newRow("1.5") << 1.5f << QRect(247, 9, 24, 24);
-    }
-
-    void busyShowsExitMessage()
-    {
-        QFETCH(float, scale);
-        KorvelTapeDrive window;
-        scaleFactor = scale; // after the window, which detects its own
-        window.show();
-        ImagingState::busy = true;
-        ImagingState::runFlag = true;
-        ModalAnswerer answerer;
-        QVERIFY(!window.close());
-        QVERIFY(answerer.questions.isEmpty());
-        QCOMPARE(answerer.messages.size(), 1);
-        const Seen message = answerer.messages.first();
-        QCOMPARE(message.parent, &window);
-        QCOMPARE(message.title, QStringLiteral("Exit"));
-        QCOMPARE(message.message,
-            QStringLiteral("An image of selected tape is being created. \nYou can exit "
-                           "the app once the image is \ncomplete."));
-        QTEST(message.logo, "logo");
-        QVERIFY(window.isVisible());
-        QVERIFY(ImagingState::runFlag); // the run goes on
-    }
-
     void answerInRealProcess_data()
     {
         QTest::addColumn<QString>("answer");

@@ -1,7 +1,9 @@
 // The connection sequence through the real main window and the virtual tape.
+#include "tape/run_and_wait.h"
 #include "tape_fixtures.h"
 #include "window_test_access.h"
 
+#include <QAbstractEventDispatcher>
 #include <QtTest>
 
 namespace {
@@ -122,6 +124,26 @@ private slots:
         if (!shownAfterRetry.isEmpty())
             QCOMPARE(shownOnConnectionPage(window), shownAfterRetry);
         QVERIFY(!ImagingState::busy);
+    }
+
+    // A worker that takes its time (a slow drive) is waited for with the events processed
+    // all along, yet without spinning: the loop sleeps on the worker between rounds.
+    void waitingOnASlowWorker()
+    {
+        struct SlowRead : QThread
+        {
+            void run() override { msleep(300); }
+        } worker;
+        int rounds = 0, ticks = 0;
+        connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, this,
+            [&rounds] { ++rounds; });
+        QTimer animation;
+        connect(&animation, &QTimer::timeout, this, [&ticks] { ++ticks; });
+        animation.start(15);
+        runAndWait(worker);
+        QVERIFY(worker.isFinished());
+        QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks))); // 20 at the nominal pace
+        QVERIFY2(rounds < 1500, qPrintable(QString::number(rounds))); // about one a millisecond
     }
 };
 

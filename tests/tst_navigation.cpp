@@ -1,4 +1,4 @@
-#include "app/app_globals.h"
+#include "common/app_globals.h"
 #include "imaging/imaging_state.h"
 #include "window_test_access.h"
 
@@ -71,72 +71,9 @@ private slots:
         ImagingState::turnOffFlag = false;
     }
 
-    void nextChoosesTheRoad_data()
-    {
-        QTest::addColumn<QString>("tiles"); // clicked in this order
-        QTest::addColumn<QString>("page");
-        QTest::addColumn<QString>("hint");
-        // clang-format off
-        QTest::newRow("no tile clicked") << "" << "destination" << kCreateHint;
-        QTest::newRow("create") << "create" << "destination" << kCreateHint;
-        QTest::newRow("load") << "load" << "load" << kLoadHint;
-        QTest::newRow("load, then create") << "load,create" << "destination" << kCreateHint;
-        QTest::newRow("create, then load") << "create,load" << "load" << kLoadHint;
-        // clang-format on
-    }
-    void nextChoosesTheRoad()
-    {
-        QFETCH(QString, tiles);
-        QFETCH(QString, page);
-        KorvelTapeDrive w;
-        ImagingState::imagePath = QStringLiteral("/old/image.tape");
-        loadedImagePath = QStringLiteral("/old/loaded.tape");
-        for (const QString &tile : tiles.split(QLatin1Char(','), Qt::SkipEmptyParts))
-            (tile == QLatin1String("create") ? A::createImageBtn(w) : A::loadImageBtn(w))->click();
-        QTEST(A::createHintLabel(w)->text(), "hint");
-        const bool loadChosen = tiles.endsWith(QLatin1String("load"));
-        QCOMPARE(A::loadImageBtn(w)->styleSheet(),
-            QStringLiteral("QPushButton{border-image: url(:/images/100/%1)}")
-                .arg(loadChosen ? QLatin1String("img_EraseImageH.png")
-                                : QLatin1String("img_EraseImageN.png")));
-        QCOMPARE(A::visiblePage(w), QStringLiteral("option")); // a tile alone changes no page
-        A::turnOffCheckBox(w)->setChecked(true);
-        ImagingState::ejectFlag = true; // stale values, replaced by the boxes' on the create road
-        ImagingState::turnOffFlag = false;
-
-        A::optionNextBtn(w)->click();
-        QCOMPARE(A::visiblePage(w), page);
-        QCOMPARE(ImagingState::ejectFlag, page != QLatin1String("destination"));
-        QCOMPARE(ImagingState::turnOffFlag, page == QLatin1String("destination"));
-        QVERIFY(!createOptionSelected);
-        QVERIFY(!loadOptionSelected);
-        // Each road forgets the image of its own earlier visit only.
-        if (page == QLatin1String("load")) {
-            QVERIFY(loadedImagePath.isEmpty());
-            QCOMPARE(ImagingState::imagePath, QStringLiteral("/old/image.tape"));
-        } else {
-            QVERIFY(ImagingState::imagePath.isEmpty());
-            QCOMPARE(loadedImagePath, QStringLiteral("/old/loaded.tape"));
-        }
-        QVERIFY(!A::backBtn(w)->isHidden());
-        QVERIFY(A::homeBtn(w)->isHidden());
-        QCOMPARE(A::backBtn(w)->x(), 56);
-        QCOMPARE(A::helpBtn(w)->x(), 86);
-    }
-
-    void nextWithClosedMenuShowsNoBackUntilOpened()
-    {
-        KorvelTapeDrive w;
-        A::menuBtn(w)->setChecked(false);
-        A::optionNextBtn(w)->click();
-        QVERIFY(A::backBtn(w)->isHidden());
-        QVERIFY(A::homeBtn(w)->isHidden());
-        A::menuBtn(w)->click(); // opens
-        QCOMPARE(recordAnimation(w, 1), QString());
-        QCOMPARE(recordAnimation(w, 1), QStringLiteral("1:+back")); // tick 2: Back first
-    }
-
-    void backAndHome_data()
+    // The tiles and Next choose the road; Back and Home go back. Each road forgets the image
+    // of its own earlier visit only, and the create road copies the check boxes anew.
+    void pages_data()
     {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("page");
@@ -144,11 +81,19 @@ private slots:
         QTest::addColumn<int>("helpX");
         QTest::addColumn<QString>("hint"); // of the create tile; empty: not checked
         QTest::addColumn<QString>("loaded"); // the loaded image afterwards
+        const QString kept = QStringLiteral("/old/loaded.tape");
         const QString old = QStringLiteral("/data/old.tape");
         // clang-format off
+        QTest::newRow("no tile: the create road") << "next" << "destination" << "back" << 86
+            << kCreateHint << kept;
+        QTest::newRow("load tile") << "load,next" << "load" << "back" << 86 << kLoadHint << "";
+        QTest::newRow("load, then create") << "load,create,next" << "destination" << "back" << 86
+            << kCreateHint << kept;
+        QTest::newRow("create, then load") << "create,load,next" << "load" << "back" << 86
+            << kLoadHint << "";
         QTest::newRow("Back twice from destination: second spelling")
             << "load,create,next,type,back,next,back" << "option" << "" << 56 << kCreateHintAgain
-            << "";
+            << kept;
         QTest::newRow("Back from the selected image keeps it") << "load,next,select,back"
             << "load" << "back" << 86 << "" << old;
         QTest::newRow("then Back to the options") << "load,next,select,back,back" << "option"
@@ -157,21 +102,29 @@ private slots:
             << "" << 56 << kCreateHintAgain << old;
         QTest::newRow("first Back on the load page goes home")
             << "load,next,select,home,load,next,back" << "option" << "" << 56 << "" << "";
+        QTest::newRow("Image Created") << "next,created" << "progress" << "home" << 86 << ""
+            << kept;
         QTest::newRow("Home from Image Created keeps the drive") << "next,created,home"
-            << "option" << "" << 56 << "" << "";
+            << "option" << "" << 56 << "" << kept;
         QTest::newRow("then Next") << "next,created,home,next" << "destination" << "back" << 86
-            << "" << "";
+            << "" << kept;
         // Without a drive the connection page stays, with no page above it.
-        QTest::newRow("no drive") << "nodrive,next" << "connect" << "back" << 86 << "" << "";
+        QTest::newRow("no drive") << "nodrive,next" << "connect" << "back" << 86 << "" << kept;
         QTest::newRow("Back on the disconnected page") << "nodrive,next,back" << "option" << ""
-            << 56 << "" << "";
+            << 56 << "" << kept;
         // clang-format on
     }
-    void backAndHome()
+    void pages()
     {
         QFETCH(QString, steps);
+        QFETCH(QString, page);
         QFETCH(QString, hint);
         KorvelTapeDrive w;
+        ImagingState::imagePath = QStringLiteral("/old/image.tape");
+        loadedImagePath = QStringLiteral("/old/loaded.tape");
+        A::turnOffCheckBox(w)->setChecked(true);
+        ImagingState::ejectFlag = true; // stale values, replaced by the boxes' on the create road
+        ImagingState::turnOffFlag = false;
         for (const QString &step : steps.split(QLatin1Char(','))) {
             if (step == QLatin1String("create"))
                 A::createImageBtn(w)->click();
@@ -192,7 +145,7 @@ private slots:
             else if (step == QLatin1String("nodrive"))
                 ImagingState::driveOpen = false;
         }
-        QTEST(A::visiblePage(w), "page");
+        QCOMPARE(A::visiblePage(w), page);
         QStringList shown;
         if (!A::backBtn(w)->isHidden())
             shown << QStringLiteral("back");
@@ -203,12 +156,25 @@ private slots:
         QTEST(A::helpBtn(w)->x(), "helpX");
         if (!hint.isEmpty())
             QCOMPARE(A::createHintLabel(w)->text(), hint);
+        const bool loadHighlighted = A::createHintLabel(w)->text() == kLoadHint;
+        QCOMPARE(A::loadImageBtn(w)->styleSheet(),
+            QStringLiteral("QPushButton{border-image: url(:/images/100/%1)}")
+                .arg(loadHighlighted ? QLatin1String("img_EraseImageH.png")
+                                     : QLatin1String("img_EraseImageN.png")));
         QTEST(loadedImagePath, "loaded");
+        if (page == QLatin1String("load"))
+            QCOMPARE(ImagingState::imagePath, QStringLiteral("/old/image.tape"));
+        if (page == QLatin1String("destination")) {
+            QVERIFY(ImagingState::imagePath.isEmpty());
+            QVERIFY(!ImagingState::ejectFlag);
+            QVERIFY(ImagingState::turnOffFlag);
+        }
         // Whatever the way back, nothing of the pages left behind stays chosen.
+        QVERIFY(!createOptionSelected && !loadOptionSelected);
         QVERIFY(A::loadPathEdit(w)->toPlainText().isEmpty());
         QVERIFY(A::destinationPathEdit(w)->toPlainText().isEmpty());
         QVERIFY(!selectedImageMark);
-        QVERIFY(!A::imageCreatedShown(w));
+        QCOMPARE(A::imageCreatedShown(w), steps.endsWith(QLatin1String("created")));
         QVERIFY(!A::menuOnlyHelpAbout(w));
         QVERIFY(ImagingState::driveOpen || steps.startsWith(QLatin1String("nodrive")));
     }
@@ -219,13 +185,6 @@ private slots:
         QTest::addColumn<bool>("opening");
         QTest::addColumn<QString>("log");
         // clang-format off
-        QTest::newRow("option, open") << "option" << true << "2:+separator 4:+help 6:+about stop@12";
-        QTest::newRow("option, close") << "option" << false
-            << "6:-about 8:-help 10:-separator stop@12";
-        QTest::newRow("back, open") << "back" << true
-            << "2:+back 4:+separator 6:+help 8:+about stop@14";
-        QTest::newRow("back, close") << "back" << false
-            << "6:-about 8:-help 10:-separator 12:-back stop@14";
         QTest::newRow("image created, open") << "created" << true
             << "2:+home 4:+separator 6:+help 8:+about stop@14";
         QTest::newRow("image created, close") << "created" << false
@@ -234,9 +193,6 @@ private slots:
             << "2:+back 4:+home 6:+separator 8:+help 10:+about stop@16";
         QTest::newRow("back and home, close") << "backHome" << false
             << "6:-about 8:-help 10:-separator 12:-home 14:-back stop@16";
-        // After an abandoned run the option page still has no Back.
-        QTest::newRow("option after abandoned run") << "abandoned" << true
-            << "2:+separator 4:+help 6:+about stop@12";
         // clang-format on
     }
     void menuAnimation()
@@ -244,10 +200,9 @@ private slots:
         QFETCH(QString, page);
         QFETCH(bool, opening);
         KorvelTapeDrive w;
-        A::backShown(w) = page == QLatin1String("back") || page == QLatin1String("backHome");
+        A::backShown(w) = page == QLatin1String("backHome");
         A::homeAndBackShown(w) = page == QLatin1String("backHome");
         A::imageCreatedShown(w) = page == QLatin1String("created");
-        ImagingState::abortFlag = page == QLatin1String("abandoned");
 
         // Start from the opposite end state so every change is visible.
         QWidget *const items[] = { A::backBtn(w), A::homeBtn(w), A::menuSeparatorLabel(w),
@@ -260,6 +215,49 @@ private slots:
         QCOMPARE(A::toolBarTimer(w)->interval(), 15);
 
         QTEST(recordAnimation(w, 40), "log");
+    }
+
+    // Back mode (the destination page), reached by Next with the menu open or closed, and
+    // by a run given up there; the option page after it has no Back.
+    void backMode_data()
+    {
+        QTest::addColumn<bool>("menuOpen");
+        QTest::addColumn<bool>("abandoned");
+        QTest::newRow("menu open, run abandoned") << true << true;
+        QTest::newRow("menu closed, run abandoned") << false << true;
+        QTest::newRow("menu closed, no run") << false << false;
+    }
+    void backMode()
+    {
+        QFETCH(bool, menuOpen);
+        QFETCH(bool, abandoned);
+        KorvelTapeDrive w;
+        if (!menuOpen) {
+            A::menuBtn(w)->click();
+            recordAnimation(w, 40);
+        }
+        A::optionNextBtn(w)->click();
+        if (abandoned)
+            A::abandonRun(w);
+        QCOMPARE(A::visiblePage(w), QStringLiteral("destination"));
+        QCOMPARE(A::backBtn(w)->isHidden(), !menuOpen);
+        QVERIFY(A::homeBtn(w)->isHidden());
+        if (menuOpen) {
+            A::menuBtn(w)->click();
+            QCOMPARE(recordAnimation(w, 40),
+                QStringLiteral("6:-about 8:-help 10:-separator 12:-back stop@14"));
+        }
+        A::menuBtn(w)->click();
+        QCOMPARE(recordAnimation(w, 40),
+            QStringLiteral("2:+back 4:+separator 6:+help 8:+about stop@14"));
+        QCOMPARE(A::backBtn(w)->x(), 56);
+        QCOMPARE(A::helpBtn(w)->x(), 86);
+
+        A::backBtn(w)->click();
+        A::menuBtn(w)->click();
+        QCOMPARE(recordAnimation(w, 40), QStringLiteral("6:-about 8:-help 10:-separator stop@12"));
+        A::menuBtn(w)->click();
+        QCOMPARE(recordAnimation(w, 40), QStringLiteral("2:+separator 4:+help 6:+about stop@12"));
     }
 
     void menuClickRestartsTheAnimation()
@@ -292,6 +290,7 @@ private:
         A::progressPageFrame(w)->show();
         A::imageCreatedShown(w) = true;
         A::backShown(w) = false;
+        A::backBtn(w)->hide();
         A::homeShown(w) = true;
         A::layout(w);
         A::homeShown(w) = false;

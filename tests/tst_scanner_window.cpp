@@ -1,11 +1,11 @@
 #include "scanner/ui/scanner_window.h"
 #include "tst_scanner_images.h"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QHeaderView>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>

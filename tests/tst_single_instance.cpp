@@ -1,5 +1,5 @@
-#include "app/app_globals.h"
 #include "app/single_instance.h"
+#include "common/app_globals.h"
 #include "modal_helper.h"
 #include "platform/win32_handles.h"
 #include "platform/win32_instance.h"
@@ -9,9 +9,59 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const QByteArray kStartedLine = "Application started successfully.";
+
+/// A user of the test's own, removed again at the end; making one needs root.
+class TestUser
+{
+public:
+    explicit TestUser(const QString &name)
+        : m_name(name)
+    {
+        quietly(QStringLiteral("userdel"), { name }); // left by a run that crashed
+        const QStringList options
+            = { QStringLiteral("--no-create-home"), QStringLiteral("--user-group"),
+                  QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"), name };
+        const passwd *entry = quietly(QStringLiteral("useradd"), options) == 0
+            ? ::getpwnam(qPrintable(name))
+            : nullptr;
+        if (entry)
+            m_ids = { entry->pw_uid, entry->pw_gid };
+    }
+    ~TestUser()
+    {
+        if (made())
+            quietly(QStringLiteral("userdel"), { m_name });
+    }
+    bool made() const { return m_ids.first != 0; }
+    uid_t uid() const { return m_ids.first; }
+    /// setpriv's arguments that run a program as this user.
+    QStringList runAs() const
+    {
+        return { QStringLiteral("--reuid=%1").arg(m_ids.first),
+            QStringLiteral("--regid=%1").arg(m_ids.second), QStringLiteral("--clear-groups"),
+            QStringLiteral("--") };
+    }
+
+private:
+    static int quietly(const QString &program, const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        return process.waitForFinished() && process.exitStatus() == QProcess::NormalExit
+            ? process.exitCode()
+            : -1;
+    }
+
+    QString m_name;
+    QPair<uid_t, gid_t> m_ids { 0, 0 };
+};
 
 bool waitForStart(QProcess &process)
 {
@@ -29,66 +79,62 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_private.isValid());
-        // A private namespace for the segment (its key file lives in TMPDIR) and
-        // the lock file, so a Tarnwick running on this machine does not interfere.
+        // A private folder for the lock and the segment's key, so a Tarnwick
+        // running on this machine does not interfere.
         qputenv("TMPDIR", QFile::encodeName(m_private.path()));
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_private.path()));
     }
 
-    void init() { scaleFactor = 1.0f; }
-
-    void firstStartGoesOn()
+    void init()
     {
-        QSharedMemory segment(QString::fromLatin1(kSingleInstanceKey));
-        QVERIFY(passSingleInstanceGuard(segment));
-        QVERIFY(segment.isAttached());
-        QCOMPARE(segment.size(), 512);
-        // The lock is not held after the check: it only covers racing starts.
-        HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Tarnwick");
-        QCOMPARE(GetLastError(), DWORD(ERROR_SUCCESS));
-        CloseHandle(mutex);
+        scaleFactor = 1.0f;
+        m_asUser = nullptr;
     }
 
-    void runningInstanceRefuses_data()
+    void guard_data()
     {
+        QTest::addColumn<QString>("held"); // by another instance: "", "segment" or "lock"
         QTest::addColumn<float>("scale");
-        QTest::addColumn<QRect>("logo");
-        QTest::newRow("1.0") << 1.0f << QRect(105, 6, 16, 16);
-        QTest::newRow("1.5") << 1.5f << QRect(157, 9, 24, 24);
+        QTest::addColumn<QRect>("logo"); // of the already-running message; empty: none
+        QTest::newRow("nothing held: goes on") << "" << 1.0f << QRect();
+        QTest::newRow("segment held") << "segment" << 1.0f << QRect(105, 6, 16, 16);
+        QTest::newRow("segment held, 1.5") << "segment" << 1.5f << QRect(157, 9, 24, 24);
+        QTest::newRow("lock held") << "lock" << 1.0f << QRect(105, 6, 16, 16);
     }
 
-    void runningInstanceRefuses()
+    void guard()
     {
+        QFETCH(QString, held);
         QFETCH(float, scale);
         QFETCH(QRect, logo);
         scaleFactor = scale;
-        QSharedMemory running(QString::fromLatin1(kSingleInstanceKey));
-        QVERIFY(running.create(512));
+        QSharedMemory running;
+        running.setNativeKey(singleInstanceKeyFile());
+        if (held == QLatin1String("segment"))
+            QVERIFY(running.create(512));
+        HANDLE lock
+            = held == QLatin1String("lock") ? CreateMutexW(nullptr, TRUE, L"Tarnwick") : nullptr;
 
         ModalAnswerer answerer;
-        QSharedMemory segment(QString::fromLatin1(kSingleInstanceKey));
-        QVERIFY(!passSingleInstanceGuard(segment));
+        QSharedMemory segment;
+        QCOMPARE(passSingleInstanceGuard(segment), logo.isEmpty());
+        QCOMPARE(segment.isAttached(), logo.isEmpty());
+        if (logo.isEmpty()) {
+            QCOMPARE(segment.size(), 512);
+            // The lock is not held after the check: it only covers racing starts.
+            CloseHandle(CreateMutexW(nullptr, TRUE, L"Tarnwick"));
+            QCOMPARE(GetLastError(), DWORD(ERROR_SUCCESS));
+            return;
+        }
         QCOMPARE(answerer.messages.size(), 1);
         QCOMPARE(answerer.messages.first().title, QStringLiteral("         Tarnwick"));
         QCOMPARE(
             answerer.messages.first().message, QStringLiteral(" Tarnwick is already\n running."));
         QCOMPARE(answerer.messages.first().logo, logo);
-        // The refused start must not have removed the running instance's segment.
-        QSharedMemory probe(QString::fromLatin1(kSingleInstanceKey));
-        QVERIFY(probe.attach());
-    }
-
-    void heldLockRefuses()
-    {
-        HANDLE other = CreateMutexW(nullptr, TRUE, L"Tarnwick");
-        QCOMPARE(GetLastError(), DWORD(ERROR_SUCCESS));
-        ModalAnswerer answerer;
-        QSharedMemory segment(QString::fromLatin1(kSingleInstanceKey));
-        QVERIFY(!passSingleInstanceGuard(segment));
-        QVERIFY(!segment.isAttached());
-        QCOMPARE(answerer.messages.size(), 1);
-        QVERIFY(CloseHandle(other));
-        QVERIFY(!CloseHandle(other)); // a handle closes once
+        // The refused start leaves the running instance's segment alone.
+        QCOMPARE(running.attach() || running.isAttached(), held == QLatin1String("segment"));
+        if (lock)
+            QVERIFY(CloseHandle(lock));
     }
 
     // Real processes: the program itself, started twice, then killed.
@@ -98,15 +144,7 @@ private slots:
         startProgram(first);
         QVERIFY2(waitForStart(first), "the first start did not come up");
 
-        // Left alone, the refused start waits on its message and shows no window.
-        QProcess waiting;
-        startProgram(waiting);
-        QVERIFY(!waiting.waitForFinished(1500));
-        QVERIFY(!waiting.readAllStandardError().contains(kStartedLine));
-        waiting.kill();
-        waiting.waitForFinished();
-
-        // Dismissed, it ends with exit code 0, never having started.
+        // Its message dismissed, a second start ends with exit code 0, never having started.
         QProcess second;
         startProgram(second, 200);
         QVERIFY(second.waitForFinished(15000));
@@ -124,10 +162,69 @@ private slots:
         third.waitForFinished();
     }
 
+    // Two users sharing /tmp: neither's instance, running or killed, stops the other's
+    // start, and a folder one plants for the other is not used.
+    void usersKeepTheirOwnGuards()
+    {
+        if (::geteuid() != 0)
+            QSKIP("making two users needs root");
+        const QString prefix = QStringLiteral("tw%1").arg(QCoreApplication::applicationPid());
+        TestUser first(prefix + QLatin1Char('a')), second(prefix + QLatin1Char('b'));
+        if (!first.made() || !second.made())
+            QSKIP("useradd cannot make users here");
+        QTemporaryDir sharedTmp(QStringLiteral("/tmp/tarnwick-users-XXXXXX"));
+        QVERIFY(sharedTmp.isValid());
+        QVERIFY(::chmod(QFile::encodeName(sharedTmp.path()).constData(), 01777) == 0);
+        m_asUser = &first;
+        m_sharedTmp = sharedTmp.path();
+        if (QProcess::execute(QStringLiteral("setpriv"),
+                first.runAs() << QStringLiteral("test") << QStringLiteral("-x")
+                              << QStringLiteral(TARNWICK_BIN_DIR "/tarnwick"))
+            != 0)
+            QSKIP("other users cannot run the built program from this folder");
+
+        QProcess a, b;
+        startProgram(a);
+        QVERIFY2(waitForStart(a), "the first user's start did not come up");
+        m_asUser = &second;
+        startProgram(b, 200);
+        QVERIFY2(waitForStart(b), "another user's instance refused the start");
+
+        // Killed, an instance leaves its segment behind; it is in nobody else's way.
+        for (QProcess *each : { &a, &b }) {
+            each->kill();
+            each->waitForFinished();
+        }
+        QProcess again;
+        startProgram(again, 200);
+        QVERIFY2(waitForStart(again), "a start after SIGKILL was refused");
+        again.kill();
+        again.waitForFinished();
+
+        // The second user plants the first one's folder: the first user's start refuses it,
+        // goes on and says so.
+        const QString folder = QStringLiteral("%1/tarnwick-%2").arg(m_sharedTmp).arg(first.uid());
+        QVERIFY(QDir(folder).removeRecursively());
+        QCOMPARE(QProcess::execute(QStringLiteral("setpriv"),
+                     second.runAs() << QStringLiteral("mkdir") << QStringLiteral("-m")
+                                    << QStringLiteral("777") << folder),
+            0);
+        m_asUser = &first;
+        QProcess planted;
+        startProgram(planted, 200);
+        QByteArray seen;
+        QVERIFY2(waitForLine(planted, kStartedLine, seen, true), seen.constData());
+        QVERIFY2(seen.contains("belongs to another user"), seen.constData());
+        planted.kill();
+        planted.waitForFinished();
+        m_asUser = nullptr;
+    }
+
     void cleanupTestCase()
     {
         // Remove the segment the killed processes left behind.
-        QSharedMemory stale(QString::fromLatin1(kSingleInstanceKey));
+        QSharedMemory stale;
+        stale.setNativeKey(singleInstanceKeyFile());
         if (stale.attach())
             stale.detach();
     }
@@ -141,12 +238,23 @@ private:
         if (autoDismissMs >= 0)
             environment.insert(
                 QStringLiteral("TARNWICK_AUTO_DISMISS_MS"), QString::number(autoDismissMs));
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(TARNWICK_BIN_DIR "/tarnwick"), QStringList());
+        const QString program = QStringLiteral(TARNWICK_BIN_DIR "/tarnwick");
+        if (m_asUser) {
+            environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+            environment.insert(QStringLiteral("TMPDIR"), m_sharedTmp);
+            environment.insert(QStringLiteral("HOME"), m_sharedTmp);
+            process.setProcessEnvironment(environment);
+            process.start(QStringLiteral("setpriv"), m_asUser->runAs() << program);
+        } else {
+            process.setProcessEnvironment(environment);
+            process.start(program, QStringList());
+        }
         QVERIFY(process.waitForStarted());
     }
 
     QTemporaryDir m_private;
+    const TestUser *m_asUser = nullptr; ///< starts run as this user, sharing m_sharedTmp
+    QString m_sharedTmp;
 };
 
 QTEST_MAIN(TestSingleInstance)

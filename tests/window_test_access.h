@@ -1,7 +1,9 @@
 #pragma once
 // Reaches the main window's private widgets, flags and slots for the tests.
 #include "app/korveltapedrive.h"
+#include "imaging/imaging_state.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -9,7 +11,12 @@
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
+#include <QTextLayout>
 #include <QTimer>
 
 // A reference to the member, so flags can be set through it as well.
@@ -29,6 +36,23 @@ public:
     static void tick(KorvelTapeDrive &w) { w.OnToolBarTimerSlot(); }
     static void loadTapeDrive(KorvelTapeDrive &w) { w.loadTapeDrive(); }
     static void retry(KorvelTapeDrive &w) { w.Retry(); }
+    /// What a run given up at the block-size question does to the pages.
+    static void abandonRun(KorvelTapeDrive &w)
+    {
+        w.prepareProgressPage();
+        ImagingState::abortFlag = true;
+        w.returnToDestinationPage();
+    }
+
+    /// A path box shows its path from the start, wrapped to its width.
+    static bool wrapsFromTheStart(QTextEdit *box)
+    {
+        box->document()->documentLayout()->documentSize(); // lays out what is pending
+        const QRect start = box->cursorRect(QTextCursor(box->document()));
+        return box->viewport()->rect().contains(start.center())
+            && box->horizontalScrollBar()->maximum() == 0
+            && box->document()->firstBlock().layout()->lineCount() > 1;
+    }
 
     /// Every label that shows an image, in the order of the widget tree.
     static QList<QLabel *> pictureLabels(KorvelTapeDrive &w)
@@ -80,7 +104,6 @@ public:
     TARNWICK_MEMBER(backBtn)
     TARNWICK_MEMBER(aboutBtn)
     TARNWICK_MEMBER(homeBtn)
-    TARNWICK_MEMBER(connectedMovieLabel)
     TARNWICK_MEMBER(notConnectedLabel)
     TARNWICK_MEMBER(bottomBorderLabel)
     TARNWICK_MEMBER(rightBorderLabel)

@@ -1,6 +1,6 @@
 #include "app/korveltapedrive.h"
 
-#include "app/app_globals.h"
+#include "common/app_globals.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "app/korveltapedrive.h"
 
-#include "app/app_globals.h"
-#include "app/ui/scale_set.h"
+#include "common/app_globals.h"
+#include "common/scale_set.h"
 
 #include <QCheckBox>
 #include <QComboBox>

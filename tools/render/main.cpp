@@ -1,22 +1,25 @@
 // tarnwick-render: draws windows into PNG files, for looking at them as a user sees them.
 //
-//   tarnwick-render dialogs FOLDER        every message dialog at scale 1.0, 1.25 and 1.5
+//   tarnwick-render dialogs FOLDER        every dialog at the scale of the screen's density
 //   tarnwick-render scanner IMAGE FOLDER  the scanner's window on IMAGE, scanned and extracted
 //
 // The scanner's pictures are named after QT_FONT_DPI, so runs at several densities can
 // share a folder.
-#include "app/app_globals.h"
-#include "app/fonts.h"
+#include "common/app_globals.h"
+#include "common/fonts.h"
+#include "common/scale_set.h"
 #include "dialogs/aboutdlg.h"
 #include "dialogs/closeapplicationdlg.h"
 #include "dialogs/repairfinishdialog.h"
 #include "dialogs/yesnoapplicationdlg.h"
+#include "platform/win32_registry.h"
 #include "scanner/ui/scanner_window.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QScreen>
 #include <QThread>
 #include <QWindow>
 
@@ -57,34 +60,41 @@ bool save(QWidget *widget, const QString &path)
     return false;
 }
 
+// At the screen's density, as the program scales itself, so text and layout are
+// the size a user sees; the About dialog reads the installed settings.
 int renderDialogs(const QString &folder)
 {
     installFontSubstitutes(); // as the program does at start
-    bool ok = true;
-    for (const float scale : { 1.0f, 1.25f, 1.5f }) {
-        scaleFactor = scale;
-        const QString suffix = QStringLiteral("-%1.png").arg(qRound(scale * 100));
-        const auto path = [&](const char *name) {
-            return folder + QLatin1Char('/') + QLatin1String(name) + suffix;
-        };
-        ok = save(std::make_unique<CloseApplicationDlg>().get(), path("close")) && ok;
-        ok = save(std::make_unique<YesNoApplicationDlg>().get(), path("yesno")) && ok;
-        ok = save(std::make_unique<repairFinishDialog>().get(), path("repair")) && ok;
-        ok = save(std::make_unique<AboutDlg>().get(), path("about")) && ok;
-        // The two uses that move the logo: another instance runs, and work in progress.
-        repairFinishDialog running;
-        running.repairedLabl->setText(QStringLiteral(" Tarnwick is already\n running."));
-        running.label_8->setText(QStringLiteral("         Tarnwick"));
-        placeScaledSquare(running.label_3, 105, 6, 16);
-        ok = save(&running, path("already-running")) && ok;
-        repairFinishDialog busy;
-        busy.repairedLabl->setText(
-            QStringLiteral("An image of selected tape is being created. \nYou "
-                           "can exit the app once the image is \ncomplete."));
-        busy.label_8->setText(QStringLiteral("Exit"));
-        placeScaledSquare(busy.label_3, 165, 6, 16);
-        ok = save(&busy, path("busy-exit")) && ok;
-    }
+    settingsPath = QLatin1String(kApplicationKeyPath);
+    scaleFactor
+        = scaleFactorForDpi(qRound(QGuiApplication::primaryScreen()->logicalDotsPerInchX()));
+    const QString suffix = QStringLiteral("-%1.png").arg(qRound(scaleFactor * 100));
+    const auto path = [&](const char *name) {
+        return folder + QLatin1Char('/') + QLatin1String(name) + suffix;
+    };
+    bool ok = save(std::make_unique<CloseApplicationDlg>().get(), path("close"));
+    ok = save(std::make_unique<YesNoApplicationDlg>().get(), path("yesno")) && ok;
+    ok = save(std::make_unique<repairFinishDialog>().get(), path("repair")) && ok;
+    ok = save(std::make_unique<AboutDlg>().get(), path("about")) && ok;
+    // The uses with other titles, two of them with the logo moved.
+    const auto message = [&](const char *name, const char *title, const char *text, int logoX) {
+        repairFinishDialog dialog;
+        dialog.label_8->setText(QLatin1String(title));
+        dialog.repairedLabl->setText(QLatin1String(text));
+        if (logoX >= 0)
+            placeScaledSquare(dialog.label_3, logoX, 6, 16);
+        return save(&dialog, path(name));
+    };
+    ok = message("already-running", "         Tarnwick", " Tarnwick is already\n running.", 105)
+        && ok;
+    ok = message("busy-exit", "Exit",
+             "An image of selected tape is being created. \nYou can exit the app once the "
+             "image is \ncomplete.",
+             165)
+        && ok;
+    ok = message(
+             "insufficient-space", "   Insufficient space", " Insufficient space in the disk.", -1)
+        && ok;
     return ok ? 0 : 1;
 }
 

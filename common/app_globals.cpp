@@ -1,4 +1,4 @@
-#include "app/app_globals.h"
+#include "common/app_globals.h"
 
 float scaleFactor = 0.0f;
 QString settingsPath;

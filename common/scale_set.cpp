@@ -1,6 +1,6 @@
-#include "app/ui/scale_set.h"
+#include "common/scale_set.h"
 
-#include "app/app_globals.h"
+#include "common/app_globals.h"
 
 float scaleFactorForDpi(int dpi)
 {
