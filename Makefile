@@ -1,10 +1,11 @@
 # make run   - install what is missing, build, and start Tarnwick (on the bundled
 #              virtual tape when no tape drive is present)
 # make test  - install what is missing, build with warnings as errors, run every test
+# make deb   - (optional) the Debian package build/deb/tarnwick_*.deb, checked by lintian
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test clean
+.PHONY: deps configure build run test deb clean
 
 deps:
 	scripts/install-deps
@@ -20,6 +21,11 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+deb: build
+	rm -f $(BUILD)/deb/tarnwick_*.deb
+	cd $(BUILD) && cpack --config CPackConfig.cmake -B deb
+	lintian --fail-on error $(BUILD)/deb/tarnwick_*.deb
 
 clean:
 	rm -rf $(BUILD)

@@ -2,6 +2,8 @@
 """Draws every compiled-in picture of Tarnwick and writes resources/images.qrc.
 
 Usage (from anywhere):  /usr/bin/python3 tools/images/make_images.py [--root DIR]
+                        /usr/bin/python3 tools/images/make_images.py --icons DIR
+(--icons writes only the desktop icons, as DIR/hicolor/..., and leaves the source tree alone.)
 
 Needs Debian's python3-pil only; no fonts or other files are read, and a rerun writes the same
 bytes. Each picture is drawn at the size of the widget that shows it, once per scale set:
@@ -20,6 +22,7 @@ sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import chrome  # noqa: E402
+import icons  # noqa: E402
 import pictures  # noqa: E402
 from chrome import BLUE, RED  # noqa: E402
 
@@ -186,7 +189,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--root", default=os.path.normpath(os.path.join(here, "..", "..")),
                         help="source tree root (default: this script's tree)")
-    resources = os.path.join(parser.parse_args().root, "resources")
+    parser.add_argument("--icons", metavar="DIR", help="write the desktop icons below DIR only")
+    args = parser.parse_args()
+    if args.icons:
+        count = icons.write_theme(args.icons, save_png)
+        print("wrote %d icons below %s" % (count, os.path.join(args.icons, "hicolor")))
+        return
+    resources = os.path.join(args.root, "resources")
     files = []
     for folder, s in SCALE_SETS:
         files += write_set(resources, folder, s, picture_table())

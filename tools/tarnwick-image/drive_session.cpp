@@ -2,6 +2,7 @@
 
 #include "imaging/imaging_driver.h"
 #include "imaging/imaging_state.h"
+#include "platform/device_access.h"
 #include "platform/win32_tape.h"
 #include "tape/run_and_wait.h"
 #include "tape/tape_workers.h"
@@ -27,7 +28,7 @@ QString openProblem(DWORD error)
     case ERROR_SHARING_VIOLATION:
         return QStringLiteral("the drive is in use by another program");
     case ERROR_ACCESS_DENIED:
-        return QStringLiteral("access denied");
+        return QStringLiteral("access denied") + deviceAccessHint(devicePath());
     default:
         return QStringLiteral("error %1").arg(error);
     }
