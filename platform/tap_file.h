@@ -36,6 +36,8 @@ public:
     TapFile(int fd, std::int64_t fileSize);
 
     std::uint64_t position() const { return m_position; }
+    /// File offset of the next object; after a read, its record ends just before it.
+    std::int64_t offset() const { return m_offset; }
 
     /**
      * Reads the next object. For a record, copies min(length, @p capacity)

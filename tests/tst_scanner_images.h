@@ -6,6 +6,8 @@
 #include "imaging/image_file.h"
 #include "tape_fixtures.h"
 
+#include <QFileInfo>
+
 #include <archive.h>
 #include <archive_entry.h>
 
@@ -60,6 +62,36 @@ inline QByteArray makeArchive(int format, int filter, const QVector<File> &files
     archive_write_close(writer);
     archive_write_free(writer);
     return bytes;
+}
+
+/// Runs @p program (a Debian tool: zstd, zip, cpio, dump, ...) in @p dir with @p input;
+/// @p output gets what it writes. False when it fails.
+inline bool runTool(const QString &program, const QStringList &arguments,
+    QByteArray *output = nullptr, const QByteArray &input = QByteArray(),
+    const QString &dir = QString())
+{
+    QProcess process;
+    process.setWorkingDirectory(dir);
+    process.start(program, arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0)
+        return false;
+    if (output)
+        *output = process.readAllStandardOutput();
+    return true;
+}
+
+/// Writes @p files below @p dir, folders included.
+inline bool writeFiles(const QString &dir, const QVector<File> &files)
+{
+    for (const File &file : files) {
+        const QString path = dir + QLatin1Char('/') + file.name;
+        if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !writeFile(path, file.data))
+            return false;
+    }
+    return true;
 }
 
 /// Writes @p tape to a .tap file in @p dir and has tarnwick-image, answering Yes, copy it

@@ -1,8 +1,10 @@
 #pragma once
+#include "scanner/core/decoded_source.h"
 #include "scanner/core/region_source.h"
 #include "scanner/core/scan_result.h"
 
 #include <atomic>
+#include <memory>
 
 struct archive;
 struct archive_entry;
@@ -10,12 +12,16 @@ struct archive_entry;
 namespace Quorlin {
 
 /// A libarchive reader over [begin, end) of the image, for the archive kinds
-/// tapes carry: tar and cpio, plain or inside gzip, bzip2, xz or compress.
+/// tapes carry: tar, cpio and zip, plain or compressed (gzip, bzip2, xz, lzip,
+/// zstd and lz4 are decoded here, compress by libarchive).
 class ArchiveStream
 {
 public:
     enum Mode { Archive, RawData };
     ArchiveStream(const ImageFacts &facts, qint64 begin, qint64 end, Mode mode = Archive);
+    /// The same when the compression at @p begin is known already.
+    ArchiveStream(
+        const ImageFacts &facts, qint64 begin, qint64 end, Compression compression, Mode mode);
     ~ArchiveStream();
     ArchiveStream(const ArchiveStream &) = delete;
     ArchiveStream &operator=(const ArchiveStream &) = delete;
@@ -27,20 +33,26 @@ public:
     bool isCompressed() const;
     QString filterName() const;
     QString errorString() const;
+    /// For a stream decoded here: decodes what is left after the archive's end,
+    /// so consumed() tells where the compressed stream ends. False when it
+    /// breaks off first (decodeError() says why).
+    bool finishStream();
+    /// Stream offset where decoding broke off; -1 while it has not.
+    qint64 decodeErrorAt() const;
+    QString decodeError() const;
 
 private:
     archive *m_archive;
-    RegionSource m_source;
+    Compression m_compression;
+    std::unique_ptr<RegionSource> m_region;
+    std::unique_ptr<DecodedSource> m_decoded;
     bool m_open = false;
 };
 
+/// The compression of the stream at @p begin, from its first bytes.
+Compression compressionAt(const ImageFacts &facts, qint64 begin);
+
 /// Entry facts as the scanner reports them.
 FoundEntry describeEntry(archive_entry *entry);
-
-/// Reads the archive that starts at @p begin and lists its entries in @p out.
-/// Returns false when no archive starts there. When it is damaged, @p out says
-/// so and @p damageAt holds the stream offset where reading broke off.
-bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, FoundArchive *out,
-    qint64 *damageAt, const std::atomic<bool> *cancel);
 
 } // namespace Quorlin

@@ -6,9 +6,8 @@
 namespace Quorlin {
 
 /// Reads the body of an image as the stream of bytes the tape held: the body
-/// itself, or, when every record is T bytes of data and zero padding up to S,
-/// the first T bytes of each record. Offsets are stream offsets (see
-/// ImageFacts::imageOffset).
+/// itself, or the data part of each record when records carry zero padding or
+/// framing (.tap). Offsets are stream offsets (see ImageFacts::imageOffset).
 class BodyStream
 {
 public:
@@ -25,10 +24,13 @@ public:
     qint64 readAt(qint64 pos, char *buffer, qint64 maxLength);
 
 private:
+    qint64 readRecords(qint64 pos, char *buffer, qint64 maxLength);
+    qint64 readFile(qint64 at, char *buffer, qint64 length);
+
     QFile m_file;
     qint64 m_length;
-    qint64 m_recordData; ///< T when padding is skipped, 0 when the body is read as it is
-    qint64 m_recordLength; ///< S
+    std::shared_ptr<const RecordLayout> m_layout;
+    QByteArray m_gather; ///< framed records read in one piece, then taken apart
 };
 
 } // namespace Quorlin

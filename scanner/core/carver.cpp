@@ -1,15 +1,19 @@
 #include "scanner/core/carver.h"
 
-#include "scanner/core/archive_stream.h"
+#include "scanner/core/archive_reader.h"
 #include "scanner/core/body_stream.h"
+#include "scanner/core/dump_volume.h"
+#include "scanner/core/record_layout.h"
 #include "scanner/core/signatures.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace Quorlin {
 namespace {
 
 constexpr qint64 tarBlock = 512;
+constexpr qint64 tarEndMarker = 1024;
 constexpr qint64 windowSize = 4 << 20;
 constexpr qint64 progressInterval = 16 << 20;
 
@@ -50,6 +54,7 @@ public:
         return reinterpret_cast<const unsigned char *>(m_buffer.constData()) + (pos - m_start);
     }
     qint64 availableAt(qint64 pos) const { return m_start + m_length - pos; }
+    BodyStream &stream() { return m_stream; }
 
 private:
     BodyStream &m_stream;
@@ -60,14 +65,23 @@ private:
 
 qint64 firstNonZero(const unsigned char *data, qint64 length)
 {
+    // Word-wise: long stretches of zeros (tape marks, sparse data) pass through here.
+    constexpr qint64 word = sizeof(unsigned long long);
     qint64 i = 0;
+    for (unsigned long long value = 0; i + word <= length; i += word) {
+        std::memcpy(&value, data + i, word);
+        if (value != 0)
+            break;
+    }
     while (i < length && data[i] == 0)
         ++i;
     return i;
 }
 
-/// The walk over the stream: at each possible archive start, an archive is
-/// read and stepped over; everything else is zeros or raw data.
+/// The walk over the stream: at each possible start, an archive or a dump
+/// volume is read and stepped over; everything else is zeros or raw data. A
+/// raw region runs on over zeros inside it and ends where an archive starts,
+/// at the end of its last record that is not all zeros.
 class Carver
 {
 public:
@@ -75,6 +89,7 @@ public:
         const std::atomic<bool> *cancel)
         : m_result(result)
         , m_facts(result.facts)
+        , m_layout(*result.facts.layout)
         , m_window(stream)
         , m_end(stream.length())
         , m_progress(progress)
@@ -95,95 +110,241 @@ public:
                 m_progress(m_pos, m_end);
                 lastReport = m_pos;
             }
+            if (m_rawStart >= 0 && m_pos >= m_rawTapeFileEnd)
+                closeRaw(false);
             const qint64 next = nextCandidate(m_pos + 1);
-            if (!m_window.ensure(m_pos, std::max(next - m_pos, tarBlock))) {
+            if (!m_window.ensure(m_pos, std::max<qint64>(next - m_pos, signatureLength))) {
                 m_result.error = QStringLiteral("Reading the image failed at offset %1")
                                      .arg(m_facts.imageOffset(m_pos));
                 break;
             }
-            if (tryArchive(m_pos, next)) {
+            if (tryStart(m_pos)) {
                 afterZeros = false;
                 continue;
             }
             const unsigned char *data = m_window.at(m_pos);
             if (allZero(data, std::size_t(next - m_pos))) {
-                closeRaw(m_pos);
-                m_result.zeroBytes += next - m_pos;
+                m_gapStart = -1;
                 afterZeros = true;
-                m_pos = next;
+                m_pos = skipZeros(next);
                 continue;
             }
             // A tape mark as long as an odd-sized first block leaves the next
             // tape file off every grid: it starts at the first non-zero byte.
             qint64 start = m_pos;
-            if (afterZeros) {
+            if (afterZeros && !m_layout.recordsKnown()) {
                 start += firstNonZero(data, next - m_pos);
-                m_result.zeroBytes += start - m_pos;
-                if (start > m_pos && m_window.ensure(start, tarBlock) && tryArchive(start, next)) {
+                if (start > m_pos && m_window.ensure(start, signatureLength) && tryStart(start)) {
                     afterZeros = false;
                     continue;
                 }
             }
             afterZeros = false;
-            if (m_rawStart < 0)
-                m_rawStart = start;
+            addRaw(start, next);
             m_pos = next;
         }
-        closeRaw(std::min(m_pos, m_end));
+        closeRaw(false);
+        countZeros();
         if (m_progress)
             m_progress(std::min(m_pos, m_end), m_end);
     }
 
 private:
+    /// Archives start at record starts; inside raw data nowhere else when those
+    /// are known, so what a format we cannot read stores never splits it.
     qint64 nextCandidate(qint64 from) const
     {
-        qint64 next = alignUp(from, 0, tarBlock);
-        if (m_facts.recordStep > 0)
-            next = std::min(next, alignUp(from, 0, m_facts.recordStep));
-        if (m_fineBase >= 0) // a damaged archive's headers sit on its own 512 grid
-            next = std::min(next, alignUp(from, m_fineBase, tarBlock));
+        qint64 next = m_end;
+        if (m_layout.recordsKnown())
+            next = std::min(next, m_layout.nextRecordStart(from));
+        if (onFineGrid()) {
+            next = std::min(next, alignUp(from, 0, tarBlock));
+            if (m_gridBase > 0) // a damaged archive's headers sit on its own grid
+                next = std::min(next, alignUp(from, m_gridBase, tarBlock));
+        }
         return std::min(next, m_end);
     }
 
-    /// Reads the archive at @p at when one starts there, and moves past it.
-    bool tryArchive(qint64 at, qint64 next)
+    /// Whether starts every 512 bytes count, not only record starts.
+    bool onFineGrid() const { return !m_layout.recordsKnown() || m_rawStart < 0 || m_damaged >= 0; }
+
+    /// From @p from in a stretch of zeros: the last possible start before the
+    /// next non-zero byte in view, where the step by step walk picks up again.
+    qint64 skipZeros(qint64 from)
     {
-        const auto available = std::size_t(std::min(m_window.availableAt(at), tarBlock));
-        if (detectSignature(m_window.at(at), available) == Signature::None)
-            return false;
-        FoundArchive archive;
-        qint64 damageAt = -1;
-        if (!readArchive(m_facts, at, m_end, &archive, &damageAt, m_cancel))
-            return false;
-        closeRaw(m_pos);
-        archive.continuation = m_fineBase >= 0;
-        m_result.archives.append(archive);
-        if (damageAt >= 0) {
-            m_fineBase = at;
-            m_pos = std::max(nextCandidate(damageAt), next);
-        } else {
-            m_fineBase = -1;
-            m_pos = std::max(nextCandidate(at + archive.length), next);
+        const qint64 inView = std::min(m_window.availableAt(from), m_end - from);
+        if (inView <= 0)
+            return from;
+        const qint64 nonZero = from + firstNonZero(m_window.at(from), inView);
+        if (nonZero >= m_end)
+            return m_end;
+        qint64 last = from;
+        if (m_layout.recordsKnown())
+            last = std::max(last, m_layout.recordStart(nonZero));
+        if (onFineGrid()) {
+            last = std::max(last, alignUp(nonZero - tarBlock + 1, 0, tarBlock));
+            if (m_gridBase > 0)
+                last = std::max(last, alignUp(nonZero - tarBlock + 1, m_gridBase, tarBlock));
         }
+        return std::min(last, nonZero);
+    }
+
+    bool tryStart(qint64 at)
+    {
+        const auto available
+            = std::size_t(std::min<qint64>(m_window.availableAt(at), signatureLength));
+        const Signature kind = detectSignature(m_window.at(at), available);
+        if (kind == Signature::None)
+            return false;
+        if (kind == Signature::Dump)
+            return takeDump(at);
+        const Compression compression = kind == Signature::Compressed
+            ? detectCompression(m_window.at(at), available)
+            : Compression::None;
+        ArchiveRead read;
+        if (!readArchive(m_facts, at, m_layout.tapeFileEnd(at), compression, &read, m_cancel))
+            return false;
+        checkZeroRecord(&read);
+        checkUnreadable(&read);
+        FoundArchive &archive = read.archive;
+        archive.continuation = m_damaged >= 0 && (at - m_gridBase) % tarBlock == 0
+            && archive.format == m_result.archives.at(m_damaged).format
+            && m_layout.tapeFileEnd(at) == m_layout.tapeFileEnd(m_gridBase);
+        closeRaw(archive.continuation);
+        m_result.archives.append(archive);
+        m_gridBase = at;
+        const bool damaged = read.damageAt >= 0;
+        m_damaged = damaged ? m_result.archives.size() - 1 : -1;
+        m_lastEnd = damaged ? read.damageAt : at + archive.length;
+        m_gapStart = m_lastEnd;
+        m_pos = std::max(m_lastEnd, at + 1);
         return true;
     }
 
-    void closeRaw(qint64 at)
+    bool takeDump(qint64 at)
     {
-        if (m_rawStart >= 0 && at > m_rawStart)
-            m_result.rawRegions.append({ m_rawStart, at - m_rawStart });
+        closeRaw(false);
+        const RawRegion volume = readDumpVolume(m_window.stream(), at, m_layout.tapeFileEnd(at));
+        m_result.rawRegions.append(volume);
+        m_gridBase = at;
+        m_damaged = -1;
+        m_lastEnd = at + volume.length;
+        m_gapStart = m_lastEnd;
+        m_pos = std::max(m_lastEnd, at + 1);
+        return true;
+    }
+
+    /// A plain tar's end marker with data again before a whole record of zeros
+    /// (the tape mark a tape file ends with) is no end: a record inside the
+    /// archive was written as zeros, as an unreadable block is.
+    void checkZeroRecord(ArchiveRead *read)
+    {
+        const qint64 marker = read->endMarkerAt;
+        if (marker < 0 || !m_layout.recordsKnown() || m_facts.tapFile)
+            return;
+        const qint64 tapeMarkEnd
+            = m_layout.recordEnd(m_layout.recordEnd(marker + tarEndMarker - 1));
+        qint64 record = m_layout.recordStart(marker);
+        if (tapeMarkEnd >= m_end || !m_window.ensure(record, tapeMarkEnd - record)
+            || allZero(m_window.at(marker), std::size_t(tapeMarkEnd - marker)))
+            return;
+        if (!allZero(m_window.at(record), std::size_t(marker - record)))
+            record = marker;
+        markDamage(read, m_facts, record,
+            QStringLiteral("a record of zeros, as an unreadable block is written, where the "
+                           "archive goes on"));
+    }
+
+    /// Records a .tap file flags as unreadable are damage wherever they fall.
+    void checkUnreadable(ArchiveRead *read)
+    {
+        const FoundArchive &archive = read->archive;
+        for (const RecordLayout::Run &run :
+            m_layout.unreadableIn(archive.offset, archive.offset + archive.length)) {
+            const qint64 at = std::max(run.streamStart, archive.offset);
+            markDamage(read, m_facts, at,
+                QStringLiteral("the tape file marks the record at image offset %1 as "
+                               "unreadable")
+                    .arg(m_facts.imageOffset(run.streamStart)));
+        }
+    }
+
+    void addRaw(qint64 start, qint64 next)
+    {
+        if (m_rawStart < 0) {
+            // From where its record (or, in a .tap file, its tape file) starts,
+            // and whatever lies between an archive's end and this step.
+            qint64 from = start;
+            if (m_layout.tapeMarksKnown())
+                from = m_layout.tapeFileStart(start);
+            else if (m_layout.recordsKnown())
+                from = m_layout.recordStart(start);
+            if (m_gapStart >= 0)
+                from = std::min(from, m_gapStart);
+            m_rawStart = std::max(from, m_lastEnd);
+            m_rawAtDamage = m_damaged >= 0 && m_rawStart == m_lastEnd;
+            m_rawTapeFileEnd = m_layout.tapeFileEnd(m_rawStart);
+        }
+        m_gapStart = -1;
+        m_rawEnd = next;
+    }
+
+    /// Ends the open raw region; @p beforeContinuation: an archive that goes on
+    /// after the damage follows, so the region is the unreadable part between.
+    void closeRaw(bool beforeContinuation)
+    {
+        if (m_rawStart >= 0) {
+            // Where tape files are known, the zeros at the end of one are its own.
+            if (m_layout.tapeMarksKnown())
+                m_rawEnd = std::max(m_rawEnd, std::min(m_pos, m_rawTapeFileEnd));
+            RawRegion region;
+            region.offset = m_rawStart;
+            region.length = m_rawEnd - m_rawStart;
+            if (m_damaged >= 0 && (beforeContinuation || m_rawAtDamage))
+                region.partOf = m_damaged;
+            region.label = unreadableLabel(region);
+            m_result.rawRegions.append(region);
+        }
         m_rawStart = -1;
+    }
+
+    QString unreadableLabel(const RawRegion &region) const
+    {
+        const auto unreadable = m_layout.unreadableIn(region.offset, region.offset + region.length);
+        if (unreadable.isEmpty())
+            return QString();
+        return QStringLiteral("holds records the tape file marks as unreadable, the first at "
+                              "image offset %1")
+            .arg(m_facts.imageOffset(std::max(unreadable.first().streamStart, region.offset)));
+    }
+
+    /// What the scan passed that is neither archive nor raw data was all zeros.
+    void countZeros()
+    {
+        qint64 covered = 0;
+        for (const FoundArchive &archive : m_result.archives)
+            covered += archive.length;
+        for (const RawRegion &region : m_result.rawRegions)
+            covered += region.length;
+        m_result.zeroBytes = std::max<qint64>(0, std::min(m_pos, m_end) - covered);
     }
 
     ScanResult &m_result;
     const ImageFacts &m_facts;
+    const RecordLayout &m_layout;
     StreamWindow m_window;
     const qint64 m_end;
     const ScanProgress &m_progress;
     const std::atomic<bool> *m_cancel;
     qint64 m_pos = 0;
-    qint64 m_fineBase = -1; ///< start of the last damaged archive, -1 when none
+    qint64 m_gridBase = 0; ///< start of the last archive
+    int m_damaged = -1; ///< index of the last archive when it is damaged
+    qint64 m_lastEnd = 0; ///< end of the last archive (or where it broke off) or volume
+    qint64 m_gapStart = -1; ///< m_lastEnd, until a step of zeros is passed
     qint64 m_rawStart = -1;
+    qint64 m_rawEnd = -1;
+    qint64 m_rawTapeFileEnd = 0;
+    bool m_rawAtDamage = false;
 };
 
 } // namespace

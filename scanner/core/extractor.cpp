@@ -71,7 +71,9 @@ QString entryOutputName(int archiveIndex, const QString &entryPath)
 
 QString rawRegionOutputName(const ImageFacts &facts, const RawRegion &region)
 {
-    return QStringLiteral("raw-%1.bin").arg(facts.imageOffset(region.offset));
+    return QStringLiteral("%1-%2.bin")
+        .arg(region.kind.isEmpty() ? QStringLiteral("raw") : region.kind)
+        .arg(facts.imageOffset(region.offset));
 }
 
 qint64 expandedSize(const FoundArchive &archive)

@@ -32,7 +32,8 @@ QByteArray entryPath(const FoundEntry &entry);
 
 /// The name an item gets below the target folder: "archive-N/<entry path>"
 /// (made safe: no absolute paths, no ".."; a folder with no name is
-/// "archive-N" itself), or "raw-<image offset>.bin".
+/// "archive-N" itself), or "raw-<image offset>.bin"
+/// ("dump-<image offset>.bin" for a dump volume).
 QByteArray entryOutputPath(int archiveIndex, const QByteArray &entryPath, bool folder = false);
 /// The same as it is printed and shown (see shownName()).
 QString entryOutputName(int archiveIndex, const FoundEntry &entry);

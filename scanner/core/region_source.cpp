@@ -3,10 +3,21 @@
 #include <archive.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace Quorlin {
 namespace {
 constexpr qint64 readSize = 1 << 20;
+constexpr qint64 readAheadLimit = 64 << 20;
+} // namespace
+
+bool holdsTooMuch(archive *reader, qint64 handed)
+{
+    if (handed - archive_filter_bytes(reader, -1) <= readAheadLimit)
+        return false;
+    archive_set_error(
+        reader, ENOMEM, "a header asks for more than %d MiB at once", int(readAheadLimit >> 20));
+    return true;
 }
 
 RegionSource::RegionSource(const ImageFacts &facts, qint64 begin, qint64 end)
@@ -33,6 +44,8 @@ int RegionSource::open(archive *reader)
 la_ssize_t RegionSource::readCallback(archive *reader, void *self, const void **buffer)
 {
     auto *source = static_cast<RegionSource *>(self);
+    if (holdsTooMuch(reader, source->m_position - source->m_begin))
+        return -1;
     const qint64 wanted = std::min<qint64>(readSize, source->m_end - source->m_position);
     if (wanted <= 0)
         return 0;

@@ -7,6 +7,12 @@
 
 namespace Quorlin {
 
+/// The scan's own memory limit: true (with the error set on @p reader) when
+/// libarchive holds more than 64 MiB it has not yet used, of the @p handed
+/// bytes given to it so far. One header that names a huge size (a cpio name
+/// of gigabytes) would otherwise have the whole image read into memory.
+bool holdsTooMuch(archive *reader, qint64 handed);
+
 /// Feeds libarchive the stream bytes [begin, end) of an image through its
 /// client callbacks, in large reads, so an archive inside a huge image is
 /// streamed and never read past the image body.

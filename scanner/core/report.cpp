@@ -28,7 +28,16 @@ QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
     lines.append({ QStringLiteral("Image"), shownName(facts.path) });
     lines.append({ QStringLiteral("Size"),
         QStringLiteral("%1 (%2 bytes)").arg(humanSize(facts.fileSize)).arg(facts.fileSize) });
-    if (facts.hasTrailer) {
+    if (facts.tapFile) {
+        lines.append({ QStringLiteral("Tape file"),
+            QStringLiteral("SIMH .tap: %1 tape file(s), %2 record(s) %3, %4 unreadable")
+                .arg(facts.tapeFiles)
+                .arg(facts.recordCount)
+                .arg(facts.recordStep > 0
+                        ? QStringLiteral("of %1 bytes").arg(facts.recordStep)
+                        : QStringLiteral("of up to %1 bytes").arg(facts.blockSize))
+                .arg(facts.unreadableRecords) });
+    } else if (facts.hasTrailer) {
         lines.append({ QStringLiteral("Trailer"),
             QStringLiteral("present, the image is complete (T = %1, S = %2)")
                 .arg(facts.tapeBlockLength)
@@ -51,6 +60,8 @@ QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
 
 bool hasDamage(const ScanResult &result)
 {
+    if (result.facts.unreadableRecords > 0)
+        return true;
     for (const FoundArchive &archive : result.archives) {
         if (archive.damaged)
             return true;
@@ -97,15 +108,16 @@ QString archiveNote(const ScanResult &result, int index)
 QString rawRegionNote(const ScanResult &result, int index)
 {
     const RawRegion &region = result.rawRegions.at(index);
-    // Only a region that begins where a damaged archive broke off is part of
-    // it: the scan goes on at the next possible header, less than 512 bytes on.
-    for (int a = 0; a < result.archives.size(); ++a) {
-        const FoundArchive &archive = result.archives[a];
-        const qint64 end = archive.offset + archive.length;
-        if (archive.damaged && region.offset >= end && region.offset - end < 512)
-            return QStringLiteral("starts where archive %1 breaks off").arg(a + 1);
-    }
-    return QStringLiteral("data that is not an archive");
+    QStringList notes;
+    if (!region.kind.isEmpty())
+        notes.append(QStringLiteral("a %1 volume").arg(region.kind));
+    else if (region.partOf >= 0)
+        notes.append(QStringLiteral("the unreadable part of archive %1").arg(region.partOf + 1));
+    else
+        notes.append(QStringLiteral("data that is not an archive"));
+    if (!region.label.isEmpty())
+        notes.append(region.label);
+    return notes.join(QStringLiteral(": "));
 }
 
 QString expansionNote(const FoundArchive &archive, qint64 maxSize)

@@ -11,7 +11,12 @@
 #include <QVector>
 #include <QtGlobal>
 
+#include <memory>
+
 namespace Quorlin {
+
+class RecordLayout;
+qint64 layoutImageOffset(const RecordLayout &layout, qint64 streamOffset);
 
 struct ImageFacts
 {
@@ -32,9 +37,17 @@ struct ImageFacts
     qint64 recordData = 0;
     qint64 streamLength = 0; ///< bytes the readers see: the body, less the padding
     QString trailerNote; ///< why the trailer is missing or not trusted; empty when fine
+    /// Where each stream byte lies in the file (padding decided record by record,
+    /// .tap records); when null, recordData above says.
+    std::shared_ptr<const RecordLayout> layout;
+    bool tapFile = false; ///< a SIMH .tap file: records and tape marks are exact
+    int tapeFiles = 0; ///< .tap: tape files found
+    qint64 unreadableRecords = 0; ///< .tap: records flagged as read with an error
 
     qint64 imageOffset(qint64 streamOffset) const
     {
+        if (layout)
+            return layoutImageOffset(*layout, streamOffset);
         return recordData > 0
             ? streamOffset / recordData * qint64(blockSize) + streamOffset % recordData
             : streamOffset;
@@ -52,6 +65,12 @@ struct FoundEntry
     QByteArray rawPath; ///< the path's bytes as the archive holds them
     QByteArray rawLinkTarget;
     bool damaged = false; ///< its data could not be read to the end
+    /// -1 when the entry's own stored data is its content (or it has none). For
+    /// a hard link, the index (in the same archive) of the entry that stores the
+    /// content all its names share: in tar the first name; in newc cpio the last
+    /// one, so there the first names come before their data. size is the
+    /// content's size for every name of the group.
+    int dataEntry = -1;
 };
 
 struct FoundArchive
@@ -70,6 +89,9 @@ struct RawRegion
 {
     qint64 offset = 0;
     qint64 length = 0;
+    QString kind; ///< a volume the scan knows but cannot list ("dump"); empty for unknown data
+    QString label; ///< what the volume says of itself (date, file system, level)
+    int partOf = -1; ///< index of the damaged archive whose unreadable part this is
 };
 
 struct ScanResult

@@ -1,7 +1,13 @@
 #include "scanner/core/signatures.h"
 
+#include "scanner/core/decoder.h"
+#include "scanner/core/dump_volume.h"
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string>
 
 namespace Quorlin {
 namespace {
@@ -75,6 +81,52 @@ bool isBinaryCpioHeader(const unsigned char *data, std::size_t available)
     return headerLength + nameSize > available || name[nameSize - 1] == 0;
 }
 
+bool allIn(const unsigned char *data, std::size_t length, const char *digits)
+{
+    for (std::size_t i = 0; i < length; ++i) {
+        if (data[i] == 0 || !std::strchr(digits, data[i]))
+            return false;
+    }
+    return true;
+}
+
+unsigned long number(const unsigned char *data, std::size_t length, int base)
+{
+    return std::strtoul(
+        std::string(reinterpret_cast<const char *>(data), length).c_str(), nullptr, base);
+}
+
+bool isNameSize(unsigned long size)
+{
+    return size >= 2 && size <= 4096;
+}
+
+// "070701"/"070702": thirteen 8-digit hex fields; "070707": octal fields.
+bool isAsciiCpioHeader(const unsigned char *data, std::size_t available)
+{
+    if (data[5] == '7') {
+        constexpr std::size_t headerLength = 76;
+        return available >= headerLength && allIn(data + 6, headerLength - 6, "01234567")
+            && isNameSize(number(data + 59, 6, 8));
+    }
+    constexpr std::size_t headerLength = 110;
+    return available >= headerLength && allIn(data + 6, headerLength - 6, "0123456789abcdefABCDEF")
+        && isNameSize(number(data + 94, 8, 16));
+}
+
+bool isZipHeader(const unsigned char *data, std::size_t available)
+{
+    constexpr std::size_t headerLength = 30;
+    if (available < headerLength || std::memcmp(data, "PK\x03\x04", 4) != 0)
+        return false;
+    const unsigned version = data[4] | data[5] << 8;
+    const unsigned method = data[8] | data[9] << 8;
+    const unsigned nameLength = data[26] | data[27] << 8;
+    static const unsigned methods[] = { 0, 1, 6, 8, 9, 12, 14, 93, 95, 98, 99 };
+    return version <= 100 && nameLength > 0
+        && std::find(std::begin(methods), std::end(methods), method) != std::end(methods);
+}
+
 } // namespace
 
 bool isTarHeader(const unsigned char *header, std::size_t available)
@@ -115,32 +167,34 @@ bool allZero(const unsigned char *data, std::size_t length)
 
 Signature detectSignature(const unsigned char *data, std::size_t available)
 {
-    if (available < 2)
+    if (available < 6)
         return Signature::None;
-    const unsigned char first = data[0];
-    if (first == 0x1f) {
-        if (available >= 4 && data[1] == 0x8b && data[2] == 0x08 && (data[3] & 0xe0) == 0)
-            return Signature::Gzip;
-        if (available >= 3 && data[1] == 0x9d && (data[2] & 0x60) == 0)
-            return Signature::Compress;
-        return Signature::None;
+    switch (data[0]) {
+    case '0':
+        if (startsWith(data, available, "07070", 5)
+            && (data[5] == '1' || data[5] == '2' || data[5] == '7')
+            && isAsciiCpioHeader(data, available))
+            return Signature::Cpio;
+        break;
+    case 0x71:
+    case 0xc7:
+        if (((data[0] == 0x71 && data[1] == 0xc7) || (data[0] == 0xc7 && data[1] == 0x71))
+            && isBinaryCpioHeader(data, available))
+            return Signature::Cpio;
+        break;
+    case 'P':
+        if (isZipHeader(data, available))
+            return Signature::Zip;
+        break;
+    default:
+        break;
     }
-    if (startsWith(data, available, "070701", 6) || startsWith(data, available, "070702", 6)
-        || startsWith(data, available, "070707", 6))
-        return Signature::Cpio;
-    if (((first == 0x71 && data[1] == 0xc7) || (first == 0xc7 && data[1] == 0x71))
-        && isBinaryCpioHeader(data, available))
-        return Signature::Cpio;
-    if (startsWith(data, available, "BZh", 3) && available >= 10 && data[3] >= '1' && data[3] <= '9'
-        && std::memcmp(data + 4, "\x31\x41\x59\x26\x53\x59", 6) == 0)
-        return Signature::Bzip2;
-    if (startsWith(data, available,
-            "\xfd"
-            "7zXZ\0",
-            6))
-        return Signature::Xz;
+    if (detectCompression(data, available) != Compression::None)
+        return Signature::Compressed;
     if (isTarHeader(data, available))
         return Signature::Tar;
+    if (isDumpVolumeHeader(data, available))
+        return Signature::Dump;
     return Signature::None;
 }
 

@@ -3,11 +3,16 @@
 
 namespace Quorlin {
 
-/// The kinds of stream start the scanner looks for before asking libarchive.
-enum class Signature { None, Tar, Cpio, Gzip, Bzip2, Xz, Compress };
+/// The kinds of stream start the scanner looks for before asking a reader.
+enum class Signature { None, Tar, Cpio, Zip, Compressed, Dump };
+
+/// Bytes a check may look at: a dump volume's header record.
+constexpr std::size_t signatureLength = 1024;
 
 /// Looks at the bytes at a possible stream start. @p available may be short
-/// near the end of the body. Cheap checks first: this runs at every step.
+/// near the end of the body. Cheap checks first: this runs at every step. A
+/// magic alone is never enough: the header around it must make sense too, or
+/// data full of magics would have every one of them tried.
 Signature detectSignature(const unsigned char *data, std::size_t available);
 
 /// True when @p header is a tar header with a matching checksum.

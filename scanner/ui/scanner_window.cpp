@@ -332,7 +332,7 @@ void ScannerWindow::updateExtractButton()
 void ScannerWindow::chooseImage()
 {
     const QString path = QFileDialog::getOpenFileName(
-        this, tr("Open Image"), QString(), tr("Tape images (*.tape);;All files (*)"));
+        this, tr("Open Image"), QString(), tr("Tape images (*.tape *.tap);;All files (*)"));
     if (!path.isEmpty())
         startScan(path);
 }

@@ -1,0 +1,143 @@
+#include "scanner/core/archive_reader.h"
+
+#include "scanner/core/archive_stream.h"
+
+#include <QHash>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+namespace Quorlin {
+namespace {
+
+QString damageNote(qint64 imageOffset, const QString &why)
+{
+    return QStringLiteral("Damaged at image offset %1: %2. What follows is scanned again.")
+        .arg(imageOffset)
+        .arg(why);
+}
+
+/// Gives every name of a hard-linked file its content's size and says which
+/// entry stores that content: in tar the first name, in newc cpio the last.
+void settleHardLinks(QVector<FoundEntry> &entries, const QVector<int> &linkCounts, bool damaged)
+{
+    QHash<QString, int> firstNames;
+    QHash<int, QVector<int>> groups;
+    for (int i = 0; i < entries.size(); ++i) {
+        if (entries[i].type != FoundEntry::Hardlink)
+            firstNames.insert(entries[i].path, i);
+        else if (firstNames.contains(entries[i].linkTarget))
+            groups[firstNames.value(entries[i].linkTarget)].append(i);
+    }
+    for (auto it = groups.cbegin(); it != groups.cend(); ++it) {
+        QVector<int> names = it.value();
+        names.prepend(it.key());
+        int holder = -1;
+        for (int n = 0; n < names.size() && holder < 0; ++n)
+            holder = entries[names[n]].size > 0 ? names[n] : -1;
+        if (holder < 0) {
+            // Its content was to come with a later name, in the part that was lost.
+            const bool lost = damaged && linkCounts.value(it.key()) > names.size();
+            for (int n : names)
+                entries[n].damaged = entries[n].damaged || lost;
+            continue;
+        }
+        for (int n : names) {
+            entries[n].size = entries[holder].size;
+            entries[n].dataEntry = n == holder ? -1 : holder;
+        }
+    }
+}
+
+bool isZip(const QString &format)
+{
+    return format.startsWith(QLatin1String("ZIP"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+void markDamage(ArchiveRead *read, const ImageFacts &facts, qint64 at, const QString &why)
+{
+    if (read->damageAt >= 0 && read->damageAt <= at)
+        return;
+    FoundArchive &archive = read->archive;
+    read->damageAt = at;
+    archive.damaged = true;
+    archive.length = at - archive.offset;
+    archive.note = damageNote(facts.imageOffset(at), why);
+    for (int i = 0; i < archive.entries.size() && i < read->dataSpans.size(); ++i) {
+        if (read->dataSpans[i].second > at)
+            archive.entries[i].damaged = true;
+    }
+}
+
+bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, Compression compression,
+    ArchiveRead *out, const std::atomic<bool> *cancel)
+{
+    ArchiveStream stream(facts, begin, end, compression, ArchiveStream::Archive);
+    archive *reader = stream.handle();
+    archive_entry *entry = nullptr;
+    int status = stream.isOpen() ? archive_read_next_header(reader, &entry) : ARCHIVE_FATAL;
+    if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
+        return false;
+    FoundArchive &found = out->archive;
+    found.offset = begin;
+    found.format = QString::fromUtf8(archive_format_name(reader));
+    found.filter = stream.filterName();
+    const bool plain = !stream.isCompressed();
+    QVector<int> linkCounts;
+    qint64 before = 0;
+    for (;;) {
+        if (status == ARCHIVE_WARN && stream.errorString().startsWith(QLatin1String("Skipped"))) {
+            // cpio found its next header only after skipping over garbage.
+            found.damaged = true;
+            found.note = QStringLiteral("Damaged before image offset %1: %2.")
+                             .arg(facts.imageOffset(begin + stream.consumed()))
+                             .arg(stream.errorString());
+        }
+        found.entries.append(describeEntry(entry));
+        linkCounts.append(int(archive_entry_nlink(entry)));
+        before = stream.consumed();
+        const bool skipped = archive_read_data_skip(reader) == ARCHIVE_OK;
+        out->dataSpans.append(plain ? qMakePair(begin + before, begin + stream.consumed())
+                                    : qMakePair(qint64(-1), qint64(-1)));
+        if (!skipped) {
+            found.entries.last().damaged = true;
+            break;
+        }
+        if (cancel && cancel->load())
+            break;
+        before = stream.consumed();
+        status = archive_read_next_header(reader, &entry);
+        if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
+            break;
+    }
+    const bool cancelled = cancel && cancel->load();
+    if (status != ARCHIVE_EOF && !cancelled) {
+        // Plain streams break where the bad bytes begin; compressed ones where
+        // the decoder found them, or as far as it got.
+        qint64 at = begin + before;
+        if (stream.isCompressed())
+            at = stream.decodeErrorAt() >= 0 ? stream.decodeErrorAt() : begin + stream.consumed();
+        markDamage(out, facts, at, stream.errorString());
+    } else if (!cancelled) {
+        if (plain && found.format.contains(QLatin1String("tar"), Qt::CaseInsensitive))
+            out->endMarkerAt = begin + before;
+        found.length = stream.consumed();
+        if (!stream.finishStream()) {
+            markDamage(out, facts, stream.decodeErrorAt(),
+                QStringLiteral("after the archive's end, %1, so its check could not be made and "
+                               "any file may hold wrong bytes")
+                    .arg(stream.decodeError()));
+        } else {
+            found.length = stream.consumed();
+            const qint64 zipEnd
+                = isZip(found.format) ? zipArchiveEnd(facts, begin + found.length, end) : -1;
+            found.length = zipEnd > 0 ? zipEnd - begin : found.length;
+        }
+    }
+    settleHardLinks(found.entries, linkCounts, found.damaged);
+    return true;
+}
+
+} // namespace Quorlin

@@ -1,0 +1,36 @@
+#pragma once
+#include "scanner/core/decoder.h"
+#include "scanner/core/scan_result.h"
+
+#include <QPair>
+
+#include <atomic>
+
+namespace Quorlin {
+
+/// What reading one archive found, beyond its listing.
+struct ArchiveRead
+{
+    FoundArchive archive;
+    qint64 damageAt = -1; ///< stream offset where reading broke off; -1 when whole
+    qint64 endMarkerAt = -1; ///< plain tar: where its end-of-archive blocks begin
+    /// Plain archives: where each entry's stored data lies in the stream.
+    QVector<QPair<qint64, qint64>> dataSpans;
+};
+
+/// Reads the archive that starts at @p begin (its compression known to be
+/// @p compression) and lists its entries. Returns false when no archive starts
+/// there. When it is damaged, the listing says so and damageAt holds where.
+bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, Compression compression,
+    ArchiveRead *out, const std::atomic<bool> *cancel);
+
+/// Marks @p read damaged from stream offset @p at on, and the entries whose
+/// stored data reaches there, unless it broke off before.
+void markDamage(ArchiveRead *read, const ImageFacts &facts, qint64 at, const QString &why);
+
+/// Where the zip archive whose central directory starts at @p centralDirectory
+/// ends: after its end-of-central-directory record. -1 when the records do not
+/// lead there.
+qint64 zipArchiveEnd(const ImageFacts &facts, qint64 centralDirectory, qint64 end);
+
+} // namespace Quorlin

@@ -1,0 +1,62 @@
+#pragma once
+#include "scanner/core/body_stream.h"
+#include "scanner/core/decoder.h"
+
+#include <QByteArray>
+
+#include <archive.h>
+
+namespace Quorlin {
+
+/// Feeds libarchive the decompressed bytes of the compressed stream that starts
+/// at stream offset @p begin, decoded here rather than by libarchive: so the
+/// stream's end is known to the byte, and everything decoded before damage
+/// reaches the archive reader.
+class DecodedSource
+{
+public:
+    DecodedSource(const ImageFacts &facts, qint64 begin, qint64 end, Compression kind);
+    DecodedSource(const DecodedSource &) = delete;
+    DecodedSource &operator=(const DecodedSource &) = delete;
+
+    /// Opens the file and hands the callbacks to @p reader (archive_read_open).
+    int open(archive *reader);
+
+    /// Compressed bytes used so far: once ended(), the stream's length.
+    qint64 consumed() const { return m_inStart + qint64(m_inPos) - m_begin; }
+    bool ended() const { return m_state == State::Ended; }
+    bool failed() const { return m_state == State::Failed; }
+    QString error() const { return m_error; }
+    /// Stream offset at which decoding broke off.
+    qint64 errorAt() const { return m_errorAt; }
+    /// Decodes the rest of the stream and drops it, so consumed() tells where it ends.
+    void drain();
+
+private:
+    enum class State { Running, Ended, Failed };
+    static la_ssize_t readCallback(archive *reader, void *self, const void **buffer);
+    static la_int64_t skipCallback(archive *reader, void *self, la_int64_t request);
+    qint64 produce(unsigned char *out, qint64 maxLength);
+    bool refill();
+    bool anotherStreamFollows();
+    void fail(const QString &why);
+
+    BodyStream m_stream;
+    Compression m_kind;
+    std::unique_ptr<Decoder> m_decoder;
+    qint64 m_begin;
+    qint64 m_end;
+    QByteArray m_in;
+    qint64 m_inStart; ///< stream offset of m_in's first byte
+    std::size_t m_inPos = 0;
+    std::size_t m_inLength = 0;
+    bool m_inputDone = false;
+    bool m_readFailed = false;
+    QByteArray m_out;
+    qint64 m_handed = 0; ///< decoded bytes given to libarchive, skipped ones included
+    State m_state = State::Running;
+    QString m_error;
+    qint64 m_errorAt = -1;
+};
+
+} // namespace Quorlin

@@ -1,0 +1,131 @@
+#include "scanner/core/record_layout.h"
+
+#include "scanner/core/scan_result.h"
+
+#include <algorithm>
+
+namespace Quorlin {
+
+RecordLayout RecordLayout::contiguous(qint64 length, qint64 recordLength)
+{
+    RecordLayout layout;
+    if (length <= 0)
+        return layout;
+    if (recordLength > 0 && length % recordLength == 0) {
+        layout.m_runs.append({ 0, 0, recordLength, recordLength, length / recordLength });
+    } else {
+        layout.m_runs.append({ 0, 0, length, length, 1 });
+        layout.m_recordsKnown = false;
+    }
+    return layout;
+}
+
+void RecordLayout::append(const Run &run)
+{
+    if (run.count <= 0 || run.dataLength <= 0)
+        return;
+    Run added = run;
+    added.streamStart = streamLength();
+    if (!m_runs.isEmpty()) {
+        Run &last = m_runs.last();
+        const bool tapeMarkBetween
+            = !m_tapeMarks.isEmpty() && m_tapeMarks.last() == added.streamStart;
+        if (!tapeMarkBetween && last.dataLength == added.dataLength && last.stride == added.stride
+            && last.unreadable == added.unreadable
+            && last.fileOffset + last.count * last.stride == added.fileOffset) {
+            last.count += added.count;
+            return;
+        }
+    }
+    m_runs.append(added);
+}
+
+void RecordLayout::addTapeMark()
+{
+    m_tapeMarksKnown = true;
+    m_tapeMarks.append(streamLength());
+}
+
+int RecordLayout::runIndex(qint64 streamOffset) const
+{
+    const auto after = std::upper_bound(m_runs.cbegin(), m_runs.cend(), streamOffset,
+        [](qint64 offset, const Run &run) { return offset < run.streamStart; });
+    return std::max(0, int(after - m_runs.cbegin()) - 1);
+}
+
+qint64 RecordLayout::imageOffset(qint64 streamOffset) const
+{
+    if (m_runs.isEmpty())
+        return streamOffset;
+    const Run &run = m_runs.at(runIndex(streamOffset));
+    const qint64 within = streamOffset - run.streamStart;
+    return run.fileOffset + within / run.dataLength * run.stride + within % run.dataLength;
+}
+
+std::pair<qint64, qint64> RecordLayout::piece(qint64 streamOffset) const
+{
+    if (m_runs.isEmpty() || streamOffset >= streamLength())
+        return { imageOffset(streamOffset), 0 };
+    const Run &run = m_runs.at(runIndex(streamOffset));
+    const qint64 within = streamOffset - run.streamStart;
+    const qint64 length = run.stride == run.dataLength ? run.streamEnd() - streamOffset
+                                                       : run.dataLength - within % run.dataLength;
+    return { imageOffset(streamOffset), length };
+}
+
+qint64 RecordLayout::recordStart(qint64 streamOffset) const
+{
+    if (!m_recordsKnown || m_runs.isEmpty())
+        return 0;
+    const Run &run = m_runs.at(runIndex(streamOffset));
+    return run.streamStart + (streamOffset - run.streamStart) / run.dataLength * run.dataLength;
+}
+
+qint64 RecordLayout::recordEnd(qint64 streamOffset) const
+{
+    if (!m_recordsKnown || m_runs.isEmpty())
+        return streamLength();
+    const Run &run = m_runs.at(runIndex(streamOffset));
+    return std::min(recordStart(streamOffset) + run.dataLength, streamLength());
+}
+
+qint64 RecordLayout::nextRecordStart(qint64 streamOffset) const
+{
+    const qint64 end = streamLength();
+    if (!m_recordsKnown || streamOffset >= end)
+        return end;
+    const Run &run = m_runs.at(runIndex(std::max<qint64>(0, streamOffset)));
+    const qint64 within = std::max<qint64>(0, streamOffset - run.streamStart);
+    const qint64 next
+        = run.streamStart + (within + run.dataLength - 1) / run.dataLength * run.dataLength;
+    return std::min(next, end);
+}
+
+qint64 RecordLayout::tapeFileEnd(qint64 streamOffset) const
+{
+    const auto mark = std::upper_bound(m_tapeMarks.cbegin(), m_tapeMarks.cend(), streamOffset);
+    return mark == m_tapeMarks.cend() ? streamLength() : *mark;
+}
+
+qint64 RecordLayout::tapeFileStart(qint64 streamOffset) const
+{
+    const auto mark = std::upper_bound(m_tapeMarks.cbegin(), m_tapeMarks.cend(), streamOffset);
+    return mark == m_tapeMarks.cbegin() ? 0 : *(mark - 1);
+}
+
+QVector<RecordLayout::Run> RecordLayout::unreadableIn(qint64 begin, qint64 end) const
+{
+    QVector<Run> found;
+    for (int i = runIndex(begin); i < m_runs.size() && m_runs[i].streamStart < end; ++i) {
+        if (m_runs[i].unreadable && m_runs[i].streamEnd() > begin)
+            found.append(m_runs[i]);
+    }
+    return found;
+}
+
+qint64 layoutImageOffset(const RecordLayout &layout, qint64 streamOffset)
+{
+    return layout.imageOffset(streamOffset);
+}
+
+} // namespace Quorlin
