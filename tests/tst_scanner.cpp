@@ -16,7 +16,7 @@ using namespace ScannerTest;
 namespace {
 
 /// One tape file: "gnu", "ustar", "v7", "pax", "newc" or "odc" (an archive of sample files),
-/// optionally compressed by a Debian tool ("gnu|zstd"); "zip"; "dump"; or "random:SIZE".
+/// optionally compressed by a Debian tool ("gnu|zstd"); "zip"; "dump"; or "random:SIZE" bytes.
 /// Written in blocks of @c block bytes, the last one short unless @c padLast.
 struct TapeFile
 {
@@ -60,8 +60,13 @@ QByteArray tapeFileBytes(const QString &kind, const QVector<File> &files)
         { QStringLiteral("odc"), ARCHIVE_FORMAT_CPIO_POSIX } };
     const QString format = kind.section(QLatin1Char('|'), 0, 0);
     const QString compressor = kind.section(QLatin1Char('|'), 1);
-    if (format.startsWith(QLatin1String("random:")))
-        return randomBytes(55, format.mid(7).toInt());
+    if (format.startsWith(QLatin1String("random:"))) {
+        // With stretches of zeros inside, which must not split it.
+        QByteArray bytes = randomBytes(55, format.mid(7).toInt());
+        for (int at = 50000; at + 20000 < bytes.size(); at += 150000)
+            bytes.replace(at, 20000, QByteArray(20000, '\0'));
+        return bytes;
+    }
     if (format == QLatin1String("dump"))
         return makeDump(files);
     QByteArray bytes;
