@@ -1,4 +1,5 @@
-// libFuzzer target: the trailer reader and the carving scan over any bytes.
+// libFuzzer target: the trailer reader, the .tap walk and the carving scan over
+// any bytes. The first byte picks the door: a .tape image or a .tap file.
 #include "scanner/core/carver.h"
 
 #include <QFile>
@@ -10,20 +11,28 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("input.tape"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (size == 0)
         return 0;
-    file.write(reinterpret_cast<const char *>(data), qint64(size));
+    const QString path
+        = dir.filePath(data[0] & 1 ? QStringLiteral("input.tap") : QStringLiteral("input.tape"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return 0;
+    file.write(reinterpret_cast<const char *>(data + 1), qint64(size - 1));
     file.close();
     const Quorlin::ScanResult result = Quorlin::scanImage(path);
-    // What the scan reports must stay inside the stream it was given.
+    // What the scan reports must stay inside the stream it was given, in order,
+    // without overlaps.
+    qint64 end = 0;
     for (const auto &archive : result.archives) {
-        if (archive.offset < 0 || archive.offset + archive.length > result.facts.streamLength)
+        if (archive.offset < end || archive.length < 0
+            || archive.offset + archive.length > result.facts.streamLength)
             __builtin_trap();
+        end = archive.offset + archive.length;
     }
     for (const auto &region : result.rawRegions) {
-        if (region.offset < 0 || region.offset + region.length > result.facts.streamLength)
+        if (region.offset < 0 || region.length <= 0
+            || region.offset + region.length > result.facts.streamLength)
             __builtin_trap();
     }
     return 0;

@@ -7,6 +7,8 @@
 #include "tape_fixtures.h"
 
 #include <QFileInfo>
+#include <QMap>
+#include <QTemporaryDir>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -106,6 +108,73 @@ inline QString imageFromTape(const QString &dir, const Tape &tape, const QString
         QStringLiteral("--yes"), QStringLiteral("--output"), imagePath };
     return tape.write(tapPath) && runImageTool(arguments, tapPath).exitCode == 0 ? imagePath
                                                                                  : QString();
+}
+
+/// A dump volume of @p files: an ext2 file system made with mke2fs -d and dumped through a
+/// loop device, which dump needs. Empty where that cannot be done (not root).
+inline QByteArray makeDump(const QVector<File> &files)
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath(QStringLiteral("root"));
+    const QString fs = dir.filePath(QStringLiteral("fs.img"));
+    QByteArray device;
+    QByteArray volume;
+    if (!writeFiles(root, files)
+        || !runTool(QStringLiteral("mke2fs"),
+            { QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("-t"),
+                QStringLiteral("ext2"), QStringLiteral("-d"), root, fs, QStringLiteral("4M") })
+        || !runTool(QStringLiteral("losetup"),
+            { QStringLiteral("--find"), QStringLiteral("--show"), fs }, &device))
+        return QByteArray();
+    const QString loop = QString::fromLocal8Bit(device.trimmed());
+    runTool(QStringLiteral("dump"),
+        { QStringLiteral("-0"), QStringLiteral("-f"), QStringLiteral("-"), loop }, &volume);
+    runTool(QStringLiteral("losetup"), { QStringLiteral("-d"), loop });
+    return volume;
+}
+
+/// The bytes of a tape file of @p kind holding @p files: "gnu", "ustar", "v7", "pax", "newc"
+/// or "odc" (an archive), optionally compressed by a Debian tool ("gnu|zstd"); "zip"; "dump";
+/// or "random:SIZE" bytes. Empty when a tool failed.
+inline QByteArray tapeFileBytes(const QString &kind, const QVector<File> &files)
+{
+    static const QMap<QString, int> formats { { QStringLiteral("gnu"), ARCHIVE_FORMAT_TAR_GNUTAR },
+        { QStringLiteral("ustar"), ARCHIVE_FORMAT_TAR_USTAR },
+        { QStringLiteral("v7"), ARCHIVE_FORMAT_TAR },
+        { QStringLiteral("pax"), ARCHIVE_FORMAT_TAR_PAX_RESTRICTED },
+        { QStringLiteral("newc"), ARCHIVE_FORMAT_CPIO_SVR4_NOCRC },
+        { QStringLiteral("odc"), ARCHIVE_FORMAT_CPIO_POSIX } };
+    const QString format = kind.section(QLatin1Char('|'), 0, 0);
+    const QString compressor = kind.section(QLatin1Char('|'), 1);
+    if (format.startsWith(QLatin1String("random:"))) {
+        // With stretches of zeros inside, which must not split it.
+        QByteArray bytes = randomBytes(55, format.mid(7).toInt());
+        for (int at = 50000; at + 20000 < bytes.size(); at += 150000)
+            bytes.replace(at, 20000, QByteArray(20000, '\0'));
+        return bytes;
+    }
+    if (format == QLatin1String("dump"))
+        return makeDump(files);
+    QByteArray bytes;
+    QTemporaryDir dir;
+    if (format == QLatin1String("zip")) {
+        if (!writeFiles(dir.path(), files)
+            || !runTool(QStringLiteral("zip"),
+                { QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-D"),
+                    QStringLiteral("-"), QStringLiteral(".") },
+                &bytes, QByteArray(), dir.path()))
+            return QByteArray();
+    } else {
+        bytes = makeArchive(formats.value(format), ARCHIVE_FILTER_NONE, files);
+    }
+    if (!compressor.isEmpty() && !runTool(compressor, { QStringLiteral("-c") }, &bytes, bytes))
+        return QByteArray();
+    return bytes;
+}
+
+inline bool isRegion(const QString &kind)
+{
+    return kind == QLatin1String("dump") || kind.startsWith(QLatin1String("random:"));
 }
 
 } // namespace ScannerTest
