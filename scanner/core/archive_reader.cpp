@@ -71,22 +71,16 @@ void markDamage(ArchiveRead *read, const ImageFacts &facts, qint64 at, const QSt
     }
 }
 
-bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, Compression compression,
-    ArchiveRead *out, const std::atomic<bool> *cancel)
+namespace {
+
+/// Lists the entries from the first header (read with @p status) on. Returns the
+/// status of the last header read; @p before is the stream position before it.
+int listEntries(const ImageFacts &facts, ArchiveStream &stream, archive_entry *entry, int status,
+    ArchiveRead *out, QVector<int> *linkCounts, qint64 *before, const std::atomic<bool> *cancel)
 {
-    ArchiveStream stream(facts, begin, end, compression, ArchiveStream::Archive);
-    archive *reader = stream.handle();
-    archive_entry *entry = nullptr;
-    int status = stream.isOpen() ? archive_read_next_header(reader, &entry) : ARCHIVE_FATAL;
-    if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
-        return false;
     FoundArchive &found = out->archive;
-    found.offset = begin;
-    found.format = QString::fromUtf8(archive_format_name(reader));
-    found.filter = stream.filterName();
+    const qint64 begin = found.offset;
     const bool plain = !stream.isCompressed();
-    QVector<int> linkCounts;
-    qint64 before = 0;
     for (;;) {
         if (status == ARCHIVE_WARN && stream.errorString().startsWith(QLatin1String("Skipped"))) {
             // cpio found its next header only after skipping over garbage.
@@ -96,22 +90,61 @@ bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, Compression 
                              .arg(stream.errorString());
         }
         found.entries.append(describeEntry(entry));
-        linkCounts.append(int(archive_entry_nlink(entry)));
-        before = stream.consumed();
-        const bool skipped = archive_read_data_skip(reader) == ARCHIVE_OK;
-        out->dataSpans.append(plain ? qMakePair(begin + before, begin + stream.consumed())
+        linkCounts->append(int(archive_entry_nlink(entry)));
+        *before = stream.consumed();
+        const bool skipped = archive_read_data_skip(stream.handle()) == ARCHIVE_OK;
+        out->dataSpans.append(plain ? qMakePair(begin + *before, begin + stream.consumed())
                                     : qMakePair(qint64(-1), qint64(-1)));
         if (!skipped) {
             found.entries.last().damaged = true;
-            break;
+            return status;
         }
         if (cancel && cancel->load())
-            break;
-        before = stream.consumed();
-        status = archive_read_next_header(reader, &entry);
+            return status;
+        *before = stream.consumed();
+        status = archive_read_next_header(stream.handle(), &entry);
         if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
-            break;
+            return status;
     }
+}
+
+/// After the format's end: where the archive ends in the image.
+void findEnd(const ImageFacts &facts, ArchiveStream &stream, qint64 end, ArchiveRead *out)
+{
+    FoundArchive &found = out->archive;
+    found.length = stream.consumed();
+    if (!stream.finishStream()) {
+        markDamage(out, facts, stream.decodeErrorAt(),
+            QStringLiteral("after the archive's end, %1, so its check could not be made and any "
+                           "file may hold wrong bytes")
+                .arg(stream.decodeError()));
+        return;
+    }
+    found.length = stream.consumed();
+    const qint64 zipEnd
+        = isZip(found.format) ? zipArchiveEnd(facts, found.offset + found.length, end) : -1;
+    if (zipEnd > 0)
+        found.length = zipEnd - found.offset;
+}
+
+} // namespace
+
+bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, Compression compression,
+    ArchiveRead *out, const std::atomic<bool> *cancel)
+{
+    ArchiveStream stream(facts, begin, end, compression, ArchiveStream::Archive);
+    archive_entry *entry = nullptr;
+    int status
+        = stream.isOpen() ? archive_read_next_header(stream.handle(), &entry) : ARCHIVE_FATAL;
+    if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
+        return false;
+    FoundArchive &found = out->archive;
+    found.offset = begin;
+    found.format = QString::fromUtf8(archive_format_name(stream.handle()));
+    found.filter = stream.filterName();
+    QVector<int> linkCounts;
+    qint64 before = 0;
+    status = listEntries(facts, stream, entry, status, out, &linkCounts, &before, cancel);
     const bool cancelled = cancel && cancel->load();
     if (status != ARCHIVE_EOF && !cancelled) {
         // Plain streams break where the bad bytes begin; compressed ones where
@@ -121,20 +154,10 @@ bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, Compression 
             at = stream.decodeErrorAt() >= 0 ? stream.decodeErrorAt() : begin + stream.consumed();
         markDamage(out, facts, at, stream.errorString());
     } else if (!cancelled) {
-        if (plain && found.format.contains(QLatin1String("tar"), Qt::CaseInsensitive))
+        if (!stream.isCompressed()
+            && found.format.contains(QLatin1String("tar"), Qt::CaseInsensitive))
             out->endMarkerAt = begin + before;
-        found.length = stream.consumed();
-        if (!stream.finishStream()) {
-            markDamage(out, facts, stream.decodeErrorAt(),
-                QStringLiteral("after the archive's end, %1, so its check could not be made and "
-                               "any file may hold wrong bytes")
-                    .arg(stream.decodeError()));
-        } else {
-            found.length = stream.consumed();
-            const qint64 zipEnd
-                = isZip(found.format) ? zipArchiveEnd(facts, begin + found.length, end) : -1;
-            found.length = zipEnd > 0 ? zipEnd - begin : found.length;
-        }
+        findEnd(facts, stream, end, out);
     }
     settleHardLinks(found.entries, linkCounts, found.damaged);
     return true;

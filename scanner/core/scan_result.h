@@ -29,11 +29,13 @@ struct ImageFacts
     qint64 recordCount = 0;
     bool bodyDividesEvenly = false;
     /// Distance between record starts in the stream when every record has the
-    /// same length (S, or T when the padding is left out); 0 when they differ.
+    /// same length (S, or the data length when the padding is left out); 0 when
+    /// they differ.
     qint64 recordStep = 0;
-    /// T when each record is T bytes of data followed by zeros up to S (a run
-    /// at a block size larger than the tape's) and only those T bytes are read;
-    /// 0 when the body is read as it stands.
+    /// When records are tape data followed by zeros up to S (a run at a block
+    /// size larger than the tape's) and only the data is read: the data length
+    /// (the largest, when tape files differ; the layout has each). 0 when the
+    /// body is read as it stands.
     qint64 recordData = 0;
     qint64 streamLength = 0; ///< bytes the readers see: the body, less the padding
     QString trailerNote; ///< why the trailer is missing or not trusted; empty when fine
