@@ -10,6 +10,9 @@ namespace Quorlin {
 namespace {
 constexpr int inputSize = 1 << 20;
 constexpr int outputSize = 1 << 20;
+// Reads and hand-outs start small and grow: most tries at a possible start end
+// within the first header.
+constexpr qint64 firstPiece = 64 << 10;
 // Enough bytes to recognise the header of a further stream.
 constexpr std::size_t headerLook = 16;
 } // namespace
@@ -21,7 +24,16 @@ DecodedSource::DecodedSource(const ImageFacts &facts, qint64 begin, qint64 end, 
     , m_begin(begin)
     , m_end(end)
     , m_inStart(begin)
+    , m_piece(firstPiece)
 {
+    m_in.swap(spareBuffer(SpareSlot::DecoderInput));
+    m_out.swap(spareBuffer(SpareSlot::DecoderOutput));
+}
+
+DecodedSource::~DecodedSource()
+{
+    m_in.swap(spareBuffer(SpareSlot::DecoderInput));
+    m_out.swap(spareBuffer(SpareSlot::DecoderOutput));
 }
 
 int DecodedSource::open(archive *reader)
@@ -30,8 +42,6 @@ int DecodedSource::open(archive *reader)
         archive_set_error(reader, EIO, "%s", m_stream.errorString().toLocal8Bit().constData());
         return ARCHIVE_FATAL;
     }
-    m_in.resize(inputSize);
-    m_out.resize(outputSize);
     archive_read_set_read_callback(reader, &DecodedSource::readCallback);
     archive_read_set_skip_callback(reader, &DecodedSource::skipCallback);
     archive_read_set_callback_data(reader, this);
@@ -56,7 +66,11 @@ bool DecodedSource::refill()
     m_inPos = 0;
     m_inLength = kept;
     const qint64 from = m_inStart + qint64(kept);
-    const qint64 wanted = std::min<qint64>(m_in.size() - qint64(kept), m_end - from);
+    // Buffers grow with the pieces, so a try that ends in the first header stays small.
+    if (m_in.size() < qint64(kept) + m_piece)
+        m_in.resize(int(std::min<qint64>(qint64(kept) + m_piece, inputSize)));
+    const qint64 wanted
+        = std::min<qint64>(std::min<qint64>(m_in.size() - qint64(kept), m_piece), m_end - from);
     const qint64 got = wanted > 0 ? m_stream.readAt(from, m_in.data() + kept, wanted) : 0;
     if (got < 0)
         m_readFailed = true;
@@ -108,10 +122,17 @@ qint64 DecodedSource::produce(unsigned char *out, qint64 maxLength)
     return made == 0 && m_state == State::Failed ? -1 : made;
 }
 
+unsigned char *DecodedSource::output()
+{
+    if (m_out.size() < m_piece)
+        m_out.resize(int(m_piece));
+    return reinterpret_cast<unsigned char *>(m_out.data());
+}
+
 void DecodedSource::drain()
 {
     while (m_state == State::Running)
-        produce(reinterpret_cast<unsigned char *>(m_out.data()), m_out.size());
+        produce(output(), m_piece);
 }
 
 la_ssize_t DecodedSource::readCallback(archive *reader, void *self, const void **buffer)
@@ -119,8 +140,8 @@ la_ssize_t DecodedSource::readCallback(archive *reader, void *self, const void *
     auto *source = static_cast<DecodedSource *>(self);
     if (holdsTooMuch(reader, source->m_handed))
         return -1;
-    const qint64 made = source->produce(
-        reinterpret_cast<unsigned char *>(source->m_out.data()), source->m_out.size());
+    const qint64 made = source->produce(source->output(), source->m_piece);
+    source->m_piece = std::min<qint64>(2 * source->m_piece, outputSize);
     if (made < 0) {
         archive_set_error(reader, EIO, "%s", source->m_error.toLocal8Bit().constData());
         return -1;
@@ -136,8 +157,8 @@ la_int64_t DecodedSource::skipCallback(archive *, void *self, la_int64_t request
     auto *source = static_cast<DecodedSource *>(self);
     la_int64_t skipped = 0;
     while (skipped < request) {
-        const qint64 made = source->produce(reinterpret_cast<unsigned char *>(source->m_out.data()),
-            std::min<qint64>(source->m_out.size(), request - skipped));
+        const qint64 made = source->produce(
+            source->output(), std::min<qint64>(source->m_piece, request - skipped));
         if (made <= 0)
             break;
         skipped += made;

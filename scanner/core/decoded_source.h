@@ -16,6 +16,7 @@ class DecodedSource
 {
 public:
     DecodedSource(const ImageFacts &facts, qint64 begin, qint64 end, Compression kind);
+    ~DecodedSource();
     DecodedSource(const DecodedSource &) = delete;
     DecodedSource &operator=(const DecodedSource &) = delete;
 
@@ -37,6 +38,8 @@ private:
     static la_ssize_t readCallback(archive *reader, void *self, const void **buffer);
     static la_int64_t skipCallback(archive *reader, void *self, la_int64_t request);
     qint64 produce(unsigned char *out, qint64 maxLength);
+    /// The output buffer, at least a piece long.
+    unsigned char *output();
     bool refill();
     bool anotherStreamFollows();
     void fail(const QString &why);
@@ -53,6 +56,7 @@ private:
     bool m_inputDone = false;
     bool m_readFailed = false;
     QByteArray m_out;
+    qint64 m_piece; ///< bytes to read, or to hand out, at a time: growing
     qint64 m_handed = 0; ///< decoded bytes given to libarchive, skipped ones included
     State m_state = State::Running;
     QString m_error;

@@ -146,16 +146,33 @@ private:
     QString m_error;
 };
 
+/// One zstd context kept per thread between tries: a new one faults its window
+/// in page by page, which data full of frame headers would pay at every one.
+struct SpareZstdContext
+{
+    ~SpareZstdContext() { ZSTD_freeDCtx(context); }
+    ZSTD_DCtx *context = nullptr;
+};
+thread_local SpareZstdContext spareZstd;
+
 class ZstdDecoder : public Decoder
 {
 public:
     ZstdDecoder()
-        : m_context(ZSTD_createDCtx())
+        : m_context(spareZstd.context ? spareZstd.context : ZSTD_createDCtx())
     {
+        spareZstd.context = nullptr;
         if (m_context)
             ZSTD_DCtx_setParameter(m_context, ZSTD_d_windowLogMax, zstdWindowLog);
     }
-    ~ZstdDecoder() override { ZSTD_freeDCtx(m_context); }
+    ~ZstdDecoder() override
+    {
+        if (!spareZstd.context && restart()) {
+            spareZstd.context = m_context;
+            return;
+        }
+        ZSTD_freeDCtx(m_context);
+    }
     Status step(const unsigned char *&in, std::size_t &inLeft, unsigned char *&out,
         std::size_t &outLeft) override
     {
@@ -269,7 +286,9 @@ Compression detectCompression(const unsigned char *data, std::size_t available)
     if (startsWith(data, available, "LZIP\x01", 5) && (data[5] & 0x1f) >= 12
         && (data[5] & 0x1f) <= 29)
         return Compression::Lzip;
-    if (startsWith(data, available, "\x28\xb5\x2f\xfd", 4) && (data[4] & 0x08) == 0)
+    // No reserved bit, no dictionary (there is none to give), a window zstd decodes.
+    if (startsWith(data, available, "\x28\xb5\x2f\xfd", 4) && (data[4] & 0x0b) == 0
+        && ((data[4] & 0x20) != 0 || 10 + (data[5] >> 3) <= zstdWindowLog))
         return Compression::Zstd;
     if (startsWith(data, available, "\x04\x22\x4d\x18", 4) && (data[4] & 0xc2) == 0x40
         && (data[5] & 0x8f) == 0 && (data[5] >> 4) >= 4)

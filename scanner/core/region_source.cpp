@@ -7,9 +7,17 @@
 
 namespace Quorlin {
 namespace {
+// Reads start small and grow: most tries at a possible start read one header.
+constexpr qint64 firstRead = 64 << 10;
 constexpr qint64 readSize = 1 << 20;
 constexpr qint64 readAheadLimit = 64 << 20;
 } // namespace
+
+QByteArray &spareBuffer(SpareSlot slot)
+{
+    thread_local QByteArray spares[3];
+    return spares[int(slot)];
+}
 
 bool holdsTooMuch(archive *reader, qint64 handed)
 {
@@ -25,7 +33,14 @@ RegionSource::RegionSource(const ImageFacts &facts, qint64 begin, qint64 end)
     , m_begin(begin)
     , m_end(end)
     , m_position(begin)
+    , m_readSize(firstRead)
 {
+    m_buffer.swap(spareBuffer(SpareSlot::Region));
+}
+
+RegionSource::~RegionSource()
+{
+    m_buffer.swap(spareBuffer(SpareSlot::Region));
 }
 
 int RegionSource::open(archive *reader)
@@ -34,7 +49,6 @@ int RegionSource::open(archive *reader)
         archive_set_error(reader, EIO, "%s", m_stream.errorString().toLocal8Bit().constData());
         return ARCHIVE_FATAL;
     }
-    m_buffer.resize(readSize);
     archive_read_set_read_callback(reader, &RegionSource::readCallback);
     archive_read_set_skip_callback(reader, &RegionSource::skipCallback);
     archive_read_set_callback_data(reader, this);
@@ -46,9 +60,12 @@ la_ssize_t RegionSource::readCallback(archive *reader, void *self, const void **
     auto *source = static_cast<RegionSource *>(self);
     if (holdsTooMuch(reader, source->m_position - source->m_begin))
         return -1;
-    const qint64 wanted = std::min<qint64>(readSize, source->m_end - source->m_position);
+    const qint64 wanted = std::min<qint64>(source->m_readSize, source->m_end - source->m_position);
+    source->m_readSize = std::min(2 * source->m_readSize, readSize);
     if (wanted <= 0)
         return 0;
+    if (source->m_buffer.size() < wanted)
+        source->m_buffer.resize(int(wanted));
     const qint64 got = source->m_stream.readAt(source->m_position, source->m_buffer.data(), wanted);
     if (got < 0) {
         archive_set_error(

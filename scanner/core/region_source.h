@@ -13,6 +13,12 @@ namespace Quorlin {
 /// of gigabytes) would otherwise have the whole image read into memory.
 bool holdsTooMuch(archive *reader, qint64 handed);
 
+/// The reading buffers' spares, kept per thread between tries at one possible
+/// start after another, which would otherwise have the heap grown and given
+/// back at every try. A source swaps one in when made and back when done.
+enum class SpareSlot { Region, DecoderInput, DecoderOutput };
+QByteArray &spareBuffer(SpareSlot slot);
+
 /// Feeds libarchive the stream bytes [begin, end) of an image through its
 /// client callbacks, in large reads, so an archive inside a huge image is
 /// streamed and never read past the image body.
@@ -20,6 +26,7 @@ class RegionSource
 {
 public:
     RegionSource(const ImageFacts &facts, qint64 begin, qint64 end);
+    ~RegionSource();
     RegionSource(const RegionSource &) = delete;
     RegionSource &operator=(const RegionSource &) = delete;
 
@@ -38,6 +45,7 @@ private:
     qint64 m_begin;
     qint64 m_end;
     qint64 m_position;
+    qint64 m_readSize; ///< the next read's size, growing
 };
 
 } // namespace Quorlin
