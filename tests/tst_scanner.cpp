@@ -224,7 +224,7 @@ private slots:
         QTest::addColumn<QString>("fault"); ///< garbled, zeros, flagged (the .tap only), cut
         QTest::addColumn<int>("record"); ///< the record it hits, or the first one cut away
         QTest::addColumn<QVector<int>>("recovered"); ///< file numbers read back whole
-        QTest::addColumn<int>("damagedFile"); ///< listed and marked damaged; -1: none
+        QTest::addColumn<int>("damagedFile"); ///< the one listed as damaged; -1: none
         QTest::addColumn<qint64>("offset"); ///< where the note puts the damage; -1: unchecked
         // Four files in 10240-byte records: file 1's header starts record 4, file 2's
         // header sits in record 8 behind the last 512 bytes of file 1.
@@ -288,11 +288,11 @@ private slots:
         QVERIFY(!extractAll(result, &written).isEmpty()); // the damage is reported
         for (int i : recovered)
             QVERIFY2(written.contains(files[i].data), qPrintable(files[i].name));
-        if (damagedFile >= 0) {
-            const auto &entries = result.archives.first().entries;
-            QVERIFY2(
-                entries.size() > damagedFile && entries[damagedFile].damaged, qPrintable(list));
-        }
+        // Exactly the file the damage falls into is marked, none around it.
+        const auto &entries = result.archives.first().entries;
+        QVERIFY2(entries.size() > damagedFile, qPrintable(list));
+        for (int i = 0; i < entries.size(); ++i)
+            QVERIFY2(entries[i].damaged == (i == damagedFile), qPrintable(list));
         // What a stream yields before a cut is written out, up to the cut.
         if (fault == QLatin1String("cut")) {
             const auto found

@@ -71,6 +71,28 @@ void markDamage(ArchiveRead *read, const ImageFacts &facts, qint64 at, const QSt
     }
 }
 
+void markDamageInside(
+    ArchiveRead *read, const ImageFacts &facts, qint64 from, qint64 to, const QString &why)
+{
+    FoundArchive &archive = read->archive;
+    const bool compressed = !archive.filter.isEmpty();
+    if (!archive.damaged) { // the first damage is the one named
+        archive.damaged = true;
+        archive.damageInside = from;
+        archive.note = QStringLiteral("Damaged at image offset %1: %2%3.")
+                           .arg(facts.imageOffset(from))
+                           .arg(why,
+                               compressed ? QStringLiteral("; which files hold its bytes, a "
+                                                           "compressed stream does not tell")
+                                          : QString());
+    }
+    for (int i = 0; i < archive.entries.size() && i < read->dataSpans.size(); ++i) {
+        const auto &span = read->dataSpans[i];
+        if (!compressed && span.first < to && span.second > from)
+            archive.entries[i].damaged = true;
+    }
+}
+
 namespace {
 
 /// Lists the entries from the first header (read with @p status) on. Returns the

@@ -28,6 +28,11 @@ bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, Compression 
 /// stored data reaches there, unless it broke off before.
 void markDamage(ArchiveRead *read, const ImageFacts &facts, qint64 at, const QString &why);
 
+/// Marks @p read damaged at [@p from, @p to), read all the same, and the entries
+/// whose stored data lies there (a compressed archive's cannot be told).
+void markDamageInside(
+    ArchiveRead *read, const ImageFacts &facts, qint64 from, qint64 to, const QString &why);
+
 /// Where the zip archive whose central directory starts at @p centralDirectory
 /// ends: after its end-of-central-directory record. -1 when the records do not
 /// lead there.

@@ -262,10 +262,8 @@ private:
         for (const RecordLayout::Run &run :
             m_layout.unreadableIn(archive.offset, archive.offset + archive.length)) {
             const qint64 at = std::max(run.streamStart, archive.offset);
-            markDamage(read, m_facts, at,
-                QStringLiteral("the tape file marks the record at image offset %1 as "
-                               "unreadable")
-                    .arg(m_facts.imageOffset(run.streamStart)));
+            markDamageInside(read, m_facts, at, run.streamEnd(),
+                QStringLiteral("the tape file marks the record there as unreadable"));
         }
     }
 

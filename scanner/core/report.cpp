@@ -99,7 +99,10 @@ QString archiveNote(const ScanResult &result, int index)
     QStringList notes;
     if (archive.continuation && index > 0)
         notes.append(QStringLiteral("the rest of archive %1, after its damage").arg(index));
-    if (archive.damaged)
+    if (archive.damaged && archive.damageInside >= 0)
+        notes.append(QStringLiteral("damaged at offset %1")
+                         .arg(result.facts.imageOffset(archive.damageInside)));
+    else if (archive.damaged)
         notes.append(QStringLiteral("damaged from offset %1 on")
                          .arg(result.facts.imageOffset(archive.offset + archive.length)));
     return notes.join(QStringLiteral("; "));

@@ -84,6 +84,9 @@ struct FoundArchive
     QVector<FoundEntry> entries;
     bool damaged = false;
     bool continuation = false; ///< found right after the damage of the archive before it
+    /// Stream offset of damage inside what was read (a record a .tap file flags as
+    /// unreadable); -1 when the damage is where reading broke off, at offset + length.
+    qint64 damageInside = -1;
     QString note; ///< what went wrong, in plain words
 };
 
