@@ -401,7 +401,7 @@ private slots:
         QByteArray huge = makeArchive(
             ARCHIVE_FORMAT_CPIO_SVR4_NOCRC, ARCHIVE_FILTER_NONE, sampleFiles(11, 2, 1000));
         huge.replace(huge.indexOf("070701", 6) + 94, 8, "D0000000");
-        QTest::newRow("newc name of 3.49 GB") << huge << (qint64(1) << 30);
+        QTest::newRow("newc name of 3.49 GB") << huge << qint64(256 << 20);
     }
 
     void badInputStaysCheap()
@@ -422,7 +422,8 @@ private slots:
         QVERIFY2(result.rawRegions.size() <= 1, qPrintable(listing(result)));
         rusage usage {};
         getrusage(RUSAGE_SELF, &usage);
-        QVERIFY2(usage.ru_maxrss < 512 * 1024, qPrintable(QString::number(usage.ru_maxrss)));
+        // Holding the 256 MiB that header asks for would show here.
+        QVERIFY2(usage.ru_maxrss < 224 * 1024, qPrintable(QString::number(usage.ru_maxrss)));
     }
 
     void hardLinksNameTheirData_data()
