@@ -17,8 +17,8 @@ QString damageNote(qint64 imageOffset, const QString &why)
         .arg(why);
 }
 
-/// Gives every name of a hard-linked file its content's size and says which
-/// entry stores that content: in tar the first name, in newc cpio the last.
+/// Says, for every name of a hard-linked file, which entry stores its content:
+/// in tar the first name, in newc cpio the last.
 void settleHardLinks(QVector<FoundEntry> &entries, const QVector<int> &linkCounts, bool damaged)
 {
     QHash<QString, int> firstNames;
@@ -42,10 +42,8 @@ void settleHardLinks(QVector<FoundEntry> &entries, const QVector<int> &linkCount
                 entries[n].damaged = entries[n].damaged || lost;
             continue;
         }
-        for (int n : names) {
-            entries[n].size = entries[holder].size;
+        for (int n : names)
             entries[n].dataEntry = n == holder ? -1 : holder;
-        }
     }
 }
 

@@ -143,6 +143,11 @@ QString linkTargetName(const FoundEntry &entry)
         entry.rawLinkTarget.isEmpty() ? entry.linkTarget.toUtf8() : entry.rawLinkTarget);
 }
 
+qint64 contentSize(const FoundArchive &archive, const FoundEntry &entry)
+{
+    return entry.dataEntry >= 0 ? archive.entries.value(entry.dataEntry).size : entry.size;
+}
+
 QString entryTypeLetter(const FoundEntry &entry)
 {
     switch (entry.type) {
@@ -182,8 +187,8 @@ QString listing(const ScanResult &result, qint64 maxSize)
         if (!archive.note.isEmpty())
             out << "  Note: " << shownName(archive.note) << '\n';
         for (const FoundEntry &entry : archive.entries) {
-            out << "  " << entryTypeLetter(entry) << ' ' << qSetFieldWidth(12) << entry.size
-                << qSetFieldWidth(0) << ' '
+            out << "  " << entryTypeLetter(entry) << ' ' << qSetFieldWidth(12)
+                << contentSize(archive, entry) << qSetFieldWidth(0) << ' '
                 << QDateTime::fromSecsSinceEpoch(entry.mtime, Qt::UTC)
                        .toString(QStringLiteral("yyyy-MM-dd hh:mm"))
                 << ' ' << entryOutputName(a, entry);

@@ -35,4 +35,7 @@ QString linkTargetName(const FoundEntry &entry);
 
 QString entryTypeLetter(const FoundEntry &entry);
 
+/// The size of @p entry's content: a hard link's is what the name that stores it holds.
+qint64 contentSize(const FoundArchive &archive, const FoundEntry &entry);
+
 } // namespace Quorlin

@@ -70,8 +70,8 @@ struct FoundEntry
     /// -1 when the entry's own stored data is its content (or it has none). For
     /// a hard link, the index (in the same archive) of the entry that stores the
     /// content all its names share: in tar the first name; in newc cpio the last
-    /// one, so there the first names come before their data. size is the
-    /// content's size for every name of the group.
+    /// one, so there the first names come before their data. size is what the
+    /// entry itself stores (contentSize() gives the content's).
     int dataEntry = -1;
 };
 

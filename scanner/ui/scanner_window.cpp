@@ -251,8 +251,9 @@ QTreeWidgetItem *ScannerWindow::addArchive(const ScanResult &result, int index)
             = entry.damaged ? tr("damaged: only its first part can be written") : QString();
         if (!entry.linkTarget.isEmpty() || !entry.rawLinkTarget.isEmpty())
             note = tr("link to %1").arg(linkTargetName(entry));
-        auto *child = checkableItem(
-            { shownName(entryPath(entry)), humanSize(entry.size), QString(), note }, EntryItem, e);
+        auto *child = checkableItem({ shownName(entryPath(entry)),
+                                        humanSize(contentSize(archive, entry)), QString(), note },
+            EntryItem, e);
         if (entry.damaged)
             child->setForeground(NoteColumn, troubleColor());
         item->addChild(child);
