@@ -97,4 +97,22 @@ bool parseCapacityPage(const unsigned char *data, std::size_t length, CapacityPa
     return true;
 }
 
+MediaFigures mediaFigures(const CapacityPage &page, std::int64_t objectsRecorded)
+{
+    constexpr std::uint64_t MiB = 1024 * 1024;
+    const std::uint64_t remaining
+        = page.remainingMiB < page.maximumMiB ? page.remainingMiB : page.maximumMiB;
+    std::uint64_t recorded = (page.maximumMiB - remaining) * MiB;
+    if (objectsRecorded == 0)
+        recorded = 0;
+    else if (objectsRecorded > 0 && recorded == 0)
+        recorded = MiB;
+    MediaFigures figures;
+    figures.capacity = static_cast<std::int64_t>(page.maximumMiB * MiB);
+    figures.remaining = recorded < std::uint64_t(figures.capacity)
+        ? figures.capacity - static_cast<std::int64_t>(recorded)
+        : 0;
+    return figures;
+}
+
 } // namespace StMapping

@@ -42,4 +42,20 @@ struct CapacityPage
  */
 bool parseCapacityPage(const unsigned char *data, std::size_t length, CapacityPage &page);
 
+/// Capacity and remaining space in bytes.
+struct MediaFigures
+{
+    std::int64_t capacity = 0;
+    std::int64_t remaining = 0;
+};
+
+/**
+ * The figures of @p page in bytes. The page counts whole MiB, so less than
+ * 1 MiB recorded reads as nothing recorded, and a drive may count a blank
+ * tape as holding some. When the end of data is known (@p objectsRecorded,
+ * the records and marks before it, not negative), a tape that holds objects
+ * reports at least 1 MiB recorded and a blank one none.
+ */
+MediaFigures mediaFigures(const CapacityPage &page, std::int64_t objectsRecorded);
+
 } // namespace StMapping

@@ -8,6 +8,16 @@
 #include <scsi/sg.h>
 #include <sys/mtio.h>
 
+namespace {
+
+/// The next read to try for an over-long record: below the largest SCSI record, powers of two.
+std::size_t smallerRead(std::size_t request)
+{
+    return request == StTape::kLargestRecord ? std::size_t(8) << 20 : request / 2;
+}
+
+} // namespace
+
 std::unique_ptr<StTape> StTape::open(const std::string &path, DWORD &error, StSystem &system)
 {
     const int fd = system.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -43,6 +53,7 @@ DWORD StTape::operation(short op, int count)
 
 DWORD StTape::prepare(bool unload)
 {
+    m_endOfData = -1; // another medium may come
     return unload ? operation(MTOFFL, 1) : operation(MTLOAD, 1);
 }
 
@@ -96,9 +107,9 @@ DWORD StTape::mediaInfo(TapeMediaInfo &info)
     StMapping::CapacityPage page;
     if (!answered || !StMapping::parseCapacityPage(answer.data(), answer.size(), page))
         return ERROR_NOT_SUPPORTED;
-    constexpr std::uint64_t MiB = 1024 * 1024;
-    info.capacity = static_cast<std::int64_t>(page.maximumMiB * MiB);
-    info.remaining = static_cast<std::int64_t>(page.remainingMiB * MiB);
+    const StMapping::MediaFigures figures = StMapping::mediaFigures(page, m_endOfData);
+    info.capacity = figures.capacity;
+    info.remaining = figures.remaining;
     info.blockSize = m_blockSize;
     info.partitionCount = 1;
     info.writeProtected = false;
@@ -115,7 +126,14 @@ DWORD StTape::setBlockSize(std::uint32_t blockSize)
 
 DWORD StTape::spaceToEndOfData()
 {
-    return operation(MTEOM, 1);
+    // Where the data ends tells a read failing there from a medium error, and a
+    // blank tape from one with less than 1 MiB recorded.
+    m_endOfData = -1;
+    const DWORD result = operation(MTEOM, 1);
+    std::uint64_t where = 0;
+    if (result == NO_ERROR && position(where) == NO_ERROR)
+        m_endOfData = static_cast<std::int64_t>(where);
+    return result;
 }
 
 DWORD StTape::seekBlock(std::uint64_t block)
@@ -143,7 +161,22 @@ DWORD StTape::readFailure(int error)
     mtget state = {};
     if (m_system.ioctl(m_fd, MTIOCGET, &state) != 0)
         return ERROR_IO_DEVICE;
-    return StMapping::readEioToError(state.mt_gstat);
+    const DWORD result = StMapping::readEioToError(state.mt_gstat);
+    // st flags the end of data only right after a filemark; elsewhere the position tells.
+    std::uint64_t where = 0;
+    if (result == ERROR_CRC && m_endOfData >= 0 && position(where) == NO_ERROR
+        && where == static_cast<std::uint64_t>(m_endOfData))
+        return ERROR_NO_DATA_DETECTED;
+    return result;
+}
+
+DWORD StTape::emptyRead()
+{
+    // A filemark, or the end of data right after one (st then sets GMT_EOD).
+    mtget state = {};
+    if (m_system.ioctl(m_fd, MTIOCGET, &state) == 0 && GMT_EOD(state.mt_gstat))
+        return ERROR_NO_DATA_DETECTED;
+    return ERROR_FILEMARK_DETECTED;
 }
 
 DWORD StTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytesRead)
@@ -152,40 +185,68 @@ DWORD StTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytesRead)
     // In fixed block mode st wants whole blocks: ask for exactly one.
     if (m_blockSize > 0 && length > m_blockSize)
         length = m_blockSize;
-    if (m_blockSize > 0 && length < m_blockSize)
-        return readWholeRecord(buffer, length, bytesRead);
-    const long got = m_system.read(m_fd, buffer, length);
-    if (got < 0) {
-        const int error = errno;
-        if (error == ENOMEM) {
-            // The drive has passed the record: step back over it and read it whole.
-            const DWORD back = operation(MTBSR, 1);
-            return back == NO_ERROR ? readWholeRecord(buffer, length, bytesRead) : back;
-        }
-        return readFailure(error);
-    }
-    bytesRead = static_cast<std::uint32_t>(got);
-    return got == 0 ? ERROR_FILEMARK_DETECTED : NO_ERROR;
+    const DWORD result = m_blockSize > 0 && length < m_blockSize
+        ? readOwnBuffer(buffer, length, bytesRead)
+        : readRecord(buffer, length, bytesRead);
+    // st may read straight into the buffer, and a careless drive or transport
+    // sends more than the record: nothing past the bytes read may stay.
+    if (bytesRead < length)
+        std::memset(static_cast<unsigned char *>(buffer) + bytesRead, 0, length - bytesRead);
+    return result;
 }
 
-DWORD StTape::readWholeRecord(void *buffer, std::uint32_t length, std::uint32_t &bytesRead)
+DWORD StTape::readRecord(void *buffer, std::uint32_t length, std::uint32_t &bytesRead)
 {
-    const std::size_t request = m_blockSize > 0 ? m_blockSize : kLargestRecord;
-    if (m_longRecord.size() < request)
-        m_longRecord.resize(request);
-    const long got = m_system.read(m_fd, m_longRecord.data(), request);
-    if (got < 0)
-        return readFailure(errno);
+    const long got = m_system.read(m_fd, buffer, length);
+    if (got > 0) {
+        bytesRead = static_cast<std::uint32_t>(got);
+        return NO_ERROR;
+    }
+    if (got == 0)
+        return emptyRead();
+    const int error = errno;
+    // A drive whose largest block is shorter than the read: nothing moved.
+    if (error == EINVAL && m_blockSize == 0)
+        return readOwnBuffer(buffer, length, bytesRead);
+    if (error != ENOMEM)
+        return readFailure(error);
+    // The drive has passed the record: step back over it and read it whole.
+    const DWORD back = operation(MTBSR, 1);
+    return back == NO_ERROR ? readOwnBuffer(buffer, length, bytesRead) : back;
+}
+
+DWORD StTape::readOwnBuffer(void *buffer, std::uint32_t length, std::uint32_t &bytesRead)
+{
+    // st refuses a read longer than the drive's largest block (EINVAL) or one it
+    // has no buffer for (EOVERFLOW), both before the tape moves: try a shorter one.
+    std::size_t request = m_blockSize > 0 ? m_blockSize : kLargestRecord;
+    long got = 0;
+    int error = 0;
+    for (;;) {
+        if (m_longRecord.size() < request)
+            m_longRecord.resize(request);
+        got = m_system.read(m_fd, m_longRecord.data(), request);
+        error = errno;
+        const bool refused = got < 0 && (error == EINVAL || error == EOVERFLOW);
+        if (!refused || m_blockSize > 0 || request == 1)
+            break;
+        request = smallerRead(request);
+    }
+    if (got < 0) {
+        // Longer than any read st takes: the drive has passed it and its bytes are lost.
+        return error == ENOMEM ? ERROR_CRC : readFailure(error);
+    }
+    if (got == 0)
+        return emptyRead();
     const std::size_t record = static_cast<std::size_t>(got);
     const std::size_t copied = record < length ? record : length;
     std::memcpy(buffer, m_longRecord.data(), copied);
     bytesRead = static_cast<std::uint32_t>(copied);
-    if (record == 0)
-        return ERROR_FILEMARK_DETECTED;
     return record > length ? ERROR_MORE_DATA : NO_ERROR;
 }
 
 DWORD StTape::eject()
 {
+    m_endOfData = -1;
     return operation(MTOFFL, 1);
 }

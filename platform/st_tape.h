@@ -13,13 +13,28 @@
  * 0x31 through SG_IO (on the st node, or on its generic node /dev/sgN when
  * the st node refuses SG_IO for want of CAP_SYS_RAWIO).
  *
- * A read returns one record. A filemark reads as 0 bytes
- * (ERROR_FILEMARK_DETECTED). EIO is told apart with MTIOCGET: end of data
- * gives ERROR_NO_DATA_DETECTED, else a medium error ERROR_CRC. A record
- * longer than the buffer fails with ENOMEM after the drive has passed it: the
- * backend spaces back one record, reads it again into a 16 MiB buffer (the
- * largest SCSI tape block), and hands over the first bytes with
- * ERROR_MORE_DATA. In fixed block mode a read asks for one block.
+ * A read returns one record; in fixed block mode it asks for one block.
+ * Whatever the read returns, the bytes of the caller's buffer past it are
+ * zero afterwards: st may read straight into that buffer, and a drive or
+ * transport that sends more than the record would leave its bytes there.
+ *
+ * st reports a filemark, and the end of data right after one, as a read of 0
+ * bytes; the end of data elsewhere (a blank tape, a tape whose last record
+ * has no filemark) and a medium error both as EIO. They are told apart with
+ * MTIOCGET (GMT_EOD) and, for EIO, with the position of the end of data
+ * that spaceToEndOfData() found: a read that fails there is the end of
+ * data, elsewhere a data error (ERROR_CRC).
+ *
+ * A record longer than the buffer fails with ENOMEM after the drive has
+ * passed it: the backend spaces back one record and reads it again into a
+ * buffer of its own. st refuses (EINVAL, without moving the tape) a read
+ * longer than the drive's largest block, so that read starts at the largest
+ * SCSI record and halves until st takes it; the caller gets the first bytes
+ * with ERROR_MORE_DATA. A drive whose largest block is shorter than the
+ * caller's buffer is read the same way.
+ *
+ * The capacity page counts whole MiB: see StMapping::mediaFigures() for how
+ * the known end of data corrects a tape with less than 1 MiB recorded.
  */
 #include "platform/st_system.h"
 #include "platform/tape_backend.h"
@@ -32,7 +47,7 @@ class StTape : public TapeBackend
 {
 public:
     /// Largest record a SCSI tape drive transfers (24-bit transfer length).
-    static constexpr std::size_t kLargestRecord = 0x1000000;
+    static constexpr std::size_t kLargestRecord = 0xFFFFFF;
 
     /// Opens the tape node @p path; null with the reason in @p error when it cannot.
     static std::unique_ptr<StTape> open(
@@ -52,7 +67,9 @@ public:
 private:
     StTape(StSystem &system, int fd, std::string path);
     DWORD operation(short op, int count);
-    DWORD readWholeRecord(void *buffer, std::uint32_t length, std::uint32_t &bytesRead);
+    DWORD readRecord(void *buffer, std::uint32_t length, std::uint32_t &bytesRead);
+    DWORD readOwnBuffer(void *buffer, std::uint32_t length, std::uint32_t &bytesRead);
+    DWORD emptyRead();
     DWORD readFailure(int error);
     bool logSense(int fd, std::vector<unsigned char> &answer);
 
@@ -60,5 +77,7 @@ private:
     int m_fd;
     std::string m_path;
     std::uint32_t m_blockSize = 0;
-    std::vector<unsigned char> m_longRecord; ///< allocated on the first over-long record
+    /// Records and marks before the end of data, -1 until spaceToEndOfData() finds it.
+    std::int64_t m_endOfData = -1;
+    std::vector<unsigned char> m_longRecord; ///< allocated on the first read that needs it
 };

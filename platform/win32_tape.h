@@ -140,7 +140,8 @@ DWORD GetTapePosition(
  * Reads the next object of the tape. A record gives its bytes (TRUE); a
  * record longer than @p bytesToRead fills the buffer and gives FALSE with
  * ERROR_MORE_DATA (the tape has passed the whole record); a record that could
- * not be read gives its bytes and FALSE with ERROR_CRC; a tape mark gives 0
+ * not be read gives FALSE with ERROR_CRC and what the backend has of it (the
+ * virtual tape its bytes, a drive none); a tape mark gives 0
  * bytes and ERROR_FILEMARK_DETECTED (the position moves past it); the end of
  * data gives 0 bytes and ERROR_NO_DATA_DETECTED (the position stays).
  * @p bytesRead is always written when not null.
