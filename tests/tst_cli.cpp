@@ -89,6 +89,9 @@ private slots:
             << "exactly one of --output" << none;
         QTest::newRow("1024 is not offered") << two << "" << out << size("1024") << false << 2
             << "--block-size takes auto or one of 512 2048" << none;
+        QTest::newRow("drive block size not a number") << two << "" << out
+            << words({ "--drive-block-size", "64k" }) << false << 2
+            << "--drive-block-size takes a number of bytes" << none;
         QTest::newRow("both destinations") << two << "" << out << words({ "--folder", "." })
             << false << 2 << "exactly one" << none;
         QTest::newRow("unknown option") << two << "" << out << words({ "--fast" }) << false << 2

@@ -73,7 +73,7 @@ int checkReady()
         QStringLiteral("the tape drive %1 is not ready (error %2)").arg(devicePath()).arg(status));
 }
 
-int prepareMedia()
+int prepareMedia(unsigned driveBlockSize)
 {
     // Without media figures the engine images up to the end of data all the same;
     // the user only learns that the free-space check had nothing to go on.
@@ -85,11 +85,18 @@ int prepareMedia()
     }
 
     TAPE_SET_MEDIA_PARAMETERS blockSize {};
-    // The record length is the engine's business; between runs the drive reads variable blocks.
-    blockSize.BlockSize = ImagingState::chosenBlockSize;
+    // The record length is the engine's business; the drive reads variable blocks
+    // unless --drive-block-size asks for fixed ones.
+    blockSize.BlockSize = driveBlockSize;
     if (SetTapeParameters(ImagingState::tapeHandle, SET_TAPE_MEDIA_INFORMATION, &blockSize)
-        != NO_ERROR)
-        GetLastError(); // dropped, as the window does: reads go record by record either way
+            != NO_ERROR
+        && driveBlockSize != 0) {
+        Console::say(QStringLiteral("the tape drive %1 refused a block size of %2 bytes (error %3); "
+                                    "reading with the block size it had")
+                         .arg(devicePath())
+                         .arg(driveBlockSize)
+                         .arg(GetLastError()));
+    }
     return ExitCode::Complete;
 }
 

@@ -15,8 +15,9 @@ int connect();
 /// The drive-ready check of "Create".
 int checkReady();
 
-/// The media query that choosing a block size makes, then the drive's block size.
-int prepareMedia();
+/// The media query that choosing a block size makes, then the drive's block size
+/// (0: variable blocks, as the window leaves it between runs).
+int prepareMedia(unsigned driveBlockSize);
 
 /// Ejects the tape; a failure is only reported, the image is complete by then.
 void eject();

@@ -66,13 +66,13 @@ int failed(Imaging::RunOutcome outcome, const Options &options, const TerminalFr
 }
 
 /// The drive from open to block size, and the volume; an exit code.
-int prepare(const ImageTarget &target)
+int prepare(const Options &options, const ImageTarget &target)
 {
     if (const int code = DriveSession::connect())
         return code;
     if (const int code = DriveSession::checkReady())
         return code;
-    if (const int code = DriveSession::prepareMedia())
+    if (const int code = DriveSession::prepareMedia(options.driveBlockSize))
         return code;
     return target.checkSpace(ImagingState::totalBytes);
 }
@@ -94,7 +94,7 @@ int runImaging(const Options &options)
     ImageTarget target(options);
     if (const int code = target.claim())
         return code;
-    if (const int code = prepare(target)) {
+    if (const int code = prepare(options, target)) {
         target.tidyAfterFailure();
         return code;
     }

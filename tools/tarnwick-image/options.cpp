@@ -32,7 +32,7 @@ QString usageText()
 {
     return QStringLiteral(
         "Usage: tarnwick-image [--block-size SIZE] [--yes] [--eject] [--force]\n"
-        "                      (--output FILE | --folder DIR)\n"
+        "                      [--drive-block-size BYTES] (--output FILE | --folder DIR)\n"
         "       tarnwick-image --inspect FILE\n"
         "\n"
         "Images the tape in the first tape drive ($TAPE, else /dev/nst0; a regular\n"
@@ -46,6 +46,10 @@ QString usageText()
         "  --output FILE      write the image to FILE\n"
         "  --folder DIR       write it to DIR/Tape_Image_(<date and time>).tape\n"
         "  --force            overwrite an existing image file\n"
+        "  --drive-block-size BYTES\n"
+        "                     set the drive to fixed blocks of BYTES before reading\n"
+        "                     (each read then asks for one block); default 0, variable\n"
+        "                     blocks, as the window leaves the drive\n"
         "  --inspect FILE     show an image file's trailer and whether it is complete\n"
         "\n"
         "Exit codes: 0 complete image, 1 not a complete image (--inspect), 2 usage,\n"
@@ -67,7 +71,9 @@ QString parseOptions(const QStringList &arguments, Options &options)
     const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption folder(QStringLiteral("folder"), QString(), QStringLiteral("DIR"));
     const QCommandLineOption inspect(QStringLiteral("inspect"), QString(), QStringLiteral("FILE"));
-    parser.addOptions({ help, block, yes, eject, force, output, folder, inspect });
+    const QCommandLineOption driveBlock(QStringLiteral("drive-block-size"), QString(),
+        QStringLiteral("BYTES"), QStringLiteral("0"));
+    parser.addOptions({ help, block, yes, eject, force, output, folder, inspect, driveBlock });
     if (!parser.parse(arguments))
         return parser.errorText();
     if (!parser.positionalArguments().isEmpty())
@@ -91,5 +97,10 @@ QString parseOptions(const QStringList &arguments, Options &options)
     options.folder = parser.value(folder);
     if (parser.values(output).size() > 1 || parser.values(folder).size() > 1)
         return QStringLiteral("give --output or --folder once");
+    bool number = false;
+    options.driveBlockSize = parser.value(driveBlock).toUInt(&number, 10);
+    // The largest block a SCSI tape drive takes has 24 bits.
+    if (!number || options.driveBlockSize > 0xFFFFFF)
+        return QStringLiteral("--drive-block-size takes a number of bytes from 0 to 16777215");
     return imagingProblem(options);
 }

@@ -15,6 +15,7 @@ struct Options
     bool yes = false; ///< answer the larger-block-size question with Yes
     bool eject = false;
     bool force = false; ///< overwrite an existing image file
+    unsigned driveBlockSize = 0; ///< the drive's block size: 0 variable, else fixed blocks
     QString output; ///< the image file, or empty with --folder
     QString folder; ///< the folder the window's image name is built in
     QString inspectPath;
