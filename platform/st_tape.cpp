@@ -1,5 +1,6 @@
 #include "platform/st_tape.h"
 
+#include "platform/scsi_inquiry.h"
 #include "platform/st_mapping.h"
 
 #include <cerrno>
@@ -65,15 +66,15 @@ DWORD StTape::status()
     return StMapping::statusToError(state.mt_gstat);
 }
 
-bool StTape::logSense(int fd, std::vector<unsigned char> &answer)
+bool StTape::scsiIn(int fd, const unsigned char *command, std::size_t commandLength,
+    std::vector<unsigned char> &answer)
 {
-    auto command = StMapping::capacityPageCommand(std::uint16_t(answer.size()));
     unsigned char sense[32] = {};
     sg_io_hdr_t io = {};
     io.interface_id = 'S';
     io.dxfer_direction = SG_DXFER_FROM_DEV;
-    io.cmd_len = static_cast<unsigned char>(command.size());
-    io.cmdp = command.data();
+    io.cmd_len = static_cast<unsigned char>(commandLength);
+    io.cmdp = const_cast<unsigned char *>(command);
     io.dxfer_len = static_cast<unsigned>(answer.size());
     io.dxferp = answer.data();
     io.mx_sb_len = sizeof sense;
@@ -87,23 +88,30 @@ bool StTape::logSense(int fd, std::vector<unsigned char> &answer)
     return true;
 }
 
+bool StTape::askDrive(
+    const unsigned char *command, std::size_t commandLength, std::vector<unsigned char> &answer)
+{
+    const std::size_t length = answer.size();
+    if (scsiIn(m_fd, command, commandLength, answer))
+        return true;
+    // SG_IO on the st node needs CAP_SYS_RAWIO; the generic node needs
+    // only read and write access to /dev/sgN.
+    const std::string generic = m_system.genericNodeFor(m_path);
+    const int fd
+        = generic.empty() ? -1 : m_system.open(generic.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    answer.assign(length, 0);
+    const bool answered = scsiIn(fd, command, commandLength, answer);
+    m_system.close(fd);
+    return answered;
+}
+
 DWORD StTape::mediaInfo(TapeMediaInfo &info)
 {
     std::vector<unsigned char> answer(256);
-    bool answered = logSense(m_fd, answer);
-    if (!answered) {
-        // SG_IO on the st node needs CAP_SYS_RAWIO; the generic node needs
-        // only read and write access to /dev/sgN.
-        const std::string generic = m_system.genericNodeFor(m_path);
-        const int fd = generic.empty()
-            ? -1
-            : m_system.open(generic.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) {
-            answer.assign(256, 0);
-            answered = logSense(fd, answer);
-            m_system.close(fd);
-        }
-    }
+    const auto command = StMapping::capacityPageCommand(std::uint16_t(answer.size()));
+    const bool answered = askDrive(command.data(), command.size(), answer);
     StMapping::CapacityPage page;
     if (!answered || !StMapping::parseCapacityPage(answer.data(), answer.size(), page))
         return ERROR_NOT_SUPPORTED;
@@ -152,6 +160,16 @@ DWORD StTape::position(std::uint64_t &block)
         return StMapping::errnoToError(errno);
     block = static_cast<unsigned long>(where.mt_blkno);
     return NO_ERROR;
+}
+
+DWORD StTape::spaceRecords(std::int64_t count)
+{
+    if (count == 0)
+        return NO_ERROR;
+    if (count > 0x7FFFFFFF || count < -0x7FFFFFFF)
+        return ERROR_INVALID_PARAMETER;
+    return count > 0 ? operation(MTFSR, static_cast<int>(count))
+                     : operation(MTBSR, static_cast<int>(-count));
 }
 
 DWORD StTape::readFailure(int error)
@@ -243,6 +261,22 @@ DWORD StTape::readOwnBuffer(void *buffer, std::uint32_t length, std::uint32_t &b
     std::memcpy(buffer, m_longRecord.data(), copied);
     bytesRead = static_cast<std::uint32_t>(copied);
     return record > length ? ERROR_MORE_DATA : NO_ERROR;
+}
+
+DWORD StTape::identify(TapeIdentity &identity)
+{
+    identity.kind = "tape drive";
+    std::vector<unsigned char> answer(96);
+    const auto standard = ScsiInquiry::command(false, std::uint8_t(answer.size()));
+    if (!askDrive(standard.data(), standard.size(), answer)
+        || !ScsiInquiry::parseStandard(
+            answer.data(), answer.size(), identity.vendor, identity.product, identity.revision))
+        return ERROR_NOT_SUPPORTED;
+    answer.assign(255, 0);
+    const auto serial = ScsiInquiry::command(true, std::uint8_t(answer.size()));
+    if (askDrive(serial.data(), serial.size(), answer))
+        ScsiInquiry::parseSerialPage(answer.data(), answer.size(), identity.serial);
+    return NO_ERROR;
 }
 
 DWORD StTape::eject()

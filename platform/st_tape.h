@@ -9,9 +9,9 @@
  *
  * Calls map as follows: load MTLOAD, unload and eject MTOFFL, status
  * MTIOCGET, block size MTSETBLK, end of data MTEOM, block 0 MTREW, other
- * blocks MTSEEK, position MTIOCPOS, media information SCSI LOG SENSE page
- * 0x31 through SG_IO (on the st node, or on its generic node /dev/sgN when
- * the st node refuses SG_IO for want of CAP_SYS_RAWIO).
+ * blocks MTSEEK, position MTIOCPOS, spacing records MTFSR / MTBSR, media information SCSI LOG SENSE
+ * page 0x31 through SG_IO (on the st node, or on its generic node /dev/sgN when the st node refuses
+ * SG_IO for want of CAP_SYS_RAWIO), identity SCSI INQUIRY and its serial number page the same way.
  *
  * A read returns one record; in fixed block mode it asks for one block.
  * Whatever the read returns, the bytes of the caller's buffer past it are
@@ -61,8 +61,10 @@ public:
     DWORD spaceToEndOfData() override;
     DWORD seekBlock(std::uint64_t block) override;
     DWORD position(std::uint64_t &block) override;
+    DWORD spaceRecords(std::int64_t count) override;
     DWORD read(void *buffer, std::uint32_t length, std::uint32_t &bytesRead) override;
     DWORD eject() override;
+    DWORD identify(TapeIdentity &identity) override;
 
 private:
     StTape(StSystem &system, int fd, std::string path);
@@ -71,7 +73,11 @@ private:
     DWORD readOwnBuffer(void *buffer, std::uint32_t length, std::uint32_t &bytesRead);
     DWORD emptyRead();
     DWORD readFailure(int error);
-    bool logSense(int fd, std::vector<unsigned char> &answer);
+    bool scsiIn(int fd, const unsigned char *command, std::size_t commandLength,
+        std::vector<unsigned char> &answer);
+    /// A SCSI command with data in, on the st node or else on its generic node.
+    bool askDrive(const unsigned char *command, std::size_t commandLength,
+        std::vector<unsigned char> &answer);
 
     StSystem &m_system;
     int m_fd;

@@ -74,8 +74,10 @@ TapFile::Object TapFile::peek(std::int64_t &dataOffset, std::int64_t &nextOffset
             break;
         offset += 4; // every pass moves forward, so a file of gaps ends
     }
-    if (word == kEndOfMedium)
+    if (word == kEndOfMedium) {
+        object.endOfMedium = true;
         return object;
+    }
     nextOffset = offset + 4;
     if (word == kTapeMark) {
         object.kind = Kind::Mark;
@@ -136,6 +138,48 @@ void TapFile::rewind()
 {
     m_offset = 0;
     m_position = 0;
+}
+
+// Reads the words in front of the current offset backwards, as the format
+// allows: a tape mark, or a record's trailing length word. Erase gaps between
+// objects are passed over.
+bool TapFile::stepBackByWords(bool &wasMark)
+{
+    std::int64_t offset = m_offset;
+    std::uint32_t word = kEraseGap;
+    while (word == kEraseGap) {
+        if (offset < 4 || !readWord(offset - 4, word))
+            return false;
+        offset -= 4;
+    }
+    wasMark = word == kTapeMark;
+    if (!wasMark) {
+        if ((word & ~(kErrorFlag | kLengthMask)) != 0)
+            return false;
+        const std::int64_t length = word & kLengthMask;
+        offset -= length + (length & 1) + 4;
+        std::uint32_t leading = 0;
+        if (offset < 0 || !readWord(offset, leading) || leading != word)
+            return false;
+    }
+    m_offset = offset;
+    --m_position;
+    return true;
+}
+
+bool TapFile::stepBack(bool &wasMark)
+{
+    if (m_position == 0)
+        return false;
+    if (stepBackByWords(wasMark))
+        return true;
+    // Gaps in odd places: walk from the start instead, which reads what the forward reads read.
+    const std::uint64_t target = m_position - 1;
+    seek(target);
+    std::int64_t dataOffset = 0;
+    std::int64_t nextOffset = 0;
+    wasMark = peek(dataOffset, nextOffset).kind == Kind::Mark;
+    return m_position == target;
 }
 
 // Walks from the current object to the end of data, or until the position

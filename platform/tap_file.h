@@ -30,6 +30,7 @@ public:
         Kind kind = Kind::End;
         std::uint32_t length = 0; ///< data bytes of a record
         bool error = false; ///< the record was recorded as unreadable
+        bool endOfMedium = false; ///< an End that is the end-of-medium marker
     };
 
     /// Reads the open file @p fd (not owned) of @p fileSize bytes.
@@ -48,6 +49,11 @@ public:
     Object read(void *buffer, std::uint32_t capacity, std::uint32_t &copied);
 
     void rewind();
+    /**
+     * Moves back before the object in front of the current position; sets
+     * @p wasMark when it is a tape mark. False at the start of the tape.
+     */
+    bool stepBack(bool &wasMark);
     /// Moves to the end of the data by walking the object headers.
     void spaceToEnd();
     /// Moves before object @p index, or to the end when the data holds fewer objects.
@@ -58,6 +64,7 @@ public:
 private:
     Object peek(std::int64_t &dataOffset, std::int64_t &nextOffset);
     bool readWord(std::int64_t offset, std::uint32_t &word);
+    bool stepBackByWords(bool &wasMark);
     void walkToEnd(std::uint64_t stopAt);
 
     int m_fd;

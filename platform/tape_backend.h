@@ -8,6 +8,7 @@
 #include "platform/win32_handles.h"
 
 #include <cstdint>
+#include <string>
 
 /// The medium's capacity as a backend reports it.
 struct TapeMediaInfo
@@ -17,6 +18,16 @@ struct TapeMediaInfo
     std::uint32_t blockSize = 0;
     std::uint32_t partitionCount = 1;
     bool writeProtected = true;
+};
+
+/// Who a tape device is; empty strings where it does not say.
+struct TapeIdentity
+{
+    std::string kind; ///< "tape drive" or "virtual tape"
+    std::string vendor;
+    std::string product;
+    std::string revision;
+    std::string serial;
 };
 
 /// One open tape device.
@@ -37,10 +48,20 @@ public:
     /// Records and tape marks before the current position.
     virtual DWORD position(std::uint64_t &block) = 0;
     /**
+     * Moves over @p count records, backwards when it is negative, as a drive
+     * spaces blocks: a tape mark on the way is crossed and ends the move with
+     * ERROR_FILEMARK_DETECTED; the start of the tape ends it with
+     * ERROR_BEGINNING_OF_MEDIA, the end of data with ERROR_NO_DATA_DETECTED.
+     */
+    virtual DWORD spaceRecords(std::int64_t count) = 0;
+    /**
      * Reads the next object into @p buffer (at most @p length bytes) and sets
      * @p bytesRead. Returns NO_ERROR, ERROR_MORE_DATA, ERROR_CRC,
-     * ERROR_FILEMARK_DETECTED, ERROR_NO_DATA_DETECTED or a device error.
+     * ERROR_FILEMARK_DETECTED, ERROR_NO_DATA_DETECTED, ERROR_END_OF_MEDIA or a
+     * device error.
      */
     virtual DWORD read(void *buffer, std::uint32_t length, std::uint32_t &bytesRead) = 0;
     virtual DWORD eject() = 0;
+    /// Fills @p identity as far as the device tells.
+    virtual DWORD identify(TapeIdentity &identity) = 0;
 };

@@ -2,12 +2,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -116,7 +118,7 @@ unsigned VirtualTape::parseFaults(const std::string &list)
         const char *name;
         Fault fault;
     } names[] = { { "open", Open }, { "load", Load }, { "notready", NotReady }, { "media", Media },
-        { "position", Position }, { "eject", Eject } };
+        { "position", Position }, { "eject", Eject }, { "slow", Slow } };
     unsigned faults = 0;
     std::string word;
     std::istringstream words(list);
@@ -217,15 +219,39 @@ DWORD VirtualTape::position(std::uint64_t &block)
     return NO_ERROR;
 }
 
+DWORD VirtualTape::spaceRecords(std::int64_t count)
+{
+    if (m_ejected)
+        return ERROR_NO_MEDIA_IN_DRIVE;
+    for (; count > 0; --count) {
+        std::uint32_t copied = 0;
+        const TapFile::Object object = m_file.read(nullptr, 0, copied);
+        if (object.kind == TapFile::Kind::End)
+            return object.endOfMedium ? ERROR_END_OF_MEDIA : ERROR_NO_DATA_DETECTED;
+        if (object.kind == TapFile::Kind::Mark)
+            return ERROR_FILEMARK_DETECTED;
+    }
+    for (; count < 0; ++count) {
+        bool mark = false;
+        if (!m_file.stepBack(mark))
+            return ERROR_BEGINNING_OF_MEDIA;
+        if (mark)
+            return ERROR_FILEMARK_DETECTED;
+    }
+    return NO_ERROR;
+}
+
 DWORD VirtualTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytesRead)
 {
     bytesRead = 0;
     if (m_ejected)
         return ERROR_NO_MEDIA_IN_DRIVE;
+    if (m_faults & Slow)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     const TapFile::Object object = m_file.read(buffer, length, bytesRead);
     switch (object.kind) {
     case TapFile::Kind::End:
-        return ERROR_NO_DATA_DETECTED;
+        return object.endOfMedium ? ERROR_END_OF_MEDIA : ERROR_NO_DATA_DETECTED;
     case TapFile::Kind::Mark:
         return ERROR_FILEMARK_DETECTED;
     case TapFile::Kind::Record:
@@ -243,5 +269,12 @@ DWORD VirtualTape::eject()
     if (m_faults & Eject)
         return ERROR_IO_DEVICE;
     m_ejected = true;
+    return NO_ERROR;
+}
+
+DWORD VirtualTape::identify(TapeIdentity &identity)
+{
+    identity = TapeIdentity();
+    identity.kind = "virtual tape"; // a file has no vendor or serial number
     return NO_ERROR;
 }

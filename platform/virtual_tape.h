@@ -22,7 +22,9 @@
  *  - `notready` GetTapeStatus reports ERROR_NOT_READY;
  *  - `media`    GetTapeParameters fails (ERROR_IO_DEVICE), leaving the struct alone;
  *  - `position` GetTapePosition fails (ERROR_IO_DEVICE), leaving the outputs alone;
- *  - `eject`    the eject fails (ERROR_IO_DEVICE) and the medium stays.
+ *  - `eject`    the eject fails (ERROR_IO_DEVICE) and the medium stays;
+ *  - `slow`     every read takes 2 ms more, like a slow drive (for tests that act
+ *               while a run is going on).
  * Unknown names are ignored.
  */
 #include "platform/tap_file.h"
@@ -42,6 +44,7 @@ public:
         Media = 1u << 3,
         Position = 1u << 4,
         Eject = 1u << 5,
+        Slow = 1u << 6,
     };
 
     static constexpr std::int64_t kDefaultCapacity = 12000000000000LL;
@@ -75,8 +78,10 @@ public:
     DWORD spaceToEndOfData() override;
     DWORD seekBlock(std::uint64_t block) override;
     DWORD position(std::uint64_t &block) override;
+    DWORD spaceRecords(std::int64_t count) override;
     DWORD read(void *buffer, std::uint32_t length, std::uint32_t &bytesRead) override;
     DWORD eject() override;
+    DWORD identify(TapeIdentity &identity) override;
 
 private:
     VirtualTape(int fd, std::int64_t size, unsigned faults);

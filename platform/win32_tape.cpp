@@ -144,6 +144,9 @@ DWORD SetTapePosition(
     switch (positionMethod) {
     case TAPE_SPACE_END_OF_DATA:
         return reported(tape->spaceToEndOfData());
+    case TAPE_SPACE_RELATIVE_BLOCKS:
+        return reported(tape->spaceRecords(
+            static_cast<std::int64_t>(std::uint64_t(offsetHigh) << 32 | offsetLow)));
     case TAPE_REWIND:
         return reported(tape->seekBlock(0));
     case TAPE_ABSOLUTE_BLOCK:

@@ -85,6 +85,7 @@ constexpr DWORD TAPE_REWIND = 0;
 constexpr DWORD TAPE_ABSOLUTE_BLOCK = 1;
 constexpr DWORD TAPE_LOGICAL_BLOCK = 2;
 constexpr DWORD TAPE_SPACE_END_OF_DATA = 4;
+constexpr DWORD TAPE_SPACE_RELATIVE_BLOCKS = 5;
 
 // GetTapePosition
 constexpr DWORD TAPE_ABSOLUTE_POSITION = 0;
@@ -127,7 +128,9 @@ DWORD GetTapeStatus(HANDLE device);
  * TAPE_SPACE_END_OF_DATA moves to the end of the recorded data; TAPE_REWIND,
  * and TAPE_ABSOLUTE_BLOCK / TAPE_LOGICAL_BLOCK with block 0, rewind. The
  * virtual tape also seeks to any other block number. Positions count records
- * and tape marks alike.
+ * and tape marks alike. TAPE_SPACE_RELATIVE_BLOCKS moves over the signed
+ * 64-bit count of records in @p offsetHigh:@p offsetLow (backwards when
+ * negative); a tape mark on the way ends it with ERROR_FILEMARK_DETECTED.
  */
 DWORD SetTapePosition(HANDLE device, DWORD positionMethod, DWORD partition, DWORD offsetLow,
     DWORD offsetHigh, BOOL immediate);
@@ -143,7 +146,8 @@ DWORD GetTapePosition(
  * not be read gives FALSE with ERROR_CRC and what the backend has of it (the
  * virtual tape its bytes, a drive none); a tape mark gives 0
  * bytes and ERROR_FILEMARK_DETECTED (the position moves past it); the end of
- * data gives 0 bytes and ERROR_NO_DATA_DETECTED (the position stays).
+ * data gives 0 bytes and ERROR_NO_DATA_DETECTED (the position stays); the
+ * end of the medium gives 0 bytes and ERROR_END_OF_MEDIA (the position stays).
  * @p bytesRead is always written when not null.
  */
 BOOL ReadFile(

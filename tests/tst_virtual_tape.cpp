@@ -36,7 +36,8 @@ QPair<qint64, qint64> media(HANDLE tape)
 }
 
 // One word per read: R<n> record, C<n> unreadable record, L<n> longer than
-// the buffer, M tape mark, E end of data (read twice: it must stay put).
+// the buffer, M tape mark, E end of data (read twice: it must stay put), EOM
+// the end of the medium.
 QString readSequence(HANDLE tape, int limit = 64)
 {
     QStringList seen;
@@ -59,6 +60,9 @@ QString readSequence(HANDLE tape, int limit = 64)
             const bool stays = GetLastError() == ERROR_NO_DATA_DETECTED && got == 0
                 && positionOf(tape) == before;
             seen << (stays ? QStringLiteral("E") : QStringLiteral("E-moved"));
+            break;
+        } else if (error == ERROR_END_OF_MEDIA && got == 0) {
+            seen << QStringLiteral("EOM");
             break;
         } else
             seen << QStringLiteral("?%1/%2").arg(error).arg(got);
@@ -120,6 +124,49 @@ private slots:
         QVERIFY(CloseHandle(tape));
     }
 
+    // Spacing over records, as a retry of an unreadable record needs: back over it, or on.
+    void spacing_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("next"); // what the next read finds
+        // clang-format off
+        QTest::newRow("back over the unreadable record") << "" << 5 << -1 << 0 << 4 << "C10 M E";
+        QTest::newRow("on over it") << "" << 4 << 1 << 0 << 5 << "M E";
+        QTest::newRow("back, a mark stops") << "" << 5 << -3 << 1101 << 2 << "M R65536 C10 M E";
+        QTest::newRow("back from the start") << "" << 0 << -1 << 1102 << 0 << "R100 R7 M R65536 C10 M E";
+        QTest::newRow("on, a mark stops") << "" << 3 << 5 << 1101 << 6 << "E";
+        QTest::newRow("on at the end of data") << "" << 6 << 1 << 1104 << 6 << "E";
+        QTest::newRow("back over gaps") << "gaps.tap" << 2 << -2 << 1101 << 1 << "M EOM";
+        QTest::newRow("on at the end of the medium") << "end_of_medium.tap" << 1 << 1 << 1100 << 1 << "EOM";
+        // clang-format on
+    }
+
+    void spacing()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, from);
+        QFETCH(int, count);
+        QString path = m_tape;
+        if (!file.isEmpty()) {
+            path = m_dir.filePath(file);
+            QFile::remove(path);
+            QVERIFY(QFile::copy(QStringLiteral(TARNWICK_TEST_DATA "/tap/") + file, path));
+        }
+        HANDLE tape = openTapeFile(path);
+        QCOMPARE(seek(tape, TAPE_ABSOLUTE_BLOCK, DWORD(from)), NO_ERROR);
+        const qint64 wide = count;
+        QTEST(int(SetTapePosition(
+                  tape, TAPE_SPACE_RELATIVE_BLOCKS, 0, DWORD(wide), DWORD(wide >> 32), FALSE)),
+            "error");
+        QTEST(int(positionOf(tape)), "to");
+        QTEST(readSequence(tape), "next");
+        CloseHandle(tape);
+    }
+
     void recordLongerThanBufferFillsIt()
     {
         const QString path = m_dir.filePath(QStringLiteral("long.tap"));
@@ -168,7 +215,7 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("way");
         for (const char *fault :
-            { "none", "open", "load", "notready", "media", "position", "eject" })
+            { "none", "open", "load", "notready", "media", "position", "eject", "slow" })
             for (const char *way : { "api", "environment", "side-file" })
                 QTest::addRow("%s/%s", fault, way)
                     << QString::fromLatin1(fault) << QString::fromLatin1(way);
@@ -271,12 +318,12 @@ private slots:
         QTest::newRow("record cut short") << "truncated_record.tap" << "R4 E" << Q_INT64_C(4);
         QTest::newRow("huge length") << "huge_length.tap" << "E" << Q_INT64_C(0);
         QTest::newRow("reserved class") << "reserved_class.tap" << "R2 M E" << Q_INT64_C(2);
-        QTest::newRow("erase gaps") << "gaps.tap" << "R3 M E" << Q_INT64_C(3);
+        QTest::newRow("erase gaps") << "gaps.tap" << "R3 M EOM" << Q_INT64_C(3);
         QTest::newRow("odd record unpadded") << "odd_unpadded.tap" << "E" << Q_INT64_C(0);
         QTest::newRow("error flag") << "error_flag.tap" << "C5 M E" << Q_INT64_C(5);
         QTest::newRow("garbage after data") << "trailing_garbage.tap" << "R4 M E" << Q_INT64_C(4);
         QTest::newRow("marks only") << "marks_only.tap" << "M M E" << Q_INT64_C(0);
-        QTest::newRow("end of medium") << "end_of_medium.tap" << "R2 E" << Q_INT64_C(2);
+        QTest::newRow("end of medium") << "end_of_medium.tap" << "R2 EOM" << Q_INT64_C(2);
         QTest::newRow("trailer past end") << "trailer_past_end.tap" << "R2 E" << Q_INT64_C(2);
         QTest::newRow("gaps to the end") << "gap_to_end.tap" << "E" << Q_INT64_C(0);
         // clang-format on
@@ -318,7 +365,7 @@ private slots:
                          QStringLiteral("gen:2000"), QStringLiteral("--end-of-medium") }),
             0);
         HANDLE tape = openTapeFile(path);
-        QCOMPARE(readSequence(tape), QStringLiteral("R1001 C1001 R498 M R1000 R1000 M E"));
+        QCOMPARE(readSequence(tape), QStringLiteral("R1001 C1001 R498 M R1000 R1000 M EOM"));
         CloseHandle(tape);
 
         const QString demo = QStringLiteral(TARNWICK_BIN_DIR "/../demo/demo.tap");
