@@ -1,0 +1,81 @@
+#pragma once
+/**
+ * @file
+ * The run record that the command-line imager leaves beside an image,
+ * "<image>.json": what was imaged from which drive, when, what the tape held
+ * (its files, record lengths and unreadable blocks), what reached the image,
+ * its checksum, and the verdict. The image's own format has no room for any
+ * of this, and without it nobody can tell later whether an image holds the
+ * whole tape.
+ */
+#include <QByteArray>
+#include <QDateTime>
+#include <QMap>
+#include <QString>
+#include <QVector>
+
+namespace RunRecord {
+
+/// How much of the tape an image holds.
+enum class Verdict {
+    Complete, ///< every block and mark to the end of data
+    Damaged, ///< read to the end, but some records are not whole in it (unreadable or cut)
+    StopsShort, ///< the image ends before the end of data: the rest of the tape is not in it
+    Unfinished, ///< the run failed or was interrupted: the file holds what was read so far
+    NotKnown, ///< no run record to say, and the file alone cannot tell
+};
+
+/// "complete", "damaged", "stops-short", "unfinished", "not-known": the record's words.
+QString verdictName(Verdict verdict);
+Verdict verdictFromName(const QString &name, bool *ok = nullptr);
+
+/// One tape file: the records between two tape marks.
+struct TapeFile
+{
+    qint64 records = 0;
+    QMap<quint32, qint64> lengths; ///< record length -> how many records had it
+};
+
+/// A block that did not reach the image whole.
+struct Problem
+{
+    quint64 block = 0; ///< 1-based, marks counted, as a drive numbers its blocks
+    QString kind; ///< "unreadable" or "cut"
+    QString text; ///< the sentence the run printed
+};
+
+struct Record
+{
+    QString program;
+    QString version;
+    QString format; ///< "tape" (the window's format) or "tap" (a lossless master)
+    QString devicePath;
+    QString deviceKind; ///< "tape drive" or "virtual tape"
+    QString vendor, product, revision, serial; ///< empty when the drive did not say
+    QDateTime started, ended;
+    QString blockSize; ///< the choice: "Auto" or a number
+    QString answer; ///< the answer to the larger-block-size question, empty when not asked
+    qint64 endOfData = -1; ///< blocks and marks before the end of data; -1 when unknown
+    qint64 blocksRead = 0; ///< blocks and marks read
+    qint64 marksRead = 0;
+    QVector<TapeFile> files;
+    QVector<Problem> problems;
+    qint64 bytesWritten = 0; ///< the image file's size
+    Verdict verdict = Verdict::NotKnown;
+    QString verdictText; ///< the verdict as the run stated it
+    QString sha256; ///< of the image file, lower-case hex; empty when not computed
+};
+
+QByteArray toJson(const Record &record);
+/// False when @p json is not a run record.
+bool fromJson(const QByteArray &json, Record &record);
+
+/// The record's name for the image @p imagePath (native bytes): "<image>.json".
+QByteArray recordPath(const QByteArray &imagePath);
+/// The checksum file's name: "<image>.sha256", in the format sha256sum writes and checks.
+QByteArray checksumPath(const QByteArray &imagePath);
+
+/// Reads the record beside @p imagePath; false when there is none or it is not one.
+bool readBeside(const QByteArray &imagePath, Record &record);
+
+} // namespace RunRecord
