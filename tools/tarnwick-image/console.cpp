@@ -1,5 +1,7 @@
 #include "tools/tarnwick-image/console.h"
 
+#include <QFile>
+
 #include <cstdio>
 #include <unistd.h>
 
@@ -30,6 +32,18 @@ int fail(int exitCode, const QString &message)
 void out(const QString &text)
 {
     write(stdout, text);
+}
+
+void outPath(const QByteArray &path)
+{
+    std::fwrite(path.constData(), 1, std::size_t(path.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QString shown(const QByteArray &path)
+{
+    return QFile::decodeName(path);
 }
 
 void raw(const QString &text)

@@ -17,6 +17,12 @@ int fail(int exitCode, const QString &message);
 /// Writes @p text to stdout as it stands.
 void out(const QString &text);
 
+/// Writes the file name @p path and a line end to stdout, byte for byte, for scripts.
+void outPath(const QByteArray &path);
+
+/// @p path for a message (a name that is not valid UTF-8 shows replacement characters).
+QString shown(const QByteArray &path);
+
 /// Writes @p text to stderr as it stands (progress, no prefix).
 void raw(const QString &text);
 

@@ -11,14 +11,13 @@
 
 namespace DriveSession {
 
-namespace {
-
-/// The file the platform layer opens for "//./Tape0", for messages.
 QString devicePath()
 {
     const QString tape = qEnvironmentVariable("TAPE");
     return tape.isEmpty() ? QStringLiteral("/dev/nst0") : tape;
 }
+
+namespace {
 
 QString openProblem(DWORD error)
 {
@@ -79,9 +78,9 @@ int prepareMedia(unsigned driveBlockSize)
     // the user only learns that the free-space check had nothing to go on.
     if (!Imaging::queryMedia()) {
         Console::say(QStringLiteral("the tape drive %1 did not report the size of the recorded "
-                                     "data (error %2); imaging up to the end of data")
-                          .arg(devicePath())
-                          .arg(GetLastError()));
+                                    "data (error %2); imaging up to the end of data")
+                         .arg(devicePath())
+                         .arg(GetLastError()));
     }
 
     TAPE_SET_MEDIA_PARAMETERS blockSize {};

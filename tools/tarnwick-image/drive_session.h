@@ -7,7 +7,12 @@
  * after saying what went wrong.
  */
 
+#include <QString>
+
 namespace DriveSession {
+
+/// The file the platform layer opens for "//./Tape0", for messages.
+QString devicePath();
 
 /// Opens "//./Tape0" and loads the tape on the load worker (up to four tries).
 int connect();

@@ -2,7 +2,8 @@
 /**
  * @file
  * The exit codes of tarnwick-image. Scripts test them, so they never change
- * meaning; the README lists them.
+ * meaning and new ones go at the end; the README and --help list them. A run
+ * stopped by SIGINT, SIGTERM or SIGHUP ends by that signal.
  */
 
 namespace ExitCode {
@@ -19,6 +20,9 @@ enum : int {
     CannotCreate = 8, ///< the image file cannot be created (or exists, without --force)
     WriteFailed = 9, ///< not enough free space, or a write failed (disk full)
     PositionUnknown = 10, ///< the drive did not report its position
+    Damaged = 11, ///< read to the end of data, but some records are not whole in the image
+    StopsShort = 12, ///< the image ends before the end of the tape's data
+    NotKnown = 13, ///< --inspect: a well-formed image, but no run record says it is whole
 };
 
 } // namespace ExitCode

@@ -1,51 +1,136 @@
 #include "tools/tarnwick-image/image_check.h"
 
-#include "imaging/image_file.h"
+#include "imaging/image_verdict.h"
+#include "platform/native_file.h"
 #include "tools/tarnwick-image/console.h"
 #include "tools/tarnwick-image/exit_codes.h"
-
-#include <QFile>
+#include "tools/tarnwick-image/file_hasher.h"
 
 namespace {
+
+using RunRecord::Verdict;
 
 QString line(const char *label, const QString &value)
 {
     return QString::fromLatin1(label).leftJustified(22) + value + QLatin1Char('\n');
 }
 
-QString trailerLine(const QString &path, const ImageFile::Trailer &trailer)
+QString trailerLines(const QByteArray &path, const ImageFile::Trailer &trailer)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(trailer.bodyLength))
-        return QString();
-    return QLatin1Char('"') + QString::fromLatin1(file.read(trailer.trailerLength))
-        + QLatin1Char('"');
+    if (!trailer.valid)
+        return line("trailer:", QStringLiteral("none (") + trailer.problem + QLatin1Char(')'));
+    QByteArray text;
+    NativeFile::readAll(path, trailer.fileSize, text);
+    QString report = line("trailer:",
+        QLatin1Char('"') + QString::fromLatin1(text.mid(int(trailer.bodyLength)))
+            + QLatin1Char('"'));
+    report += line("tape block length T:", QString::number(trailer.tapeBlockLength));
+    report += line("block size S:", QString::number(trailer.blockSize));
+    report += line("body length:", QString::number(trailer.bodyLength));
+    report += line("records:",
+        trailer.bodyDividesEvenly
+            ? QString::number(trailer.recordCount)
+            : QStringLiteral("not a whole number of S-byte records: the records differ in length"));
+    return report;
+}
+
+QString recordLines(const RunRecord::Record &record)
+{
+    QString device = record.devicePath + QStringLiteral(" (") + record.deviceKind;
+    for (const QString &part : { record.vendor, record.product, record.revision })
+        device += part.isEmpty() ? QString() : QLatin1Char(' ') + part;
+    if (!record.serial.isEmpty())
+        device += QStringLiteral(", serial ") + record.serial;
+    QString report = line("imaged:",
+        record.started.toString(Qt::ISODate) + QStringLiteral(" to ")
+            + record.ended.toString(Qt::ISODate) + QStringLiteral(" by ") + record.program
+            + QLatin1Char(' ') + record.version);
+    report += line("from:", device + QLatin1Char(')'));
+    report += line("block size:", record.blockSize);
+    const QString end = record.endOfData < 0
+        ? QStringLiteral("the drive did not report the end of data")
+        : QStringLiteral("%1 before the end of data").arg(record.endOfData);
+    report += line("blocks read:",
+        QStringLiteral("%1, tape marks included (%2); %3")
+            .arg(record.blocksRead)
+            .arg(record.marksRead)
+            .arg(end));
+    report += line("tape files:", QString::number(record.files.size()));
+    for (const RunRecord::Problem &problem : record.problems)
+        report += line("block problem:", problem.text);
+    report += line("sha256:", record.sha256.isEmpty() ? QStringLiteral("none") : record.sha256);
+    return report;
+}
+
+int exitCodeOf(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Complete:
+        return ExitCode::Complete;
+    case Verdict::Damaged:
+        return ExitCode::Damaged;
+    case Verdict::StopsShort:
+        return ExitCode::StopsShort;
+    case Verdict::Unfinished:
+        return ExitCode::NotComplete;
+    case Verdict::NotKnown:
+        break;
+    }
+    return ExitCode::NotKnown;
+}
+
+/// The checksum the run recorded: the .sha256 file, else the run record's.
+QString recordedChecksum(const QByteArray &path, const ImageVerdict::Judgement &judgement)
+{
+    QByteArray text;
+    if (NativeFile::readAll(RunRecord::checksumPath(path), 4096, text))
+        return QString::fromLatin1(text.left(text.indexOf(' ')));
+    return judgement.fromRecord ? judgement.record.sha256 : QString();
+}
+
+/// Returns false when the file does not match its checksum.
+bool verify(const QByteArray &path, const ImageVerdict::Judgement &judgement, QString &report)
+{
+    const QString recorded = recordedChecksum(path, judgement);
+    if (recorded.isEmpty()) {
+        report += line("checksum check:", QStringLiteral("no checksum recorded, nothing to check"));
+        return true;
+    }
+    const int fd = NativeFile::openForReading(path);
+    const QString actual = fd >= 0 ? FileHasher::ofFile(fd) : QString();
+    NativeFile::close(fd);
+    const bool matches = actual == recorded;
+    report += line("checksum check:",
+        matches
+            ? QStringLiteral("the file matches its checksum")
+            : QStringLiteral("the file does NOT match its checksum (%1): it changed after the run")
+                  .arg(actual.isEmpty() ? QStringLiteral("unreadable") : actual));
+    return matches;
 }
 
 } // namespace
 
-int inspectImage(const QString &path)
+int inspectImage(const QByteArray &path, bool verifyChecksum)
 {
-    const ImageFile::Trailer trailer = ImageFile::readTrailer(path);
-    if (!QFile::exists(path))
-        return Console::fail(ExitCode::NotComplete, QStringLiteral("%1 does not exist").arg(path));
-
-    QString report = line("file:", path) + line("file size:", QString::number(trailer.fileSize));
-    if (!trailer.valid) {
-        report += line("trailer:", QStringLiteral("none (") + trailer.problem + QLatin1Char(')'));
-        report += line("complete:", QStringLiteral("no"));
-        Console::out(report);
-        return ExitCode::NotComplete;
+    const ImageVerdict::Judgement judgement = ImageVerdict::judge(path);
+    if (!judgement.exists) {
+        return Console::fail(ExitCode::NotComplete,
+            QStringLiteral("%1: %2").arg(Console::shown(path), judgement.summary));
     }
-    const bool complete = trailer.bodyDividesEvenly;
-    report += line("trailer:", trailerLine(path, trailer));
-    report += line("tape block length T:", QString::number(trailer.tapeBlockLength));
-    report += line("block size S:", QString::number(trailer.blockSize));
-    report += line("body length:", QString::number(trailer.bodyLength));
-    report += line("records:", QString::number(trailer.recordCount));
+    QString report = line("file:", Console::shown(path));
+    report += line("file size:", QString::number(judgement.fileSize));
+    report += line(
+        "format:", judgement.isTap ? QStringLiteral(".tap master") : QStringLiteral(".tape image"));
+    if (!judgement.isTap)
+        report += trailerLines(path, judgement.trailer);
+    if (judgement.fromRecord)
+        report += recordLines(judgement.record);
+    for (const QString &note : judgement.notes)
+        report += line("note:", note);
     report += line("complete:",
-        complete ? QStringLiteral("yes")
-                 : QStringLiteral("no (the body is not a whole number of S-byte records)"));
+        ImageVerdict::completeWord(judgement.verdict) + QStringLiteral(" (") + judgement.summary
+            + QLatin1Char(')'));
+    const bool matches = !verifyChecksum || verify(path, judgement, report);
     Console::out(report);
-    return complete ? ExitCode::Complete : ExitCode::NotComplete;
+    return matches ? exitCodeOf(judgement.verdict) : ExitCode::NotComplete;
 }

@@ -1,10 +1,11 @@
 #pragma once
 /**
  * @file
- * --inspect: what an image file's trailer says and whether the file is a
- * complete image.
+ * --inspect: what an image file is, whether it holds the whole tape (by the
+ * rules the scanner states too), and its run record; --verify checks it
+ * against its checksum.
  */
-#include <QString>
+#include <QByteArray>
 
-/// Prints the report on stdout; returns 0 for a complete image, 1 otherwise.
-int inspectImage(const QString &path);
+/// Prints the report on stdout; returns the exit code of the verdict.
+int inspectImage(const QByteArray &path, bool verify);

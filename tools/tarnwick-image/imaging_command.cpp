@@ -3,116 +3,152 @@
 #include "imaging/image_file.h"
 #include "imaging/imaging_driver.h"
 #include "imaging/imaging_state.h"
-#include "imaging/size_text.h"
+#include "platform/native_file.h"
+#include "platform/win32_tape.h"
 #include "tools/tarnwick-image/console.h"
-#include "tools/tarnwick-image/drive_session.h"
 #include "tools/tarnwick-image/exit_codes.h"
-#include "tools/tarnwick-image/image_target.h"
+#include "tools/tarnwick-image/master_command.h"
+#include "tools/tarnwick-image/observed_tape.h"
+#include "tools/tarnwick-image/run_session.h"
 #include "tools/tarnwick-image/terminal_front_end.h"
 
-#include <QFileInfo>
+#include <vector>
 
 namespace {
 
-/// What is left of a failed run's file, for the end of a message.
-QString leftBehind(const ImageTarget &target)
-{
-    return target.tidyAfterFailure()
-        ? QStringLiteral("; %1 keeps what was written so far, but it is not a complete image")
-              .arg(target.path())
-        : QStringLiteral("; no image file was left");
-}
+using RunRecord::Verdict;
 
-int abandoned(const Options &options, const TerminalFrontEnd &frontEnd, const ImageTarget &target)
+int abandoned(RunSession &session, const Options &options, const TerminalFrontEnd &frontEnd)
 {
     const quint32 length = frontEnd.offendingLength();
     if (length > quint32(options.blockSizeText.toInt())) {
-        return Console::fail(ExitCode::Refused,
+        return session.fail(ExitCode::Refused,
             QStringLiteral("the tape has a block of %1 bytes, longer than the block size %2: "
-                           "choose a block size of at least %1, or auto%3")
+                           "choose a block size of at least %1, or auto")
                 .arg(length)
-                .arg(options.blockSizeText, leftBehind(target)));
+                .arg(options.blockSizeText));
     }
-    return Console::fail(ExitCode::Declined,
+    return session.fail(ExitCode::Declined,
         QStringLiteral("the tape has a block of %1 bytes, shorter than the block size %2: "
                        "give --yes to pad every block with zeros to %2 bytes, or choose a "
-                       "smaller block size or auto%3")
+                       "smaller block size or auto")
             .arg(length)
-            .arg(options.blockSizeText, leftBehind(target)));
+            .arg(options.blockSizeText));
 }
 
-int failed(Imaging::RunOutcome outcome, const Options &options, const TerminalFrontEnd &frontEnd,
-    const ImageTarget &target)
+int failed(RunSession &session, Imaging::RunOutcome outcome, const Options &options,
+    const TerminalFrontEnd &frontEnd)
 {
+    const QString name = Console::shown(session.target().path());
     switch (outcome) {
     case Imaging::RunOutcome::Abandoned:
-        return abandoned(options, frontEnd, target);
+        return abandoned(session, options, frontEnd);
     case Imaging::RunOutcome::PositionUnknown:
-        return Console::fail(ExitCode::PositionUnknown,
+        return session.fail(ExitCode::PositionUnknown,
             QStringLiteral("the tape drive did not report its position, so the number of "
-                           "blocks is unknown%1")
-                .arg(leftBehind(target)));
+                           "blocks is unknown"));
     case Imaging::RunOutcome::FileNotCreated:
-        return Console::fail(ExitCode::CannotCreate,
-            QStringLiteral("cannot create %1%2").arg(target.path(), leftBehind(target)));
+        return session.fail(ExitCode::CannotCreate, QStringLiteral("cannot create %1").arg(name));
     case Imaging::RunOutcome::WriteFailed:
-        return Console::fail(ExitCode::WriteFailed,
-            QStringLiteral("writing %1 failed (is the disk full?)%2")
-                .arg(target.path(), leftBehind(target)));
-    case Imaging::RunOutcome::Completed:
         break;
+    case Imaging::RunOutcome::Completed:
+        return ExitCode::Complete;
     }
-    return ExitCode::Complete;
+    const qint64 limit = NativeFile::fileSizeLimit();
+    const bool atLimit = limit >= 0 && NativeFile::size(session.target().fd()) >= limit;
+    return session.fail(ExitCode::WriteFailed,
+        atLimit ? QStringLiteral("writing %1 failed: the file reached the size limit of %2 "
+                                 "bytes (ulimit -f)")
+                      .arg(name)
+                      .arg(limit)
+                : QStringLiteral("writing %1 failed (is the disk full?)").arg(name));
 }
 
-/// The drive from open to block size, and the volume; an exit code.
-int prepare(const Options &options, const ImageTarget &target)
+/// Reads on from where the engine stopped, at most @p objects blocks and marks: whether a
+/// block follows before the end of data (tape marks alone carry nothing).
+bool dataFollows(HANDLE drive, quint64 objects)
 {
-    if (const int code = DriveSession::connect())
-        return code;
-    if (const int code = DriveSession::checkReady())
-        return code;
-    if (const int code = DriveSession::prepareMedia(options.driveBlockSize))
-        return code;
-    return target.checkSpace(ImagingState::totalBytes);
+    std::vector<unsigned char> buffer(ImagingState::kReadLength);
+    for (quint64 i = 0; i < objects; ++i) {
+        DWORD got = 0;
+        const DWORD error = ReadFile(drive, buffer.data(), ImagingState::kReadLength, &got, nullptr)
+            ? NO_ERROR
+            : GetLastError();
+        if (error == ERROR_NO_DATA_DETECTED || error == ERROR_END_OF_MEDIA)
+            return false;
+        if (error != ERROR_FILEMARK_DETECTED)
+            return true;
+    }
+    return false;
 }
 
-void reportComplete(const ImageTarget &target)
+/// The trailer the engine writes when its run flag is cleared does not end a whole image.
+void cutTrailer(int fd)
 {
-    const ImageFile::Trailer trailer = ImageFile::readTrailer(target.path());
-    Console::say(QStringLiteral("image complete: %1 records, block size %2, %3")
-                     .arg(trailer.recordCount)
-                     .arg(trailer.blockSize)
-                     .arg(SizeText::amount(QFileInfo(target.path()).size())));
-    Console::out(target.path() + QLatin1Char('\n'));
+    const ImageFile::Trailer trailer
+        = ImageFile::readTrailer(QString::fromLatin1(NativeFile::nameOf(fd)));
+    if (trailer.valid)
+        NativeFile::truncate(fd, trailer.bodyLength);
+}
+
+int judge(RunSession &session, HANDLE drive)
+{
+    const TapeLog &log = session.log();
+    // The engine's count leaves one out; the position it spaced to is the end of data.
+    const quint64 endOfData = ImagingState::blockCount + 1;
+    session.record().endOfData = qint64(endOfData);
+    const quint64 read = log.objects();
+    if (read < endOfData && dataFollows(drive, endOfData - read)) {
+        return session.end(Verdict::StopsShort,
+            QStringLiteral("the image ends after block %1 of %2 blocks and marks; the rest of "
+                           "the tape is not in it")
+                .arg(read)
+                .arg(endOfData),
+            ExitCode::StopsShort);
+    }
+    if (log.damageCount() > 0) {
+        return session.end(Verdict::Damaged,
+            QStringLiteral("complete except %1 that are not whole in the image; the rest of the "
+                           "tape to the end of data is in it")
+                .arg(TapeLog::blocks(log.damageCount())),
+            ExitCode::Damaged);
+    }
+    return session.end(Verdict::Complete,
+        QStringLiteral("the image holds every block to the end of data (%1 blocks and marks)")
+            .arg(endOfData),
+        ExitCode::Complete);
 }
 
 } // namespace
 
 int runImaging(const Options &options)
 {
-    ImageTarget target(options);
-    if (const int code = target.claim())
+    if (options.format == Options::Format::Tap)
+        return runMaster(options);
+    RunSession session(options);
+    if (const int code = session.begin())
         return code;
-    if (const int code = prepare(options, target)) {
-        target.tidyAfterFailure();
-        return code;
-    }
 
     ImagingState::blockSizeText = options.blockSizeText;
-    ImagingState::imagePath = target.path();
+    // The engine writes into the very file claimed, whatever its name holds.
+    ImagingState::imagePath = QString::fromLatin1(NativeFile::nameOf(session.target().fd()));
+    const HANDLE drive = ImagingState::tapeHandle;
+    ImagingState::tapeHandle = ObservedTape::wrap(drive, session.log());
     ImagingState::busy = true;
     ImagingState::runFlag = true;
-    TerminalFrontEnd frontEnd(options.yes, Console::stderrIsTerminal());
+    TerminalFrontEnd frontEnd(options.yes, session.progress(), session.log());
     const Imaging::RunOutcome outcome = Imaging::createImage(frontEnd);
     ImagingState::runFlag = false;
     ImagingState::busy = false;
-    frontEnd.finish(outcome == Imaging::RunOutcome::Completed);
+    CloseHandle(ImagingState::tapeHandle);
+    ImagingState::tapeHandle = drive;
+    session.record().answer = frontEnd.answer();
 
+    if (frontEnd.stopped()) {
+        cutTrailer(session.target().fd());
+        session.interrupted();
+    }
     if (outcome != Imaging::RunOutcome::Completed)
-        return failed(outcome, options, frontEnd, target);
-    reportComplete(target);
-    if (options.eject)
-        DriveSession::eject();
-    return ExitCode::Complete;
+        return failed(session, outcome, options, frontEnd);
+    return judge(session, drive);
 }

@@ -1,19 +1,25 @@
 // tarnwick-image: images the tape of the first tape drive into one image file,
 // through the same platform layer and imaging engine as the window.
+#include "platform/stop_signals.h"
 #include "tools/tarnwick-image/console.h"
 #include "tools/tarnwick-image/exit_codes.h"
-#include "tools/tarnwick-image/imaging_command.h"
 #include "tools/tarnwick-image/image_check.h"
+#include "tools/tarnwick-image/imaging_command.h"
 #include "tools/tarnwick-image/options.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char *argv[])
 {
+    StopSignals::install();
     // The tape workers are waited for with processEvents, which needs the application object.
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
+    QList<QByteArray> arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QByteArray(argv[i]);
     Options options;
-    const QString problem = parseOptions(app.arguments(), options);
+    const QString problem = parseOptions(arguments, options);
     if (!problem.isEmpty()) {
         return Console::fail(
             ExitCode::Usage, problem + QStringLiteral(" (tarnwick-image --help shows the usage)"));
@@ -23,7 +29,7 @@ int main(int argc, char *argv[])
         Console::out(usageText());
         return ExitCode::Complete;
     case Options::Mode::Inspect:
-        return inspectImage(options.inspectPath);
+        return inspectImage(options.inspectPath, options.verify);
     case Options::Mode::Image:
         break;
     }

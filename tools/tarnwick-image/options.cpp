@@ -3,6 +3,7 @@
 #include "imaging/block_size.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 
 namespace {
 
@@ -15,14 +16,40 @@ QString blockSizeEntry(const QString &value)
     return BlockSize::entries().contains(value) ? value : QString();
 }
 
-QString imagingProblem(const Options &options)
+/// The last value of option @p name as its bytes: "--name VALUE" or "--name=VALUE".
+QByteArray rawValue(const QList<QByteArray> &arguments, const char *name)
+{
+    const QByteArray option = QByteArray("--") + name;
+    QByteArray value;
+    for (int i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == "--")
+            break;
+        if (arguments[i] == option && i + 1 < arguments.size())
+            value = arguments[++i];
+        else if (arguments[i].startsWith(option + '='))
+            value = arguments[i].mid(option.size() + 1);
+    }
+    return value;
+}
+
+QString imagingProblem(const Options &options, const QCommandLineParser &parser)
 {
     if (options.output.isEmpty() == options.folder.isEmpty())
         return QStringLiteral("give exactly one of --output FILE and --folder DIR");
+    if (options.format == Options::Format::Tap) {
+        if (parser.isSet(QStringLiteral("block-size")) || options.yes)
+            return QStringLiteral("--format tap keeps every block at its own length: "
+                                  "--block-size and --yes do not apply");
+    } else if (parser.isSet(QStringLiteral("retries"))) {
+        return QStringLiteral("--retries applies to --format tap; the .tape format reads "
+                              "as the window does, once");
+    }
     if (options.blockSizeText.isNull()) {
         return QStringLiteral("--block-size takes auto or one of ")
             + BlockSize::entries().mid(1).join(QLatin1Char(' '));
     }
+    if (options.retries < 0)
+        return QStringLiteral("--retries takes a number from 0 to 100");
     return QString();
 }
 
@@ -32,49 +59,68 @@ QString usageText()
 {
     return QStringLiteral(
         "Usage: tarnwick-image [--block-size SIZE] [--yes] [--eject] [--force]\n"
-        "                      [--drive-block-size BYTES] (--output FILE | --folder DIR)\n"
-        "       tarnwick-image --inspect FILE\n"
+        "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
+        "                      (--output FILE | --folder DIR)\n"
+        "       tarnwick-image --format tap [--retries N] [--eject] [--force]\n"
+        "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
+        "                      (--output FILE | --folder DIR)\n"
+        "       tarnwick-image --inspect FILE [--verify]\n"
         "\n"
         "Images the tape in the first tape drive ($TAPE, else /dev/nst0; a regular\n"
-        "file is read as a virtual tape) into one image file.\n"
+        "file is read as a virtual tape) into one image file, and leaves a run\n"
+        "record beside it: FILE.json (what was read, the verdict) and FILE.sha256.\n"
+        "The image is written as FILE.partial and gets its name once it is whole.\n"
         "\n"
+        "  --format tape      the window's .tape image (default), byte for byte\n"
+        "  --format tap       a lossless master (.tap): every block at its own length,\n"
+        "                     every tape mark, unreadable blocks flagged, to the end of data\n"
         "  --block-size SIZE  auto (default: every block at its own length) or one of\n"
         "                     %1\n"
         "  --yes              when the tape's blocks are shorter than SIZE, pad them\n"
         "                     with zeros to SIZE (without it the run is abandoned)\n"
+        "  --retries N        --format tap: read an unreadable block N more times (3)\n"
         "  --eject            eject the tape when the image is complete\n"
         "  --output FILE      write the image to FILE\n"
-        "  --folder DIR       write it to DIR/Tape_Image_(<date and time>).tape\n"
-        "  --force            overwrite an existing image file\n"
+        "  --folder DIR       write it to DIR/Tape_Image_(<date and time>).tape (or .tap)\n"
+        "  --force            replace an existing image, once the new one is complete\n"
         "  --drive-block-size BYTES\n"
         "                     set the drive to fixed blocks of BYTES before reading\n"
         "                     (each read then asks for one block); default 0, variable\n"
         "                     blocks, as the window leaves the drive\n"
-        "  --inspect FILE     show an image file's trailer and whether it is complete\n"
+        "  --no-sync          name the image without waiting for it to reach the disk\n"
+        "  --no-checksum      leave the SHA-256 out of the run record\n"
+        "  --inspect FILE     whether an image holds the whole tape, and its run record\n"
+        "  --verify           with --inspect: check the image against its checksum\n"
         "\n"
         "Exit codes: 0 complete image, 1 not a complete image (--inspect), 2 usage,\n"
         "3 no drive, 4 drive not ready or no medium, 5 load failed, 6 block size\n"
         "refused, 7 block size declined, 8 cannot create the file, 9 disk full or\n"
-        "write failed, 10 tape position unknown.\n")
+        "write failed, 10 tape position unknown, 11 read to the end but some blocks\n"
+        "are not whole in the image (unreadable or cut), 12 the image stops short of\n"
+        "the end of data, 13 --inspect: no run record says whether the image is whole.\n"
+        "Stopped by SIGINT, SIGTERM or SIGHUP: FILE.partial keeps what was read, and the\n"
+        "program ends by that signal.\n")
         .arg(BlockSize::entries().mid(1).join(QLatin1Char(' ')));
 }
 
-QString parseOptions(const QStringList &arguments, Options &options)
+QString parseOptions(const QList<QByteArray> &arguments, Options &options)
 {
+    QStringList decoded;
+    for (const QByteArray &argument : arguments)
+        decoded << QFile::decodeName(argument);
     QCommandLineParser parser;
+    const auto flag = [](const char *name) { return QCommandLineOption(QLatin1String(name)); };
+    const auto valued = [](const char *name, const char *value, const QString &byDefault = {}) {
+        return QCommandLineOption(QLatin1String(name), QString(), QLatin1String(value), byDefault);
+    };
     const QCommandLineOption help({ QStringLiteral("h"), QStringLiteral("help") }, QString());
-    const QCommandLineOption block(
-        QStringLiteral("block-size"), QString(), QStringLiteral("SIZE"), BlockSize::autoText());
-    const QCommandLineOption yes(QStringLiteral("yes"), QString());
-    const QCommandLineOption eject(QStringLiteral("eject"), QString());
-    const QCommandLineOption force(QStringLiteral("force"), QString());
-    const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("FILE"));
-    const QCommandLineOption folder(QStringLiteral("folder"), QString(), QStringLiteral("DIR"));
-    const QCommandLineOption inspect(QStringLiteral("inspect"), QString(), QStringLiteral("FILE"));
-    const QCommandLineOption driveBlock(QStringLiteral("drive-block-size"), QString(),
-        QStringLiteral("BYTES"), QStringLiteral("0"));
-    parser.addOptions({ help, block, yes, eject, force, output, folder, inspect, driveBlock });
-    if (!parser.parse(arguments))
+    parser.addOptions({ help, valued("block-size", "SIZE", BlockSize::autoText()), flag("yes"),
+        flag("eject"), flag("force"), valued("output", "FILE"), valued("folder", "DIR"),
+        valued("inspect", "FILE"), flag("verify"),
+        valued("format", "FORMAT", QStringLiteral("tape")),
+        valued("retries", "N", QStringLiteral("3")), flag("no-sync"), flag("no-checksum"),
+        valued("drive-block-size", "BYTES", QStringLiteral("0")) });
+    if (!parser.parse(decoded))
         return parser.errorText();
     if (!parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument: ") + parser.positionalArguments().first();
@@ -82,25 +128,38 @@ QString parseOptions(const QStringList &arguments, Options &options)
         options.mode = Options::Mode::Help;
         return QString();
     }
-    if (parser.isSet(inspect)) {
+    if (parser.isSet(QStringLiteral("inspect"))) {
         options.mode = Options::Mode::Inspect;
-        options.inspectPath = parser.value(inspect);
-        const bool alone = parser.optionNames().size() == 1;
-        return alone ? QString() : QStringLiteral("--inspect takes no other option");
+        options.inspectPath = rawValue(arguments, "inspect");
+        options.verify = parser.isSet(QStringLiteral("verify"));
+        const bool alone = parser.optionNames().size() == (options.verify ? 2 : 1);
+        return alone ? QString() : QStringLiteral("--inspect takes no other option but --verify");
     }
+    if (parser.isSet(QStringLiteral("verify")))
+        return QStringLiteral("--verify goes with --inspect");
     options.mode = Options::Mode::Image;
-    options.blockSizeText = blockSizeEntry(parser.value(block));
-    options.yes = parser.isSet(yes);
-    options.eject = parser.isSet(eject);
-    options.force = parser.isSet(force);
-    options.output = parser.value(output);
-    options.folder = parser.value(folder);
-    if (parser.values(output).size() > 1 || parser.values(folder).size() > 1)
-        return QStringLiteral("give --output or --folder once");
+    const QString format = parser.value(QStringLiteral("format"));
+    if (format != QLatin1String("tape") && format != QLatin1String("tap"))
+        return QStringLiteral("--format takes tape or tap");
+    options.format = format == QLatin1String("tap") ? Options::Format::Tap : Options::Format::Tape;
+    options.blockSizeText = blockSizeEntry(parser.value(QStringLiteral("block-size")));
+    options.yes = parser.isSet(QStringLiteral("yes"));
+    options.eject = parser.isSet(QStringLiteral("eject"));
+    options.force = parser.isSet(QStringLiteral("force"));
+    options.sync = !parser.isSet(QStringLiteral("no-sync"));
+    options.checksum = !parser.isSet(QStringLiteral("no-checksum"));
+    options.output = rawValue(arguments, "output");
+    options.folder = rawValue(arguments, "folder");
     bool number = false;
-    options.driveBlockSize = parser.value(driveBlock).toUInt(&number, 10);
+    options.retries = parser.value(QStringLiteral("retries")).toInt(&number);
+    if (!number || options.retries > 100)
+        options.retries = -1;
+    options.driveBlockSize = parser.value(QStringLiteral("drive-block-size")).toUInt(&number, 10);
     // The largest block a SCSI tape drive takes has 24 bits.
     if (!number || options.driveBlockSize > 0xFFFFFF)
         return QStringLiteral("--drive-block-size takes a number of bytes from 0 to 16777215");
-    return imagingProblem(options);
+    if (parser.values(QStringLiteral("output")).size() > 1
+        || parser.values(QStringLiteral("folder")).size() > 1)
+        return QStringLiteral("give --output or --folder once");
+    return imagingProblem(options, parser);
 }

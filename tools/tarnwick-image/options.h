@@ -1,29 +1,37 @@
 #pragma once
 /**
  * @file
- * The command line of tarnwick-image.
+ * The command line of tarnwick-image. File names are kept as the bytes they
+ * were given in: a name that is not valid UTF-8 still names the same file.
  */
+#include <QByteArray>
+#include <QList>
 #include <QString>
-#include <QStringList>
 
 struct Options
 {
     enum class Mode { Image, Inspect, Help };
+    enum class Format { Tape, Tap };
 
     Mode mode = Mode::Image;
+    Format format = Format::Tape;
     QString blockSizeText; ///< an entry of the block-size list: "Auto" or a number
     bool yes = false; ///< answer the larger-block-size question with Yes
     bool eject = false;
-    bool force = false; ///< overwrite an existing image file
+    bool force = false; ///< replace an existing image once the new one is complete
     unsigned driveBlockSize = 0; ///< the drive's block size: 0 variable, else fixed blocks
-    QString output; ///< the image file, or empty with --folder
-    QString folder; ///< the folder the window's image name is built in
-    QString inspectPath;
+    QByteArray output; ///< the image file, or empty with --folder
+    QByteArray folder; ///< the folder the window's image name is built in
+    QByteArray inspectPath;
+    bool verify = false; ///< --inspect: check the checksum too
+    int retries = 3; ///< --format tap: reads again after a read error
+    bool sync = true; ///< wait for the image to reach the disk before naming it
+    bool checksum = true; ///< compute the image's SHA-256 for the run record
 };
 
-/// Fills @p options from @p arguments (the program name first). Returns an
-/// empty string when they make sense, else what is wrong, in one line.
-QString parseOptions(const QStringList &arguments, Options &options);
+/// Fills @p options from @p arguments (argv as given, the program name first).
+/// Returns an empty string when they make sense, else what is wrong, in one line.
+QString parseOptions(const QList<QByteArray> &arguments, Options &options);
 
 /// The --help text.
 QString usageText();

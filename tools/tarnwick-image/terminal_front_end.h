@@ -2,32 +2,36 @@
 /**
  * @file
  * The imaging engine's front end on a terminal: the block-size question is
- * answered by --yes (Yes) or its absence (No), and the progress goes to
- * stderr, as a bar on a terminal and as plain lines ("45%") in a log.
+ * answered by --yes (Yes) or its absence (No), the progress goes to the
+ * progress line, and a stop signal ends the run after the block in hand the
+ * way the window's exit question does, by clearing the run flag.
  */
 #include "imaging/imaging_driver.h"
+
+class ProgressLine;
+class TapeLog;
 
 class TerminalFrontEnd : public Imaging::ImagingFrontEnd
 {
 public:
-    TerminalFrontEnd(bool answerYes, bool drawBar);
+    TerminalFrontEnd(bool answerYes, ProgressLine &progress, const TapeLog &log);
 
     Imaging::Answer askLargerBlockSize() override;
     void refuseBlockSize() override;
     void showProgress(const Imaging::BlockStep &step) override;
 
-    /// Ends the progress display, so that what follows starts on a line of its own.
-    void finish(bool complete);
-
     /// The block length that brought up the question or the refusal.
     quint32 offendingLength() const { return m_offendingLength; }
+    /// "yes" or "no" once the question was put, else empty.
+    QString answer() const { return m_answer; }
+    /// A stop signal cleared the run flag: the trailer the engine wrote does not end a whole image.
+    bool stopped() const { return m_stopped; }
 
 private:
-    void print(qint64 percent);
-
     bool m_answerYes;
-    bool m_drawBar;
-    bool m_barShown = false;
-    qint64 m_shownPercent = -1;
+    ProgressLine &m_progress;
+    const TapeLog &m_log;
     quint32 m_offendingLength = 0;
+    QString m_answer;
+    bool m_stopped = false;
 };
