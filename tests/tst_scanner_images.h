@@ -98,7 +98,7 @@ inline bool writeFiles(const QString &dir, const QVector<File> &files)
 
 /// Writes @p tape to a .tap file in @p dir and has tarnwick-image, answering Yes, copy it
 /// into an image at @p blockSize ("Auto" or a number). Returns the image path, or an empty
-/// string when the run did not complete.
+/// string when the run made none (an image that stops short or holds damage is one).
 inline QString imageFromTape(const QString &dir, const Tape &tape, const QString &blockSize)
 {
     const QString tapPath = dir + QStringLiteral("/source.tap");
@@ -106,8 +106,8 @@ inline QString imageFromTape(const QString &dir, const Tape &tape, const QString
     QFile::remove(imagePath);
     const QStringList arguments { QStringLiteral("--block-size"), blockSize.toLower(),
         QStringLiteral("--yes"), QStringLiteral("--output"), imagePath };
-    return tape.write(tapPath) && runImageTool(arguments, tapPath).exitCode == 0 ? imagePath
-                                                                                 : QString();
+    const int exitCode = tape.write(tapPath) ? runImageTool(arguments, tapPath).exitCode : -1;
+    return exitCode == 0 || exitCode == 11 || exitCode == 12 ? imagePath : QString();
 }
 
 /// A dump volume of @p files: an ext2 file system made with mke2fs -d and dumped through a

@@ -1,9 +1,11 @@
 #include "scanner/core/report.h"
 
+#include "imaging/image_verdict.h"
 #include "scanner/core/extractor.h"
 #include "scanner/core/shown_name.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QTextStream>
 
 namespace Quorlin {
@@ -39,7 +41,7 @@ QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
                 .arg(facts.unreadableRecords) });
     } else if (facts.hasTrailer) {
         lines.append({ QStringLiteral("Trailer"),
-            QStringLiteral("present, the image is complete (T = %1, S = %2)")
+            QStringLiteral("present (T = %1, S = %2)")
                 .arg(facts.tapeBlockLength)
                 .arg(facts.blockSize) });
         lines.append(
@@ -47,12 +49,15 @@ QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
         lines.append({ QStringLiteral("Records"),
             facts.bodyDividesEvenly
                 ? QString::number(facts.recordCount)
-                : QStringLiteral("%1 and %2 bytes over")
-                      .arg(facts.recordCount)
-                      .arg(facts.bodyLength - facts.recordCount * qint64(facts.blockSize)) });
+                : QStringLiteral("of different lengths (the body is not a whole number of "
+                                 "S-byte records)") });
     } else {
         lines.append({ QStringLiteral("Trailer"), QStringLiteral("none: image without trailer") });
     }
+    // Whether the image holds the whole tape: the imager's own rules, so the two never disagree.
+    const ImageVerdict::Judgement verdict = ImageVerdict::judge(QFile::encodeName(facts.path));
+    lines.append({ QStringLiteral("Complete"),
+        ImageVerdict::completeWord(verdict.verdict) + QStringLiteral(": ") + verdict.summary });
     if (!facts.trailerNote.isEmpty())
         lines.append({ QStringLiteral("Note"), facts.trailerNote });
     return lines;
