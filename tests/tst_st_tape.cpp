@@ -1,6 +1,7 @@
 // The st backend's mapping logic against recorded answers. What the real st
 // driver shows (marks, the end of data, positions, eject, the sg node) is
 // proved by the st driver harness, tests/st-driver/.
+#include "platform/scsi_inquiry.h"
 #include "platform/st_mapping.h"
 #include "platform/st_tape.h"
 
@@ -205,6 +206,41 @@ private slots:
         if (got > 0)
             QCOMPARE(buffer.at(int(got) - 1), char((got - 1) % 251));
         QCOMPARE(buffer.at(0x80000), got == 0x80001 ? char(0x80000 % 251) : '\0');
+    }
+
+    // Who the drive is, from recorded INQUIRY answers: the standard data and the serial page.
+    void inquiryAnswers_data()
+    {
+        QTest::addColumn<bool>("serialPage");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("read"); // vendor|product|revision, or the serial, or "refused"
+        const QByteArray header = QByteArray::fromHex("0180050200000000");
+        QTest::newRow("standard data") << false << header + "HP      Ultrium 6-SCSI  35GD"
+                                       << "HP|Ultrium 6-SCSI|35GD";
+        QTest::newRow("standard data cut short") << false << header + "HP      Ultrium"
+                                                 << "refused";
+        QTest::newRow("serial page") << true << QByteArray::fromHex("0180000a") + "  HU1234  "
+                                     << "HU1234";
+        QTest::newRow("serial page longer than the answer")
+            << true << QByteArray::fromHex("018000ff") + "HU1234"
+            << "refused";
+        QTest::newRow("another page") << true << QByteArray::fromHex("0183000a") + "  HU1234  "
+                                      << "refused";
+    }
+
+    void inquiryAnswers()
+    {
+        QFETCH(bool, serialPage);
+        QFETCH(QByteArray, answer);
+        const auto *data = reinterpret_cast<const unsigned char *>(answer.constData());
+        const std::size_t length = std::size_t(answer.size());
+        std::string vendor, product, revision, serial;
+        QString read = QStringLiteral("refused");
+        if (serialPage && ScsiInquiry::parseSerialPage(data, length, serial))
+            read = QString::fromStdString(serial);
+        else if (!serialPage && ScsiInquiry::parseStandard(data, length, vendor, product, revision))
+            read = QString::fromStdString(vendor + '|' + product + '|' + revision);
+        QTEST(read, "read");
     }
 };
 
