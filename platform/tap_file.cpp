@@ -13,6 +13,10 @@ constexpr std::uint32_t kEraseGap = 0xFFFFFFFEu;
 constexpr std::uint32_t kErrorFlag = 0x80000000u;
 constexpr std::uint32_t kLengthMask = 0x0FFFFFFFu;
 
+constexpr std::int64_t kWindow = 64 << 10; ///< read at once where records are small
+constexpr std::int64_t kWordsOnly = 16; ///< around a large record: pad, trailing word, next word
+constexpr std::uint32_t kSmallRecord = 8 << 10;
+
 std::uint32_t littleEndian(const unsigned char *bytes)
 {
     return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16
@@ -41,28 +45,43 @@ bool preadAll(int fd, void *buffer, std::size_t length, std::int64_t offset)
 TapFile::TapFile(int fd, std::int64_t fileSize)
     : m_fd(fd)
     , m_size(fileSize < 0 ? 0 : fileSize)
+    , m_window(std::size_t(kWindow))
 {
+}
+
+bool TapFile::inWindow(std::int64_t offset, std::int64_t length) const
+{
+    return offset >= m_windowOffset && offset + length <= m_windowOffset + m_windowLength;
+}
+
+std::int64_t TapFile::windowFill(std::int64_t offset) const
+{
+    // Small records come many to a window; around large ones only the words are wanted.
+    const std::int64_t wanted = m_smallRecords ? kWindow : kWordsOnly;
+    return wanted < m_size - offset ? wanted : m_size - offset;
 }
 
 bool TapFile::readWord(std::int64_t offset, std::uint32_t &word)
 {
-    if (offset == m_cachedOffset) {
-        word = m_cachedWord;
-        return true;
+    if (offset < 0 || offset > m_size - 4)
+        return false;
+    if (!inWindow(offset, 4)) {
+        const std::int64_t length = windowFill(offset);
+        m_windowLength = 0;
+        if (!preadAll(m_fd, m_window.data(), std::size_t(length), offset))
+            return false;
+        m_windowOffset = offset;
+        m_windowLength = length;
     }
-    if (offset > m_size - 4)
-        return false;
-    unsigned char bytes[4];
-    if (!preadAll(m_fd, bytes, 4, offset))
-        return false;
-    word = littleEndian(bytes);
+    word = littleEndian(m_window.data() + (offset - m_windowOffset));
     return true;
 }
 
 // Classifies the object at m_offset without moving. Erase gaps before it are
 // skipped: dataOffset is where its data starts, nextOffset where the next
-// object starts. A damaged object reads as the end.
-TapFile::Object TapFile::peek(std::int64_t &dataOffset, std::int64_t &nextOffset)
+// object starts. A damaged object reads as the end; a record's trailing word
+// is compared only when @p checkTrailer is set (read() compares it itself).
+TapFile::Object TapFile::peek(std::int64_t &dataOffset, std::int64_t &nextOffset, bool checkTrailer)
 {
     Object object;
     std::int64_t offset = m_offset;
@@ -86,16 +105,38 @@ TapFile::Object TapFile::peek(std::int64_t &dataOffset, std::int64_t &nextOffset
     if ((word & ~(kErrorFlag | kLengthMask)) != 0)
         return object; // a reserved class or private marker
     const std::int64_t length = word & kLengthMask;
+    m_smallRecords = length <= kSmallRecord;
     const std::int64_t trailerOffset = offset + 4 + length + (length & 1);
     std::uint32_t trailer = 0;
-    if (trailerOffset > m_size - 4 || !readWord(trailerOffset, trailer) || trailer != word)
+    if (trailerOffset > m_size - 4
+        || (checkTrailer && (!readWord(trailerOffset, trailer) || trailer != word)))
         return object;
     object.kind = Kind::Record;
     object.length = std::uint32_t(length);
     object.error = (word & kErrorFlag) != 0;
+    object.word = word;
     dataOffset = offset + 4;
     nextOffset = trailerOffset + 4;
     return object;
+}
+
+// Brings a whole record's data into the caller's buffer and what follows it
+// into the window, in one call.
+bool TapFile::readWithWhatFollows(void *buffer, std::uint32_t length, std::int64_t dataOffset)
+{
+    const std::int64_t after = dataOffset + length;
+    const std::int64_t tail = windowFill(after);
+    m_windowLength = 0;
+    iovec parts[2] = { { buffer, length }, { m_window.data(), std::size_t(tail) } };
+    ssize_t got = -1;
+    do
+        got = ::preadv(m_fd, parts, 2, dataOffset);
+    while (got < 0 && errno == EINTR);
+    if (got != ssize_t(length + tail))
+        return preadAll(m_fd, buffer, length, dataOffset); // the window is filled when needed
+    m_windowOffset = after;
+    m_windowLength = tail;
+    return true;
 }
 
 TapFile::Object TapFile::read(void *buffer, std::uint32_t capacity, std::uint32_t &copied)
@@ -103,30 +144,21 @@ TapFile::Object TapFile::read(void *buffer, std::uint32_t capacity, std::uint32_
     copied = 0;
     std::int64_t dataOffset = 0;
     std::int64_t nextOffset = 0;
-    Object object = peek(dataOffset, nextOffset);
+    Object object = peek(dataOffset, nextOffset, false);
     if (object.kind == Kind::End)
         return object;
     if (object.kind == Kind::Record) {
         const std::uint32_t wanted = object.length < capacity ? object.length : capacity;
-        // One call brings the data straight into the caller's buffer and, when
-        // the whole record fits, its padding, its trailing word and the next
-        // object's word as well, which saves a call per record.
-        unsigned char tail[9];
-        const std::size_t tailLength = (object.length & 1) + 8;
-        const bool withTail = wanted == object.length && nextOffset <= m_size - 4;
-        ssize_t got = -1;
-        if (withTail) {
-            iovec parts[2] = { { buffer, wanted }, { tail, tailLength } };
-            do
-                got = ::preadv(m_fd, parts, 2, dataOffset);
-            while (got < 0 && errno == EINTR);
-        }
-        if (withTail && got == ssize_t(wanted + tailLength)) {
-            m_cachedOffset = nextOffset;
-            m_cachedWord = littleEndian(tail + tailLength - 4);
-        } else if (!preadAll(m_fd, buffer, wanted, dataOffset)) {
-            return Object(); // the file failed under us: treat as the end of data
-        }
+        bool read = true;
+        if (wanted > 0 && inWindow(dataOffset, wanted))
+            std::memcpy(buffer, m_window.data() + (dataOffset - m_windowOffset), wanted);
+        else if (wanted > 0 && wanted == object.length)
+            read = readWithWhatFollows(buffer, wanted, dataOffset);
+        else if (wanted > 0)
+            read = preadAll(m_fd, buffer, wanted, dataOffset);
+        std::uint32_t trailer = 0;
+        if (!read || !readWord(nextOffset - 4, trailer) || trailer != object.word)
+            return Object(); // damaged, or the file failed under us: the end of data
         copied = wanted;
     }
     m_offset = nextOffset;
@@ -178,7 +210,7 @@ bool TapFile::stepBack(bool &wasMark)
     seek(target);
     std::int64_t dataOffset = 0;
     std::int64_t nextOffset = 0;
-    wasMark = peek(dataOffset, nextOffset).kind == Kind::Mark;
+    wasMark = peek(dataOffset, nextOffset, true).kind == Kind::Mark;
     return m_position == target;
 }
 
@@ -197,7 +229,7 @@ void TapFile::walkToEnd(std::uint64_t stopAt)
     while (m_position < stopAt) {
         std::int64_t dataOffset = 0;
         std::int64_t nextOffset = 0;
-        const Object object = peek(dataOffset, nextOffset);
+        const Object object = peek(dataOffset, nextOffset, true);
         if (object.kind == Kind::End) {
             if (fromStart) {
                 m_endKnown = true;

@@ -14,10 +14,12 @@
  * Damage never reaches the caller as anything but the end of data: a record
  * whose trailing word differs, a record or word running past the end of the
  * file, and an unknown word all end the data where they start. The reader
- * keeps only the current offset and position (and, once known, where the data
- * ends), never the data: memory does not grow with the size of the tape.
+ * keeps the current offset and position (and, once known, where the data
+ * ends) and a 64 KiB window of the file: memory does not grow with the size of
+ * the tape.
  */
 #include <cstdint>
+#include <vector>
 
 class TapFile
 {
@@ -31,6 +33,7 @@ public:
         std::uint32_t length = 0; ///< data bytes of a record
         bool error = false; ///< the record was recorded as unreadable
         bool endOfMedium = false; ///< an End that is the end-of-medium marker
+        std::uint32_t word = 0; ///< a record's length word, as it stands before and after it
     };
 
     /// Reads the open file @p fd (not owned) of @p fileSize bytes.
@@ -62,8 +65,11 @@ public:
     std::uint64_t recordedBytes();
 
 private:
-    Object peek(std::int64_t &dataOffset, std::int64_t &nextOffset);
+    Object peek(std::int64_t &dataOffset, std::int64_t &nextOffset, bool checkTrailer);
     bool readWord(std::int64_t offset, std::uint32_t &word);
+    bool inWindow(std::int64_t offset, std::int64_t length) const;
+    std::int64_t windowFill(std::int64_t offset) const;
+    bool readWithWhatFollows(void *buffer, std::uint32_t length, std::int64_t dataOffset);
     bool stepBackByWords(bool &wasMark);
     void walkToEnd(std::uint64_t stopAt);
 
@@ -75,7 +81,10 @@ private:
     std::int64_t m_endOffset = 0;
     std::uint64_t m_endPosition = 0;
     std::uint64_t m_recordedBytes = 0;
-    // The word at m_cachedOffset, read together with the previous record.
-    std::int64_t m_cachedOffset = -1;
-    std::uint32_t m_cachedWord = 0;
+    // Bytes of the file from m_windowOffset: the length words of small records
+    // are read many at a time, and a large record brings the words after it along.
+    std::vector<unsigned char> m_window;
+    std::int64_t m_windowOffset = 0;
+    std::int64_t m_windowLength = 0;
+    bool m_smallRecords = true; ///< the last record read was small
 };

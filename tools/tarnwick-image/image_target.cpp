@@ -73,8 +73,10 @@ int ImageTarget::claim()
     }
     if (!problem.isEmpty())
         return Console::fail(ExitCode::CannotCreate, problem);
-    if (NativeFile::kindAt(partialPath()) == Kind::Regular)
+    if (NativeFile::kindAt(partialPath()) == Kind::Regular) {
         NativeFile::removeFile(partialPath()); // --force: an unfinished run's file
+        NativeFile::removeFile(partialPath() + ".json");
+    }
     m_fd = NativeFile::createExclusive(partialPath());
     if (m_fd < 0) {
         return Console::fail(ExitCode::CannotCreate,
@@ -136,6 +138,7 @@ int ImageTarget::place(bool complete)
         return ExitCode::Complete;
     }
     m_placed = true;
+    NativeFile::removeFile(partialPath() + ".json"); // an earlier unfinished run's, if any
     if (m_sync)
         NativeFile::syncFolderOf(m_path); // the name on the disk too; the data already is
     return ExitCode::Complete;
