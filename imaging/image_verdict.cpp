@@ -100,7 +100,7 @@ QString completeWord(RunRecord::Verdict verdict)
     case Verdict::Complete:
         return QStringLiteral("yes");
     case Verdict::Damaged:
-        return QStringLiteral("to the end of data, with damage");
+        return QStringLiteral("yes, with damage");
     case Verdict::StopsShort:
         return QStringLiteral("no, it stops short");
     case Verdict::Unfinished:

@@ -106,17 +106,13 @@ int judge(RunSession &session, HANDLE drive)
                 .arg(endOfData),
             ExitCode::StopsShort);
     }
-    if (log.damageCount() > 0) {
-        return session.end(Verdict::Damaged,
-            QStringLiteral("complete except %1 that are not whole in the image; the rest of the "
-                           "tape to the end of data is in it")
-                .arg(TapeLog::blocks(log.damageCount())),
-            ExitCode::Damaged);
-    }
-    return session.end(Verdict::Complete,
-        QStringLiteral("the image holds every block to the end of data (%1 blocks and marks)")
-            .arg(endOfData),
-        ExitCode::Complete);
+    const QString whole = QStringLiteral("every block to the end of data is in the image (%1 "
+                                         "blocks and marks)")
+                              .arg(endOfData);
+    if (log.damageCount() > 0)
+        return session.end(
+            Verdict::Damaged, whole + QStringLiteral(", ") + log.damage(), ExitCode::Damaged);
+    return session.end(Verdict::Complete, whole, ExitCode::Complete);
 }
 
 } // namespace

@@ -208,22 +208,22 @@ int judge(RunSession &session, Stop stop, qint64 endOfData, DWORD driveError)
     default:
         break;
     }
-    const int damaged = session.log().damageCount();
     const QString end = stop == Stop::EndOfMedium ? QStringLiteral("the end of the medium")
-        : stop == Stop::TwoMarks
-        ? QStringLiteral("two tape marks in a row (the drive did not report the end of "
-                         "data, so whether anything follows them is not known)")
-        : QStringLiteral("the end of data");
-    if (damaged > 0) {
+        : stop == Stop::TwoMarks                  ? QStringLiteral("two tape marks in a row")
+                                                  : QStringLiteral("the end of data");
+    QString whole = QStringLiteral("every block and mark to %1 is in the master (%2 blocks and "
+                                   "marks)")
+                        .arg(end, blocks);
+    if (stop == Stop::TwoMarks)
+        whole += QStringLiteral("; the drive did not report the end of data, so whether anything "
+                                "follows them is not known");
+    if (session.log().damageCount() > 0) {
         return session.end(Verdict::Damaged,
-            QStringLiteral("complete except %1 that could not be read whole (flagged in the "
-                           "master); read to %2, %3 blocks and marks")
-                .arg(TapeLog::blocks(damaged), end, blocks),
+            whole + QStringLiteral(", flagged where it could not be read whole, ")
+                + session.log().damage(),
             ExitCode::Damaged);
     }
-    return session.end(Verdict::Complete,
-        QStringLiteral("every block and mark to %1 (%2) is in the master").arg(end, blocks),
-        ExitCode::Complete);
+    return session.end(Verdict::Complete, whole, ExitCode::Complete);
 }
 
 int writeFailed(RunSession &session, int error)

@@ -58,9 +58,19 @@ void TapeLog::recovered(int tries)
         QStringLiteral("block %1 was read whole at read %2").arg(m_objects + 1).arg(tries) });
 }
 
-QString TapeLog::blocks(qint64 count)
+QString TapeLog::damage() const
 {
-    return count == 1 ? QStringLiteral("1 block") : QStringLiteral("%1 blocks").arg(count);
+    QStringList named;
+    for (const RunRecord::Problem &problem : m_problems) {
+        if (problem.kind != QLatin1String("recovered") && named.size() < kLengthsNamed)
+            named << QStringLiteral("block %1 %2").arg(problem.block).arg(problem.kind);
+    }
+    if (m_damage > named.size())
+        named << QStringLiteral("%1 more").arg(m_damage - named.size());
+    return QStringLiteral("but %1 %2 not whole: ")
+               .arg(m_damage)
+               .arg(m_damage == 1 ? QStringLiteral("is") : QStringLiteral("are"))
+        + named.join(QStringLiteral(", "));
 }
 
 void TapeLog::fill(RunRecord::Record &record) const

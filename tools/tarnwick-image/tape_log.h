@@ -34,8 +34,8 @@ public:
     int damageCount() const { return m_damage; } ///< unreadable and cut blocks
     const QVector<RunRecord::Problem> &problems() const { return m_problems; }
 
-    /// "1 block", "2 blocks".
-    static QString blocks(qint64 count);
+    /// "but 2 are not whole: block 5 unreadable, block 9 cut"; the first few are named.
+    QString damage() const;
 
     /// Blocks, marks, files and problems into @p record.
     void fill(RunRecord::Record &record) const;
