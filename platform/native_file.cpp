@@ -155,7 +155,8 @@ bool stillAt(int fd, const QByteArray &path)
 
 QByteArray nameOf(int fd)
 {
-    return "/proc/self/fd/" + QByteArray::number(fd);
+    const QByteArray name = "/proc/self/fd/" + QByteArray::number(fd);
+    return ::access(name.constData(), F_OK) == 0 ? name : QByteArray();
 }
 
 bool writeReplacing(const QByteArray &path, const QByteArray &data)

@@ -60,7 +60,8 @@ bool volumeOf(int fd, qint64 &available, bool &readOnly);
 /// Whether @p path still names the open file @p fd (it was not removed or replaced).
 bool stillAt(int fd, const QByteArray &path);
 
-/// A name that opens @p fd's file again (for code that opens files by name).
+/// A name that opens @p fd's file again (for code that opens files by name), or an
+/// empty one where the system offers none (/proc not mounted).
 QByteArray nameOf(int fd);
 
 /// Writes @p data to @p path through a temporary name beside it and a rename.

@@ -15,15 +15,15 @@ QString line(const char *label, const QString &value)
     return QString::fromLatin1(label).leftJustified(22) + value + QLatin1Char('\n');
 }
 
-QString trailerLines(const QByteArray &path, const ImageFile::Trailer &trailer)
+QString trailerLines(const ImageFile::Trailer &trailer)
 {
     if (!trailer.valid)
         return line("trailer:", QStringLiteral("none (") + trailer.problem + QLatin1Char(')'));
-    QByteArray text;
-    NativeFile::readAll(path, trailer.fileSize, text);
-    QString report = line("trailer:",
-        QLatin1Char('"') + QString::fromLatin1(text.mid(int(trailer.bodyLength)))
-            + QLatin1Char('"'));
+    // A trailer that parses is exactly what the writer prints for its two numbers.
+    const QByteArray text
+        = ImageFile::trailerText(quint32(trailer.tapeBlockLength), quint32(trailer.blockSize));
+    QString report
+        = line("trailer:", QLatin1Char('"') + QString::fromLatin1(text) + QLatin1Char('"'));
     report += line("tape block length T:", QString::number(trailer.tapeBlockLength));
     report += line("block size S:", QString::number(trailer.blockSize));
     report += line("body length:", QString::number(trailer.bodyLength));
@@ -122,7 +122,7 @@ int inspectImage(const QByteArray &path, bool verifyChecksum)
     report += line(
         "format:", judgement.isTap ? QStringLiteral(".tap master") : QStringLiteral(".tape image"));
     if (!judgement.isTap)
-        report += trailerLines(path, judgement.trailer);
+        report += trailerLines(judgement.trailer);
     if (judgement.fromRecord)
         report += recordLines(judgement.record);
     for (const QString &note : judgement.notes)

@@ -12,6 +12,8 @@
 #include "tools/tarnwick-image/run_session.h"
 #include "tools/tarnwick-image/terminal_front_end.h"
 
+#include <QFile>
+
 #include <vector>
 
 namespace {
@@ -82,13 +84,20 @@ bool dataFollows(HANDLE drive, quint64 objects)
     return false;
 }
 
-/// The trailer the engine writes when its run flag is cleared does not end a whole image.
-void cutTrailer(int fd)
+/// A name of the claimed file for code that opens files by name: the open file itself where
+/// the system offers that, else the partial file's name.
+QString claimedFile(const ImageTarget &target)
 {
-    const ImageFile::Trailer trailer
-        = ImageFile::readTrailer(QString::fromLatin1(NativeFile::nameOf(fd)));
+    const QByteArray name = NativeFile::nameOf(target.fd());
+    return name.isEmpty() ? QFile::decodeName(target.partialPath()) : QString::fromLatin1(name);
+}
+
+/// The trailer the engine writes when its run flag is cleared does not end a whole image.
+void cutTrailer(const ImageTarget &target)
+{
+    const ImageFile::Trailer trailer = ImageFile::readTrailer(claimedFile(target));
     if (trailer.valid)
-        NativeFile::truncate(fd, trailer.bodyLength);
+        NativeFile::truncate(target.fd(), trailer.bodyLength);
 }
 
 int judge(RunSession &session, HANDLE drive)
@@ -126,8 +135,8 @@ int runImaging(const Options &options)
         return code;
 
     ImagingState::blockSizeText = options.blockSizeText;
-    // The engine writes into the very file claimed, whatever its name holds.
-    ImagingState::imagePath = QString::fromLatin1(NativeFile::nameOf(session.target().fd()));
+    // The engine writes into the very file claimed, whatever bytes its name holds.
+    ImagingState::imagePath = claimedFile(session.target());
     const HANDLE drive = ImagingState::tapeHandle;
     ImagingState::tapeHandle = ObservedTape::wrap(drive, session.log());
     ImagingState::busy = true;
@@ -141,7 +150,7 @@ int runImaging(const Options &options)
     session.record().answer = frontEnd.answer();
 
     if (frontEnd.stopped()) {
-        cutTrailer(session.target().fd());
+        cutTrailer(session.target());
         session.interrupted();
     }
     if (outcome != Imaging::RunOutcome::Completed)
