@@ -226,25 +226,30 @@ private slots:
         QTest::addColumn<QVector<int>>("recovered"); ///< file numbers read back whole
         QTest::addColumn<int>("damagedFile"); ///< the one listed as damaged; -1: none
         QTest::addColumn<qint64>("offset"); ///< where the note puts the damage; -1: unchecked
+        QTest::addColumn<QString>("fileNote"); ///< what the damaged file's note says
+        const QString cut = QStringLiteral("damaged: only its first part can be written");
         // Four files in 10240-byte records: file 1's header starts record 4, file 2's
         // header sits in record 8 behind the last 512 bytes of file 1.
         QTest::newRow("garbled record in a tar")
             << QStringLiteral("ustar") << QStringLiteral("garbled") << 4 << QVector<int> { 0, 2, 3 }
-            << -1 << qint64(40960);
+            << -1 << qint64(40960) << QString();
         // A compressed stream cannot be resumed past the damage.
         QTest::newRow("garbled record in a gzip tar")
             << QStringLiteral("ustar|gzip") << QStringLiteral("garbled") << 6 << QVector<int> { 0 }
-            << 1 << qint64(-1);
+            << 1 << qint64(-1) << cut;
         // An unreadable block in the image: zeros that end the tar, but it goes on.
         QTest::newRow("record of zeros in a tar")
             << QStringLiteral("ustar") << QStringLiteral("zeros") << 8 << QVector<int> { 0, 3 } << 1
-            << qint64(81920);
+            << qint64(81920) << cut;
         // All the stream yields before the cut comes back, the file it cuts in part.
         QTest::newRow("gzip tar cut short") << QStringLiteral("ustar|gzip") << QStringLiteral("cut")
-                                            << 6 << QVector<int> { 0 } << 1 << qint64(61440);
+                                            << 6 << QVector<int> { 0 } << 1 << qint64(61440) << cut;
         QTest::newRow("record flagged unreadable in a .tap")
             << QStringLiteral("ustar") << QStringLiteral("flagged") << 4 << QVector<int> { 0, 2, 3 }
-            << 1 << qint64(4 * (10240 + 8) + 4);
+            << 1 << qint64(4 * (10240 + 8) + 4)
+            << QStringLiteral("damaged: whole in length, but holds unreadable bytes, the first at "
+                              "byte 0 of it (image offset %1)")
+                   .arg(4 * (10240 + 8) + 4 + 512);
     }
 
     void damagedBlockKeepsWhatSurrounds()
@@ -285,7 +290,8 @@ private slots:
             QVERIFY2(found.continuation || &found == &result.archives.first(), qPrintable(list));
         QVERIFY(hasDamage(result));
         QSet<QByteArray> written;
-        QVERIFY(!extractAll(result, &written).isEmpty()); // the damage is reported
+        const QByteArray problems = extractAll(result, &written);
+        QVERIFY(!problems.isEmpty()); // the damage is reported
         for (int i : recovered)
             QVERIFY2(written.contains(files[i].data), qPrintable(files[i].name));
         // Exactly the file the damage falls into is marked, none around it.
@@ -293,6 +299,13 @@ private slots:
         QVERIFY2(entries.size() > damagedFile, qPrintable(list));
         for (int i = 0; i < entries.size(); ++i)
             QVERIFY2(entries[i].damaged == (i == damagedFile), qPrintable(list));
+        QFETCH(QString, fileNote);
+        if (damagedFile >= 0) {
+            QCOMPARE(entryDamageNote(result.facts, entries[damagedFile]), fileNote);
+            // A file read whole is written whole, and the extraction says what it holds.
+            QVERIFY(fault != QLatin1String("flagged") || written.contains(files[1].data));
+            QVERIFY(fault != QLatin1String("flagged") || problems.contains(fileNote.toUtf8()));
+        }
         // What a stream yields before a cut is written out, up to the cut.
         if (fault == QLatin1String("cut")) {
             const auto found

@@ -4,6 +4,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+
 #include <archive.h>
 #include <archive_entry.h>
 
@@ -64,8 +66,11 @@ void markDamage(ArchiveRead *read, const ImageFacts &facts, qint64 at, const QSt
     archive.length = at - archive.offset;
     archive.note = damageNote(facts.imageOffset(at), why);
     for (int i = 0; i < archive.entries.size() && i < read->dataSpans.size(); ++i) {
-        if (read->dataSpans[i].second > at)
+        if (read->dataSpans[i].second > at) {
             archive.entries[i].damaged = true;
+            archive.entries[i].unreadableAt = -1; // cut short now, whatever it held before
+            archive.entries[i].unreadableByte = -1;
+        }
     }
 }
 
@@ -86,8 +91,14 @@ void markDamageInside(
     }
     for (int i = 0; i < archive.entries.size() && i < read->dataSpans.size(); ++i) {
         const auto &span = read->dataSpans[i];
-        if (!compressed && span.first < to && span.second > from)
-            archive.entries[i].damaged = true;
+        FoundEntry &entry = archive.entries[i];
+        if (compressed || span.first >= to || span.second <= from)
+            continue;
+        if (!entry.damaged) { // one cut short stays so
+            entry.unreadableAt = std::max(span.first, from);
+            entry.unreadableByte = entry.unreadableAt - span.first;
+        }
+        entry.damaged = true;
     }
 }
 

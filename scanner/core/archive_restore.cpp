@@ -149,10 +149,20 @@ bool ArchiveWalk::run(const QSet<int> &selected)
     m_reader = stream.handle();
     // Whatever is picked from a damaged archive, the user must hear that it was damaged.
     bool whole = !m_archive.damaged;
-    if (m_archive.damaged)
+    if (m_archive.damaged && m_archive.damageInside < 0)
         problem(QStringLiteral("Archive %1 is damaged: files stored in its damaged part "
                                "could not be written.")
                     .arg(m_index + 1));
+    else if (m_archive.damaged)
+        problem(QStringLiteral("Archive %1 is damaged: files that hold records the tape file "
+                               "marks as unreadable are written whole, with the bytes it holds.")
+                    .arg(m_index + 1));
+    for (int e : selected) {
+        const FoundEntry &found = m_archive.entries.value(e);
+        if (found.unreadableAt >= 0)
+            problem(QStringLiteral("%1: %2").arg(
+                entryOutputName(m_index, found), entryDamageNote(m_result.facts, found)));
+    }
     int remaining = selected.size();
     int e = 0;
     for (; e < m_archive.entries.size() && !m_stopped; ++e) {

@@ -142,6 +142,18 @@ QString expansionNote(const FoundArchive &archive, qint64 maxSize)
     return text;
 }
 
+QString entryDamageNote(const ImageFacts &facts, const FoundEntry &entry)
+{
+    if (!entry.damaged)
+        return {};
+    if (entry.unreadableAt < 0)
+        return QStringLiteral("damaged: only its first part can be written");
+    return QStringLiteral("damaged: whole in length, but holds unreadable bytes, the first at "
+                          "byte %1 of it (image offset %2)")
+        .arg(entry.unreadableByte)
+        .arg(facts.imageOffset(entry.unreadableAt));
+}
+
 QString linkTargetName(const FoundEntry &entry)
 {
     return shownName(
@@ -200,7 +212,7 @@ QString listing(const ScanResult &result, qint64 maxSize)
             if (!entry.linkTarget.isEmpty() || !entry.rawLinkTarget.isEmpty())
                 out << " -> " << linkTargetName(entry);
             if (entry.damaged)
-                out << "  [damaged]";
+                out << "  [" << entryDamageNote(result.facts, entry) << ']';
             out << '\n';
         }
     }

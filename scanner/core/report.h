@@ -30,6 +30,10 @@ QString rawRegionNote(const ScanResult &result, int index);
 /// the archive when it is compressed, and whether it is over the limit.
 QString expansionNote(const FoundArchive &archive, qint64 maxSize);
 
+/// What is wrong with @p entry's data: cut short, or whole in length but holding
+/// unreadable bytes. Empty when it is not damaged.
+QString entryDamageNote(const ImageFacts &facts, const FoundEntry &entry);
+
 /// A link's target, as shown.
 QString linkTargetName(const FoundEntry &entry);
 

@@ -66,7 +66,12 @@ struct FoundEntry
     QString linkTarget;
     QByteArray rawPath; ///< the path's bytes as the archive holds them
     QByteArray rawLinkTarget;
-    bool damaged = false; ///< its data could not be read to the end
+    bool damaged = false; ///< its data could not be read to the end, or holds unreadableAt
+    /// The first byte of its data that a record flagged as unreadable holds (a .tap
+    /// file), as a stream offset and as a position in the file; the data was read to
+    /// its end all the same. -1 when none.
+    qint64 unreadableAt = -1;
+    qint64 unreadableByte = -1;
     /// -1 when the entry's own stored data is its content (or it has none). For
     /// a hard link, the index (in the same archive) of the entry that stores the
     /// content all its names share: in tar the first name; in newc cpio the last

@@ -247,8 +247,7 @@ QTreeWidgetItem *ScannerWindow::addArchive(const ScanResult &result, int index)
         item->setForeground(NoteColumn, troubleColor());
     for (int e = 0; e < archive.entries.size(); ++e) {
         const FoundEntry &entry = archive.entries[e];
-        QString note
-            = entry.damaged ? tr("damaged: only its first part can be written") : QString();
+        QString note = entryDamageNote(result.facts, entry);
         if (!entry.linkTarget.isEmpty() || !entry.rawLinkTarget.isEmpty())
             note = tr("link to %1").arg(linkTargetName(entry));
         auto *child = checkableItem({ shownName(entryPath(entry)),
