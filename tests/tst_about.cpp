@@ -89,8 +89,8 @@ private slots:
         QTest::addColumn<QString>("version");
         const QString kernel = QStringLiteral("kernel");
         // clang-format off
-        QTest::newRow("full name") << QByteArray("PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"
-            "VERSION_ID=\"12\"\n") << "Debian GNU/Linux 12 (bookworm)" << "12";
+        QTest::newRow("full name") << QByteArray("PRETTY_NAME=\"Changed Linux 13\"\nVERSION_ID=13\n")
+            << "Changed Linux 13" << "13";
         QTest::newRow("seven characters") << QByteArray("PRETTY_NAME='Debian7'\nVERSION_ID=7\n")
             << "Debian7" << "7";
         QTest::newRow("six characters switch both")
@@ -101,105 +101,100 @@ private slots:
         // clang-format on
     }
 
+    // Read when the dialog is made and again on a change of language; the support link
+    // is read once.
     void operatingSystem()
     {
         QFETCH(QByteArray, osRelease);
         QFETCH(QString, product);
         QFETCH(QString, version);
+        writeSettings("EmailSup=mailto:a@example.com\nEmailSupText=first");
+        AboutDlg dialog;
+        QCOMPARE(dialog.OSLabel->text(), QStringLiteral("Debian GNU/Linux 12 (bookworm)"));
+        const QString link = dialog.SupportBtn->text();
         writeOsRelease(osRelease);
+        writeSettings("EmailSupText=second");
+        QEvent change(QEvent::LanguageChange);
+        QApplication::sendEvent(&dialog, &change);
         const RegistryKey kernelKey { QLatin1String(kWindowsVersionKeyPath) };
         if (product == QLatin1String("kernel")) {
             product = kernelKey.stringValue(QStringLiteral("ProductName"));
             version = kernelKey.stringValue(QStringLiteral("CurrentVersion"));
-            QCOMPARE(product, QStringLiteral("Linux"));
-            QVERIFY(!version.isEmpty());
+            QVERIFY(product == QLatin1String("Linux") && !version.isEmpty());
         }
-        AboutDlg dialog;
         QCOMPARE(dialog.OSLabel->text(), product);
         QCOMPARE(dialog.VersionLabel->text(), version);
+        QCOMPARE(dialog.SupportBtn->text(), link);
     }
 
-    // The values as an installation writes them: plain lines, commas and all.
-    void supportLink_data()
+    // The values as an installation writes them: plain lines, commas and all. Help opens only
+    // web addresses, the support link web and mail ones; anything else opens nothing.
+    void links_data()
     {
         QTest::addColumn<QByteArray>("ini");
-        QTest::addColumn<QString>("target"); // the link's; empty: an empty link
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("refused"); // logged; empty: nothing logged
+        QTest::addColumn<QString>("target"); // what opens, or the link's; empty: nothing
+        QTest::addColumn<QString>("text"); // the support link's
         // clang-format off
-        QTest::newRow("absent") << QByteArray() << "" << "" << "";
-        QTest::newRow("mail") << QByteArray("EmailSup=mailto:support@example.com\n"
+        QTest::newRow("help absent") << QByteArray() << "" << "";
+        QTest::newRow("help address") << QByteArray("KB=https://help.example.com/a")
+            << "https://help.example.com/a" << "";
+        QTest::newRow("help comma") << QByteArray("KB=https://help.example.com/?tags=tape,imaging")
+            << "https://help.example.com/?tags=tape,imaging" << "";
+        QTest::newRow("help blank, tolerated") << QByteArray("KB=http://help.example.com/b c")
+            << "http://help.example.com/b%20c" << "";
+        QTest::newRow("help local file") << QByteArray("KB=file:///etc/passwd") << "" << "";
+        QTest::newRow("help option") << QByteArray("KB=--help") << "" << "";
+        QTest::newRow("help mail") << QByteArray("KB=mailto:a@example.com") << "" << "";
+        QTest::newRow("support absent") << QByteArray() << "" << "";
+        QTest::newRow("support mail") << QByteArray("EmailSup=mailto:support@example.com\n"
             "EmailSupText=support@example.com") << "mailto:support@example.com"
-            << "support@example.com" << "";
-        QTest::newRow("comma in the text") << QByteArray("EmailSup=https://example.com/s?a=1,2\n"
+            << "support@example.com";
+        QTest::newRow("support comma in the text") << QByteArray("EmailSup=https://example.com/s?a=1,2\n"
             "EmailSupText=Support, Tarnwick team") << "https://example.com/s?a=1,2"
-            << "Support, Tarnwick team" << "";
-        QTest::newRow("quotes and brackets") << QByteArray("EmailSup=https://example.com/a?q=\"x\"&b=<c>\n"
+            << "Support, Tarnwick team";
+        QTest::newRow("support quotes and brackets") << QByteArray("EmailSup=https://example.com/a?q=\"x\"&b=<c>\n"
             "EmailSupText=Help \"now\" <b>bold</b> & more") << "https://example.com/a?q=\"x\"&b=<c>"
-            << "Help \"now\" <b>bold</b> & more" << "";
-        QTest::newRow("local file") << QByteArray("EmailSup=file:///etc/passwd\nEmailSupText=x")
-            << "" << "" << "file:///etc/passwd";
-        QTest::newRow("option") << QByteArray("EmailSup=--help\nEmailSupText=x") << "" << ""
-            << "--help";
+            << "Help \"now\" <b>bold</b> & more";
+        QTest::newRow("support local file") << QByteArray("EmailSup=file:///etc/passwd\nEmailSupText=x")
+            << "" << "";
+        QTest::newRow("support option") << QByteArray("EmailSup=--help\nEmailSupText=x") << "" << "";
         // clang-format on
     }
 
-    void supportLink()
+    // One window for all Help rows: the address is read again on every click.
+    void links()
     {
         QFETCH(QByteArray, ini);
-        QFETCH(QString, refused);
+        QFETCH(QString, target);
         writeSettings(ini);
-        if (!refused.isEmpty())
+        const bool help = QByteArray(QTest::currentDataTag()).startsWith("help");
+        const QByteArray line = ini.split('\n').first(); // KB or EmailSup
+        const QString value = QString::fromUtf8(line.mid(line.indexOf('=') + 1));
+        if (target.isEmpty() && !value.isEmpty())
             QTest::ignoreMessage(QtWarningMsg,
-                qPrintable(QStringLiteral("tarnwick: the support link does not open \"%1\": only "
-                                          "mailto/http/https addresses")
-                               .arg(refused)));
+                qPrintable(
+                    QStringLiteral("tarnwick: %1 does not open \"%2\": only %3 addresses")
+                        .arg(help ? QStringLiteral("Help") : QStringLiteral("the support link"),
+                            value,
+                            help ? QStringLiteral("http/https")
+                                 : QStringLiteral("mailto/http/https"))));
+        if (help) {
+            if (!m_window)
+                m_window.reset(new KorvelTapeDrive);
+            QVERIFY(QMetaObject::invokeMethod(m_window.get(), "helpOnline"));
+            QStringList urls;
+            for (const QUrl &url : qAsConst(m_recorder.opened))
+                urls << url.toString(QUrl::FullyEncoded);
+            QCOMPARE(urls, target.isEmpty() ? QStringList() : QStringList { target });
+            return;
+        }
         AboutDlg dialog;
         const Anchor anchor = readAnchor(dialog.SupportBtn->text());
-        QTEST(anchor.href, "target");
+        QCOMPARE(anchor.href, target);
         QTEST(anchor.text, "text");
         if (anchor.href.isEmpty())
             QCOMPARE(dialog.SupportBtn->text(), QStringLiteral("<a href=\"\"></a>"));
         QVERIFY(dialog.SupportBtn->openExternalLinks());
-    }
-
-    void help_data()
-    {
-        QTest::addColumn<QByteArray>("kb");
-        QTest::addColumn<QString>("opened"); // empty: nothing
-        // clang-format off
-        QTest::newRow("absent") << QByteArray() << "";
-        QTest::newRow("address") << QByteArray("KB=https://help.example.com/a")
-            << "https://help.example.com/a";
-        QTest::newRow("comma") << QByteArray("KB=https://help.example.com/?tags=tape,imaging")
-            << "https://help.example.com/?tags=tape,imaging";
-        QTest::newRow("blank, tolerated") << QByteArray("KB=http://help.example.com/b c")
-            << "http://help.example.com/b%20c";
-        QTest::newRow("local file") << QByteArray("KB=file:///etc/passwd") << "";
-        QTest::newRow("option") << QByteArray("KB=--help") << "";
-        QTest::newRow("mail") << QByteArray("KB=mailto:a@example.com") << "";
-        // clang-format on
-    }
-
-    // One window for all rows: the address is read again on every click.
-    void help()
-    {
-        QFETCH(QByteArray, kb);
-        QFETCH(QString, opened);
-        writeSettings(kb);
-        const QString value = QString::fromUtf8(kb.mid(3));
-        if (opened.isEmpty() && !value.isEmpty())
-            QTest::ignoreMessage(QtWarningMsg,
-                qPrintable(QStringLiteral("tarnwick: Help does not open \"%1\": only http/https "
-                                          "addresses")
-                               .arg(value)));
-        if (!m_window)
-            m_window.reset(new KorvelTapeDrive);
-        QVERIFY(QMetaObject::invokeMethod(m_window.get(), "helpOnline"));
-        QStringList urls;
-        for (const QUrl &url : qAsConst(m_recorder.opened))
-            urls << url.toString(QUrl::FullyEncoded);
-        QCOMPARE(urls, opened.isEmpty() ? QStringList() : QStringList { opened });
     }
 
     // Centred on the window, a new dialog per click; its licence button opens Eula.pdf.
@@ -229,20 +224,6 @@ private slots:
         QVERIFY(!dialogs.first()->isVisible());
         QCOMPARE(dialogs.last()->pos(), centred);
         dialogs.last()->close();
-    }
-
-    void languageChangeRereadsOnlyTheSystem()
-    {
-        writeSettings("EmailSup=mailto:a@example.com\nEmailSupText=first");
-        AboutDlg dialog;
-        const QString link = dialog.SupportBtn->text();
-        writeOsRelease("PRETTY_NAME=\"Changed Linux 13\"\nVERSION_ID=13\n");
-        writeSettings("EmailSupText=second");
-        QEvent change(QEvent::LanguageChange);
-        QApplication::sendEvent(&dialog, &change);
-        QCOMPARE(dialog.OSLabel->text(), QStringLiteral("Changed Linux 13"));
-        QCOMPARE(dialog.VersionLabel->text(), QStringLiteral("13"));
-        QCOMPARE(dialog.SupportBtn->text(), link);
     }
 
 private:

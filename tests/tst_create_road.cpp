@@ -19,6 +19,8 @@ Objects blocks(int count, int length = 65536)
     return Objects(count, length) << kMark;
 }
 
+const QByteArray t64k(" 65536 5 65536 5");
+
 } // namespace
 
 class TestCreateRoad : public QObject
@@ -60,6 +62,9 @@ private:
             && A::progressPageFrame(window)->isHidden();
     }
 
+    /// The message or question @p seen: its title, a line, then its text.
+    static QString shown(const Seen &seen) { return seen.title + QLatin1Char('\n') + seen.message; }
+
 private slots:
     void initTestCase()
     {
@@ -82,10 +87,9 @@ private slots:
         QTest::addColumn<int>("records"); // -1: abandoned, nothing written
         QTest::addColumn<QByteArray>("trailer");
         QTest::addColumn<int>("questions");
-
         const QStringList none, yes { QStringLiteral("yes") }, no { QStringLiteral("no") };
         const QString autoSize = QStringLiteral("Auto");
-        const QByteArray t64k(" 65536 5 65536 5"), t128k(" 65536 5 131072 6");
+        const QByteArray t128k(" 65536 5 131072 6");
         // clang-format off
         QTest::newRow("Auto") << blocks(5) << autoSize << none << 5 << t64k << 0;
         QTest::newRow("131072, Yes: padded, half the blocks") << blocks(6) << "131072" << yes << 3
@@ -112,8 +116,6 @@ private slots:
         QFETCH(QString, choice);
         QFETCH(QStringList, answers);
         QFETCH(int, records);
-        QFETCH(QByteArray, trailer);
-
         KorvelTapeDrive window;
         openOnTape(window, tape);
         A::blockSizeCombo(window)->setCurrentText(choice);
@@ -125,50 +127,46 @@ private slots:
 
         QTEST(answerer.questions.size(), "questions");
         QVERIFY(answerer.messages.isEmpty());
-        QCOMPARE(ImagingState::busy, false);
-        QCOMPARE(ImagingState::chosenBlockSize, DWORD(0));
-        if (records < 0) {
-            QCOMPARE(fileBytes(image), QByteArray()); // records so far, and no trailer
-            QVERIFY(onDestinationPage(window));
-            QVERIFY(ImagingState::abortFlag);
-        } else {
-            QByteArray expected = expectedImage(tape, choice, records);
-            if (answers.value(0) == QLatin1String("escape")) {
-                // The block read while the question went unanswered keeps its own length.
-                expected = expectedImage(tape, QStringLiteral("Auto"), 1) + expected.mid(131072);
-            }
-            QCOMPARE(fileBytes(image), expected + trailer);
-            QVERIFY(onImageCreatedPage(window));
-            if (answers.size() <= 1) { // the program's --yes answers the first question
-                CloseHandle(ImagingState::tapeHandle); // the window keeps its drive open
-                ImagingState::driveOpen = false;
-                const QString copy = m_dir.filePath(QStringLiteral("cli.tape"));
-                QFile::remove(copy);
-                QStringList arguments { QStringLiteral("--block-size"), choice.toLower(),
-                    QStringLiteral("--output"), copy };
-                if (!answers.isEmpty())
-                    arguments << QStringLiteral("--yes");
-                const ToolRun run = runImageTool(arguments, qEnvironmentVariable("TAPE"));
-                // Where the window's rules end the run before the tape's last block, the
-                // command line says so.
-                int lastBlock = tape.size();
-                while (lastBlock > 0 && tape[lastBlock - 1] == kMark)
-                    --lastBlock;
-                QCOMPARE(run.exitCode, records < lastBlock ? 12 : 0);
-                QCOMPARE(run.out, copy + QLatin1Char('\n'));
-                QCOMPARE(fileBytes(copy), fileBytes(image));
-            }
-        }
+        QVERIFY(!ImagingState::busy && ImagingState::chosenBlockSize == 0);
         if (choice == QLatin1String("32768")) {
             const Seen refusal = answerer.questions.first();
-            QCOMPARE(refusal.title, QStringLiteral("     Block Size Mismatch"));
-            QCOMPARE(refusal.message,
-                QStringLiteral("You have selected a block size that is smaller than the block "
-                               "size of the tape. You need to set the block size equal to or "
-                               "larger than the tape block size to proceed."));
-            QVERIFY(!refusal.yesShown);
-            QCOMPARE(refusal.noText, QStringLiteral("OK"));
+            QCOMPARE(shown(refusal),
+                QStringLiteral("     Block Size Mismatch\nYou have selected a block size that is "
+                               "smaller than the block size of the tape. You need to set the "
+                               "block size equal to or larger than the tape block size to "
+                               "proceed."));
+            QVERIFY(!refusal.yesShown && refusal.noText == QLatin1String("OK"));
         }
+        if (records < 0) {
+            QCOMPARE(fileBytes(image), QByteArray()); // records so far, and no trailer
+            QVERIFY(onDestinationPage(window) && ImagingState::abortFlag);
+            return;
+        }
+        QByteArray expected = expectedImage(tape, choice, records);
+        if (answers.value(0) == QLatin1String("escape")) // unanswered, a block keeps its length
+            expected = expectedImage(tape, QStringLiteral("Auto"), 1) + expected.mid(131072);
+        QFETCH(QByteArray, trailer);
+        QCOMPARE(fileBytes(image), expected + trailer);
+        QVERIFY(onImageCreatedPage(window));
+        if (answers.size() > 1) // the program's --yes answers the first question only
+            return;
+        CloseHandle(ImagingState::tapeHandle); // the window keeps its drive open
+        ImagingState::driveOpen = false;
+        const QString copy = m_dir.filePath(QStringLiteral("cli.tape"));
+        QFile::remove(copy);
+        QStringList arguments { QStringLiteral("--block-size"), choice.toLower(),
+            QStringLiteral("--output"), copy };
+        if (!answers.isEmpty())
+            arguments << QStringLiteral("--yes");
+        const ToolRun run = runImageTool(arguments, qEnvironmentVariable("TAPE"));
+        // Where the window's rules end the run before the tape's last block, the command
+        // line says so.
+        int lastBlock = tape.size();
+        while (lastBlock > 0 && tape[lastBlock - 1] == kMark)
+            --lastBlock;
+        QCOMPARE(run.exitCode, records < lastBlock ? 12 : 0);
+        QCOMPARE(run.out, copy + QLatin1Char('\n'));
+        QCOMPARE(fileBytes(copy), fileBytes(image));
     }
 
     void completionPage_data()
@@ -176,13 +174,14 @@ private slots:
         QTest::addColumn<bool>("eject");
         QTest::addColumn<bool>("turnOff");
         QTest::addColumn<QStringList>("events");
+        const QString ejected = QStringLiteral("ejected");
         QTest::newRow("neither") << false << false << QStringList();
-        QTest::newRow("eject") << true << false << QStringList { QStringLiteral("ejected") };
+        QTest::newRow("eject") << true << false << QStringList { ejected };
         QTest::newRow("turn off") << false << true
                                   << QStringList { QStringLiteral("systemctl poweroff, tape in") };
-        QTest::newRow("both: eject first") << true << true
-                                           << QStringList { QStringLiteral("ejected"),
-                                                  QStringLiteral("systemctl poweroff, tape out") };
+        QTest::newRow("both: eject first")
+            << true << true
+            << QStringList { ejected, QStringLiteral("systemctl poweroff, tape out") };
     }
 
     void completionPage()
@@ -197,7 +196,6 @@ private slots:
                                                : QStringLiteral(", tape in"));
             return true;
         });
-
         KorvelTapeDrive window;
         openOnTape(window, { 1000, 1000, 1000, kMark });
         A::ejectCheckBox(window)->setChecked(eject);
@@ -215,18 +213,15 @@ private slots:
         if (tape->ejected())
             events.prepend(QStringLiteral("ejected"));
         QTEST(events, "events");
-
-        QVERIFY(onImageCreatedPage(window));
+        QVERIFY(onImageCreatedPage(window) && !ImagingState::runFlag);
         QCOMPARE(
             A::imageSizeInfoLabel(window)->text(), QStringLiteral("Image Size:  2.93 KB in disk"));
-        const QString full = QStringLiteral("Image Path: ") + ImagingState::imagePath;
         QLabel *path = A::imagePathInfoLabel(window);
-        QCOMPARE(path->toolTip(), full);
-        QVERIFY(path->text().contains(QChar(0x2026)));
-        QVERIFY(path->text().startsWith(QStringLiteral("Image Path: /")));
-        QVERIFY(path->text().endsWith(QStringLiteral(").tape")));
+        QCOMPARE(path->toolTip(), QStringLiteral("Image Path: ") + ImagingState::imagePath);
+        QVERIFY(path->text().startsWith(QStringLiteral("Image Path: /"))
+            && path->text().contains(QChar(0x2026))
+            && path->text().endsWith(QStringLiteral(").tape")));
         QVERIFY(path->fontMetrics().horizontalAdvance(path->text()) <= path->width());
-        QVERIFY(!ImagingState::runFlag);
         if (eject || turnOff) // a second run would eject or turn off with no stand-in
             return;
 
@@ -235,21 +230,20 @@ private slots:
         A::progressPageFrame(window)->hide();
         A::destinationPageFrame(window)->show();
         A::createBtn(window)->click();
-        QVERIFY(onImageCreatedPage(window));
+        QVERIFY(onImageCreatedPage(window) && !A::imageSizeInfoLabel(window)->isHidden());
         QCOMPARE(fileBytes(ImagingState::imagePath),
             expectedImage({ 1000, 1000, 1000 }, QStringLiteral("Auto"), 3)
                 + ImageFile::trailerText(1000, 1000));
-        QVERIFY(!A::imageSizeInfoLabel(window)->isHidden());
     }
 
-    void faults_data()
+    // Runs that meet trouble: the drive, the folder, the disk, the user closing the window.
+    void troubledRuns_data()
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<Objects>("tape");
         QTest::addColumn<QString>("title"); // of the one message; empty: none
-        QTest::addColumn<int>("records"); // -1: no image
+        QTest::addColumn<int>("records"); // -1: no image; with a message: what was kept
         QTest::addColumn<QByteArray>("trailer");
-        const QByteArray t64k(" 65536 5 65536 5");
         // clang-format off
         QTest::newRow("read error record is imaged as read") << "read error" << blocks(50) << ""
             << 50 << t64k;
@@ -266,25 +260,36 @@ private slots:
             << "   Tape position unknown" << -1 << QByteArray();
         QTest::newRow("image folder removed before Create") << "folder gone" << blocks(50)
             << "   Image not created" << -1 << QByteArray();
+        // A short run may fail only when the stream is flushed at the end, a long one half
+        // way through the blocks. What reached the disk is kept: whole records of the tape.
+        QTest::newRow("tmpfs full at close") << "tmpfs" << blocks(10) << "   Image incomplete"
+            << 10 << QByteArray();
+        QTest::newRow("file-size limit, full during the blocks") << "file size" << blocks(100)
+            << "   Image incomplete" << 100 << QByteArray();
         // clang-format on
     }
 
-    void faults()
+    void troubledRuns()
     {
         QFETCH(QString, fault);
         QFETCH(Objects, tape);
         QFETCH(QString, title);
+        QFETCH(int, records);
+        QFETCH(QByteArray, trailer);
+        const bool tmpfs = fault == QLatin1String("tmpfs");
+        const bool full = tmpfs || fault == QLatin1String("file size");
         KorvelTapeDrive window;
         openOnTape(window, tape, fault == QLatin1String("read error") ? 1 : -1);
-        const QString folder = m_folder + QStringLiteral("/gone");
-        QVERIFY(QDir().mkpath(folder));
+        const QString folder = m_folder + QStringLiteral("/run");
+        SmallVolume volume(folder, tmpfs ? "size=16m" : nullptr);
+        if (tmpfs && !volume.mounted())
+            QSKIP("mounting a tmpfs needs root");
         chooseFolder(window, folder);
         QVERIFY(!ImagingState::imagePath.isEmpty());
         VirtualTape *drive = VirtualTape::fromHandle(ImagingState::tapeHandle);
         if (fault == QLatin1String("position"))
             drive->setInstanceFaults(VirtualTape::Position);
-        if (fault == QLatin1String("media")) {
-            // A drive that never reported its figures
+        if (fault == QLatin1String("media")) { // a drive that never reported its figures
             drive->setInstanceFaults(VirtualTape::Media);
             ImagingState::totalBytes = 0;
         }
@@ -301,71 +306,14 @@ private slots:
         });
         if (fault == QLatin1String("close"))
             duringRun.start(5);
-
-        ModalAnswerer answerer;
-        A::createBtn(window)->click();
-        QCOMPARE(ImagingState::busy, false);
-        QCOMPARE(answerer.messages.size(), title.isEmpty() ? 0 : 1);
-        if (!title.isEmpty())
-            QCOMPARE(answerer.messages.first().title, title);
-        if (fault == QLatin1String("close")) {
-            const Seen refusal = answerer.messages.first();
-            QCOMPARE(refusal.parent, &window);
-            QCOMPARE(refusal.message,
-                QStringLiteral("An image of selected tape is being created. \nYou can exit "
-                               "the app once the image is \ncomplete."));
-            QCOMPARE(refusal.logo, QRect(165, 6, 16, 16));
-            QVERIFY(answerer.questions.isEmpty()); // not the exit question
-        }
-        QFETCH(int, records);
-        if (records >= 0) {
-            QVERIFY(onImageCreatedPage(window));
-            QFETCH(QByteArray, trailer);
-            QCOMPARE(fileBytes(ImagingState::imagePath),
-                expectedImage(tape, QStringLiteral("Auto"), records) + trailer);
-            return;
-        }
-        QVERIFY(onDestinationPage(window));
-        QVERIFY(!QFile::exists(ImagingState::imagePath));
-        if (fault == QLatin1String("folder gone")) {
-            QVERIFY(
-                answerer.messages.first().message.contains(QStringLiteral("could not be created")));
-            QVERIFY(!QFileInfo::exists(folder)); // not made again behind the user's back
-        }
-    }
-
-    void diskFillsUp_data()
-    {
-        QTest::addColumn<bool>("tmpfs");
-        QTest::addColumn<int>("blocks");
-        // A short run may fail only when the stream is flushed at the end, a long one
-        // half way through the blocks.
-        QTest::newRow("tmpfs, full at close") << true << 10;
-        QTest::newRow("file-size limit, full during the blocks") << false << 100;
-    }
-
-    void diskFillsUp()
-    {
-        QFETCH(bool, tmpfs);
-        QFETCH(int, blocks);
         const qint64 room = 300 * 1024;
-        KorvelTapeDrive window;
-        const Objects objects = ::blocks(blocks);
-        openOnTape(window, objects);
-        const QString folder = tmpfs ? m_dir.filePath(QStringLiteral("small")) : m_folder;
-        SmallVolume volume(folder, tmpfs ? "size=16m" : nullptr);
-        if (tmpfs && !volume.mounted())
-            QSKIP("mounting a tmpfs needs root");
-        chooseFolder(window, folder);
-        QVERIFY(!ImagingState::imagePath.isEmpty());
-
         rlimit saved {}, limit {};
         getrlimit(RLIMIT_FSIZE, &saved);
         limit = saved;
         if (tmpfs) { // fill the volume up to a little room, as another program would
             const qint64 fill = QStorageInfo(folder).bytesAvailable() - room;
             QVERIFY(writeFile(folder + QStringLiteral("/filler"), QByteArray(int(fill), 'f')));
-        } else {
+        } else if (full) {
             std::signal(SIGXFSZ, SIG_IGN);
             limit.rlim_cur = rlim_t(room);
         }
@@ -374,17 +322,36 @@ private slots:
         A::createBtn(window)->click();
         setrlimit(RLIMIT_FSIZE, &saved);
 
-        QCOMPARE(answerer.messages.size(), 1);
-        QCOMPARE(answerer.messages.first().title, QStringLiteral("   Image incomplete"));
-        QVERIFY(onDestinationPage(window));
-        QVERIFY(A::creatingTitleLabel(window)->text() != QLatin1String("Image Created"));
-        // What reached the disk is kept, and it is whole records of the tape.
+        QVERIFY(!ImagingState::busy && ImagingState::chosenBlockSize == 0);
+        QCOMPARE(answerer.messages.size(), title.isEmpty() ? 0 : 1);
+        QVERIFY(title.isEmpty() || answerer.messages.first().title == title);
+        QVERIFY(answerer.questions.isEmpty()); // a close request is not the exit question
+        if (fault == QLatin1String("close")) {
+            const Seen refusal = answerer.messages.first();
+            QCOMPARE(refusal.parent, &window);
+            QCOMPARE(refusal.message,
+                QStringLiteral("An image of selected tape is being created. \nYou can exit "
+                               "the app once the image is \ncomplete."));
+            QCOMPARE(refusal.logo, QRect(165, 6, 16, 16));
+        }
         const QByteArray written = fileBytes(ImagingState::imagePath);
-        QVERIFY(written.size() > 0 && written.size() <= room);
-        QCOMPARE(
-            written, expectedImage(objects, QStringLiteral("Auto"), blocks).left(written.size()));
-        QCOMPARE(ImagingState::busy, false);
-        QCOMPARE(ImagingState::chosenBlockSize, DWORD(0));
+        const QByteArray expected = expectedImage(tape, QStringLiteral("Auto"), records);
+        if (full) {
+            QVERIFY(onDestinationPage(window));
+            QVERIFY(written.size() > 0 && written.size() <= room);
+            QCOMPARE(written, expected.left(written.size()));
+        } else if (records >= 0) {
+            QVERIFY(onImageCreatedPage(window));
+            QCOMPARE(written, expected + trailer);
+        } else {
+            QVERIFY(onDestinationPage(window));
+            QVERIFY(!QFile::exists(ImagingState::imagePath));
+        }
+        if (fault == QLatin1String("folder gone")) {
+            QVERIFY(
+                answerer.messages.first().message.contains(QLatin1String("could not be created")));
+            QVERIFY(!QFileInfo::exists(folder)); // not made again behind the user's back
+        }
     }
 
     void destinationChecks_data()
@@ -408,12 +375,10 @@ private slots:
         QFETCH(bool, cancel);
         QFETCH(bool, accepted);
         QFETCH(bool, insufficient);
-
         KorvelTapeDrive window;
         openOnTape(window, { 512, kMark });
         chooseFolder(window, m_folder); // an earlier choice, forgotten by the next Browse
         QVERIFY(!ImagingState::imagePath.isEmpty());
-
         const QString folder
             = volume.isEmpty() ? m_folder : m_dir.filePath(QStringLiteral("volume"));
         SmallVolume mount(folder, volume.isEmpty() ? nullptr : volume.constData());
@@ -426,25 +391,21 @@ private slots:
 
         QCOMPARE(!ImagingState::imagePath.isEmpty(), accepted);
         QCOMPARE(A::destinationPathEdit(window)->toPlainText(), ImagingState::imagePath);
-        if (accepted)
-            QVERIFY(ImagingState::imagePath.startsWith(folder + QStringLiteral("/Tape_Image_(")));
+        QVERIFY(!accepted
+            || ImagingState::imagePath.startsWith(folder + QStringLiteral("/Tape_Image_(")));
         QCOMPARE(answerer.messages.size(), insufficient ? 1 : 0);
-        if (insufficient) {
-            QCOMPARE(answerer.messages.first().title, QStringLiteral("   Insufficient space"));
-            QCOMPARE(answerer.messages.first().message,
-                QStringLiteral(" Insufficient space in the disk."));
-        }
-        if (!accepted) {
-            // Create then refuses and stays on the page.
-            A::createBtn(window)->click();
-            QCOMPARE(answerer.messages.size(), insufficient ? 2 : 1);
-            QCOMPARE(answerer.messages.last().title,
-                QStringLiteral("             Select Destination Path"));
-            QCOMPARE(answerer.messages.last().message,
-                QStringLiteral(" Select a valid destination path to save the \n image of "
-                               "the selected tape drive."));
-            QVERIFY(onDestinationPage(window));
-        }
+        if (insufficient)
+            QCOMPARE(shown(answerer.messages.first()),
+                QStringLiteral("   Insufficient space\n Insufficient space in the disk."));
+        if (accepted)
+            return;
+        // Create then refuses and stays on the page.
+        A::createBtn(window)->click();
+        QCOMPARE(answerer.messages.size(), insufficient ? 2 : 1);
+        QCOMPARE(shown(answerer.messages.last()),
+            QStringLiteral("             Select Destination Path\n Select a valid destination "
+                           "path to save the \n image of the selected tape drive."));
+        QVERIFY(onDestinationPage(window));
     }
 
     void blockSizeList()

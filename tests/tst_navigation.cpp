@@ -44,6 +44,17 @@ QString recordAnimation(KorvelTapeDrive &w, int ticks)
     return log.join(QLatin1Char(' '));
 }
 
+/// Where Back and Home are, where shown, and where Help is: "back56 help86".
+QString menuButtons(KorvelTapeDrive &w)
+{
+    QStringList shown;
+    if (!A::backBtn(w)->isHidden())
+        shown << QStringLiteral("back%1").arg(A::backBtn(w)->x());
+    if (!A::homeBtn(w)->isHidden())
+        shown << QStringLiteral("home%1").arg(A::homeBtn(w)->x());
+    return (shown << QStringLiteral("help%1").arg(A::helpBtn(w)->x())).join(QLatin1Char(' '));
+}
+
 } // namespace
 
 class TestNavigation : public QObject
@@ -77,43 +88,39 @@ private slots:
     {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("page");
-        QTest::addColumn<QString>("buttons"); // which of Back and Home are shown
-        QTest::addColumn<int>("helpX");
+        QTest::addColumn<QString>("buttons"); // which of Back and Home are shown, where Help is
         QTest::addColumn<QString>("hint"); // of the create tile; empty: not checked
         QTest::addColumn<QString>("loaded"); // the loaded image afterwards
         const QString kept = QStringLiteral("/old/loaded.tape");
         const QString old = QStringLiteral("/data/old.tape");
         // clang-format off
-        QTest::newRow("no tile: the create road") << "next" << "destination" << "back" << 86
+        QTest::newRow("load, then create") << "load,create,next" << "destination" << "back56 help86"
             << kCreateHint << kept;
-        QTest::newRow("load tile") << "load,next" << "load" << "back" << 86 << kLoadHint << "";
-        QTest::newRow("load, then create") << "load,create,next" << "destination" << "back" << 86
-            << kCreateHint << kept;
-        QTest::newRow("create, then load") << "create,load,next" << "load" << "back" << 86
+        QTest::newRow("create, then load") << "create,load,next" << "load" << "back56 help86"
             << kLoadHint << "";
         QTest::newRow("Back twice from destination: second spelling")
-            << "load,create,next,type,back,next,back" << "option" << "" << 56 << kCreateHintAgain
+            << "load,create,next,type,back,next,back" << "option" << "help56" << kCreateHintAgain
             << kept;
         QTest::newRow("Back from the selected image keeps it") << "load,next,select,back"
-            << "load" << "back" << 86 << "" << old;
+            << "load" << "back56 help86" << "" << old;
         QTest::newRow("then Back to the options") << "load,next,select,back,back" << "option"
-            << "" << 56 << "" << old;
+            << "help56" << "" << old;
         QTest::newRow("Home empties the load page") << "load,next,select,home" << "option"
-            << "" << 56 << kCreateHintAgain << old;
+            << "help56" << kCreateHintAgain << old;
         QTest::newRow("first Back on the load page goes home")
-            << "load,next,select,home,load,next,back" << "option" << "" << 56 << "" << "";
-        QTest::newRow("Image Created") << "next,created" << "progress" << "home" << 86 << ""
-            << kept;
+            << "load,next,select,home,load,next,back" << "option" << "help56" << "" << "";
+        QTest::newRow("Image Created") << "next,created" << "progress" << "home56 help86" << "" << kept;
         QTest::newRow("Home from Image Created keeps the drive") << "next,created,home"
-            << "option" << "" << 56 << "" << kept;
-        QTest::newRow("then Next") << "next,created,home,next" << "destination" << "back" << 86
+            << "option" << "help56" << "" << kept;
+        QTest::newRow("then Next") << "next,created,home,next" << "destination" << "back56 help86"
             << "" << kept;
         // Without a drive the connection page stays, with no page above it.
-        QTest::newRow("no drive") << "nodrive,next" << "connect" << "back" << 86 << "" << kept;
-        QTest::newRow("Back on the disconnected page") << "nodrive,next,back" << "option" << ""
-            << 56 << "" << kept;
+        QTest::newRow("no drive") << "nodrive,next" << "connect" << "back56 help86" << "" << kept;
+        QTest::newRow("Back on the disconnected page") << "nodrive,next,back" << "option" << "help56"
+            << "" << kept;
         // clang-format on
     }
+
     void pages()
     {
         QFETCH(QString, steps);
@@ -125,35 +132,23 @@ private slots:
         A::turnOffCheckBox(w)->setChecked(true);
         ImagingState::ejectFlag = true; // stale values, replaced by the boxes' on the create road
         ImagingState::turnOffFlag = false;
-        for (const QString &step : steps.split(QLatin1Char(','))) {
-            if (step == QLatin1String("create"))
-                A::createImageBtn(w)->click();
-            else if (step == QLatin1String("load"))
-                A::loadImageBtn(w)->click();
-            else if (step == QLatin1String("next"))
-                A::optionNextBtn(w)->click();
-            else if (step == QLatin1String("back"))
-                A::backBtn(w)->click();
-            else if (step == QLatin1String("home"))
-                A::homeBtn(w)->click();
-            else if (step == QLatin1String("type"))
-                A::destinationPathEdit(w)->setText(QStringLiteral("/media/backup"));
-            else if (step == QLatin1String("select"))
-                enterSelectedImagePage(w);
-            else if (step == QLatin1String("created"))
-                enterImageCreatedPage(w);
-            else if (step == QLatin1String("nodrive"))
-                ImagingState::driveOpen = false;
-        }
+        const QMap<QString, std::function<void()>> actions {
+            { QStringLiteral("create"), [&] { A::createImageBtn(w)->click(); } },
+            { QStringLiteral("load"), [&] { A::loadImageBtn(w)->click(); } },
+            { QStringLiteral("next"), [&] { A::optionNextBtn(w)->click(); } },
+            { QStringLiteral("back"), [&] { A::backBtn(w)->click(); } },
+            { QStringLiteral("home"), [&] { A::homeBtn(w)->click(); } },
+            { QStringLiteral("type"),
+                [&] { A::destinationPathEdit(w)->setText(QStringLiteral("/media/backup")); } },
+            { QStringLiteral("select"), [&] { enterSelectedImagePage(w); } },
+            { QStringLiteral("created"), [&] { enterImageCreatedPage(w); } },
+            { QStringLiteral("nodrive"), [] { ImagingState::driveOpen = false; } },
+        };
+        for (const QString &step : steps.split(QLatin1Char(',')))
+            actions.value(step)();
         QCOMPARE(A::visiblePage(w), page);
-        QStringList shown;
-        if (!A::backBtn(w)->isHidden())
-            shown << QStringLiteral("back");
-        if (!A::homeBtn(w)->isHidden())
-            shown << QStringLiteral("home");
-        QTEST(shown.join(QLatin1Char(',')), "buttons");
+        QTEST(menuButtons(w), "buttons");
         QCOMPARE(A::backShown(w), !A::backBtn(w)->isHidden());
-        QTEST(A::helpBtn(w)->x(), "helpX");
         if (!hint.isEmpty())
             QCOMPARE(A::createHintLabel(w)->text(), hint);
         const bool loadHighlighted = A::createHintLabel(w)->text() == kLoadHint;
@@ -164,109 +159,85 @@ private slots:
         QTEST(loadedImagePath, "loaded");
         if (page == QLatin1String("load"))
             QCOMPARE(ImagingState::imagePath, QStringLiteral("/old/image.tape"));
-        if (page == QLatin1String("destination")) {
-            QVERIFY(ImagingState::imagePath.isEmpty());
-            QVERIFY(!ImagingState::ejectFlag);
-            QVERIFY(ImagingState::turnOffFlag);
-        }
+        if (page == QLatin1String("destination"))
+            QVERIFY(ImagingState::imagePath.isEmpty() && !ImagingState::ejectFlag
+                && ImagingState::turnOffFlag);
         // Whatever the way back, nothing of the pages left behind stays chosen.
-        QVERIFY(!createOptionSelected && !loadOptionSelected);
+        QVERIFY(!createOptionSelected && !loadOptionSelected && !selectedImageMark);
         QVERIFY(A::loadPathEdit(w)->toPlainText().isEmpty());
         QVERIFY(A::destinationPathEdit(w)->toPlainText().isEmpty());
-        QVERIFY(!selectedImageMark);
         QCOMPARE(A::imageCreatedShown(w), steps.endsWith(QLatin1String("created")));
         QVERIFY(!A::menuOnlyHelpAbout(w));
         QVERIFY(ImagingState::driveOpen || steps.startsWith(QLatin1String("nodrive")));
     }
 
-    void menuAnimation_data()
+    // The menu's items come and go one every two ticks, the last first when it closes; Back
+    // and Home take part where the page has them. Each "menu" step clicks the menu button
+    // and notes the animation ("menu7": its first 7 ticks), "look" notes the menu buttons.
+    void menu_data()
     {
-        QTest::addColumn<QString>("page");
-        QTest::addColumn<bool>("opening");
-        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("page"); // the flags of: "created", "backHome", or none
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("log"); // what the steps noted, between " | "
+        const QString closeBare = QStringLiteral("6:-about 8:-help 10:-separator stop@12");
+        const QString openBare = QStringLiteral("2:+separator 4:+help 6:+about stop@12");
+        const QString openBack = QStringLiteral("2:+back 4:+separator 6:+help 8:+about stop@14");
         // clang-format off
-        QTest::newRow("image created, open") << "created" << true
+        QTest::newRow("image created, open") << "created" << "hidden,menu"
             << "2:+home 4:+separator 6:+help 8:+about stop@14";
-        QTest::newRow("image created, close") << "created" << false
+        QTest::newRow("image created, close") << "created" << "shown,menu"
             << "6:-about 8:-help 10:-separator 12:-home stop@14";
-        QTest::newRow("back and home, open") << "backHome" << true
+        QTest::newRow("back and home, open") << "backHome" << "hidden,menu"
             << "2:+back 4:+home 6:+separator 8:+help 10:+about stop@16";
-        QTest::newRow("back and home, close") << "backHome" << false
+        QTest::newRow("back and home, close") << "backHome" << "shown,menu"
             << "6:-about 8:-help 10:-separator 12:-home 14:-back stop@16";
+        QTest::newRow("a click restarts the animation") << "" << "menu7,menu"
+            << "6:-about | 6:+about stop@12";
+        // Back mode (the destination page), reached by Next with the menu open or closed, and
+        // by a run given up there; the option page after it has no Back.
+        QTest::newRow("menu open, run abandoned") << "" << "next,abandon,look,menu,menu,look,back,menu,menu"
+            << QStringLiteral("back56 help86 | 6:-about 8:-help 10:-separator 12:-back stop@14 | %1 | "
+                              "back56 help86 | %2 | %3").arg(openBack, closeBare, openBare);
+        QTest::newRow("menu closed, run abandoned") << "" << "menu,next,abandon,look,menu,look,back,menu,menu"
+            << QStringLiteral("%1 | help86 | %2 | back56 help86 | %1 | %3").arg(closeBare, openBack, openBare);
+        QTest::newRow("menu closed, no run") << "" << "menu,next,look,menu,look,back,menu,menu"
+            << QStringLiteral("%1 | help86 | %2 | back56 help86 | %1 | %3").arg(closeBare, openBack, openBare);
         // clang-format on
     }
-    void menuAnimation()
+
+    void menu()
     {
         QFETCH(QString, page);
-        QFETCH(bool, opening);
+        QFETCH(QString, steps);
         KorvelTapeDrive w;
-        A::backShown(w) = page == QLatin1String("backHome");
-        A::homeAndBackShown(w) = page == QLatin1String("backHome");
+        A::backShown(w) = A::homeAndBackShown(w) = page == QLatin1String("backHome");
         A::imageCreatedShown(w) = page == QLatin1String("created");
-
-        // Start from the opposite end state so every change is visible.
-        QWidget *const items[] = { A::backBtn(w), A::homeBtn(w), A::menuSeparatorLabel(w),
-            A::helpBtn(w), A::aboutBtn(w) };
-        for (QWidget *item : items)
-            item->setVisible(!opening);
-        A::menuBtn(w)->setChecked(!opening);
-        A::menuBtn(w)->click();
-        QCOMPARE(A::menuBtn(w)->isChecked(), opening);
-        QCOMPARE(A::toolBarTimer(w)->interval(), 15);
-
-        QTEST(recordAnimation(w, 40), "log");
-    }
-
-    // Back mode (the destination page), reached by Next with the menu open or closed, and
-    // by a run given up there; the option page after it has no Back.
-    void backMode_data()
-    {
-        QTest::addColumn<bool>("menuOpen");
-        QTest::addColumn<bool>("abandoned");
-        QTest::newRow("menu open, run abandoned") << true << true;
-        QTest::newRow("menu closed, run abandoned") << false << true;
-        QTest::newRow("menu closed, no run") << false << false;
-    }
-    void backMode()
-    {
-        QFETCH(bool, menuOpen);
-        QFETCH(bool, abandoned);
-        KorvelTapeDrive w;
-        if (!menuOpen) {
-            A::menuBtn(w)->click();
-            recordAnimation(w, 40);
+        QStringList log;
+        for (const QString &step : steps.split(QLatin1Char(','))) {
+            if (step == QLatin1String("shown") || step == QLatin1String("hidden")) {
+                // every item in the other end state, so each change shows
+                for (QWidget *item : std::initializer_list<QWidget *> { A::backBtn(w),
+                         A::homeBtn(w), A::menuSeparatorLabel(w), A::helpBtn(w), A::aboutBtn(w) })
+                    item->setVisible(step == QLatin1String("shown"));
+                A::menuBtn(w)->setChecked(step == QLatin1String("shown"));
+            } else if (step.startsWith(QLatin1String("menu"))) {
+                const bool opening = !A::menuBtn(w)->isChecked();
+                A::menuBtn(w)->click();
+                QCOMPARE(A::menuBtn(w)->isChecked(), opening);
+                QCOMPARE(A::toolBarTimer(w)->interval(), 15);
+                log << recordAnimation(w, step == QLatin1String("menu7") ? 7 : 40);
+            } else if (step == QLatin1String("next")) {
+                A::optionNextBtn(w)->click();
+                QCOMPARE(A::visiblePage(w), QStringLiteral("destination"));
+            } else if (step == QLatin1String("abandon")) {
+                A::abandonRun(w);
+            } else if (step == QLatin1String("back")) {
+                A::backBtn(w)->click();
+            } else if (step == QLatin1String("look")) {
+                log << menuButtons(w);
+            }
         }
-        A::optionNextBtn(w)->click();
-        if (abandoned)
-            A::abandonRun(w);
-        QCOMPARE(A::visiblePage(w), QStringLiteral("destination"));
-        QCOMPARE(A::backBtn(w)->isHidden(), !menuOpen);
-        QVERIFY(A::homeBtn(w)->isHidden());
-        if (menuOpen) {
-            A::menuBtn(w)->click();
-            QCOMPARE(recordAnimation(w, 40),
-                QStringLiteral("6:-about 8:-help 10:-separator 12:-back stop@14"));
-        }
-        A::menuBtn(w)->click();
-        QCOMPARE(recordAnimation(w, 40),
-            QStringLiteral("2:+back 4:+separator 6:+help 8:+about stop@14"));
-        QCOMPARE(A::backBtn(w)->x(), 56);
-        QCOMPARE(A::helpBtn(w)->x(), 86);
-
-        A::backBtn(w)->click();
-        A::menuBtn(w)->click();
-        QCOMPARE(recordAnimation(w, 40), QStringLiteral("6:-about 8:-help 10:-separator stop@12"));
-        A::menuBtn(w)->click();
-        QCOMPARE(recordAnimation(w, 40), QStringLiteral("2:+separator 4:+help 6:+about stop@12"));
-    }
-
-    void menuClickRestartsTheAnimation()
-    {
-        KorvelTapeDrive w;
-        A::menuBtn(w)->click(); // closing
-        QCOMPARE(recordAnimation(w, 7), QStringLiteral("6:-about"));
-        A::menuBtn(w)->click(); // opening again from the start
-        QCOMPARE(recordAnimation(w, 40), QStringLiteral("6:+about stop@12"));
+        QTEST(log.join(QLatin1String(" | ")), "log");
     }
 
 private:
