@@ -27,19 +27,6 @@ QStringList missingStyleImages(KorvelTapeDrive &window)
     return missing;
 }
 
-/// Sends a mouse event where a real click at @p pos would land: the deepest
-/// child there, from which Qt lets an unhandled event propagate to the window.
-void sendMouse(KorvelTapeDrive &window, QEvent::Type type, QPoint pos, Qt::MouseButton button,
-    Qt::MouseButtons buttons)
-{
-    QWidget *target = window.childAt(pos);
-    if (!target)
-        target = &window;
-    const QPoint local = target->mapFrom(&window, pos);
-    QMouseEvent event(type, local, window.mapToGlobal(pos), button, buttons, Qt::NoModifier);
-    QApplication::sendEvent(target, &event);
-}
-
 } // namespace
 
 class TestWindow : public QObject
@@ -128,9 +115,6 @@ private slots:
         QTest::addColumn<int>("bottomBorderY");
         QTest::addColumn<int>("rightBorderX");
         // clang-format off
-        QTest::newRow("1.0") << 1.0f << QSize(850, 600) << QRect(0, 0, 850, 30)
-            << QRect(0, 30, 850, 40) << QRect(0, 70, 850, 530) << QRect(710, 480, 117, 32)
-            << QRect(426, 130, 240, 240) << 599 << 849;
         QTest::newRow("1.25") << 1.25f << QSize(1062, 750) << QRect(0, 0, 1062, 37)
             << QRect(0, 37, 1062, 50) << QRect(0, 87, 1062, 662) << QRect(887, 600, 146, 40)
             << QRect(532, 162, 300, 300) << 749 << 1061;
@@ -212,53 +196,6 @@ private slots:
         QVERIFY(A::helpBtn(w)->isVisible());
         QVERIFY(A::aboutBtn(w)->isVisible());
         QVERIFY(A::backBtn(w)->isHidden());
-    }
-
-    void titleStripDrag_data()
-    {
-        QTest::addColumn<float>("scale");
-        QTest::addColumn<QPoint>("press");
-        QTest::addColumn<bool>("doubleClick");
-        QTest::addColumn<bool>("moves");
-        // The strip's edges are the shared drag's (tst_dialogs); here its size and the double
-        // click.
-        // clang-format off
-        QTest::newRow("title text") << 1.0f << QPoint(360, 15) << false << true;
-        QTest::newRow("first pixel right of the strip") << 1.0f << QPoint(602, 10) << false
-            << false;
-        QTest::newRow("first row below the strip") << 1.0f << QPoint(300, 30) << false
-            << false;
-        QTest::newRow("double click") << 1.0f << QPoint(360, 15) << true << false;
-        QTest::newRow("1.25 strip end") << 1.25f << QPoint(751, 36) << false << true;
-        // clang-format on
-    }
-    void titleStripDrag()
-    {
-        QFETCH(float, scale);
-        QFETCH(QPoint, press);
-        const Qt::MouseButton button = Qt::LeftButton;
-        QFETCH(bool, doubleClick);
-        QFETCH(bool, moves);
-        A::forceScale(scale);
-        KorvelTapeDrive w;
-        w.move(100, 100);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        const QPoint start = w.pos();
-
-        sendMouse(w, QEvent::MouseButtonPress, press, button, button);
-        if (doubleClick) {
-            // Qt's order: press, release, double click; the double click
-            // must not start a drag of its own.
-            sendMouse(w, QEvent::MouseButtonRelease, press, button, Qt::NoButton);
-            sendMouse(w, QEvent::MouseButtonDblClick, press, button, button);
-        }
-        const QPoint delta(40, 25);
-        sendMouse(w, QEvent::MouseMove, press + delta, Qt::NoButton, Qt::LeftButton);
-        QCOMPARE(w.pos(), moves ? start + delta : start);
-
-        sendMouse(w, QEvent::MouseButtonRelease, press + delta, button, Qt::NoButton);
-        QVERIFY(!A::titleDragging(w));
     }
 };
 
