@@ -197,7 +197,8 @@ private slots:
         QVERIFY(dialog.SupportBtn->openExternalLinks());
     }
 
-    // Centred on the window, a new dialog per click; its licence button opens Eula.pdf.
+    // Centred on the window, a new dialog per click. (Its licence button opens the installed
+    // Eula.pdf: the package test clicks it.)
     void aboutFromTheWindow()
     {
         KorvelTapeDrive window;
@@ -211,10 +212,6 @@ private slots:
         QCOMPARE(dialogs.size(), 1);
         QCOMPARE(dialogs.first()->pos(), centred);
         QVERIFY(dialogs.first()->isVisible());
-        QTest::mouseClick(dialogs.first()->LicenseButton, Qt::LeftButton);
-        QCOMPARE(m_recorder.opened,
-            QList<QUrl> { QUrl::fromLocalFile(
-                QCoreApplication::applicationDirPath() + QStringLiteral("/Eula.pdf")) });
         QTest::mouseClick(dialogs.first()->CloseButton, Qt::LeftButton);
         QVERIFY(!dialogs.first()->isVisible());
 

@@ -179,7 +179,8 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
 
-        // The connection page is not hidden, only covered by the option page.
+        // The connection page is not hidden, only covered by the option page. (The menu starts
+        // open: the navigation tests start from there.)
         QVERIFY(A::optionPageFrame(w)->isVisible());
         QVERIFY(A::connectPageFrame(w)->isVisible());
         for (QWidget *hidden :
@@ -188,14 +189,6 @@ private slots:
                 A::notConnectedLabel(w), A::scanCreatedHintLabel(w), A::imagePathInfoLabel(w),
                 A::imageSizeInfoLabel(w), A::selectedImagePathLabel(w), A::completedLabel(w) })
             QVERIFY(hidden->isHidden());
-
-        // The menu starts open; its animation ends with Help and About shown, Back not.
-        QVERIFY(A::menuBtn(w)->isChecked());
-        QTRY_VERIFY_WITH_TIMEOUT(!A::toolBarTimer(w)->isActive(), 1000);
-        QVERIFY(A::menuSeparatorLabel(w)->isVisible());
-        QVERIFY(A::helpBtn(w)->isVisible());
-        QVERIFY(A::aboutBtn(w)->isVisible());
-        QVERIFY(A::backBtn(w)->isHidden());
     }
 };
 
