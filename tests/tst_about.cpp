@@ -2,6 +2,7 @@
 #include "common/app_globals.h"
 #include "dialogs/aboutdlg.h"
 #include "platform/win32_registry.h"
+#include "tape_fixtures.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -222,20 +223,13 @@ private slots:
 private:
     QString osRelease() const { return m_dir.filePath(QStringLiteral("os-release")); }
 
-    void writeOsRelease(const QByteArray &text) { writeText(osRelease(), text); }
-
-    static void writeText(const QString &path, const QByteArray &text)
-    {
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(text);
-    }
+    void writeOsRelease(const QByteArray &text) { QVERIFY(writeFile(osRelease(), text)); }
 
     /// The settings file as the installation writes it, @p lines under [General].
     static void writeSettings(const QByteArray &lines)
     {
-        writeText(applicationSettingsFile(), "[General]\n" + lines + "\n");
+        QDir().mkpath(QFileInfo(applicationSettingsFile()).path());
+        QVERIFY(writeFile(applicationSettingsFile(), "[General]\n" + lines + "\n"));
     }
 
     QTemporaryDir m_dir;

@@ -172,7 +172,11 @@ private slots:
             { QStringLiteral("home"), [&] { A::homeBtn(w)->click(); } },
             { QStringLiteral("type"),
                 [&] { A::destinationPathEdit(w)->setText(QStringLiteral("/media/backup")); } },
-            { QStringLiteral("select"), [&] { enterSelectedImagePage(w); } },
+            { QStringLiteral("select"),
+                [&] {
+                    chooseFile(w, QStringLiteral("/data/old.tape"));
+                    QMetaObject::invokeMethod(&w, "scanImage");
+                } },
             { QStringLiteral("created"), [&] { enterImageCreatedPage(w); } },
             { QStringLiteral("nodrive"), [] { ImagingState::driveOpen = false; } },
         };
@@ -442,19 +446,6 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
-
-    /// The selected-image page as accepting a chosen image leaves it.
-    static void enterSelectedImagePage(KorvelTapeDrive &w)
-    {
-        loadedImagePath = QStringLiteral("/data/old.tape");
-        A::loadPathEdit(w)->setText(loadedImagePath);
-        A::loadPageFrame(w)->hide();
-        A::selectedImagePageFrame(w)->show();
-        selectedImageMark = true;
-        A::homeAndBackShown(w) = true;
-        A::layout(w);
-        A::homeBtn(w)->show();
-    }
 
     /// The Image Created page as the completion step leaves it.
     static void enterImageCreatedPage(KorvelTapeDrive &w)

@@ -79,7 +79,6 @@ private slots:
         QTest::addColumn<float>("scale");
         QTest::addColumn<QRect>("logo"); // of the already-running message; empty: none
         QTest::newRow("nothing held: goes on") << "" << 1.0f << QRect();
-        QTest::newRow("segment held") << "segment" << 1.0f << QRect(105, 6, 16, 16);
         QTest::newRow("segment held, 1.5") << "segment" << 1.5f << QRect(157, 9, 24, 24);
         QTest::newRow("lock held") << "lock" << 1.0f << QRect(105, 6, 16, 16);
     }
