@@ -78,7 +78,6 @@ private slots:
             << "gnu|zstd@10240 ustar|lz4@10240 gnu|lzip@10240 newc|zstd@10240 zip@10240" << "Auto";
         // A dump stores files whole: one region with its label, not split at what it holds.
         QTest::newRow("dump volume between archives") << "gnu@10240 dump@10240 newc@10240" << "Auto";
-        QTest::newRow("random data only") << "random:307200@65536" << "Auto";
         // An Auto run stops once the records so far outweigh the block count times the
         // current length (a tape mark counts as long as the first block): a long tail in
         // the first block's size keeps every archive inside the image.

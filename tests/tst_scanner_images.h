@@ -66,15 +66,15 @@ inline QByteArray makeArchive(int format, int filter, const QVector<File> &files
     return bytes;
 }
 
-/// Runs @p program (a Debian tool: zstd, zip, cpio, dump, ...) in @p dir with @p input;
-/// @p output gets what it writes. False when it fails.
-inline bool runTool(const QString &program, const QStringList &arguments,
-    QByteArray *output = nullptr, const QByteArray &input = QByteArray(),
-    const QString &dir = QString())
+/// Runs @p command (a Debian tool and its options, between blanks: "zstd -c") with @p more
+/// arguments in @p dir, fed @p input; @p output gets what it writes. False when it fails.
+inline bool runTool(const QString &command, const QStringList &more = {},
+    QByteArray *output = nullptr, const QByteArray &input = {}, const QString &dir = {})
 {
+    const QStringList words = command.split(QLatin1Char(' '));
     QProcess process;
     process.setWorkingDirectory(dir);
-    process.start(program, arguments);
+    process.start(words.first(), words.mid(1) + more);
     process.write(input);
     process.closeWriteChannel();
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit
@@ -120,16 +120,12 @@ inline QByteArray makeDump(const QVector<File> &files)
     QByteArray device;
     QByteArray volume;
     if (!writeFiles(root, files)
-        || !runTool(QStringLiteral("mke2fs"),
-            { QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("-t"),
-                QStringLiteral("ext2"), QStringLiteral("-d"), root, fs, QStringLiteral("4M") })
-        || !runTool(QStringLiteral("losetup"),
-            { QStringLiteral("--find"), QStringLiteral("--show"), fs }, &device))
+        || !runTool(QStringLiteral("mke2fs -q -F -t ext2 -d"), { root, fs, QStringLiteral("4M") })
+        || !runTool(QStringLiteral("losetup --find --show"), { fs }, &device))
         return QByteArray();
     const QString loop = QString::fromLocal8Bit(device.trimmed());
-    runTool(QStringLiteral("dump"),
-        { QStringLiteral("-0"), QStringLiteral("-f"), QStringLiteral("-"), loop }, &volume);
-    runTool(QStringLiteral("losetup"), { QStringLiteral("-d"), loop });
+    runTool(QStringLiteral("dump -0 -f -"), { loop }, &volume);
+    runTool(QStringLiteral("losetup -d"), { loop });
     return volume;
 }
 
@@ -159,15 +155,12 @@ inline QByteArray tapeFileBytes(const QString &kind, const QVector<File> &files)
     QTemporaryDir dir;
     if (format == QLatin1String("zip")) {
         if (!writeFiles(dir.path(), files)
-            || !runTool(QStringLiteral("zip"),
-                { QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-D"),
-                    QStringLiteral("-"), QStringLiteral(".") },
-                &bytes, QByteArray(), dir.path()))
+            || !runTool(QStringLiteral("zip -q -r -D - ."), {}, &bytes, {}, dir.path()))
             return QByteArray();
     } else {
         bytes = makeArchive(formats.value(format), ARCHIVE_FILTER_NONE, files);
     }
-    if (!compressor.isEmpty() && !runTool(compressor, { QStringLiteral("-c") }, &bytes, bytes))
+    if (!compressor.isEmpty() && !runTool(compressor + QStringLiteral(" -c"), {}, &bytes, bytes))
         return QByteArray();
     return bytes;
 }

@@ -24,18 +24,12 @@ namespace {
 struct Expect
 {
     char type; ///< f file, d folder, l symbolic link
-    int mode;
-    QByteArray content; ///< a file's bytes, or a link's target
-    int links;
-    qint64 mtime;
-    long nsec;
+    int mode = -1;
+    QByteArray content = {}; ///< a file's bytes, or a link's target
+    int links = 0;
+    qint64 mtime = LLONG_MIN;
+    long nsec = 0;
 };
-
-Expect want(char type, int mode = -1, const QByteArray &content = {}, int links = 0,
-    qint64 mtime = LLONG_MIN, long nsec = 0)
-{
-    return { type, mode, content, links, mtime, nsec };
-}
 
 /// A folder whose name tries to forge a line of --list output for the file in it.
 const char forging[] = "t/ok\n  -            1 2001-09-09 01:46 archive-1\x1b[2K";
@@ -44,7 +38,7 @@ const char forging[] = "t/ok\n  -            1 2001-09-09 01:46 archive-1\x1b[2K
 QString bash(const QString &folder, const QString &script)
 {
     QByteArray out;
-    return runTool(QStringLiteral("bash"), { QStringLiteral("-euc"), script }, &out, {}, folder)
+    return runTool(QStringLiteral("bash -euc"), { script }, &out, {}, folder)
         ? QString::fromUtf8(out)
         : QStringLiteral("<failed>");
 }
@@ -150,26 +144,26 @@ private slots:
         const QByteArray linked = "linked data\n";
         const QString all;
         // clang-format off
-        QTest::newRow("file mode") << all << QByteArray("archive-1/t/tool|archive-2/t/tool|archive-3/t/tool") << want('f', 0750, "#!/bin/sh\n");
-        QTest::newRow("setuid and setgid left out") << all << QByteArray("archive-2/t/suid|archive-3/t/suid") << want('f', 0755);
-        QTest::newRow("setuid and setgid kept when asked") << "--keep-setuid" << QByteArray("archive-2/t/suid") << want('f', 06755);
-        QTest::newRow("folder mode and time, set after its contents") << all << QByteArray("archive-1/t") << want('d', 0750, {}, 0, 1000000000);
-        QTest::newRow("folder time with a fraction") << all << QByteArray("archive-2/t") << want('d', 0750, {}, 0, 1000000000, 500000000);
-        QTest::newRow("empty folder") << all << QByteArray("archive-1/t/empty|archive-3/t/empty") << want('d', 0700);
-        QTest::newRow("symbolic link made as a link") << all << QByteArray("archive-2/t/link|archive-3/t/link") << want('l', -1, "data.txt");
+        QTest::newRow("file mode") << all << QByteArray("archive-1/t/tool|archive-2/t/tool|archive-3/t/tool") << Expect{'f', 0750, "#!/bin/sh\n"};
+        QTest::newRow("setuid and setgid left out") << all << QByteArray("archive-2/t/suid|archive-3/t/suid") << Expect{'f', 0755};
+        QTest::newRow("setuid and setgid kept when asked") << "--keep-setuid" << QByteArray("archive-2/t/suid") << Expect{'f', 06755};
+        QTest::newRow("folder mode and time, set after its contents") << all << QByteArray("archive-1/t") << Expect{'d', 0750, {}, 0, 1000000000};
+        QTest::newRow("folder time with a fraction") << all << QByteArray("archive-2/t") << Expect{'d', 0750, {}, 0, 1000000000, 500000000};
+        QTest::newRow("empty folder") << all << QByteArray("archive-1/t/empty|archive-3/t/empty") << Expect{'d', 0700};
+        QTest::newRow("symbolic link made as a link") << all << QByteArray("archive-2/t/link|archive-3/t/link") << Expect{'l', -1, "data.txt"};
         // tar keeps the data with the first name, cpio newc with the last
-        QTest::newRow("hard link") << all << QByteArray("archive-1/t/hard|archive-3/t/data.txt") << want('f', 0640, linked, 2);
-        QTest::newRow("tar: the link chosen alone") << "archive-1/t/hard" << QByteArray("archive-1/t/hard") << want('f', 0640, linked, 1);
-        QTest::newRow("newc: the first name chosen alone") << "archive-3/t/data.txt" << QByteArray("archive-3/t/data.txt") << want('f', 0640, linked, 1);
-        QTest::newRow("newc: the last name chosen alone") << "archive-3/t/hard" << QByteArray("archive-3/t/hard") << want('f', 0640, linked, 1);
-        QTest::newRow("time before 1970 with a fraction") << all << QByteArray("archive-2/t/old") << want('f', 0644, {}, 0, -305164800, 250000000);
-        QTest::newRow("time before 1970, GNU tar") << all << QByteArray("archive-1/t/old") << want('f', 0644, {}, 0, -305164800);
-        QTest::newRow("sub-second time") << all << QByteArray("archive-2/t/new") << want('f', 0644, {}, 0, 1000000000, 123456789);
+        QTest::newRow("hard link") << all << QByteArray("archive-1/t/hard|archive-3/t/data.txt") << Expect{'f', 0640, linked, 2};
+        QTest::newRow("tar: the link chosen alone") << "archive-1/t/hard" << QByteArray("archive-1/t/hard") << Expect{'f', 0640, linked, 1};
+        QTest::newRow("newc: the first name chosen alone") << "archive-3/t/data.txt" << QByteArray("archive-3/t/data.txt") << Expect{'f', 0640, linked, 1};
+        QTest::newRow("newc: the last name chosen alone") << "archive-3/t/hard" << QByteArray("archive-3/t/hard") << Expect{'f', 0640, linked, 1};
+        QTest::newRow("time before 1970 with a fraction") << all << QByteArray("archive-2/t/old") << Expect{'f', 0644, {}, 0, -305164800, 250000000};
+        QTest::newRow("time before 1970, GNU tar") << all << QByteArray("archive-1/t/old") << Expect{'f', 0644, {}, 0, -305164800};
+        QTest::newRow("sub-second time") << all << QByteArray("archive-2/t/new") << Expect{'f', 0644, {}, 0, 1000000000, 123456789};
         // Two Latin-1 names that once became "caf\uFFFD" and "caf\uFFFD.2".
-        QTest::newRow("Latin-1 names") << all << QByteArray("archive-1/t/caf\xe9|archive-1/t/caf\xe8|archive-3/t/caf\xe8") << want('f', 0644, "latin");
-        QTest::newRow("a wildcard reaches into folders") << "archive-2/*" << QByteArray("archive-2/t/new") << want('f', 0644);
-        QTest::newRow("a name chosen as it is shown") << "archive-1/t/caf\\xE9" << QByteArray("archive-1/t/caf\xe9") << want('f', 0644, "latin");
-        QTest::newRow("name with a line break") << all << QByteArray("archive-2/") + forging + "/forged" << want('f', 0644, "x");
+        QTest::newRow("Latin-1 names") << all << QByteArray("archive-1/t/caf\xe9|archive-1/t/caf\xe8|archive-3/t/caf\xe8") << Expect{'f', 0644, "latin"};
+        QTest::newRow("a wildcard reaches into folders") << "archive-2/*" << QByteArray("archive-2/t/new") << Expect{'f', 0644};
+        QTest::newRow("a name chosen as it is shown") << "archive-1/t/caf\\xE9" << QByteArray("archive-1/t/caf\xe9") << Expect{'f', 0644, "latin"};
+        QTest::newRow("name with a line break") << all << QByteArray("archive-2/") + forging + "/forged" << Expect{'f', 0644, "x"};
         // clang-format on
     }
 
