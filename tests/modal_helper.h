@@ -23,6 +23,9 @@ struct Seen
     QWidget *parent = nullptr;
     bool yesShown = false;
     QString noText;
+
+    /// The title, a line, then the text.
+    QString text() const { return title + QLatin1Char('\n') + message; }
 };
 
 /**

@@ -62,9 +62,6 @@ private:
             && A::progressPageFrame(window)->isHidden();
     }
 
-    /// The message or question @p seen: its title, a line, then its text.
-    static QString shown(const Seen &seen) { return seen.title + QLatin1Char('\n') + seen.message; }
-
 private slots:
     void initTestCase()
     {
@@ -199,7 +196,7 @@ private slots:
         QVERIFY(message.isEmpty() || answerer.messages.first().title == message);
         if (choice == QLatin1String("32768")) {
             const Seen refusal = answerer.questions.first();
-            QCOMPARE(shown(refusal),
+            QCOMPARE(refusal.text(),
                 QStringLiteral("     Block Size Mismatch\nYou have selected a block size that is "
                                "smaller than the block size of the tape. You need to set the "
                                "block size equal to or larger than the tape block size to "
@@ -361,14 +358,14 @@ private slots:
             || ImagingState::imagePath.startsWith(folder + QStringLiteral("/Tape_Image_(")));
         QCOMPARE(answerer.messages.size(), insufficient ? 1 : 0);
         if (insufficient)
-            QCOMPARE(shown(answerer.messages.first()),
+            QCOMPARE(answerer.messages.first().text(),
                 QStringLiteral("   Insufficient space\n Insufficient space in the disk."));
         if (accepted)
             return;
         // Create then refuses and stays on the page.
         A::createBtn(window)->click();
         QCOMPARE(answerer.messages.size(), insufficient ? 2 : 1);
-        QCOMPARE(shown(answerer.messages.last()),
+        QCOMPARE(answerer.messages.last().text(),
             QStringLiteral("             Select Destination Path\n Select a valid destination "
                            "path to save the \n image of the selected tape drive."));
         QVERIFY(onDestinationPage(window));

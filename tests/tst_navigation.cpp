@@ -329,9 +329,8 @@ private slots:
         ModalAnswerer answerer;
         QMetaObject::invokeMethod(&window, "scanImage");
         QCOMPARE(answerer.messages.size(), 1);
-        QCOMPARE(answerer.messages.first().title, QStringLiteral("Select Image"));
-        QCOMPARE(answerer.messages.first().message,
-            QStringLiteral("You need to select an image to scan for data."));
+        QCOMPARE(answerer.messages.first().text(),
+            QStringLiteral("Select Image\nYou need to select an image to scan for data."));
         QVERIFY(A::selectedImagePageFrame(window)->isHidden());
         QVERIFY(!selectedImageMark);
     }

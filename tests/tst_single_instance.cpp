@@ -108,9 +108,8 @@ private slots:
             return;
         }
         QCOMPARE(answerer.messages.size(), 1);
-        QCOMPARE(answerer.messages.first().title, QStringLiteral("         Tarnwick"));
-        QCOMPARE(
-            answerer.messages.first().message, QStringLiteral(" Tarnwick is already\n running."));
+        QCOMPARE(answerer.messages.first().text(),
+            QStringLiteral("         Tarnwick\n Tarnwick is already\n running."));
         QCOMPARE(answerer.messages.first().logo, logo);
         // The refused start leaves the running instance's segment alone.
         QCOMPARE(running.attach() || running.isAttached(), held == QLatin1String("segment"));
