@@ -150,21 +150,13 @@ private slots:
         QTest::addColumn<QString>("runtime"); // what is at $XDG_RUNTIME_DIR/tarnwick first
         QTest::addColumn<QString>("temporary"); // and at $TMPDIR/tarnwick-<uid>
         QTest::addColumn<QString>("used"); // "runtime", "temporary" or "" (none)
-        QTest::newRow("made in the runtime folder") << ""
-                                                    << ""
-                                                    << "runtime";
-        QTest::newRow("runtime one open to others") << "open"
-                                                    << ""
-                                                    << "temporary";
-        QTest::newRow("runtime one a link to a folder") << "link"
-                                                        << ""
-                                                        << "temporary";
-        QTest::newRow("runtime one another user's") << "other"
-                                                    << ""
-                                                    << "temporary";
-        QTest::newRow("both planted") << "open"
-                                      << "other"
-                                      << "";
+        // clang-format off
+        QTest::newRow("made in the runtime folder") << "" << "" << "runtime";
+        QTest::newRow("runtime one open to others") << "open" << "" << "temporary";
+        QTest::newRow("runtime one a link to a folder") << "link" << "" << "temporary";
+        QTest::newRow("runtime one another user's") << "other" << "" << "temporary";
+        QTest::newRow("both planted") << "open" << "other" << "";
+        // clang-format on
     }
 
     void privateFolder()
