@@ -14,12 +14,59 @@
 
 #include <cstdio>
 #include <cstring>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 const QByteArray kStartedLine = "Application started successfully.";
+
+/// A user of the test's own, removed again at the end; making one needs root.
+class TestUser
+{
+public:
+    explicit TestUser(const QString &name)
+        : m_name(name)
+    {
+        quietly(QStringLiteral("userdel"), { name }); // left by a run that crashed
+        const QStringList options
+            = { QStringLiteral("--no-create-home"), QStringLiteral("--user-group"),
+                  QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"), name };
+        const passwd *entry = quietly(QStringLiteral("useradd"), options) == 0
+            ? ::getpwnam(qPrintable(name))
+            : nullptr;
+        if (entry)
+            m_ids = { entry->pw_uid, entry->pw_gid };
+    }
+    ~TestUser()
+    {
+        if (made())
+            quietly(QStringLiteral("userdel"), { m_name });
+    }
+    bool made() const { return m_ids.first != 0; }
+    uid_t uid() const { return m_ids.first; }
+    /// setpriv's arguments that run a program as this user.
+    QStringList runAs() const
+    {
+        return { QStringLiteral("--reuid=%1").arg(m_ids.first),
+            QStringLiteral("--regid=%1").arg(m_ids.second), QStringLiteral("--clear-groups"),
+            QStringLiteral("--") };
+    }
+
+private:
+    static int quietly(const QString &program, const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        return process.waitForFinished() && process.exitStatus() == QProcess::NormalExit
+            ? process.exitCode()
+            : -1;
+    }
+
+    QString m_name;
+    QPair<uid_t, gid_t> m_ids { 0, 0 };
+};
 
 bool waitForStart(QProcess &process)
 {
@@ -71,7 +118,11 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_private.path()));
     }
 
-    void init() { scaleFactor = 1.0f; }
+    void init()
+    {
+        scaleFactor = 1.0f;
+        m_asUser = nullptr;
+    }
 
     void guard_data()
     {
@@ -142,9 +193,68 @@ private slots:
         third.waitForFinished();
     }
 
+    // Two users sharing /tmp: neither's instance, running or killed, stops the other's
+    // start, and a folder one plants for the other is not used.
+    void usersKeepTheirOwnGuards()
+    {
+        if (::geteuid() != 0)
+            QSKIP("making two users needs root");
+        const QString prefix = QStringLiteral("tw%1").arg(QCoreApplication::applicationPid());
+        TestUser first(prefix + QLatin1Char('a')), second(prefix + QLatin1Char('b'));
+        if (!first.made() || !second.made())
+            QSKIP("useradd cannot make users here");
+        QTemporaryDir sharedTmp(QStringLiteral("/tmp/tarnwick-users-XXXXXX"));
+        QVERIFY(sharedTmp.isValid());
+        QVERIFY(::chmod(QFile::encodeName(sharedTmp.path()).constData(), 01777) == 0);
+        m_asUser = &first;
+        m_sharedTmp = sharedTmp.path();
+        if (QProcess::execute(QStringLiteral("setpriv"),
+                first.runAs() << QStringLiteral("test") << QStringLiteral("-x")
+                              << QStringLiteral(TARNWICK_BIN_DIR "/tarnwick"))
+            != 0)
+            QSKIP("other users cannot run the built program from this folder");
+
+        QProcess a, b;
+        startProgram(a);
+        QVERIFY2(waitForStart(a), "the first user's start did not come up");
+        m_asUser = &second;
+        startProgram(b, 200);
+        QVERIFY2(waitForStart(b), "another user's instance refused the start");
+
+        // Killed, an instance leaves its segment behind; it is in nobody else's way.
+        for (QProcess *each : { &a, &b }) {
+            each->kill();
+            each->waitForFinished();
+        }
+        QProcess again;
+        startProgram(again, 200);
+        QVERIFY2(waitForStart(again), "a start after SIGKILL was refused");
+        again.kill();
+        again.waitForFinished();
+
+        // The second user plants the first one's folder: the first user's start refuses it,
+        // goes on and says so.
+        const QString folder = QStringLiteral("%1/tarnwick-%2").arg(m_sharedTmp).arg(first.uid());
+        QVERIFY(QDir(folder).removeRecursively());
+        QCOMPARE(QProcess::execute(QStringLiteral("setpriv"),
+                     second.runAs() << QStringLiteral("mkdir") << QStringLiteral("-m")
+                                    << QStringLiteral("777") << folder),
+            0);
+        m_asUser = &first;
+        QProcess planted;
+        startProgram(planted, 200);
+        QByteArray seen;
+        QVERIFY2(waitForLine(planted, kStartedLine, seen, true), seen.constData());
+        QVERIFY2(seen.contains("belongs to another user"), seen.constData());
+        planted.kill();
+        planted.waitForFinished();
+        m_asUser = nullptr;
+    }
+
     // The lock and the segment's key live in a folder of the user's own, so no other user's
-    // instance, running or killed, is in the way, and a folder planted for the user (by
-    // another user, open to others, a link) is not used: the start then goes on unguarded.
+    // instance, running or killed, is in the way (the two-user run above shows that end to end),
+    // and a folder planted for the user (by another user, open to others, a link) is not used: the
+    // start then goes on unguarded.
     void privateFolder_data()
     {
         QTest::addColumn<QString>("runtime"); // what is at $XDG_RUNTIME_DIR/tarnwick first
@@ -262,12 +372,23 @@ private:
         if (autoDismissMs >= 0)
             environment.insert(
                 QStringLiteral("TARNWICK_AUTO_DISMISS_MS"), QString::number(autoDismissMs));
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(TARNWICK_BIN_DIR "/tarnwick"), QStringList());
+        const QString program = QStringLiteral(TARNWICK_BIN_DIR "/tarnwick");
+        if (m_asUser) {
+            environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+            environment.insert(QStringLiteral("TMPDIR"), m_sharedTmp);
+            environment.insert(QStringLiteral("HOME"), m_sharedTmp);
+            process.setProcessEnvironment(environment);
+            process.start(QStringLiteral("setpriv"), m_asUser->runAs() << program);
+        } else {
+            process.setProcessEnvironment(environment);
+            process.start(program, QStringList());
+        }
         QVERIFY(process.waitForStarted());
     }
 
     QTemporaryDir m_private;
+    const TestUser *m_asUser = nullptr; ///< starts run as this user, sharing m_sharedTmp
+    QString m_sharedTmp;
 };
 
 int main(int argc, char **argv)
