@@ -54,7 +54,8 @@ DWORD StTape::operation(short op, int count)
 
 DWORD StTape::prepare(bool unload)
 {
-    m_endOfData = -1; // another medium may come
+    m_endOfData = -1; // another medium may come, with other limits
+    m_readLimit = 0;
     return unload ? operation(MTOFFL, 1) : operation(MTLOAD, 1);
 }
 
@@ -215,7 +216,11 @@ DWORD StTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytesRead)
 
 DWORD StTape::readRecord(void *buffer, std::uint32_t length, std::uint32_t &bytesRead)
 {
-    const long got = m_system.read(m_fd, buffer, length);
+    // A read longer than st took before would only be refused again.
+    const std::uint32_t request = m_blockSize == 0 && m_readLimit > 0 && length > m_readLimit
+        ? static_cast<std::uint32_t>(m_readLimit)
+        : length;
+    const long got = m_system.read(m_fd, buffer, request);
     if (got > 0) {
         bytesRead = static_cast<std::uint32_t>(got);
         return NO_ERROR;
@@ -237,19 +242,25 @@ DWORD StTape::readOwnBuffer(void *buffer, std::uint32_t length, std::uint32_t &b
 {
     // st refuses a read longer than the drive's largest block (EINVAL) or one it
     // has no buffer for (EOVERFLOW), both before the tape moves: try a shorter one.
-    std::size_t request = m_blockSize > 0 ? m_blockSize : kLargestRecord;
+    std::size_t request = m_blockSize > 0 ? m_blockSize
+        : m_readLimit > 0                 ? m_readLimit
+                                          : kLargestRecord;
     long got = 0;
     int error = 0;
+    bool refused = false;
     for (;;) {
         if (m_longRecord.size() < request)
             m_longRecord.resize(request);
         got = m_system.read(m_fd, m_longRecord.data(), request);
         error = errno;
-        const bool refused = got < 0 && (error == EINVAL || error == EOVERFLOW);
+        refused = got < 0 && (error == EINVAL || error == EOVERFLOW);
         if (!refused || m_blockSize > 0 || request == 1)
             break;
         request = smallerRead(request);
     }
+    // Later reads start where this one was taken.
+    if (!refused && m_blockSize == 0)
+        m_readLimit = request;
     if (got < 0) {
         // Longer than any read st takes: the drive has passed it and its bytes are lost.
         return error == ENOMEM ? ERROR_CRC : readFailure(error);
@@ -282,5 +293,6 @@ DWORD StTape::identify(TapeIdentity &identity)
 DWORD StTape::eject()
 {
     m_endOfData = -1;
+    m_readLimit = 0;
     return operation(MTOFFL, 1);
 }

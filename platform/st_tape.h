@@ -31,7 +31,9 @@
  * longer than the drive's largest block, so that read starts at the largest
  * SCSI record and halves until st takes it; the caller gets the first bytes
  * with ERROR_MORE_DATA. A drive whose largest block is shorter than the
- * caller's buffer is read the same way.
+ * caller's buffer is read the same way. The length st took is kept until the
+ * next load or eject: later reads ask for no more, so a drive with a small
+ * largest block is not asked for refused lengths on every record.
  *
  * The capacity page counts whole MiB: see StMapping::mediaFigures() for how
  * the known end of data corrects a tape with less than 1 MiB recorded.
@@ -86,4 +88,6 @@ private:
     /// Records and marks before the end of data, -1 until spaceToEndOfData() finds it.
     std::int64_t m_endOfData = -1;
     std::vector<unsigned char> m_longRecord; ///< allocated on the first read that needs it
+    /// The length of the last read st took in m_longRecord; 0 before the first.
+    std::size_t m_readLimit = 0;
 };
