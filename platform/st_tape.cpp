@@ -204,22 +204,26 @@ DWORD StTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytesRead)
     // In fixed block mode st wants whole blocks: ask for exactly one.
     if (m_blockSize > 0 && length > m_blockSize)
         length = m_blockSize;
-    const DWORD result = m_blockSize > 0 && length < m_blockSize
-        ? readOwnBuffer(buffer, length, bytesRead)
-        : readRecord(buffer, length, bytesRead);
+    // Only the record's bytes are copied from the backend's own buffer.
+    if (m_blockSize > 0 ? length < m_blockSize : length > kClearedRead)
+        return readOwnBuffer(buffer, length, bytesRead);
+    std::uint32_t handed = 0;
+    const DWORD result = readRecord(buffer, length, bytesRead, handed);
     // st may read straight into the buffer, and a careless drive or transport
     // sends more than the record: nothing past the bytes read may stay.
-    if (bytesRead < length)
-        std::memset(static_cast<unsigned char *>(buffer) + bytesRead, 0, length - bytesRead);
+    if (bytesRead < handed)
+        std::memset(static_cast<unsigned char *>(buffer) + bytesRead, 0, handed - bytesRead);
     return result;
 }
 
-DWORD StTape::readRecord(void *buffer, std::uint32_t length, std::uint32_t &bytesRead)
+DWORD StTape::readRecord(
+    void *buffer, std::uint32_t length, std::uint32_t &bytesRead, std::uint32_t &handed)
 {
     // A read longer than st took before would only be refused again.
     const std::uint32_t request = m_blockSize == 0 && m_readLimit > 0 && length > m_readLimit
         ? static_cast<std::uint32_t>(m_readLimit)
         : length;
+    handed = request;
     const long got = m_system.read(m_fd, buffer, request);
     if (got > 0) {
         bytesRead = static_cast<std::uint32_t>(got);

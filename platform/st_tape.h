@@ -14,9 +14,13 @@
  * SG_IO for want of CAP_SYS_RAWIO), identity SCSI INQUIRY and its serial number page the same way.
  *
  * A read returns one record; in fixed block mode it asks for one block.
- * Whatever the read returns, the bytes of the caller's buffer past it are
- * zero afterwards: st may read straight into that buffer, and a drive or
- * transport that sends more than the record would leave its bytes there.
+ * Nothing st puts in the caller's buffer past the record stays there: st may
+ * read straight into that buffer, and a drive or transport that sends more
+ * than the record would leave its bytes. A buffer of up to kClearedRead bytes
+ * is read into and zeroed past the record afterwards; a longer one (a master's
+ * reads, up to the largest record) gets only the record's bytes, copied from
+ * a buffer of the backend's own, so a small record does not cost a clearing
+ * of megabytes.
  *
  * st reports a filemark, and the end of data right after one, as a read of 0
  * bytes; the end of data elsewhere (a blank tape, a tape whose last record
@@ -50,6 +54,10 @@ class StTape : public TapeBackend
 public:
     /// Largest record a SCSI tape drive transfers (24-bit transfer length).
     static constexpr std::size_t kLargestRecord = 0xFFFFFF;
+    /// Longest caller's buffer st reads into directly. It is cleared past the
+    /// record after each read, which for a longer one costs more than copying
+    /// the record from the backend's own buffer.
+    static constexpr std::uint32_t kClearedRead = 1u << 20;
 
     /// Opens the tape node @p path; null with the reason in @p error when it cannot.
     static std::unique_ptr<StTape> open(
@@ -71,7 +79,9 @@ public:
 private:
     StTape(StSystem &system, int fd, std::string path);
     DWORD operation(short op, int count);
-    DWORD readRecord(void *buffer, std::uint32_t length, std::uint32_t &bytesRead);
+    /// Reads into the caller's buffer; @p handed is how much of it st was given.
+    DWORD readRecord(
+        void *buffer, std::uint32_t length, std::uint32_t &bytesRead, std::uint32_t &handed);
     DWORD readOwnBuffer(void *buffer, std::uint32_t length, std::uint32_t &bytesRead);
     DWORD emptyRead();
     DWORD readFailure(int error);

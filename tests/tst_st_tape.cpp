@@ -167,6 +167,7 @@ private slots:
     // Two records: the second read starts at the length st took for the first.
     void overLongRecord_data()
     {
+        QTest::addColumn<quint32>("length"); ///< the caller's buffer
         QTest::addColumn<qulonglong>("largestRead");
         QTest::addColumn<int>("record");
         QTest::addColumn<DWORD>("error");
@@ -176,22 +177,28 @@ private slots:
             + QStringList { QStringLiteral("8388608"), QStringLiteral("4194304"),
                   QStringLiteral("2097152"), QStringLiteral("1048576") };
         const QStringList again = { QStringLiteral("524289"), QStringLiteral("1048576") };
+        const quint32 engine = 0x80001;
         QTest::newRow("the drive takes the largest record")
-            << qulonglong(StTape::kLargestRecord) << 600000 << ERROR_MORE_DATA << largest + largest;
+            << engine << qulonglong(StTape::kLargestRecord) << 600000 << ERROR_MORE_DATA
+            << largest + largest;
         QTest::newRow("halved until the drive takes it")
-            << qulonglong(1 << 20) << (1 << 20) << ERROR_MORE_DATA << halved + again;
+            << engine << qulonglong(1 << 20) << (1 << 20) << ERROR_MORE_DATA << halved + again;
         QTest::newRow("longer than any read the drive takes")
-            << qulonglong(1 << 20) << 2000000 << ERROR_CRC << halved + again;
+            << engine << qulonglong(1 << 20) << 2000000 << ERROR_CRC << halved + again;
         QTest::newRow("the drive's largest block is shorter than the buffer")
-            << qulonglong(1 << 18) << 1001 << NO_ERROR
+            << engine << qulonglong(1 << 18) << 1001 << NO_ERROR
             << halved
                 + QStringList { QStringLiteral("524288"), QStringLiteral("262144"),
                       QStringLiteral("262144") };
+        QTest::newRow("a master's buffer, longer than the drive's largest block")
+            << quint32(StTape::kLargestRecord) << qulonglong(1 << 20) << 1001 << NO_ERROR
+            << halved.mid(1) + QStringList { QStringLiteral("1048576") };
     }
 
     void overLongRecord()
     {
         FakeDrive drive;
+        QFETCH(quint32, length);
         QFETCH(qulonglong, largestRead);
         QFETCH(int, record);
         QFETCH(DWORD, error);
@@ -199,19 +206,20 @@ private slots:
         drive.records = { record, record };
         DWORD openError = 1;
         auto tape = StTape::open("/dev/nst0", openError, drive);
-        QByteArray buffer(0x80001, '\x5a');
+        QByteArray buffer(int(length), '\x5a');
         std::uint32_t got = 12345;
-        QCOMPARE(tape->read(buffer.data(), 0x80001, got), error);
+        QCOMPARE(tape->read(buffer.data(), length, got), error);
         buffer.fill('\x5a');
-        QCOMPARE(tape->read(buffer.data(), 0x80001, got), error);
+        QCOMPARE(tape->read(buffer.data(), length, got), error);
         QTEST(drive.reads, "reads");
         QCOMPARE(drive.position, 2);
         // The first bytes of the record, or none at all; never what was there before.
-        const std::uint32_t whole = std::min<std::uint32_t>(std::uint32_t(record), 0x80001);
+        const std::uint32_t whole = std::min<std::uint32_t>(std::uint32_t(record), length);
         QCOMPARE(got, error == ERROR_CRC ? 0u : whole);
         if (got > 0)
             QCOMPARE(buffer.at(int(got) - 1), char((got - 1) % 251));
-        QCOMPARE(buffer.at(0x80000), got == 0x80001 ? char(0x80000 % 251) : '\0');
+        if (got < length && length <= StTape::kClearedRead)
+            QCOMPARE(buffer.at(int(got)), '\0');
     }
 
     // Who the drive is, from recorded INQUIRY answers: the standard data and the serial page.
