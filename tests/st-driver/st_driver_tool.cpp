@@ -3,12 +3,16 @@
 //   st-driver-tool write TAPE.tap DEVICE
 //       writes the records and tape marks of a .tap file to a tape through the
 //       st driver (variable block mode), then rewinds.
+//   st-driver-tool as-read TAPE.tap OUT.tap
+//       writes the tape as a drive gives it back: a record flagged as
+//       unreadable comes back empty (a drive returns no bytes of it).
 //   st-driver-tool walk
 //       goes over the tape of //./Tape0 ($TAPE) through the platform layer, as
 //       the imaging run does and further (every read up to the end of data,
 //       eject, reload), printing one line per call. The lines of a drive and of
 //       the .tap file with the same records and marks must be the same.
 #include "platform/tap_file.h"
+#include "platform/tap_writer.h"
 #include "platform/win32_tape.h"
 
 #include <cerrno>
@@ -78,6 +82,36 @@ int writeTape(const char *tapPath, const char *device)
     ::close(out);
     ::close(in);
     return rewound ? 0 : 1;
+}
+
+int writeAsRead(const char *tapPath, const char *outPath)
+{
+    const int in = ::open(tapPath, O_RDONLY | O_CLOEXEC);
+    struct stat info = {};
+    TapWriter out;
+    if (in < 0 || ::fstat(in, &info) != 0 || !out.open(outPath)) {
+        std::fprintf(stderr, "st-driver-tool: cannot open %s or %s\n", tapPath, outPath);
+        return 1;
+    }
+    TapFile tape(in, info.st_size);
+    std::vector<unsigned char> record(kLargestRecord);
+    bool written = true;
+    for (;;) {
+        std::uint32_t length = 0;
+        const TapFile::Object object = tape.read(record.data(), kLargestRecord, length);
+        if (object.kind == TapFile::Kind::End) {
+            if (object.endOfMedium)
+                written = written && out.writeEndOfMedium();
+            break;
+        }
+        if (object.kind == TapFile::Kind::Mark)
+            written = written && out.writeTapeMark();
+        else
+            written = written
+                && out.writeRecord(record.data(), object.error ? 0 : length, object.error);
+    }
+    ::close(in);
+    return written && out.close() ? 0 : 1;
 }
 
 std::uint64_t fnv1a(const unsigned char *data, std::size_t length)
@@ -186,8 +220,12 @@ int main(int argc, char *argv[])
 {
     if (argc == 4 && std::strcmp(argv[1], "write") == 0)
         return writeTape(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "as-read") == 0)
+        return writeAsRead(argv[2], argv[3]);
     if (argc == 2 && std::strcmp(argv[1], "walk") == 0)
         return walk();
-    std::fprintf(stderr, "usage: st-driver-tool write TAPE.tap DEVICE | st-driver-tool walk\n");
+    std::fprintf(stderr,
+        "usage: st-driver-tool write TAPE.tap DEVICE | st-driver-tool as-read TAPE.tap OUT.tap | "
+        "st-driver-tool walk\n");
     return 2;
 }
