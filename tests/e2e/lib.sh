@@ -164,6 +164,28 @@ end_all() {
     started_pids=()
 }
 
+# in_x_server SCREEN LOG COMMAND...: COMMAND under an X server of its own
+# (SCREEN as Xvfb takes it: 1920x1200x24). The server takes the first free
+# display and says which (-displayfd): guessing a free one, as xvfb-run -a
+# does, races with servers started beside it. 125 when the server did not
+# start, else COMMAND's exit code.
+in_x_server() {
+    local screen=$1 log=$2 fifo number='' status=125
+    shift 2
+    fifo=$(mktemp -u "${TMPDIR:-/tmp}/x-display.XXXXXX") && mkfifo "$fifo" || return 125
+    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$fifo" >"$log" 2>&1 &
+    remember $!
+    # Nothing comes when the server ends before it is ready: that closes the fifo.
+    read -r -t 60 number <"$fifo"
+    rm -f "$fifo"
+    if [ -n "$number" ]; then
+        DISPLAY=:$number "$@"
+        status=$?
+    fi
+    end_process "${started_pids[-1]}"
+    return $status
+}
+
 # wait_exit PID [TIMEOUT_MS]: true when the process ended on its own with code 0.
 wait_exit() { wait_for "${2:-10000}" has_ended "$1" && wait "$1"; }
 has_ended() { ! kill -0 "$1" 2>/dev/null || ps -o stat= -p "$1" 2>/dev/null | grep -q Z; }
