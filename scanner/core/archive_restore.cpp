@@ -157,9 +157,10 @@ bool ArchiveWalk::run(const QSet<int> &selected)
         problem(QStringLiteral("Archive %1 is damaged: files that hold records the tape file "
                                "marks as unreadable are written whole, with the bytes it holds.")
                     .arg(m_index + 1));
-    for (int e : selected) {
-        const FoundEntry &found = m_archive.entries.value(e);
-        if (found.unreadableAt >= 0)
+    // In the archive's order: the set's own order would shuffle the notes from run to run.
+    for (int e = 0; e < m_archive.entries.size(); ++e) {
+        const FoundEntry &found = m_archive.entries[e];
+        if (selected.contains(e) && found.unreadableAt >= 0)
             problem(QStringLiteral("%1: %2").arg(
                 entryOutputName(m_index, found), entryDamageNote(m_result.facts, found)));
     }
