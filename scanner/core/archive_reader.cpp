@@ -1,16 +1,21 @@
 #include "scanner/core/archive_reader.h"
 
 #include "scanner/core/archive_stream.h"
+#include "scanner/core/record_layout.h"
+#include "scanner/core/signatures.h"
 
 #include <QHash>
 
 #include <algorithm>
+#include <climits>
 
 #include <archive.h>
 #include <archive_entry.h>
 
 namespace Quorlin {
 namespace {
+
+constexpr qint64 tarBlock = 512;
 
 QString damageNote(qint64 imageOffset, const QString &why)
 {
@@ -85,14 +90,30 @@ void markDamageInside(
         archive.note = QStringLiteral("Damaged at image offset %1: %2%3.")
                            .arg(facts.imageOffset(from))
                            .arg(why,
-                               compressed ? QStringLiteral("; which files hold its bytes, a "
-                                                           "compressed stream does not tell")
-                                          : QString());
+                               compressed && read->decodedAtUnreadable < 0
+                                   ? QStringLiteral("; which files hold its bytes, a "
+                                                    "compressed stream does not tell")
+                                   : QString());
     }
     for (int i = 0; i < archive.entries.size() && i < read->dataSpans.size(); ++i) {
-        const auto &span = read->dataSpans[i];
         FoundEntry &entry = archive.entries[i];
-        if (compressed || span.first >= to || span.second <= from)
+        if (compressed) {
+            // What was decoded before the record is good; from there on a file may hold
+            // its bytes, and where the stream does not tell, any file may.
+            const auto span = read->decodedSpans.value(i, { -1, -1 });
+            const qint64 good = read->decodedAtUnreadable;
+            if (good >= 0 && span.second >= 0 && span.second <= good)
+                continue;
+            if (!entry.damaged) {
+                entry.unreadableAt = from;
+                entry.unreadableByte
+                    = good >= 0 && span.first >= 0 ? std::max<qint64>(0, good - span.first) : -1;
+            }
+            entry.damaged = true;
+            continue;
+        }
+        const auto &span = read->dataSpans[i];
+        if (span.first >= to || span.second <= from)
             continue;
         if (!entry.damaged) { // one cut short stays so
             entry.unreadableAt = std::max(span.first, from);
@@ -123,9 +144,11 @@ int listEntries(const ImageFacts &facts, ArchiveStream &stream, archive_entry *e
         found.entries.append(describeEntry(entry));
         linkCounts->append(int(archive_entry_nlink(entry)));
         *before = stream.consumed();
+        const qint64 decoded = stream.decodedPosition();
         const bool skipped = archive_read_data_skip(stream.handle()) == ARCHIVE_OK;
         out->dataSpans.append(plain ? qMakePair(begin + *before, begin + stream.consumed())
                                     : qMakePair(qint64(-1), qint64(-1)));
+        out->decodedSpans.append(qMakePair(decoded, stream.decodedPosition()));
         if (!skipped) {
             found.entries.last().damaged = true;
             return status;
@@ -149,6 +172,11 @@ void findEnd(const ImageFacts &facts, ArchiveStream &stream, qint64 end, Archive
             QStringLiteral("after the archive's end, %1, so its check could not be made and any "
                            "file may hold wrong bytes")
                 .arg(stream.decodeError()));
+        // Whole in length, every one of them, but nothing proves their bytes.
+        for (FoundEntry &entry : found.entries) {
+            entry.checkFailed = entry.checkFailed || !entry.damaged;
+            entry.damaged = true;
+        }
         return;
     }
     found.length = stream.consumed();
@@ -156,6 +184,64 @@ void findEnd(const ImageFacts &facts, ArchiveStream &stream, qint64 end, Archive
         = isZip(found.format) ? zipArchiveEnd(facts, found.offset + found.length, end) : -1;
     if (zipEnd > 0)
         found.length = zipEnd - found.offset;
+}
+
+/// The first record of zeros (an unreadable block, or the tape mark that ends a
+/// tape file) that lies whole in [from, to); -1 when none.
+qint64 zeroRecordIn(const ImageFacts &facts, qint64 from, qint64 to)
+{
+    const RecordLayout *layout = facts.layout.get();
+    if (!layout || !layout->recordsKnown() || facts.tapFile || from >= to)
+        return -1;
+    BodyStream stream(facts);
+    if (!stream.open())
+        return -1;
+    QByteArray record;
+    for (qint64 at = layout->nextRecordStart(from); at < to;) {
+        const qint64 end = layout->recordEnd(at);
+        if (end > to || end <= at)
+            break;
+        record.resize(int(std::min<qint64>(end - at, INT_MAX)));
+        if (end - at >= tarBlock && stream.readAt(at, record.data(), end - at) == end - at
+            && allZero(
+                reinterpret_cast<const unsigned char *>(record.constData()), std::size_t(end - at)))
+            return at;
+        at = end;
+    }
+    return -1;
+}
+
+/// Where a plain archive whose reading broke off at @p at ends. When a member's
+/// data ran on to @p dataEnd and was cut there, it ends there (or -1: at a header
+/// that did not read). A member whose data holds a record of zeros and is
+/// followed by no valid header ended at those zeros: its tape file ended there
+/// (what followed belonged to the next one), or the block was unreadable.
+qint64 plainDamageAt(const ImageFacts &facts, const ArchiveRead &read, qint64 at, qint64 dataEnd)
+{
+    if (read.dataSpans.isEmpty())
+        return at;
+    const auto &span = read.dataSpans.last();
+    const qint64 end = dataEnd >= 0 ? std::max(span.first, dataEnd) : at;
+    const qint64 zeros = zeroRecordIn(facts, span.first, end);
+    if (zeros >= 0)
+        return zeros;
+    return dataEnd >= 0 ? end : at;
+}
+
+/// A compressed archive broke off: the entries decoded past @p good, the bytes
+/// known to be right, are damaged.
+void markDecodedDamage(ArchiveRead *read, qint64 good)
+{
+    if (good < 0)
+        return;
+    FoundArchive &archive = read->archive;
+    for (int i = 0; i < archive.entries.size() && i < read->decodedSpans.size(); ++i) {
+        if (read->decodedSpans[i].second > good && !archive.entries[i].damaged) {
+            archive.entries[i].damaged = true;
+            archive.entries[i].unreadableAt = -1;
+            archive.entries[i].unreadableByte = -1;
+        }
+    }
 }
 
 } // namespace
@@ -177,13 +263,22 @@ bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, Compression 
     qint64 before = 0;
     status = listEntries(facts, stream, entry, status, out, &linkCounts, &before, cancel);
     const bool cancelled = cancel && cancel->load();
+    out->decodedAtUnreadable = stream.decodedAtUnreadable();
     if (status != ARCHIVE_EOF && !cancelled) {
-        // Plain streams break where the bad bytes begin; compressed ones where
-        // the decoder found them, or as far as it got.
+        // Plain streams break where the bad bytes begin; compressed ones where the
+        // input known to be good ends, or as far as the decoder got.
+        const bool dataCut = status == ARCHIVE_OK || status == ARCHIVE_WARN;
         qint64 at = begin + before;
-        if (stream.isCompressed())
-            at = stream.decodeErrorAt() >= 0 ? stream.decodeErrorAt() : begin + stream.consumed();
+        if (stream.isCompressed()) {
+            at = stream.goodInputEnd() >= 0   ? std::max(begin, stream.goodInputEnd())
+                : stream.decodeErrorAt() >= 0 ? stream.decodeErrorAt()
+                                              : begin + stream.consumed();
+        } else {
+            at = plainDamageAt(facts, *out, at, dataCut ? begin + stream.consumed() : -1);
+        }
         markDamage(out, facts, at, stream.errorString());
+        if (stream.isCompressed())
+            markDecodedDamage(out, stream.goodDecoded());
     } else if (!cancelled) {
         if (!stream.isCompressed()
             && found.format.contains(QLatin1String("tar"), Qt::CaseInsensitive))

@@ -112,13 +112,15 @@ public:
             }
             if (m_rawStart >= 0 && m_pos >= m_rawTapeFileEnd)
                 closeRaw(false);
-            const qint64 next = nextCandidate(m_pos + 1);
+            // A record larger than the window (a .tap keeps up to 16 MiB) is stepped
+            // through a window at a time; only its start is a possible archive start.
+            const qint64 next = std::min(nextCandidate(m_pos + 1), m_pos + windowSize);
             if (!m_window.ensure(m_pos, std::max<qint64>(next - m_pos, signatureLength))) {
                 m_result.error = QStringLiteral("Reading the image failed at offset %1")
                                      .arg(m_facts.imageOffset(m_pos));
                 break;
             }
-            if (tryStart(m_pos)) {
+            if (nextCandidate(m_pos) == m_pos && tryStart(m_pos)) {
                 afterZeros = false;
                 continue;
             }
@@ -369,6 +371,7 @@ ScanResult scanImage(
             return result;
         }
     }
+    markRecordedDamage(&result.facts);
     BodyStream stream(result.facts);
     if (!stream.open()) {
         result.error = stream.errorString();

@@ -66,8 +66,12 @@ public:
 
     void finish()
     {
-        if (m_groupCount > 0)
+        // The last record read was a block of T bytes (T is the last read's length): its
+        // tape file's blocks hold at least that much, zeros at their end or not.
+        if (m_groupCount > 0) {
+            m_atLeast = m_tapeBlock;
             closeGroup();
+        }
         if (m_zeros > 0)
             place(m_lastLength > 0 ? m_lastLength : m_tapeBlock, m_next - m_zeros, m_zeros);
         m_zeros = 0;
@@ -82,6 +86,8 @@ public:
 private:
     qint64 groupLength() const
     {
+        if (m_atLeast > m_most && m_atLeast < m_record)
+            return m_atLeast;
         if (m_atMost >= 2 || m_most % tarBlock == 0)
             return m_most;
         const qint64 rounded = std::min(m_record, (m_most + tarBlock - 1) / tarBlock * tarBlock);
@@ -119,6 +125,7 @@ private:
     qint64 m_most = 0; ///< the longest data of the tape file so far
     qint64 m_atMost = 0; ///< records with exactly that much
     qint64 m_lastLength = 0;
+    qint64 m_atLeast = 0; ///< what the group's blocks are known to hold at least
     qint64 m_largest = 0;
     qint64 m_smallest = 0; ///< 0 until a record holds data
     bool m_uniform = true;
