@@ -265,7 +265,9 @@ private:
             m_layout.unreadableIn(archive.offset, archive.offset + archive.length)) {
             const qint64 at = std::max(run.streamStart, archive.offset);
             markDamageInside(read, m_facts, at, run.streamEnd(),
-                QStringLiteral("the tape file marks the record there as unreadable"));
+                m_facts.tapFile
+                    ? QStringLiteral("the tape file marks the record there as unreadable")
+                    : QStringLiteral("the run record names the block there as unreadable"));
         }
     }
 
@@ -313,8 +315,9 @@ private:
         const auto unreadable = m_layout.unreadableIn(region.offset, region.offset + region.length);
         if (unreadable.isEmpty())
             return QString();
-        return QStringLiteral("holds records the tape file marks as unreadable, the first at "
-                              "image offset %1")
+        return QStringLiteral("holds records the %1 as unreadable, the first at image offset %2")
+            .arg(m_facts.tapFile ? QStringLiteral("tape file marks")
+                                 : QStringLiteral("run record names"))
             .arg(m_facts.imageOffset(std::max(unreadable.first().streamStart, region.offset)));
     }
 
