@@ -76,6 +76,18 @@ QVector<QPair<qint64, qint64>> damagedSpans(const RunRecord::Record &record, qin
                                                 : qint64(std::next(firstLengths.begin()).key());
         first.high = qint64(firstLengths.lastKey());
     }
+    // The body is every record back to back: what the lengths named leave over is the
+    // marks' (and empty reads') share, each as long as the first block.
+    qint64 named = 0, empties = record.marksRead;
+    for (const RunRecord::TapeFile &file : record.files) {
+        for (auto it = file.lengths.cbegin(); it != file.lengths.cend(); ++it) {
+            named += qint64(it.key()) * it.value();
+            empties += it.key() == 0 ? it.value() : 0;
+        }
+    }
+    if (empties > 0 && body > named && (body - named) % empties == 0
+        && (body - named) / empties >= first.low && (body - named) / empties <= first.high)
+        first.low = first.high = (body - named) / empties;
     const auto stored = [&](quint32 read) {
         return read > 0 ? Length { qint64(read), qint64(read) } : first;
     };
