@@ -172,9 +172,10 @@ qint64 DecodedSource::produce(unsigned char *out, qint64 maxLength)
     while (outLeft > 0 && m_state == State::Running) {
         if (m_inPos == m_inLength)
             refill();
-        if (inputPosition() == m_zeroRecord) {
+        // Seen only once whole: the decoder may have taken the first of its zeros.
+        if (m_zeroRecord >= 0 && inputPosition() >= m_zeroRecord) {
             m_goodInputEnd = m_zeroRecord;
-            m_goodDecoded = m_produced;
+            m_goodDecoded = m_zeroRecord == m_recordStart ? m_producedAtRecord : m_produced;
             fail(QStringLiteral("a record of zeros, as an unreadable block is written, inside "
                                 "the compressed data"));
             break;
