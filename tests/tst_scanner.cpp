@@ -354,13 +354,17 @@ private slots:
         QTest::addColumn<QString>("tapeFiles");
         QTest::addColumn<int>("tapeBlock"); ///< T
         QTest::addColumn<int>("tarBlock"); ///< the tar's own block length
+        QTest::addColumn<int>("hole"); ///< zeros in the middle of the file, whole records of them
         // clang-format off
         QTest::newRow("tar, then other data, T from the last block") << "tar@10240 random@10240"
-            << 10240 << 10240;
-        QTest::newRow("the tar is the last tape file read") << "tar@10240" << 10240 << 10240;
+            << 10240 << 10240 << 0;
+        QTest::newRow("the tar is the last tape file read") << "tar@10240" << 10240 << 10240 << 0;
+        // Records of zeros inside the file look like tape marks between tape files.
+        QTest::newRow("a hole of whole records in the file") << "tar@10240 random@10240"
+            << 10240 << 10240 << 40000;
         // T proves nothing here: the tar's blocks are shorter, its headers say so.
         QTest::newRow("tar of shorter blocks before longer ones") << "tar@4096 random@10240"
-            << 10240 << 4096;
+            << 10240 << 4096 << 0;
         // clang-format on
     }
 
@@ -369,10 +373,12 @@ private slots:
         QFETCH(QString, tapeFiles);
         QFETCH(int, tapeBlock);
         QFETCH(int, tarBlock);
+        QFETCH(int, hole);
         constexpr int record = 20480;
         QByteArray disk = randomBytes(12, 150000);
         for (int at = 0; at < disk.size(); ++at) {
-            if ((at + 512) % tarBlock >= tarBlock - 1240 || (at / 1500) % 4 == 1)
+            if ((at + 512) % tarBlock >= tarBlock - 1240 || (at / 1500) % 4 == 1
+                || (at >= 60000 && at < 60000 + hole))
                 disk[at] = 0;
         }
         const QVector<File> files { { QStringLiteral("disk.img"), disk },

@@ -56,21 +56,25 @@ qint64 tarSize(const unsigned char *header)
 
 /**
  * Whether the tape file of @p count records from record @p first, each read as
- * its first @p length bytes, is one tar archive that fits it: every header where
- * the one before says, and after the end marker nothing but zeros to the tape
- * file's end. Proves a record length that the zeros at the records' ends leave
- * open: with the wrong one the headers are not where the sizes lead. A @p length
- * of 0 asks only whether a tar header starts it.
+ * its first @p length bytes, holds one tar archive that covers it: every header
+ * where the one before says, and after the end marker nothing but zeros to the
+ * end of its record. Proves a record length that the zeros at the records' ends
+ * leave open: with the wrong one the headers are not where the sizes lead. The
+ * archive may run on over records of zeros (a file's zeros, not a tape mark) up
+ * to the last of the image's @p records. Returns the record after the archive's
+ * last, or -1. A @p length of 0 asks only whether a tar header starts it (1 or -1).
  */
-bool tarFits(QFile &file, qint64 record, qint64 first, qint64 count, qint64 length)
+qint64 tarEnd(QFile &file, qint64 record, qint64 first, qint64 count, qint64 records, qint64 length)
 {
     if (length == 0) {
         unsigned char header[tarBlock];
         return file.seek(first * record)
-            && file.read(reinterpret_cast<char *>(header), tarBlock) == tarBlock
-            && isTarHeader(header, tarBlock);
+                && file.read(reinterpret_cast<char *>(header), tarBlock) == tarBlock
+                && isTarHeader(header, tarBlock)
+            ? 1
+            : -1;
     }
-    const qint64 total = count * length;
+    const qint64 total = (records - first) * length;
     unsigned char block[tarBlock];
     QByteArray rest;
     const auto readAt = [&](qint64 at, void *into, qint64 size) {
@@ -88,30 +92,28 @@ bool tarFits(QFile &file, qint64 record, qint64 first, qint64 count, qint64 leng
     constexpr int mostHeaders = 1 << 20;
     qint64 at = 0;
     for (int headers = 0; headers < mostHeaders; ++headers) {
-        if (at == total)
-            return headers > 0;
+        if (at == total && headers > 0)
+            return records;
         if (at > total - tarBlock || !readAt(at, block, tarBlock))
-            return false;
+            return -1;
         if (allZero(block, tarBlock)) {
-            for (qint64 from = at; from < total;) {
-                const qint64 piece = length - from % length;
-                rest.resize(int(piece));
-                if (!readAt(from, rest.data(), piece)
-                    || !allZero(reinterpret_cast<const unsigned char *>(rest.constData()),
-                        std::size_t(piece)))
-                    return false;
-                from += piece;
-            }
-            return headers > 0;
+            const qint64 piece = length - at % length;
+            rest.resize(int(piece));
+            const qint64 end = first + at / length + 1;
+            return headers > 0 && end >= first + count && readAt(at, rest.data(), piece)
+                    && allZero(reinterpret_cast<const unsigned char *>(rest.constData()),
+                        std::size_t(piece))
+                ? end
+                : -1;
         }
         if (!isTarHeader(block, tarBlock))
-            return false;
+            return -1;
         const qint64 size = tarSize(block);
         if (size > total)
-            return false;
+            return -1;
         at += tarBlock + (size + tarBlock - 1) / tarBlock * tarBlock;
     }
-    return false;
+    return -1;
 }
 
 /// Builds the layout one record at a time. A tape file (records between
@@ -121,8 +123,9 @@ bool tarFits(QFile &file, qint64 record, qint64 first, qint64 count, qint64 leng
 class PaddingPlan
 {
 public:
-    /// @p fits tells whether a tape file read at a record length is a tar that fits it.
-    using Fits = std::function<bool(qint64 first, qint64 count, qint64 length)>;
+    /// @p fits tells whether a tape file read at a record length is a tar that covers
+    /// it: the record after the tar's last, or -1 (see tarEnd()).
+    using Fits = std::function<qint64(qint64 first, qint64 count, qint64 length)>;
 
     PaddingPlan(qint64 recordLength, qint64 tapeBlockLength, Fits fits)
         : m_record(recordLength)
@@ -183,15 +186,23 @@ private:
     /// Records that all end in zeros leave their length open. T, the length of the
     /// last block read, is the tape's block length when a tar's own headers agree;
     /// else the shortest length they agree with, when @p shortest is not one.
-    qint64 provenLength(qint64 shortest) const
+    /// The records up to the tar's end then keep that length, records of zeros
+    /// inside it (a file's zeros) included.
+    qint64 provenLength(qint64 shortest)
     {
         const auto fits = [&](qint64 length) {
-            return m_fits && length < m_record && m_fits(m_groupStart, m_groupCount, length);
+            const qint64 end
+                = m_fits && length < m_record ? m_fits(m_groupStart, m_groupCount, length) : -1;
+            if (end > m_groupStart + m_groupCount) {
+                m_heldLength = length;
+                m_heldUntil = end;
+            }
+            return end >= 0;
         };
         if (m_tapeBlock > shortest && fits(m_tapeBlock))
             return m_tapeBlock;
         // Only where a tar starts: other data would pay a try at every length.
-        if (!m_fits || !m_fits(m_groupStart, m_groupCount, 0) || fits(shortest))
+        if (!m_fits || m_fits(m_groupStart, m_groupCount, 0) < 0 || fits(shortest))
             return shortest;
         for (qint64 length = shortest / tarBlock * tarBlock + tarBlock; length < m_record;
              length += tarBlock) {
@@ -203,7 +214,8 @@ private:
 
     void closeGroup()
     {
-        const qint64 length = provenLength(groupLength());
+        const qint64 length
+            = m_groupStart < m_heldUntil ? m_heldLength : provenLength(groupLength());
         if (m_zeros > 0) // zero records before the first tape file, or between two
             place(m_lastLength > 0 ? m_lastLength : length, m_groupStart - m_zeros, m_zeros);
         place(length, m_groupStart, m_groupCount);
@@ -234,6 +246,8 @@ private:
     qint64 m_atMost = 0; ///< records with exactly that much
     qint64 m_lastLength = 0;
     qint64 m_atLeast = 0; ///< what the group's blocks are known to hold at least
+    qint64 m_heldLength = 0; ///< a tar's proven record length ...
+    qint64 m_heldUntil = 0; ///< ... for the records before this one
     qint64 m_largest = 0;
     qint64 m_smallest = 0; ///< 0 until a record holds data
     bool m_uniform = true;
@@ -281,9 +295,10 @@ bool settlePadding(ImageFacts *facts, const ScanProgress &progress, const std::a
     }
     QFile probe(facts->path);
     const bool probing = probe.open(QIODevice::ReadOnly);
+    const qint64 records = facts->bodyLength / record;
     PaddingPlan plan(
         record, qint64(facts->tapeBlockLength), [&](qint64 first, qint64 count, qint64 length) {
-            return probing && tarFits(probe, record, first, count, length);
+            return probing ? tarEnd(probe, record, first, count, records, length) : -1;
         });
     QByteArray buffer(int(std::max(record, readSize / record * record)), Qt::Uninitialized);
     const auto *bytes = reinterpret_cast<const unsigned char *>(buffer.constData());
