@@ -44,10 +44,10 @@ def member_ranges(fmt, archive_bytes, files):
         if name_at < 0:
             ranges[path] = None
             continue
-        if data:
-            at = archive_bytes.find(data, name_at)
-            ranges[path] = (max(0, name_at - 512), at + len(data)) if at >= 0 else None
-        else:
+        at = archive_bytes.find(data, name_at) if data else -1
+        if at >= 0:
+            ranges[path] = (max(0, name_at - 512), at + len(data))
+        else:  # empty, or a hard link whose data another name carries: its header
             ranges[path] = (max(0, name_at - 512), name_at + 512)
     return ranges
 
