@@ -26,10 +26,24 @@ def decompress_prefix(comp, data):
     return p.stdout
 
 
+# Bytes of a member's header before its name, for the formats that store it as it is.
+NAME_OFFSET = {"newc": 110, "crc": 110, "sv4cpio": 110, "odc": 76, "cpio": 76, "afio": 76,
+               "bin": 26, "bcpio": 26, "zip-store": 30}
+
+
+def header_start(fmt, archive_bytes, name_at):
+    """Where the header that holds the name found at name_at starts."""
+    kind = fmt.split(".")[0].split("-")[-1] if fmt != "zip-store" else fmt
+    if kind in NAME_OFFSET:
+        return max(0, name_at - NAME_OFFSET[kind])
+    # tar: the name opens a 512-byte header, or lies in an extended header's
+    # data, which its own header precedes
+    return name_at if name_at % 512 == 0 else max(0, name_at // 512 * 512 - 512)
+
+
 def member_ranges(fmt, archive_bytes, files):
     """For each file: (start, end) of the bytes in the tape file that it needs
-    (its header and its data), or None when it cannot be placed; and for a
-    compressed tape file a function from surviving length to usable bytes."""
+    (its header and its data), or None when it cannot be placed."""
     ranges = {}
     if fmt.startswith("zip") and fmt != "zip-store":
         z = zipfile.ZipFile(io.BytesIO(archive_bytes))
@@ -44,11 +58,12 @@ def member_ranges(fmt, archive_bytes, files):
         if name_at < 0:
             ranges[path] = None
             continue
+        start = header_start(fmt, archive_bytes, name_at)
         at = archive_bytes.find(data, name_at) if data else -1
         if at >= 0:
-            ranges[path] = (max(0, name_at - 512), at + len(data))
+            ranges[path] = (start, at + len(data))
         else:  # empty, or a hard link whose data another name carries: its header
-            ranges[path] = (max(0, name_at - 512), name_at + 512)
+            ranges[path] = (start, name_at + 512)
     return ranges
 
 
