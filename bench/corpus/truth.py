@@ -6,7 +6,7 @@ import struct
 import subprocess
 import zipfile
 
-COMPRESSORS = {  # name: (compress command reading stdin, decompress command)
+COMPRESSORS = {  # name: (compress a file to stdout, decompress stdin to stdout)
     "gz": (["gzip", "-n", "-9", "-c"], ["gzip", "-dc"]),
     "bz2": (["bzip2", "-9", "-c"], ["bzip2", "-dc"]),
     "xz": (["xz", "-6", "-c"], ["xz", "-dc"]),
