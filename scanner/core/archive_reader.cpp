@@ -225,6 +225,12 @@ qint64 plainDamageAt(const ImageFacts &facts, const ArchiveRead &read, qint64 at
     const qint64 zeros = zeroRecordIn(facts, span.first, end);
     if (zeros >= 0)
         return zeros;
+    // Where records differ in length, the run record still knows where tape files end.
+    for (const qint64 mark : facts.recordedTapeMarks) {
+        const qint64 stream = facts.layout ? facts.layout->streamOffsetAt(mark) : mark;
+        if (stream > span.first && stream < end)
+            return stream;
+    }
     return dataEnd >= 0 ? end : at;
 }
 

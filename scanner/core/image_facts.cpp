@@ -44,8 +44,10 @@ struct Length
 /// numeric block size writes every block as one record of S bytes; an Auto run
 /// writes each as long as it was read (an empty read as long as the first block),
 /// and the record gives only how many of each length a tape file held, not their
-/// order: there the span covers every place the block can be.
-QVector<QPair<qint64, qint64>> damagedSpans(const RunRecord::Record &record, qint64 body)
+/// order: there the span covers every place the block can be. @p marks gets where
+/// the tape marks lie, where the record tells that exactly.
+QVector<QPair<qint64, qint64>> damagedSpans(
+    const RunRecord::Record &record, qint64 body, QVector<qint64> *marks)
 {
     QVector<quint64> blocks;
     for (const RunRecord::Problem &problem : record.problems) {
@@ -62,11 +64,16 @@ QVector<QPair<qint64, qint64>> damagedSpans(const RunRecord::Record &record, qin
     };
     bool numeric = false;
     const qint64 fixed = record.blockSize.toLongLong(&numeric);
-    if (blocks.isEmpty() || record.files.isEmpty())
+    if (record.files.isEmpty())
         return spans;
     if (numeric && fixed > 0) {
         for (const quint64 block : blocks)
             add(qint64(block - 1) * fixed, qint64(block) * fixed);
+        qint64 objects = 0;
+        for (int f = 0; f < record.files.size() && f < record.marksRead; ++f) {
+            objects += record.files[f].records;
+            marks->append(objects++ * fixed);
+        }
         return spans;
     }
     Length first { emptyLastRead, emptyLastRead };
@@ -94,7 +101,7 @@ QVector<QPair<qint64, qint64>> damagedSpans(const RunRecord::Record &record, qin
     Length at; // where the current tape file starts
     quint64 before = 0; // blocks before it, marks counted
     int next = 0;
-    for (int f = 0; f < record.files.size() && next < blocks.size(); ++f) {
+    for (int f = 0; f < record.files.size(); ++f) {
         const RunRecord::TapeFile &file = record.files[f];
         QVector<QPair<Length, qint64>> lengths; // by length, ascending
         for (auto it = file.lengths.cbegin(); it != file.lengths.cend(); ++it)
@@ -124,6 +131,8 @@ QVector<QPair<qint64, qint64>> damagedSpans(const RunRecord::Record &record, qin
         }
         before += quint64(file.records);
         if (qint64(f) < record.marksRead) { // the tape mark after it
+            if (at.low == at.high)
+                marks->append(at.low);
             at.low += first.low;
             at.high += first.high;
             ++before;
@@ -183,7 +192,7 @@ ImageFacts readImageFacts(const QString &path)
     RunRecord::Record record;
     if (RunRecord::readBeside(QFile::encodeName(path), record)
         && record.format == QLatin1String("tape") && record.bytesWritten == facts.fileSize) {
-        facts.recordedDamage = damagedSpans(record, facts.bodyLength);
+        facts.recordedDamage = damagedSpans(record, facts.bodyLength, &facts.recordedTapeMarks);
         facts.unreadableRecords = facts.recordedDamage.size();
     }
     return facts;

@@ -50,6 +50,9 @@ struct ImageFacts
     /// (unreadable, or cut); a span is wider than its block when the record leaves
     /// the block's place open.
     QVector<QPair<qint64, qint64>> recordedDamage;
+    /// Image offsets where the run record puts the tape marks (records of zeros), where
+    /// it tells them exactly.
+    QVector<qint64> recordedTapeMarks;
 
     qint64 imageOffset(qint64 streamOffset) const
     {
