@@ -2,6 +2,7 @@
 #include "scanner/core/decoder.h"
 #include "scanner/core/scan_result.h"
 
+#include <QHash>
 #include <QPair>
 
 #include <atomic>
@@ -16,6 +17,9 @@ struct ArchiveRead
     qint64 endMarkerAt = -1; ///< plain tar: where its end-of-archive blocks begin
     /// Plain archives: where each entry's stored data lies in the stream.
     QVector<QPair<qint64, qint64>> dataSpans;
+    /// A plain cpio broken off: where the next whole header lies, -1 when none
+    /// (its headers need not sit where a tar's would).
+    qint64 resumeAt = -1;
 };
 
 /// Reads the archive that starts at @p begin (its compression known to be
@@ -37,5 +41,10 @@ void markDamageInside(
 /// ends: after its end-of-central-directory record. -1 when the records do not
 /// lead there.
 qint64 zipArchiveEnd(const ImageFacts &facts, qint64 centralDirectory, qint64 end);
+
+/// The Unix modes, file type included, that the central directory of the zip
+/// archive at [@p begin, @p end) gives its entries, by name as stored. Empty
+/// when it cannot be found or the zip was not made on Unix.
+QHash<QByteArray, uint> zipUnixModes(const ImageFacts &facts, qint64 begin, qint64 end);
 
 } // namespace Quorlin

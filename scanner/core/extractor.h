@@ -27,6 +27,14 @@ struct ExtractOptions : RestorePolicy
     qint64 maxSize = defaultMaxSize;
 };
 
+/// How many times an image's size a whole extraction may write when that is
+/// more than the limit of one archive: headers that each claim much, cut short
+/// one after the other, would otherwise write the square of the image.
+constexpr qint64 totalSizeFactor = 4;
+
+/// The most one extraction from the image @p facts describes may write.
+qint64 totalSizeLimit(const ImageFacts &facts, qint64 maxSize);
+
 /// The bytes of an entry's path as the archive holds them.
 QByteArray entryPath(const FoundEntry &entry);
 
