@@ -209,7 +209,8 @@ private:
         checkZeroRecord(&read);
         checkUnreadable(&read);
         FoundArchive &archive = read.archive;
-        archive.continuation = m_damaged >= 0 && (at - m_gridBase) % tarBlock == 0
+        archive.continuation = m_damaged >= 0
+            && ((at - m_gridBase) % tarBlock == 0 || at == m_resumeAt)
             && archive.format == m_result.archives.at(m_damaged).format
             && m_layout.tapeFileEnd(at) == m_layout.tapeFileEnd(m_gridBase);
         closeRaw(archive.continuation);
