@@ -149,13 +149,8 @@ private:
 bool ArchiveWalk::run(const QSet<int> &selected)
 {
     qint64 wanted = 0;
-    for (int e : selected) {
-        // A size in a header cut short is not to be trusted (one may claim a terabyte):
-        // what it really holds is bounded while it is written.
-        const FoundEntry &found = m_archive.entries.value(e);
-        if (!found.damaged || found.unreadableAt >= 0)
-            wanted += found.size;
-    }
+    for (int e : selected)
+        wanted += trustedSize(m_archive.entries.value(e));
     if (wanted > m_limit)
         return problem(QStringLiteral("Archive %1 expands to %2, more than the %3 one archive may "
                                       "write: not extracted (raise the limit with --max-size)")

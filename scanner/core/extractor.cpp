@@ -88,11 +88,16 @@ QString rawRegionOutputName(const ImageFacts &facts, const RawRegion &region)
         .arg(facts.imageOffset(region.offset));
 }
 
+qint64 trustedSize(const FoundEntry &entry)
+{
+    return entry.damaged && entry.unreadableAt < 0 ? 0 : entry.size;
+}
+
 qint64 expandedSize(const FoundArchive &archive)
 {
     qint64 size = 0;
     for (const FoundEntry &entry : archive.entries)
-        size += entry.size;
+        size += trustedSize(entry);
     return size;
 }
 
@@ -156,7 +161,7 @@ bool Extractor::run(const Selection &selection)
     m_total = 0;
     for (auto it = selection.entries.cbegin(); it != selection.entries.cend(); ++it) {
         for (int e : it.value())
-            m_total += m_result.archives.value(it.key()).entries.value(e).size;
+            m_total += trustedSize(m_result.archives.value(it.key()).entries.value(e));
     }
     for (int r : selection.rawRegions)
         m_total += m_result.rawRegions.value(r).length;
