@@ -109,15 +109,12 @@ extern "C" void removeTemporariesAndDie(int signal)
 void removeTemporariesOnSignals()
 {
     static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads these");
-    struct sigaction action
-    {
-    };
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
     action.sa_handler = removeTemporariesAndDie;
     sigemptyset(&action.sa_mask);
     for (const int signal : { SIGTERM, SIGINT, SIGHUP }) {
-        struct sigaction before
-        {
-        };
+        struct sigaction before;
         // One that was ignored when we started (nohup) stays so.
         if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
             ::sigaction(signal, &action, nullptr);
