@@ -576,6 +576,8 @@ private slots:
         QTest::newRow("--list") << "--list" << false << names;
         QTest::newRow("--extract") << "--extract" << false << names;
         QTest::newRow("window") << "window" << false << names;
+        // Listed as a file holding its target.
+        QTest::newRow("--list: a zip's symbolic link") << "--list" << false << "archive-4/t/link -> data.txt";
         QTest::newRow("--list: how much an archive expands to") << "--list" << true
             << "expands to 3.00 MB,|times its size, more than the 1.00 MB one archive may write";
         QTest::newRow("window: how much an archive expands to") << "window" << true
