@@ -173,6 +173,41 @@ Hostile hostileImage(const QString &kind)
         made.whole.insert("archive-1/f", "data\n");
         made.links.insert("archive-1/sl", "f");
         made.links.insert("archive-1/sl2", "f");
+    } else if (kind == QLatin1String("symlink, then a group of its name")) {
+        // "a" made as a link, then a newc group that keeps its data with its last name.
+        archive *writer = archive_write_new();
+        archive_write_set_format(writer, ARCHIVE_FORMAT_CPIO_SVR4_NOCRC);
+        archive_write_set_bytes_in_last_block(writer, 1);
+        archive_write_open(writer, &made.image, nullptr, &appendToArray, nullptr);
+        const QByteArray data = "shared data\n";
+        struct Member
+        {
+            const char *name;
+            unsigned type;
+            int inode;
+            int links;
+            QByteArray data;
+        };
+        for (const Member &member : { Member { "a", AE_IFLNK, 1, 1, {} },
+                 Member { "a", AE_IFREG, 2, 2, {} }, Member { "b", AE_IFREG, 2, 2, data } }) {
+            archive_entry *entry = archive_entry_new();
+            archive_entry_set_pathname(entry, member.name);
+            archive_entry_set_filetype(entry, member.type);
+            archive_entry_set_perm(entry, 0644);
+            archive_entry_set_ino(entry, member.inode);
+            archive_entry_set_nlink(entry, unsigned(member.links));
+            if (member.type == AE_IFLNK)
+                archive_entry_set_symlink(entry, "elsewhere");
+            archive_entry_set_size(entry, member.data.size());
+            archive_write_header(writer, entry);
+            archive_write_data(writer, member.data.constData(), size_t(member.data.size()));
+            archive_entry_free(entry);
+        }
+        archive_write_close(writer);
+        archive_write_free(writer);
+        made.whole.insert("archive-1/b", data);
+        made.whole.insert("archive-1/a.2", data); // "a" is taken by the link
+        made.links.insert("archive-1/a", "elsewhere");
     } else if (kind == QLatin1String("deep")) {
         archive *writer = archive_write_new();
         archive_write_set_format(writer, ARCHIVE_FORMAT_TAR_PAX_RESTRICTED);
@@ -415,6 +450,8 @@ private slots:
         // Its last name, which holds the target, was written through the link: refused.
         QTest::newRow("cpio: other names of a symbolic link") << "symlink group" << "" << 0 << ""
             << qint64(-1);
+        QTest::newRow("cpio: a group whose first name was made a link before")
+            << "symlink, then a group of its name" << "" << 0 << "" << qint64(-1);
         // clang-format on
     }
 

@@ -296,6 +296,9 @@ bool ArchiveWalk::restoreMember(archive_entry *entry, int index, bool selected)
     const QByteArray root = link ? m_rootOf.value(QByteArray(link), QByteArray(link)) : path;
     const bool known = !link || m_rootOf.contains(root) || m_groups.contains(root);
     m_rootOf.insert(path, root);
+    // A symbolic link made earlier under this name is not the file that starts here.
+    if (!link && m_groups.value(root).symbolic)
+        m_groups.remove(root);
     QByteArray name = nameFor(path, index, selected, false);
     if (!known) {
         // Its target lies in the part of the archive before the damage.
