@@ -28,8 +28,8 @@ const char usage[]
       "                    (by default they are left out and the umask applies)\n"
       "  --owners          restore owners and groups, and make device files (needs root;\n"
       "                    by default files belong to whoever extracts)\n"
-      "Exit codes: 0 everything restored, 1 something damaged, not written or over the\n"
-      "limit, 2 wrong usage.\n";
+      "Exit codes: 0 everything restored, 1 something damaged, not written, over the\n"
+      "limit or not restored as asked (owners without root), 2 wrong usage.\n";
 
 /// "4G", "500M", "123456": bytes, or -1 when it is not a size.
 qint64 parseSize(const QString &text)
