@@ -424,6 +424,79 @@ private slots:
                 run.err.contains(QLatin1String("raise the limit with --max-size")), exitCode == 1);
     }
 
+    /// What each door shows: --list, --extract and the window.
+    void namesAreShownEscaped_data()
+    {
+        QTest::addColumn<QString>("door");
+        QTest::addColumn<bool>("bomb"); ///< the gzip image, else the tree's
+        QTest::addColumn<QString>("shown"); ///< texts it must show, between "|"
+        const char *names = "t/caf\\xE9|t/ok\\n  -|archive-1\\x1B[2K/forged";
+        // clang-format off
+        QTest::newRow("--list") << "--list" << false << names;
+        QTest::newRow("--extract") << "--extract" << false << names;
+        QTest::newRow("window") << "window" << false << names;
+        // Listed as a file holding its target.
+        QTest::newRow("--list: a zip's symbolic link") << "--list" << false << "archive-4/t/link -> data.txt";
+        QTest::newRow("--list: how much an archive expands to") << "--list" << true
+            << "expands to 3.00 MB,|times its size, more than the 1.00 MB one archive may write";
+        QTest::newRow("window: how much an archive expands to") << "window" << true
+            << "expands to 3.00 MB,|times its size";
+        // clang-format on
+    }
+
+    void namesAreShownEscaped()
+    {
+        QFETCH(QString, door);
+        QFETCH(bool, bomb);
+        QFETCH(QString, shown);
+        const QString image = bomb ? m_bomb : m_image;
+        TemporaryDir out;
+        QString text;
+        if (door == QLatin1String("window")) {
+            ScannerWindow window(image);
+            QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
+            auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("foundTree"));
+            for (QTreeWidgetItemIterator it(tree); *it; ++it)
+                text += (*it)->text(0) + QLatin1Char('\n') + (*it)->text(3) + QLatin1Char('\n');
+        } else {
+            QStringList arguments { door, QStringLiteral("--max-size"), QStringLiteral("1M"),
+                image };
+            if (door == QLatin1String("--extract"))
+                arguments.append(out.path());
+            const ToolRun run = quorlin(arguments);
+            QCOMPARE(run.exitCode, 0);
+            text = run.out;
+        }
+        for (const QString &name : shown.split(QLatin1Char('|')))
+            QVERIFY2(text.contains(name), qPrintable(name + QStringLiteral(" in:\n") + text));
+        QVERIFY(!text.contains(QChar(0x1b)) && !text.contains(QChar::ReplacementCharacter));
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            QVERIFY2(!line.contains(QLatin1String("forged")) || line.contains(QLatin1String("\\n")),
+                qPrintable(line));
+    }
+
+    /// The content a hard link's names share comes with one of them: in tar the first,
+    /// in cpio newc the last. Every name shows the content's size.
+    void hardLinksNameTheirData()
+    {
+        const ScanResult result = scanImage(m_image);
+        QCOMPARE(result.archives.size(), 4);
+        for (const int a : { 0, 2 }) {
+            const FoundArchive &archive = result.archives[a];
+            QMap<QString, int> index;
+            for (int e = 0; e < archive.entries.size(); ++e)
+                index.insert(archive.entries[e].path, e);
+            const int data = index.value(QStringLiteral("t/data.txt"), -1);
+            const int hard = index.value(QStringLiteral("t/hard"), -1);
+            const int holder = a == 0 ? data : hard;
+            for (const int e : { data, hard }) {
+                QVERIFY(e >= 0 && holder >= 0);
+                QCOMPARE(contentSize(archive, archive.entries[e]), qint64(12));
+                QCOMPARE(archive.entries[e].dataEntry, e == holder ? -1 : holder);
+            }
+        }
+    }
+
     /// Images made to cost or to mislead. Whatever they do, a file under its own name holds
     /// exactly its bytes; what is cut short ends in ".damaged".
     void hostileImagesKeepWhatIsWhole_data()
@@ -600,79 +673,6 @@ private slots:
             QCOMPARE(int(info.st_mode & 07777), 0644);
         }
         QCOMPARE(bytesAt(QFile::encodeName(out) + "/archive-1/file"), QByteArray("mine"));
-    }
-
-    /// What each door shows: --list, --extract and the window.
-    void namesAreShownEscaped_data()
-    {
-        QTest::addColumn<QString>("door");
-        QTest::addColumn<bool>("bomb"); ///< the gzip image, else the tree's
-        QTest::addColumn<QString>("shown"); ///< texts it must show, between "|"
-        const char *names = "t/caf\\xE9|t/ok\\n  -|archive-1\\x1B[2K/forged";
-        // clang-format off
-        QTest::newRow("--list") << "--list" << false << names;
-        QTest::newRow("--extract") << "--extract" << false << names;
-        QTest::newRow("window") << "window" << false << names;
-        // Listed as a file holding its target.
-        QTest::newRow("--list: a zip's symbolic link") << "--list" << false << "archive-4/t/link -> data.txt";
-        QTest::newRow("--list: how much an archive expands to") << "--list" << true
-            << "expands to 3.00 MB,|times its size, more than the 1.00 MB one archive may write";
-        QTest::newRow("window: how much an archive expands to") << "window" << true
-            << "expands to 3.00 MB,|times its size";
-        // clang-format on
-    }
-
-    void namesAreShownEscaped()
-    {
-        QFETCH(QString, door);
-        QFETCH(bool, bomb);
-        QFETCH(QString, shown);
-        const QString image = bomb ? m_bomb : m_image;
-        TemporaryDir out;
-        QString text;
-        if (door == QLatin1String("window")) {
-            ScannerWindow window(image);
-            QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
-            auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("foundTree"));
-            for (QTreeWidgetItemIterator it(tree); *it; ++it)
-                text += (*it)->text(0) + QLatin1Char('\n') + (*it)->text(3) + QLatin1Char('\n');
-        } else {
-            QStringList arguments { door, QStringLiteral("--max-size"), QStringLiteral("1M"),
-                image };
-            if (door == QLatin1String("--extract"))
-                arguments.append(out.path());
-            const ToolRun run = quorlin(arguments);
-            QCOMPARE(run.exitCode, 0);
-            text = run.out;
-        }
-        for (const QString &name : shown.split(QLatin1Char('|')))
-            QVERIFY2(text.contains(name), qPrintable(name + QStringLiteral(" in:\n") + text));
-        QVERIFY(!text.contains(QChar(0x1b)) && !text.contains(QChar::ReplacementCharacter));
-        for (const QString &line : text.split(QLatin1Char('\n')))
-            QVERIFY2(!line.contains(QLatin1String("forged")) || line.contains(QLatin1String("\\n")),
-                qPrintable(line));
-    }
-
-    /// The content a hard link's names share comes with one of them: in tar the first,
-    /// in cpio newc the last. Every name shows the content's size.
-    void hardLinksNameTheirData()
-    {
-        const ScanResult result = scanImage(m_image);
-        QCOMPARE(result.archives.size(), 4);
-        for (const int a : { 0, 2 }) {
-            const FoundArchive &archive = result.archives[a];
-            QMap<QString, int> index;
-            for (int e = 0; e < archive.entries.size(); ++e)
-                index.insert(archive.entries[e].path, e);
-            const int data = index.value(QStringLiteral("t/data.txt"), -1);
-            const int hard = index.value(QStringLiteral("t/hard"), -1);
-            const int holder = a == 0 ? data : hard;
-            for (const int e : { data, hard }) {
-                QVERIFY(e >= 0 && holder >= 0);
-                QCOMPARE(contentSize(archive, archive.entries[e]), qint64(12));
-                QCOMPARE(archive.entries[e].dataEntry, e == holder ? -1 : holder);
-            }
-        }
     }
 };
 

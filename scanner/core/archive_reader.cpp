@@ -245,15 +245,15 @@ bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, Compression 
         if (stream.isCompressed())
             at = stream.decodeErrorAt() >= 0 ? stream.decodeErrorAt() : begin + stream.consumed();
         markDamage(out, facts, at, stream.errorString());
-        if (!stream.isCompressed()
-            && found.format.contains(QLatin1String("cpio"), Qt::CaseInsensitive))
-            out->resumeAt = nextCpioHeader(facts, at + 1, end);
     } else if (!cancelled) {
         if (!stream.isCompressed()
             && found.format.contains(QLatin1String("tar"), Qt::CaseInsensitive))
             out->endMarkerAt = begin + before;
         findEnd(facts, stream, end, out);
     }
+    if (out->damageAt >= 0 && !stream.isCompressed()
+        && found.format.contains(QLatin1String("cpio"), Qt::CaseInsensitive))
+        out->resumeAt = nextCpioHeader(facts, out->damageAt + 1, end);
     settleHardLinks(found.entries, linkCounts, found.damaged);
     return true;
 }

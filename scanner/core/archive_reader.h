@@ -15,11 +15,11 @@ struct ArchiveRead
     FoundArchive archive;
     qint64 damageAt = -1; ///< stream offset where reading broke off; -1 when whole
     qint64 endMarkerAt = -1; ///< plain tar: where its end-of-archive blocks begin
-    /// Plain archives: where each entry's stored data lies in the stream.
-    QVector<QPair<qint64, qint64>> dataSpans;
     /// A plain cpio broken off: where the next whole header lies, -1 when none
     /// (its headers need not sit where a tar's would).
     qint64 resumeAt = -1;
+    /// Plain archives: where each entry's stored data lies in the stream.
+    QVector<QPair<qint64, qint64>> dataSpans;
 };
 
 /// Reads the archive that starts at @p begin (its compression known to be

@@ -27,9 +27,10 @@ const char usage[]
       "  --keep-setuid     restore modes exactly as stored, setuid and setgid included\n"
       "                    (by default they are left out and the umask applies)\n"
       "  --owners          restore owners and groups, and make device files (needs root;\n"
-      "                    by default files belong to whoever extracts)\n"
-      "Exit codes: 0 everything restored, 1 something damaged, not written, over the\n"
-      "limit or not restored as asked (owners without root), 2 wrong usage.\n";
+      "                    by default files belong to whoever extracts; asked for without\n"
+      "                    root, the files are the user's own and the exit code is 1)\n"
+      "Exit codes: 0 everything restored, 1 something damaged, not written or over the\n"
+      "limit, 2 wrong usage.\n";
 
 /// "4G", "500M", "123456": bytes, or -1 when it is not a size.
 qint64 parseSize(const QString &text)
