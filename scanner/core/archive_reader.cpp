@@ -1,8 +1,6 @@
 #include "scanner/core/archive_reader.h"
 
 #include "scanner/core/archive_stream.h"
-#include "scanner/core/body_stream.h"
-#include "scanner/core/signatures.h"
 
 #include <QHash>
 #include <QSet>
@@ -51,29 +49,6 @@ void settleHardLinks(QVector<FoundEntry> &entries, const QVector<int> &linkCount
         for (int n : names)
             entries[n].dataEntry = n == holder ? -1 : holder;
     }
-}
-
-/// The first whole cpio header in [@p from, @p end), or -1.
-qint64 nextCpioHeader(const ImageFacts &facts, qint64 from, qint64 end)
-{
-    constexpr qint64 chunk = 1 << 20;
-    constexpr qint64 overlap = 8192; // a header and the longest name it is checked with
-    BodyStream stream(facts);
-    if (!stream.open())
-        return -1;
-    QByteArray buffer(int(chunk + overlap), Qt::Uninitialized);
-    for (qint64 at = from; at < end; at += chunk) {
-        const qint64 got = stream.readAt(at, buffer.data(), std::min(chunk + overlap, end - at));
-        if (got <= 0)
-            return -1;
-        const auto *data = reinterpret_cast<const unsigned char *>(buffer.constData());
-        for (qint64 i = 0; i < std::min(chunk, got); ++i) {
-            if ((data[i] == '0' || data[i] == 0x71 || data[i] == 0xc7)
-                && detectSignature(data + i, std::size_t(got - i)) == Signature::Cpio)
-                return at + i;
-        }
-    }
-    return -1;
 }
 
 bool isZip(const QString &format)

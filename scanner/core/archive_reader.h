@@ -42,6 +42,9 @@ void markDamageInside(
 /// lead there.
 qint64 zipArchiveEnd(const ImageFacts &facts, qint64 centralDirectory, qint64 end);
 
+/// The first whole cpio header in [@p from, @p end), or -1.
+qint64 nextCpioHeader(const ImageFacts &facts, qint64 from, qint64 end);
+
 /// The Unix modes, file type included, that the central directory of the zip
 /// archive at [@p begin, @p end) gives its entries, by name as stored. Empty
 /// when it cannot be found or the zip was not made on Unix.
