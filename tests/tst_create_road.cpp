@@ -7,6 +7,7 @@
 #include "tape_fixtures.h"
 #include "window_test_access.h"
 
+#include <QAbstractItemView>
 #include <QtTest>
 
 #include <csignal>
@@ -286,7 +287,7 @@ private slots:
         const QString folder = m_folder + QLatin1Char('/') + QString(120, QLatin1Char('x'));
         QVERIFY(QDir().mkpath(folder));
         chooseFolder(window, folder);
-        QVERIFY(A::wrapsFromTheStart(A::destinationPathEdit(window)));
+        QVERIFY(A::showsThePathsEnd(A::destinationPathEdit(window)));
         A::createBtn(window)->click();
         setDetachedStarter(nullptr);
 
@@ -391,6 +392,30 @@ private slots:
         combo->setCurrentText(QStringLiteral("Auto"));
         QCOMPARE(ImagingState::totalBytes, recorded);
         QVERIFY(!A::recommendedLabel(window)->isHidden());
+
+        // The row under the mouse becomes the open list's current row. Drawn as a menu item
+        // under the list's border sheet, it was an empty box: white text on white.
+        combo->showPopup();
+        QAbstractItemView *list = combo->view();
+        list->setCurrentIndex(list->model()->index(3, 0));
+        const auto rowInside = [list](int row) {
+            const QRect whole = list->visualRect(list->model()->index(row, 0));
+            return list->viewport()->grab(whole.adjusted(3, 3, -3, -3)).toImage();
+        };
+        const QImage current = rowInside(3);
+        const int plain = qGray(rowInside(0).pixel(0, 0));
+        combo->hidePopup();
+        const int background = qGray(current.pixel(0, 0));
+        int contrast = 0;
+        for (int y = 0; y < current.height(); ++y) {
+            for (int x = 0; x < current.width(); ++x)
+                contrast = qMax(contrast, qAbs(qGray(current.pixel(x, y)) - background));
+        }
+        QVERIFY2(qAbs(background - plain) > 60 && contrast > 100,
+            qPrintable(QStringLiteral("highlight %1 on %2, text %3 from it")
+                           .arg(background)
+                           .arg(plain)
+                           .arg(contrast)));
 
         // Back to the option page and forward again: still eleven entries, choice kept.
         combo->setCurrentText(QStringLiteral("2048"));

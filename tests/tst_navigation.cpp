@@ -327,7 +327,7 @@ private slots:
         QVERIFY(shown.startsWith(path.left(7)));
         QVERIFY(shown.endsWith(QStringLiteral(".tape")));
         if (size < 0)
-            QVERIFY(A::wrapsFromTheStart(A::loadPathEdit(window)));
+            QVERIFY(A::showsThePathsEnd(A::loadPathEdit(window)));
     }
 
     void sequence_data()
