@@ -1,8 +1,10 @@
 // The create road with the real window, the real virtual tape and real image files; each
 // finished run is repeated with tarnwick-image, which must write the same bytes.
 #include "app/destination.h"
+#include "fifo_partner.h"
 #include "imaging/image_file.h"
 #include "modal_helper.h"
+#include "platform/native_file.h"
 #include "platform/win32_process.h"
 #include "tape_fixtures.h"
 #include "window_test_access.h"
@@ -12,6 +14,8 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -125,6 +129,20 @@ private slots:
             << 0 << "   Tape position unknown" << -1 << missing;
         QTest::newRow("image folder removed before Create") << blocks(50) << automatic << none
             << "folder gone" << 0 << "   Image not created" << -1 << missing;
+        // Another user who can write the folder plants something at the shown name. The
+        // window used to hang in open() on the FIFO and then hand it the image, and to write
+        // through the links over their target.
+        const QString refused = QStringLiteral("   Image not created");
+        QTest::newRow("FIFO planted at the name") << blocks(50) << automatic << none << "fifo"
+            << 0 << refused << -1 << missing;
+        QTest::newRow("symbolic link planted at the name") << blocks(50) << automatic << none
+            << "symlink" << 0 << refused << -1 << missing;
+        QTest::newRow("hard link planted at the name") << blocks(50) << automatic << none
+            << "hard link" << 0 << refused << -1 << missing;
+        // The user's own file of that name (a folder chosen twice in one second) is written
+        // anew, as before: the same bytes as into a new file.
+        QTest::newRow("own longer file at the name") << blocks(50) << automatic << none
+            << "own file" << 0 << "" << 50 << t64k;
         // A short run fails only when the stream is flushed at the end (its 50 KB wait in the
         // 64 KiB stream buffer for a volume with 20 KiB left), a long one half way through the
         // blocks. What reached the disk is kept: whole records of the tape.
@@ -165,6 +183,21 @@ private slots:
         }
         if (fault == QLatin1String("folder gone"))
             QVERIFY(QDir(folder).removeRecursively());
+        const QByteArray name = QFile::encodeName(image);
+        const QString victim = m_dir.filePath(QStringLiteral("victim"));
+        const QByteArray kept("another file, kept as it is");
+        QVERIFY(writeFile(victim, kept));
+        if (fault == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(name.constData(), 0666), 0);
+        if (fault == QLatin1String("symlink"))
+            QCOMPARE(::symlink(QFile::encodeName(victim).constData(), name.constData()), 0);
+        if (fault == QLatin1String("hard link"))
+            QCOMPARE(::link(QFile::encodeName(victim).constData(), name.constData()), 0);
+        if (fault == QLatin1String("own file"))
+            QVERIFY(writeFile(image, QByteArray(5 << 20, 'x')));
+        const NativeFile::Kind planted = NativeFile::kindAt(name);
+        FifoPartner reader(
+            fault == QLatin1String("fifo") ? image : QString(), FifoPartner::End::Reads);
         QTimer duringRun;
         connect(&duringRun, &QTimer::timeout, &window, [&] {
             if (ImagingState::busy && ImagingState::readBuffer) {
@@ -217,6 +250,16 @@ private slots:
             QVERIFY(
                 answerer.messages.first().message.contains(QLatin1String("could not be created")));
             QVERIFY(!QFileInfo::exists(folder)); // not made again behind the user's back
+        }
+        QCOMPARE(reader.taken(), QByteArray());
+        QCOMPARE(fileBytes(victim), kept);
+        if (message == QLatin1String("   Image not created")
+            && planted != NativeFile::Kind::Missing) {
+            QVERIFY(
+                answerer.messages.first().message.contains(QLatin1String("could not be created")));
+            QCOMPARE(NativeFile::kindAt(name), planted); // left for the user to look at
+            QVERIFY(onDestinationPage(window));
+            return;
         }
         const QByteArray written = fileBytes(image);
         QByteArray expected = expectedImage(tape, choice, qMax(records, 0));
