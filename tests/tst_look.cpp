@@ -404,6 +404,26 @@ private slots:
         }
     }
 
+    // The 150 % company logo had the reel's wound-tape ring cut into it, unlike the other
+    // sets: in each set the reel is solid between its windows and its rim.
+    void companyLogoIsOneDrawing_data()
+    {
+        QTest::addColumn<int>("set");
+        for (const int set : { 100, 125, 150 })
+            QTest::addRow("%d", set) << set;
+    }
+    void companyLogoIsOneDrawing()
+    {
+        QFETCH(int, set);
+        const QImage logo(QStringLiteral(":/images/%1/img_CompanyLogo.png").arg(set));
+        QVERIFY(!logo.isNull());
+        // The reel's radius is 9.5 and its centre (10.5, 12), in 26ths of the height.
+        const double unit = logo.height() / 26.0;
+        const double radius = 9.5 * unit;
+        const QPoint belowTheWindows(int(unit + radius), int(12 * unit + 0.8 * radius));
+        QCOMPARE(qAlpha(logo.pixel(belowTheWindows)), 255);
+    }
+
     // Every text of the window is in the stand-in of the face it names; the path boxes were
     // left in the toolkit's default font.
     void textsUseTheNamedFaces()
