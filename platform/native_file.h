@@ -31,7 +31,8 @@ int createExclusive(const QByteArray &path);
  * Opens @p path to be written from its first byte: created exclusively or, when a regular
  * file is there already that belongs to this user and has no other name, that file cut to
  * nothing. Anything else at the name (a link, a pipe, a device, another user's file) is
- * refused with EEXIST, and a pipe never makes the call wait. -1 on failure.
+ * refused with EEXIST, and a pipe never makes the call wait. A name that nameOf() gave is
+ * followed to the file this process holds open. -1 on failure.
  */
 int createOrRewriteOwn(const QByteArray &path);
 
