@@ -247,27 +247,38 @@ qint64 zeroRecordIn(const ImageFacts &facts, qint64 from, qint64 to)
     return -1;
 }
 
-/// Where a plain archive whose reading broke off at @p at ends. When a member's
-/// data ran on to @p dataEnd and was cut there, it ends there (or -1: at a header
-/// that did not read). A member whose data holds a record of zeros and is
-/// followed by no valid header ended at those zeros: its tape file ended there
-/// (what followed belonged to the next one), or the block was unreadable.
-qint64 plainDamageAt(const ImageFacts &facts, const ArchiveRead &read, qint64 at, qint64 dataEnd)
+/// Where a plain archive whose reading broke off at @p at (a header that did not
+/// read, or the data start of a member whose data ran on to @p dataEnd, -1 when
+/// not) ends. A member whose data holds a record of zeros and is followed by no
+/// valid header ended at those zeros: its tape file ended there (what followed
+/// belonged to the next one), or the block was unreadable. Else the scan goes on
+/// at @p at, and a member cut short is read again up to @p readEnd.
+qint64 plainDamageAt(
+    const ImageFacts &facts, const ArchiveRead &read, qint64 at, qint64 dataEnd, qint64 *readEnd)
 {
     if (read.dataSpans.isEmpty())
         return at;
     const auto &span = read.dataSpans.last();
     const qint64 end = dataEnd >= 0 ? std::max(span.first, dataEnd) : at;
+    *readEnd = dataEnd >= 0 ? end : -1;
+    // A .tap file's tape mark ends the member for certain.
+    if (dataEnd >= 0 && facts.layout && facts.layout->tapeMarksKnown()
+        && end == facts.layout->tapeFileEnd(span.first))
+        return end;
     const qint64 zeros = zeroRecordIn(facts, span.first, end);
-    if (zeros >= 0)
+    if (zeros >= 0) {
+        *readEnd = -1;
         return zeros;
+    }
     // Where records differ in length, the run record still knows where tape files end.
     for (const qint64 mark : facts.recordedTapeMarks) {
         const qint64 stream = facts.layout ? facts.layout->streamOffsetAt(mark) : mark;
-        if (stream > span.first && stream < end)
+        if (stream > span.first && stream < end) {
+            *readEnd = -1;
             return stream;
+        }
     }
-    return dataEnd >= 0 ? end : at;
+    return at;
 }
 
 /// A compressed archive broke off: the entries decoded past @p good, the bytes
@@ -316,7 +327,8 @@ bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, Compression 
                 : stream.decodeErrorAt() >= 0 ? stream.decodeErrorAt()
                                               : begin + stream.consumed();
         } else {
-            at = plainDamageAt(facts, *out, at, dataCut ? begin + stream.consumed() : -1);
+            at = plainDamageAt(
+                facts, *out, at, dataCut ? begin + stream.consumed() : -1, &found.readEnd);
         }
         markDamage(out, facts, at, stream.errorString());
         if (stream.isCompressed())

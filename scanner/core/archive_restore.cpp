@@ -169,7 +169,7 @@ bool ArchiveWalk::run(const QSet<int> &selected)
     // next tape file, garbage) never becomes part of a file; a whole one no further
     // than its tape file.
     const qint64 end = m_archive.damaged && m_archive.damageInside < 0
-        ? m_archive.offset + m_archive.length
+        ? std::max(m_archive.readEnd, m_archive.offset + m_archive.length)
         : m_result.facts.layout ? m_result.facts.layout->tapeFileEnd(m_archive.offset)
                                 : m_result.facts.streamLength;
     ArchiveStream stream(m_result.facts, m_archive.offset, end);

@@ -33,7 +33,7 @@ const char usage[]
       "                    root, the files are the user's own and the exit code is 1)\n"
       "Exit codes: 0 everything restored, 1 something damaged, not written or over the\n"
       "limit, 2 wrong usage, 3 all the image holds is whole, but the image does not\n"
-      "hold the whole tape (its run record or trailer says so).\n";
+      "hold the whole tape (its run record says so).\n";
 
 /// "4G", "500M", "123456": bytes, or -1 when it is not a size.
 qint64 parseSize(const QString &text)
@@ -108,8 +108,10 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
     const ScanResult result = scanImage(image);
     // Damage comes first; an image that stops short is said even when all it holds is whole.
     const ImageVerdict::Judgement verdict = ImageVerdict::judge(QFile::encodeName(image));
-    const bool partOfTape = verdict.verdict == RunRecord::Verdict::StopsShort
-        || verdict.verdict == RunRecord::Verdict::Unfinished;
+    // Only the run knows: a file without trailer may be any file, not a run given up.
+    const bool partOfTape = verdict.fromRecord
+        && (verdict.verdict == RunRecord::Verdict::StopsShort
+            || verdict.verdict == RunRecord::Verdict::Unfinished);
     const auto partNote = [&] {
         err << "quorlin: " << shownName(image) << " does not hold the whole tape ("
             << verdict.summary << "): what came after its end on the tape is not in it\n";

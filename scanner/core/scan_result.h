@@ -102,6 +102,9 @@ struct FoundArchive
     /// Stream offset of damage inside what was read (a record a .tap file flags as
     /// unreadable); -1 when the damage is where reading broke off, at offset + length.
     qint64 damageInside = -1;
+    /// Where a damaged archive is read again up to, when past offset + length: the
+    /// data of its last member that ran on, up to where it stops (the image's end).
+    qint64 readEnd = -1;
     QString note; ///< what went wrong, in plain words
 };
 
