@@ -345,6 +345,66 @@ private slots:
         QVERIFY(givesBack(result, 1, second));
     }
 
+    /// Padded images (T < S) whose records end in zeros that are data: a mostly-zero file
+    /// (a disk image) leaves every 10240-byte block with 1240 zeros at its end. Each record
+    /// was cut to 9216 bytes although T said 10240: the archive damaged, wrong bytes from
+    /// there on. Tape files of BLOCK@COUNT records, "tar" the one with the file.
+    void paddedRecordsKeepTheirZeros_data()
+    {
+        QTest::addColumn<QString>("tapeFiles");
+        QTest::addColumn<int>("tapeBlock"); ///< T
+        QTest::addColumn<int>("tarBlock"); ///< the tar's own block length
+        QTest::addColumn<int>("hole"); ///< zeros in the middle of the file, whole records of them
+        // clang-format off
+        QTest::newRow("tar, then other data, T from the last block") << "tar@10240 random@10240"
+            << 10240 << 10240 << 0;
+        QTest::newRow("the tar is the last tape file read") << "tar@10240" << 10240 << 10240 << 0;
+        // Records of zeros inside the file look like tape marks between tape files.
+        QTest::newRow("a hole of whole records in the file") << "tar@10240 random@10240"
+            << 10240 << 10240 << 40000;
+        // T proves nothing here: the tar's blocks are shorter, its headers say so.
+        QTest::newRow("tar of shorter blocks before longer ones") << "tar@4096 random@10240"
+            << 10240 << 4096 << 0;
+        // clang-format on
+    }
+
+    void paddedRecordsKeepTheirZeros()
+    {
+        QFETCH(QString, tapeFiles);
+        QFETCH(int, tapeBlock);
+        QFETCH(int, tarBlock);
+        QFETCH(int, hole);
+        constexpr int record = 20480;
+        QByteArray disk = randomBytes(12, 150000);
+        for (int at = 0; at < disk.size(); ++at) {
+            if ((at + 512) % tarBlock >= tarBlock - 1240 || (at / 1500) % 4 == 1
+                || (at >= 60000 && at < 60000 + hole))
+                disk[at] = 0;
+        }
+        const QVector<File> files { { QStringLiteral("disk.img"), disk },
+            { QStringLiteral("notes.txt"), QByteArray(300, 'n') } };
+        QByteArray body;
+        for (const QString &word : tapeFiles.split(QLatin1Char(' '))) {
+            const int block = word.section(QLatin1Char('@'), 1).toInt();
+            const QByteArray data = word.startsWith(QLatin1String("tar"))
+                ? asRecords(
+                    makeArchive(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_NONE, files), block)
+                : randomBytes(13, 5 * block);
+            for (int at = 0; at < data.size(); at += block)
+                body += data.mid(at, block) + QByteArray(record - block, '\0');
+            body += QByteArray(record, '\0'); // the tape mark
+        }
+        if (!tapeFiles.contains(QLatin1String("random")))
+            body.chop(record); // the last block read ends the image
+        const QString path = image(QStringLiteral("padded.tape"));
+        QVERIFY(writeFile(path, body + ImageFile::trailerText(quint32(tapeBlock), record)));
+
+        const ScanResult result = scanImage(path);
+        const QByteArray list = listing(result).toUtf8();
+        QVERIFY2(!result.archives.isEmpty() && !result.archives.first().damaged, list);
+        QVERIFY2(givesBack(result, 0, files), list);
+    }
+
     /// Data made to be costly: magics everywhere, a header asking for gigabytes.
     void badInputStaysCheap_data()
     {

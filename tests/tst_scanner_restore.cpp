@@ -424,6 +424,166 @@ private slots:
                 run.err.contains(QLatin1String("raise the limit with --max-size")), exitCode == 1);
     }
 
+    /// Damage the image itself does not show, tape files that end early, streams with no
+    /// end of their own: every file comes back byte-exact under its own name, or as
+    /// NAME.damaged with only bytes known good, and the exit code says which. Tape files
+    /// hold ustar archives of three files of @p size bytes (file-1 spans records 4 to 7 at
+    /// 10240), gzip or compress (.Z) ones made by the real tools.
+    void damageIsNamed_data()
+    {
+        QTest::addColumn<QString>("tape"); ///< what the tape holds, see damageIsNamed()
+        QTest::addColumn<QString>("image"); ///< "tape" (by tarnwick-image, Auto), "tap"
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("exitCode"); ///< of --extract, and of --list unless 3
+        QTest::addColumn<QString>("whole"); ///< files given back byte-exact, between blanks
+        QTest::addColumn<QString>("damaged"); ///< NAME.damaged: a prefix of the file
+        QTest::addColumn<QString>("said"); ///< what stderr says
+        const QString three = QStringLiteral("archive-1/docs/file-0.bin archive-1/docs/file-1.bin "
+                                             "archive-1/docs/file-2.bin");
+        const QString second = QStringLiteral(
+            "archive-2/docs/file-0.bin archive-2/docs/file-1.bin archive-2/docs/file-2.bin");
+        const QString firstAndLast
+            = QStringLiteral("archive-1/docs/file-0.bin archive-1/docs/file-2.bin");
+        // clang-format off
+        // The drive's bytes reached the image, the run record names the block: it was
+        // listed and written as if whole, exit 0.
+        QTest::newRow("run record names an unreadable block") << "flagged" << "tape" << 40000 << 1
+            << firstAndLast << "archive-1/docs/file-1.bin" << "holds unreadable bytes";
+        // An Auto run records how many blocks of each length, not where: the short last
+        // block of the tape file before leaves the tape mark's length to the body's size.
+        QTest::newRow("unreadable block after a tape file with a short last block")
+            << "flagged after short" << "tape" << 40000 << 1 << firstAndLast
+            << "archive-1/docs/file-1.bin" << "the first at byte 9728 of it (image offset 86440)";
+        // Decoded from the block on, any file may hold its bytes; the one before does not.
+        QTest::newRow("run record names an unreadable block in a tar.gz")
+            << "flagged gzip" << "tape" << 40000 << 1 << "archive-1/docs/file-0.bin"
+            << "archive-1/docs/file-1.bin archive-1/docs/file-2.bin" << "holds unreadable bytes";
+        QTest::newRow("flagged record in a master") << "flagged" << "tap" << 40000 << 1
+            << firstAndLast << "archive-1/docs/file-1.bin" << "holds unreadable bytes";
+        // compress has no end of its own: the tar.gz after it was swallowed (100 KB), or
+        // the .Z taken for raw data (20 KB); from a master, "Invalid compressed data".
+        QTest::newRow(".Z of 100 KB, then a tar.gz") << "Z" << "tape" << 25000 << 0
+            << three + QLatin1Char(' ') + second << "" << "";
+        QTest::newRow(".Z of 20 KB, then a tar.gz") << "Z" << "tape" << 5000 << 0
+            << three + QLatin1Char(' ') + second << "" << "";
+        QTest::newRow(".Z, then a tar.gz, from a master") << "Z" << "tap" << 25000 << 0
+            << three + QLatin1Char(' ') + second << "" << "";
+        // The next tape mark comes inside file-1: it was written whole-length with the
+        // mark's zeros and the next tape file's bytes.
+        QTest::newRow("tape file ends inside a member") << "cut" << "tape" << 40000 << 1
+            << QStringLiteral("archive-1/docs/file-0.bin ") + second
+            << "archive-1/docs/file-1.bin" << "damaged";
+        // Its last block short, the records differ in length: the run record says where
+        // the tape file ends.
+        QTest::newRow("tape file ends inside a member, in a short block") << "cut short" << "tape"
+            << 40000 << 1 << QStringLiteral("archive-1/docs/file-0.bin ") + second
+            << "archive-1/docs/file-1.bin" << "damaged";
+        QTest::newRow("tape file ends inside a member, master") << "cut" << "tap" << 40000 << 1
+            << QStringLiteral("archive-1/docs/file-0.bin ") + second << "archive-1/docs/file-1.bin" << "damaged";
+        // Only the stream's check fails: all three were written under their own names.
+        QTest::newRow("gzip whose check fails") << "crc" << "tape" << 40000 << 1 << ""
+            << three << "fails its check";
+        // A garbled record decodes as garbage before the decoder notices: the .damaged
+        // file kept it.
+        QTest::newRow("garbled record in a tar.gz") << "garbled" << "tape" << 40000 << 1
+            << "archive-1/docs/file-0.bin" << "archive-1/docs/file-1.bin" << "damaged";
+        // Once "Reading the image failed at offset 516", and nothing after it was looked at.
+        QTest::newRow(".tap record of 5 MiB before an archive") << "huge" << "tap" << 40000 << 0
+            << three << "" << "";
+        // Half the tape: the run stopped after a shorter block, before the end of data.
+        QTest::newRow("image that stops short") << "short" << "tape" << 40000 << 3 << three << ""
+            << "does not hold the whole tape";
+        // clang-format on
+    }
+
+    void damageIsNamed()
+    {
+        QFETCH(QString, tape);
+        QFETCH(QString, image);
+        QFETCH(int, size);
+        QFETCH(int, exitCode);
+        QFETCH(QString, whole);
+        QFETCH(QString, damaged);
+        QFETCH(QString, said);
+        const QVector<File> files = sampleFiles(41, 3, size);
+        const QVector<File> others = sampleFiles(42, 3, size);
+        const QByteArray tar = asRecords(tapeFileBytes(QStringLiteral("ustar"), files), 10240);
+        const QByteArray tarGz = tapeFileBytes(QStringLiteral("ustar|gzip"), others);
+        QVERIFY(!tar.isEmpty() && !tarGz.isEmpty());
+        Tape source;
+        QVector<QVector<File>> archives { files, others };
+        if (tape == QLatin1String("flagged after short"))
+            source.file(randomBytes(7, 25000), 10240, false);
+        if (tape.startsWith(QLatin1String("flagged"))) {
+            const QByteArray data = tape.endsWith(QLatin1String("gzip"))
+                ? asRecords(tapeFileBytes(QStringLiteral("ustar|gzip"), files), 10240)
+                : tar;
+            for (int at = 0; at < data.size(); at += 10240)
+                source.record(data.mid(at, 10240), at == 5 * 10240);
+            source.mark();
+        } else if (tape == QLatin1String("Z")) {
+            QByteArray compressed;
+            QVERIFY(runTool(QStringLiteral("compress -c -f"), {}, &compressed, tar));
+            source.file(compressed, 10240).file(tarGz, 10240);
+        } else if (tape.startsWith(QLatin1String("cut"))) {
+            const QByteArray next = tapeFileBytes(QStringLiteral("ustar"), others);
+            if (tape.endsWith(QLatin1String("short")))
+                source.file(tar.left(65000), 10240, false).file(next, 10240);
+            else
+                source.file(tar.left(6 * 10240), 10240).file(next, 10240);
+        } else if (tape == QLatin1String("crc") || tape == QLatin1String("garbled")) {
+            QByteArray gz = tapeFileBytes(QStringLiteral("ustar|gzip"), files);
+            if (tape == QLatin1String("crc"))
+                gz[gz.size() - 6] = char(gz[gz.size() - 6] ^ 0x5a);
+            else
+                gz.replace(5 * 10240, 10240, randomBytes(3, 10240));
+            source.file(gz, 10240);
+        } else if (tape == QLatin1String("huge")) {
+            source.record(randomBytes(5, 5 << 20)).mark().file(tar, 10240);
+        } else if (tape == QLatin1String("short")) {
+            // An Auto run ends once the records so far outweigh the blocks times the last
+            // length: after the 512-byte blocks, the tar's and the rest are not read.
+            source.file(tar, 10240).file(randomBytes(6, 4096), 512).file(tar, 10240);
+        }
+        TemporaryDir dir;
+        const QString made = imageFromTape(dir.path(), source, QStringLiteral("Auto"));
+        QVERIFY(!made.isEmpty());
+        const QString path
+            = image == QLatin1String("tap") ? dir.filePath(QStringLiteral("source.tap")) : made;
+        const ToolRun listed = quorlin({ QStringLiteral("--list"), path });
+        QVERIFY2(listed.exitCode == exitCode, qPrintable(listed.out + listed.err));
+        const QString out = dir.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+        const ToolRun run = quorlin({ QStringLiteral("--extract"), path, out });
+        QVERIFY2(run.exitCode == exitCode, qPrintable(run.out + run.err));
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+        // Every file is here, whole or named damaged; none under its own name with other bytes.
+        const auto original = [&](const QString &name) {
+            const int archive = name.section(QLatin1Char('/'), 0, 0).mid(8).toInt() - 1;
+            const QString inside = name.section(QLatin1Char('/'), 1);
+            for (const File &file : archives.value(archive))
+                if (file.name == inside)
+                    return file.data;
+            return QByteArray("<none>");
+        };
+        QStringList expected;
+        for (const QString &name : whole.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            QCOMPARE(fileBytes(out + QLatin1Char('/') + name), original(name));
+            expected << name;
+        }
+        for (const QString &name : damaged.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QByteArray kept
+                = fileBytes(out + QLatin1Char('/') + name + QStringLiteral(".damaged"));
+            QVERIFY2(!kept.isEmpty() && original(name).startsWith(kept), qPrintable(name));
+            QVERIFY2(run.err.contains(name), qPrintable(run.err));
+            expected << name + QStringLiteral(".damaged");
+        }
+        const QStringList found = filesBelow(out).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (const QString &name : found)
+            QVERIFY2(expected.contains(name) || name.startsWith(QLatin1String("raw-")),
+                qPrintable(name + QStringLiteral(" among ") + found.join(QLatin1Char(' '))));
+    }
+
     /// What each door shows: --list, --extract and the window.
     void namesAreShownEscaped_data()
     {

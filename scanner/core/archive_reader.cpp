@@ -1,11 +1,14 @@
 #include "scanner/core/archive_reader.h"
 
 #include "scanner/core/archive_stream.h"
+#include "scanner/core/record_layout.h"
+#include "scanner/core/signatures.h"
 
 #include <QHash>
 #include <QSet>
 
 #include <algorithm>
+#include <climits>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -13,6 +16,8 @@
 
 namespace Quorlin {
 namespace {
+
+constexpr qint64 tarBlock = 512;
 
 QString damageNote(qint64 imageOffset, const QString &why)
 {
@@ -87,14 +92,30 @@ void markDamageInside(
         archive.note = QStringLiteral("Damaged at image offset %1: %2%3.")
                            .arg(facts.imageOffset(from))
                            .arg(why,
-                               compressed ? QStringLiteral("; which files hold its bytes, a "
-                                                           "compressed stream does not tell")
-                                          : QString());
+                               compressed && read->decodedAtUnreadable < 0
+                                   ? QStringLiteral("; which files hold its bytes, a "
+                                                    "compressed stream does not tell")
+                                   : QString());
     }
     for (int i = 0; i < archive.entries.size() && i < read->dataSpans.size(); ++i) {
-        const auto &span = read->dataSpans[i];
         FoundEntry &entry = archive.entries[i];
-        if (compressed || span.first >= to || span.second <= from)
+        if (compressed) {
+            // What was decoded before the record is good; from there on a file may hold
+            // its bytes, and where the stream does not tell, any file may.
+            const auto span = read->decodedSpans.value(i, { -1, -1 });
+            const qint64 good = read->decodedAtUnreadable;
+            if (good >= 0 && span.second >= 0 && span.second <= good)
+                continue;
+            if (!entry.damaged) {
+                entry.unreadableAt = from;
+                entry.unreadableByte
+                    = good >= 0 && span.first >= 0 ? std::max<qint64>(0, good - span.first) : -1;
+            }
+            entry.damaged = true;
+            continue;
+        }
+        const auto &span = read->dataSpans[i];
+        if (span.first >= to || span.second <= from)
             continue;
         if (!entry.damaged) { // one cut short stays so
             entry.unreadableAt = std::max(span.first, from);
@@ -125,9 +146,11 @@ int listEntries(const ImageFacts &facts, ArchiveStream &stream, archive_entry *e
         found.entries.append(describeEntry(entry));
         linkCounts->append(int(archive_entry_nlink(entry)));
         *before = stream.consumed();
+        const qint64 decoded = stream.decodedPosition();
         const bool skipped = archive_read_data_skip(stream.handle()) == ARCHIVE_OK;
         out->dataSpans.append(plain ? qMakePair(begin + *before, begin + stream.consumed())
                                     : qMakePair(qint64(-1), qint64(-1)));
+        out->decodedSpans.append(qMakePair(decoded, stream.decodedPosition()));
         if (!skipped) {
             found.entries.last().damaged = true;
             return status;
@@ -183,6 +206,11 @@ void findEnd(const ImageFacts &facts, ArchiveStream &stream, qint64 end, Archive
             QStringLiteral("after the archive's end, %1, so its check could not be made and any "
                            "file may hold wrong bytes")
                 .arg(stream.decodeError()));
+        // Whole in length, every one of them, but nothing proves their bytes.
+        for (FoundEntry &entry : found.entries) {
+            entry.checkFailed = entry.checkFailed || !entry.damaged;
+            entry.damaged = true;
+        }
         return;
     }
     found.length = stream.consumed();
@@ -191,6 +219,81 @@ void findEnd(const ImageFacts &facts, ArchiveStream &stream, qint64 end, Archive
     if (zipEnd > 0) {
         found.length = zipEnd - found.offset;
         findZipLinks(facts, found);
+    }
+}
+
+/// The first record of zeros (an unreadable block, or the tape mark that ends a
+/// tape file) that lies whole in [from, to); -1 when none.
+qint64 zeroRecordIn(const ImageFacts &facts, qint64 from, qint64 to)
+{
+    const RecordLayout *layout = facts.layout.get();
+    if (!layout || !layout->recordsKnown() || facts.tapFile || from >= to)
+        return -1;
+    BodyStream stream(facts);
+    if (!stream.open())
+        return -1;
+    QByteArray record;
+    for (qint64 at = layout->nextRecordStart(from); at < to;) {
+        const qint64 end = layout->recordEnd(at);
+        if (end > to || end <= at)
+            break;
+        record.resize(int(std::min<qint64>(end - at, INT_MAX)));
+        if (end - at >= tarBlock && stream.readAt(at, record.data(), end - at) == end - at
+            && allZero(
+                reinterpret_cast<const unsigned char *>(record.constData()), std::size_t(end - at)))
+            return at;
+        at = end;
+    }
+    return -1;
+}
+
+/// Where a plain archive whose reading broke off at @p at (a header that did not
+/// read, or the data start of a member whose data ran on to @p dataEnd, -1 when
+/// not) ends. A member whose data holds a record of zeros and is followed by no
+/// valid header ended at those zeros: its tape file ended there (what followed
+/// belonged to the next one), or the block was unreadable. Else the scan goes on
+/// at @p at, and a member cut short is read again up to @p readEnd.
+qint64 plainDamageAt(
+    const ImageFacts &facts, const ArchiveRead &read, qint64 at, qint64 dataEnd, qint64 *readEnd)
+{
+    if (read.dataSpans.isEmpty())
+        return at;
+    const auto &span = read.dataSpans.last();
+    const qint64 end = dataEnd >= 0 ? std::max(span.first, dataEnd) : at;
+    *readEnd = dataEnd >= 0 ? end : -1;
+    // A .tap file's tape mark ends the member for certain.
+    if (dataEnd >= 0 && facts.layout && facts.layout->tapeMarksKnown()
+        && end == facts.layout->tapeFileEnd(span.first))
+        return end;
+    const qint64 zeros = zeroRecordIn(facts, span.first, end);
+    if (zeros >= 0) {
+        *readEnd = -1;
+        return zeros;
+    }
+    // Where records differ in length, the run record still knows where tape files end.
+    for (const qint64 mark : facts.recordedTapeMarks) {
+        const qint64 stream = facts.layout ? facts.layout->streamOffsetAt(mark) : mark;
+        if (stream > span.first && stream < end) {
+            *readEnd = -1;
+            return stream;
+        }
+    }
+    return at;
+}
+
+/// A compressed archive broke off: the entries decoded past @p good, the bytes
+/// known to be right, are damaged.
+void markDecodedDamage(ArchiveRead *read, qint64 good)
+{
+    if (good < 0)
+        return;
+    FoundArchive &archive = read->archive;
+    for (int i = 0; i < archive.entries.size() && i < read->decodedSpans.size(); ++i) {
+        if (read->decodedSpans[i].second > good && !archive.entries[i].damaged) {
+            archive.entries[i].damaged = true;
+            archive.entries[i].unreadableAt = -1;
+            archive.entries[i].unreadableByte = -1;
+        }
     }
 }
 
@@ -213,13 +316,23 @@ bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, Compression 
     qint64 before = 0;
     status = listEntries(facts, stream, entry, status, out, &linkCounts, &before, cancel);
     const bool cancelled = cancel && cancel->load();
+    out->decodedAtUnreadable = stream.decodedAtUnreadable();
     if (status != ARCHIVE_EOF && !cancelled) {
-        // Plain streams break where the bad bytes begin; compressed ones where
-        // the decoder found them, or as far as it got.
+        // Plain streams break where the bad bytes begin; compressed ones where the
+        // input known to be good ends, or as far as the decoder got.
+        const bool dataCut = status == ARCHIVE_OK || status == ARCHIVE_WARN;
         qint64 at = begin + before;
-        if (stream.isCompressed())
-            at = stream.decodeErrorAt() >= 0 ? stream.decodeErrorAt() : begin + stream.consumed();
+        if (stream.isCompressed()) {
+            at = stream.goodInputEnd() >= 0   ? std::max(begin, stream.goodInputEnd())
+                : stream.decodeErrorAt() >= 0 ? stream.decodeErrorAt()
+                                              : begin + stream.consumed();
+        } else {
+            at = plainDamageAt(
+                facts, *out, at, dataCut ? begin + stream.consumed() : -1, &found.readEnd);
+        }
         markDamage(out, facts, at, stream.errorString());
+        if (stream.isCompressed())
+            markDecodedDamage(out, stream.goodDecoded());
     } else if (!cancelled) {
         if (!stream.isCompressed()
             && found.format.contains(QLatin1String("tar"), Qt::CaseInsensitive))

@@ -20,6 +20,11 @@ struct ArchiveRead
     qint64 resumeAt = -1;
     /// Plain archives: where each entry's stored data lies in the stream.
     QVector<QPair<qint64, qint64>> dataSpans;
+    /// Compressed archives: where it lies in the decoded bytes.
+    QVector<QPair<qint64, qint64>> decodedSpans;
+    /// Compressed archives: the decoded bytes made before the first record flagged
+    /// as unreadable; -1 when the stream does not tell.
+    qint64 decodedAtUnreadable = -1;
 };
 
 /// Reads the archive that starts at @p begin (its compression known to be

@@ -3,6 +3,7 @@
 #include "scanner/core/archive_reader.h"
 #include "scanner/core/archive_stream.h"
 #include "scanner/core/extractor.h"
+#include "scanner/core/record_layout.h"
 #include "scanner/core/report.h"
 #include "scanner/core/shown_name.h"
 
@@ -135,6 +136,7 @@ private:
     archive *m_reader = nullptr;
     qint64 m_written = 0;
     bool m_stopped = false; ///< the limit was reached or the run cancelled
+    int m_current = -1; ///< the index of the entry being restored
     bool m_keepPlaced = false;
     QHash<QByteArray, QByteArray> m_placed;
     QHash<QByteArray, QByteArray> m_rootOf; ///< a name to the first name of its file
@@ -163,25 +165,21 @@ bool ArchiveWalk::run(const QSet<int> &selected)
             = zipUnixModes(m_result.facts, m_archive.offset, m_archive.offset + m_archive.length);
     m_keepPlaced
         = m_index + 1 < m_result.archives.size() && m_result.archives.at(m_index + 1).continuation;
-    ArchiveStream stream(m_result.facts, m_archive.offset, m_result.facts.streamLength);
+    // A damaged archive is read no further than its damage, so what lies beyond (the
+    // next tape file, garbage) never becomes part of a file; a whole one no further
+    // than its tape file.
+    const qint64 end = m_archive.damaged && m_archive.damageInside < 0
+        ? std::max(m_archive.readEnd, m_archive.offset + m_archive.length)
+        : m_result.facts.layout ? m_result.facts.layout->tapeFileEnd(m_archive.offset)
+                                : m_result.facts.streamLength;
+    ArchiveStream stream(m_result.facts, m_archive.offset, end);
     m_reader = stream.handle();
     // Whatever is picked from a damaged archive, the user must hear that it was damaged.
     bool whole = !m_archive.damaged;
-    if (m_archive.damaged && m_archive.damageInside < 0)
-        problem(QStringLiteral("Archive %1 is damaged: files stored in its damaged part "
-                               "could not be written.")
-                    .arg(m_index + 1));
-    else if (m_archive.damaged)
-        problem(QStringLiteral("Archive %1 is damaged: files that hold records the tape file "
-                               "marks as unreadable are written whole, with the bytes it holds.")
-                    .arg(m_index + 1));
-    // In the archive's order: the set's own order would shuffle the notes from run to run.
-    for (int e = 0; e < m_archive.entries.size(); ++e) {
-        const FoundEntry &found = m_archive.entries[e];
-        if (selected.contains(e) && found.unreadableAt >= 0)
-            problem(QStringLiteral("%1: %2").arg(
-                entryOutputName(m_index, found), entryDamageNote(m_result.facts, found)));
-    }
+    if (m_archive.damaged)
+        problem(QStringLiteral("Archive %1 is damaged: %2")
+                    .arg(m_index + 1)
+                    .arg(shownName(m_archive.note)));
     int remaining = selected.size();
     int e = 0;
     for (; e < m_archive.entries.size() && !m_stopped; ++e) {
@@ -227,6 +225,7 @@ void ArchiveWalk::planLinks(const QSet<int> &selected)
 
 bool ArchiveWalk::restoreEntry(archive_entry *entry, int index, bool selected)
 {
+    m_current = index;
     const QByteArray path = pathOf(entry);
     const uint type = uint(archive_entry_filetype(entry));
     if (archive_entry_hardlink(entry)
@@ -411,6 +410,9 @@ QByteArray ArchiveWalk::writeData(archive_entry *entry, const QByteArray &name, 
         return {}; // dropped: nothing half-written keeps the name
     const qint64 size = archive_entry_size(entry);
     const bool cut = status != ARCHIVE_EOF;
+    // The scan found it damaged: whole in length, but with bytes that are not known good.
+    const FoundEntry found = m_archive.entries.value(m_current);
+    const bool doubted = !cut && found.damaged;
     // A sparse file may end in a hole; a link that only repeats the name brings no data.
     if (!cut && copied.end < size && (copied.bytes > 0 || !rewrite) && !file.setLength(size)) {
         problem(QStringLiteral("%1: %2").arg(shownName(name), file.errorString()));
@@ -420,16 +422,20 @@ QByteArray ArchiveWalk::writeData(archive_entry *entry, const QByteArray &name, 
     if (rewrite)
         used = m_run.folder.finish(file, metadata) ? name : QByteArray();
     else // what is cut short keeps what was read, under a name that says so
-        used = m_run.folder.place(file, metadata, cut ? QByteArray(".damaged") : QByteArray());
+        used = m_run.folder.place(
+            file, metadata, cut || doubted ? QByteArray(".damaged") : QByteArray());
     if (used.isEmpty()) {
         problem(m_run.folder.errorString());
         return {};
     }
-    if (cut) {
-        problem(QStringLiteral("%1: damaged, only the first %2 bytes were written, as %3")
-                    .arg(shownName(name))
-                    .arg(copied.bytes)
-                    .arg(shownName(used)));
+    if (cut || doubted) {
+        problem(cut ? QStringLiteral("%1: damaged, only the first %2 bytes were written, as %3")
+                          .arg(shownName(name))
+                          .arg(copied.bytes)
+                          .arg(shownName(used))
+                    : QStringLiteral("%1: %2; written as %3")
+                          .arg(shownName(name), entryDamageNote(m_result.facts, found),
+                              shownName(used)));
         if (!rewrite)
             m_run.written.append(shownName(used));
         return {};

@@ -1,9 +1,76 @@
 #include "scanner/core/archive_stream.h"
 
+#include "scanner/core/record_layout.h"
+#include "scanner/core/signatures.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 
 namespace Quorlin {
+namespace {
+
+constexpr qint64 searchSize = 1 << 20;
+// Zeros a compress stream does not hold: its codes count up, even over zeros.
+constexpr qint64 zeroRun = 1024;
+
+/// Where a compress (.Z) stream that starts at @p begin ends. It has no end of its
+/// own: it runs to its tape file's end, which in a .tap file is known. In an image
+/// the tape mark is a record of zeros (as is an unreadable block, past which nothing
+/// decodes right either); without records known, a run of zeros that follows it.
+qint64 compressEnd(const ImageFacts &facts, qint64 begin, qint64 end)
+{
+    const RecordLayout *layout = facts.layout.get();
+    if (facts.tapFile || !layout)
+        return end;
+    BodyStream stream(facts);
+    if (!stream.open())
+        return end;
+    QByteArray buffer(int(searchSize), Qt::Uninitialized);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(buffer.constData());
+    if (layout->recordsKnown()) {
+        // A window at a time, each record in it looked at whole.
+        for (qint64 at = layout->nextRecordStart(begin + 1); at < end;) {
+            const qint64 got = stream.readAt(at, buffer.data(), std::min(searchSize, end - at));
+            if (got <= 0)
+                return end;
+            qint64 record = at;
+            for (; record < at + got; record = layout->recordEnd(record)) {
+                const qint64 recordEnd = std::min(layout->recordEnd(record), end);
+                if (recordEnd > at + got && record > at)
+                    break; // read it whole with the next window
+                const qint64 inView = std::min(recordEnd, at + got) - record;
+                if (recordEnd - record >= 512 && inView == recordEnd - record
+                    && allZero(bytes + (record - at), std::size_t(inView)))
+                    return record;
+                if (recordEnd > at + got) { // longer than the window: not a tape mark
+                    record = recordEnd;
+                    break;
+                }
+            }
+            at = record;
+        }
+        return end;
+    }
+    qint64 zerosFrom = -1; // where the zeros in view began
+    for (qint64 at = begin; at < end;) {
+        const qint64 got = stream.readAt(at, buffer.data(), std::min(searchSize, end - at));
+        if (got <= 0)
+            return end;
+        for (qint64 i = 0; i < got; ++i) {
+            if (bytes[i] == 0) {
+                zerosFrom = zerosFrom < 0 ? at + i : zerosFrom;
+            } else {
+                if (zerosFrom >= 0 && at + i - zerosFrom >= zeroRun)
+                    return at + i; // the zeros decode as zeros: kept, what follows is not
+                zerosFrom = -1;
+            }
+        }
+        at += got;
+    }
+    return end;
+}
+
+} // namespace
 
 ArchiveStream::ArchiveStream(const ImageFacts &facts, qint64 begin, qint64 end, Mode mode)
     : ArchiveStream(facts, begin, end, compressionAt(facts, begin), mode)
@@ -29,8 +96,10 @@ ArchiveStream::ArchiveStream(
         m_open = m_decoded->open(m_archive) == ARCHIVE_OK;
         return;
     }
-    if (compression == Compression::Compress)
+    if (compression == Compression::Compress) {
         archive_read_support_filter_compress(m_archive);
+        end = compressEnd(facts, begin, end);
+    }
     m_region = std::make_unique<RegionSource>(facts, begin, end);
     m_open = m_region->open(m_archive) == ARCHIVE_OK;
 }
@@ -79,6 +148,26 @@ qint64 ArchiveStream::decodeErrorAt() const
 QString ArchiveStream::decodeError() const
 {
     return m_decoded ? m_decoded->error() : QString();
+}
+
+qint64 ArchiveStream::goodInputEnd() const
+{
+    return m_decoded && m_decoded->failed() ? m_decoded->goodInputEnd() : -1;
+}
+
+qint64 ArchiveStream::goodDecoded() const
+{
+    return m_decoded && m_decoded->failed() ? m_decoded->goodDecoded() : -1;
+}
+
+qint64 ArchiveStream::decodedAtUnreadable() const
+{
+    return m_decoded ? m_decoded->decodedAtUnreadable() : -1;
+}
+
+qint64 ArchiveStream::decodedPosition() const
+{
+    return archive_filter_bytes(m_archive, 0);
 }
 
 Compression compressionAt(const ImageFacts &facts, qint64 begin)

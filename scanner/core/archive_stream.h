@@ -40,6 +40,14 @@ public:
     /// Stream offset where decoding broke off; -1 while it has not.
     qint64 decodeErrorAt() const;
     QString decodeError() const;
+    /// Once decoding broke off: where the input known to be good ends, and the
+    /// decoded bytes made from it (see DecodedSource); -1 before.
+    qint64 goodInputEnd() const;
+    qint64 goodDecoded() const;
+    /// Decoded bytes made before the first record flagged as unreadable; -1 when none.
+    qint64 decodedAtUnreadable() const;
+    /// Bytes of the archive itself (decoded, when compressed) consumed so far.
+    qint64 decodedPosition() const;
 
 private:
     archive *m_archive;

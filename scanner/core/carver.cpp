@@ -112,13 +112,15 @@ public:
             }
             if (m_rawStart >= 0 && m_pos >= m_rawTapeFileEnd)
                 closeRaw(false);
-            const qint64 next = nextCandidate(m_pos + 1);
+            // A record larger than the window (a .tap keeps up to 16 MiB) is stepped
+            // through a window at a time; only its start is a possible archive start.
+            const qint64 next = std::min(nextCandidate(m_pos + 1), m_pos + windowSize);
             if (!m_window.ensure(m_pos, std::max<qint64>(next - m_pos, signatureLength))) {
                 m_result.error = QStringLiteral("Reading the image failed at offset %1")
                                      .arg(m_facts.imageOffset(m_pos));
                 break;
             }
-            if (tryStart(m_pos)) {
+            if (nextCandidate(m_pos) == m_pos && tryStart(m_pos)) {
                 afterZeros = false;
                 continue;
             }
@@ -267,7 +269,9 @@ private:
             m_layout.unreadableIn(archive.offset, archive.offset + archive.length)) {
             const qint64 at = std::max(run.streamStart, archive.offset);
             markDamageInside(read, m_facts, at, run.streamEnd(),
-                QStringLiteral("the tape file marks the record there as unreadable"));
+                m_facts.tapFile
+                    ? QStringLiteral("the tape file marks the record there as unreadable")
+                    : QStringLiteral("the run record names the block there as unreadable"));
         }
     }
 
@@ -315,8 +319,9 @@ private:
         const auto unreadable = m_layout.unreadableIn(region.offset, region.offset + region.length);
         if (unreadable.isEmpty())
             return QString();
-        return QStringLiteral("holds records the tape file marks as unreadable, the first at "
-                              "image offset %1")
+        return QStringLiteral("holds records the %1 as unreadable, the first at image offset %2")
+            .arg(m_facts.tapFile ? QStringLiteral("tape file marks")
+                                 : QStringLiteral("run record names"))
             .arg(m_facts.imageOffset(std::max(unreadable.first().streamStart, region.offset)));
     }
 
@@ -374,6 +379,7 @@ ScanResult scanImage(
             return result;
         }
     }
+    markRecordedDamage(&result.facts);
     BodyStream stream(result.facts);
     if (!stream.open()) {
         result.error = stream.errorString();

@@ -1,10 +1,12 @@
 #include "scanner/core/command_line.h"
 
+#include "imaging/image_verdict.h"
 #include "scanner/core/carver.h"
 #include "scanner/core/extractor.h"
 #include "scanner/core/report.h"
 #include "scanner/core/shown_name.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTextStream>
@@ -30,7 +32,8 @@ const char usage[]
       "                    by default files belong to whoever extracts; asked for without\n"
       "                    root, the files are the user's own and the exit code is 1)\n"
       "Exit codes: 0 everything restored, 1 something damaged, not written or over the\n"
-      "limit, 2 wrong usage.\n";
+      "limit, 2 wrong usage, 3 all the image holds is whole, but the image does not\n"
+      "hold the whole tape (its run record says so).\n";
 
 /// "4G", "500M", "123456": bytes, or -1 when it is not a size.
 qint64 parseSize(const QString &text)
@@ -103,9 +106,23 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
         return 2;
     }
     const ScanResult result = scanImage(image);
+    // Damage comes first; an image that stops short is said even when all it holds is whole.
+    const ImageVerdict::Judgement verdict = ImageVerdict::judge(QFile::encodeName(image));
+    // Only the run knows: a file without trailer may be any file, not a run given up.
+    const bool partOfTape = verdict.fromRecord
+        && (verdict.verdict == RunRecord::Verdict::StopsShort
+            || verdict.verdict == RunRecord::Verdict::Unfinished);
+    const auto partNote = [&] {
+        err << "quorlin: " << shownName(image) << " does not hold the whole tape ("
+            << verdict.summary << "): what came after its end on the tape is not in it\n";
+    };
     if (list) {
         out << listing(result, options.maxSize);
-        return result.error.isEmpty() && !hasDamage(result) ? 0 : 1;
+        if (partOfTape)
+            partNote();
+        if (!result.error.isEmpty() || hasDamage(result))
+            return 1;
+        return partOfTape ? 3 : 0;
     }
     const QString folder = rest.at(1);
     Extractor extractor(result, folder, options);
@@ -115,7 +132,11 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
     for (const QString &problem : extractor.problems())
         err << "quorlin: " << problem << '\n';
     out << extractor.written().size() << " file(s) written to " << shownName(folder) << ".\n";
-    return whole && result.error.isEmpty() ? 0 : 1;
+    if (partOfTape)
+        partNote();
+    if (!whole || !result.error.isEmpty())
+        return 1;
+    return partOfTape ? 3 : 0;
 }
 
 } // namespace Quorlin

@@ -16,7 +16,8 @@ bool parseOptions(const QStringList &arguments, ExtractOptions *options, QString
 
 /// Runs "--list IMAGE" or "--extract IMAGE DIR [PATTERN...]" with their
 /// options. Returns the exit code: 0 all well, 1 something was damaged or not
-/// written, 2 wrong usage.
+/// written, 2 wrong usage, 3 all well with what the image holds, but it does not
+/// hold the whole tape.
 int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &err);
 
 } // namespace Quorlin

@@ -30,6 +30,14 @@ public:
     QString error() const { return m_error; }
     /// Stream offset at which decoding broke off.
     qint64 errorAt() const { return m_errorAt; }
+    /// Once it broke off: where the input known to be good ends (the start of the
+    /// record it broke in, or of a record of zeros), and the decoded bytes made
+    /// from it. What the decoder made after that may be garbage.
+    qint64 goodInputEnd() const { return m_goodInputEnd; }
+    qint64 goodDecoded() const { return m_goodDecoded; }
+    /// Decoded bytes made before the input reached the first record flagged as
+    /// unreadable; -1 while it has not.
+    qint64 decodedAtUnreadable() const { return m_decodedAtUnreadable; }
     /// Decodes the rest of the stream and drops it, so consumed() tells where it ends.
     void drain();
 
@@ -42,7 +50,14 @@ private:
     unsigned char *output();
     bool refill();
     bool anotherStreamFollows();
-    void fail(const QString &why);
+    /// @p garbled: the decoder met bad bytes (rather than the input's end).
+    void fail(const QString &why, bool garbled = true);
+    /// Looks at the records that lie whole in the input buffer for one of zeros.
+    void checkZeroRecords();
+    /// How much of the input left may be given to the decoder in one step: up to
+    /// the next place whose decoded position counts (record starts, damage).
+    std::size_t stepInput(std::size_t inLeft);
+    qint64 inputPosition() const { return m_inStart + qint64(m_inPos); }
 
     BodyStream m_stream;
     Compression m_kind;
@@ -61,6 +76,16 @@ private:
     State m_state = State::Running;
     QString m_error;
     qint64 m_errorAt = -1;
+    std::shared_ptr<const RecordLayout> m_layout;
+    qint64 m_produced = 0; ///< decoded bytes made so far
+    qint64 m_recordStart; ///< stream offset of the record the input is in
+    qint64 m_producedAtRecord = 0; ///< decoded bytes made before it
+    qint64 m_zeroRecord = -1; ///< the first record of zeros in the stream: damage
+    qint64 m_zerosCheckedTo; ///< records before this were looked at
+    qint64 m_unreadable = -1; ///< the first record flagged as unreadable
+    qint64 m_decodedAtUnreadable = -1;
+    qint64 m_goodInputEnd = -1;
+    qint64 m_goodDecoded = -1;
 };
 
 } // namespace Quorlin

@@ -18,6 +18,10 @@ bool isTapPath(const QString &path);
 /// images is not looked at here.
 ImageFacts readImageFacts(const QString &path);
 
+/// Marks the spans the run record names as unreadable in the layout; after the
+/// padding is settled, as the layout then changes.
+void markRecordedDamage(ImageFacts *facts);
+
 /// True when the trailer says each record may be tape data padded with zeros
 /// to S: a run at a block size larger than the tape's blocks.
 bool mayBePadded(const ImageFacts &facts);

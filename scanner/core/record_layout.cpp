@@ -120,7 +120,35 @@ QVector<RecordLayout::Run> RecordLayout::unreadableIn(qint64 begin, qint64 end) 
         if (m_runs[i].unreadable && m_runs[i].streamEnd() > begin)
             found.append(m_runs[i]);
     }
+    for (const auto &span : m_unreadable) {
+        if (span.first < end && span.second > begin)
+            found.append({ span.first, imageOffset(span.first), span.second - span.first,
+                span.second - span.first, 1, true });
+    }
+    std::sort(found.begin(), found.end(),
+        [](const Run &a, const Run &b) { return a.streamStart < b.streamStart; });
     return found;
+}
+
+void RecordLayout::markUnreadable(qint64 begin, qint64 end)
+{
+    if (end <= begin)
+        return;
+    m_unreadable.append({ begin, end });
+    std::sort(m_unreadable.begin(), m_unreadable.end());
+}
+
+qint64 RecordLayout::streamOffsetAt(qint64 fileOffset) const
+{
+    for (const Run &run : m_runs) {
+        if (fileOffset <= run.fileOffset)
+            return run.streamStart;
+        const qint64 within = fileOffset - run.fileOffset;
+        if (within < run.count * run.stride)
+            return run.streamStart + within / run.stride * run.dataLength
+                + std::min(within % run.stride, run.dataLength);
+    }
+    return streamLength();
 }
 
 qint64 layoutImageOffset(const RecordLayout &layout, qint64 streamOffset)

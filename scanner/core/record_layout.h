@@ -59,12 +59,18 @@ public:
     qint64 tapeFileStart(qint64 streamOffset) const;
     /// The unreadable runs that overlap [begin, end).
     QVector<Run> unreadableIn(qint64 begin, qint64 end) const;
+    /// Marks the stream bytes [begin, end) as read with an error (what a run record
+    /// says of an image's blocks); unreadableIn() then names them as one run.
+    void markUnreadable(qint64 begin, qint64 end);
+    /// The stream offset of the first stream byte at or after image offset @p fileOffset.
+    qint64 streamOffsetAt(qint64 fileOffset) const;
 
 private:
     int runIndex(qint64 streamOffset) const;
 
     QVector<Run> m_runs;
     QVector<qint64> m_tapeMarks; ///< stream offsets, ascending
+    QVector<std::pair<qint64, qint64>> m_unreadable; ///< marked stream spans, ascending
     bool m_recordsKnown = true;
     bool m_tapeMarksKnown = false;
 };

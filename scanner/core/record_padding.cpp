@@ -1,11 +1,13 @@
 // The padding of images made at a block size larger than the tape's blocks.
 #include "scanner/core/image_facts.h"
 #include "scanner/core/record_layout.h"
+#include "scanner/core/signatures.h"
 
 #include <QFile>
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace Quorlin {
 namespace {
@@ -32,6 +34,88 @@ qint64 usedLength(const unsigned char *record, qint64 length)
     return length;
 }
 
+/// A tar header's size field: octal, or base-256 when its first bit is set.
+qint64 tarSize(const unsigned char *header)
+{
+    const unsigned char *field = header + 124;
+    qint64 size = 0;
+    if (field[0] & 0x80) {
+        for (int i = 1; i < 12 && size < (qint64(1) << 54); ++i)
+            size = size << 8 | field[i];
+        return size;
+    }
+    for (int i = 0; i < 12; ++i) {
+        if (field[i] >= '0' && field[i] <= '7')
+            size = size * 8 + (field[i] - '0');
+        else if (field[i] != ' ' || size > 0)
+            break;
+    }
+    // Links, folders and devices store no data, whatever their size says.
+    return std::strchr("123456", header[156]) && header[156] ? 0 : size;
+}
+
+/**
+ * Whether the tape file of @p count records from record @p first, each read as
+ * its first @p length bytes, holds one tar archive that covers it: every header
+ * where the one before says, and after the end marker nothing but zeros to the
+ * end of its record. Proves a record length that the zeros at the records' ends
+ * leave open: with the wrong one the headers are not where the sizes lead. The
+ * archive may run on over records of zeros (a file's zeros, not a tape mark) up
+ * to the last of the image's @p records. Returns the record after the archive's
+ * last, or -1. A @p length of 0 asks only whether a tar header starts it (1 or -1).
+ */
+qint64 tarEnd(QFile &file, qint64 record, qint64 first, qint64 count, qint64 records, qint64 length)
+{
+    if (length == 0) {
+        unsigned char header[tarBlock];
+        return file.seek(first * record)
+                && file.read(reinterpret_cast<char *>(header), tarBlock) == tarBlock
+                && isTarHeader(header, tarBlock)
+            ? 1
+            : -1;
+    }
+    const qint64 total = (records - first) * length;
+    unsigned char block[tarBlock];
+    QByteArray rest;
+    const auto readAt = [&](qint64 at, void *into, qint64 size) {
+        for (auto *to = static_cast<char *>(into); size > 0;) {
+            const qint64 piece = std::min(size, length - at % length);
+            if (!file.seek((first + at / length) * record + at % length)
+                || file.read(to, piece) != piece)
+                return false;
+            at += piece;
+            to += piece;
+            size -= piece;
+        }
+        return true;
+    };
+    constexpr int mostHeaders = 1 << 20;
+    qint64 at = 0;
+    for (int headers = 0; headers < mostHeaders; ++headers) {
+        if (at == total && headers > 0)
+            return records;
+        if (at > total - tarBlock || !readAt(at, block, tarBlock))
+            return -1;
+        if (allZero(block, tarBlock)) {
+            const qint64 piece = length - at % length;
+            rest.resize(int(piece));
+            const qint64 end = first + at / length + 1;
+            return headers > 0 && end >= first + count && readAt(at, rest.data(), piece)
+                    && allZero(reinterpret_cast<const unsigned char *>(rest.constData()),
+                        std::size_t(piece))
+                ? end
+                : -1;
+        }
+        if (!isTarHeader(block, tarBlock))
+            return -1;
+        const qint64 size = tarSize(block);
+        if (size > total)
+            return -1;
+        at += tarBlock + (size + tarBlock - 1) / tarBlock * tarBlock;
+    }
+    return -1;
+}
+
 /// Builds the layout one record at a time. A tape file (records between
 /// all-zero ones) keeps one data length: what its fullest record needs, taken
 /// up to the next 512 bytes unless two records agree on an odd length. Zero
@@ -39,9 +123,14 @@ qint64 usedLength(const unsigned char *record, qint64 length)
 class PaddingPlan
 {
 public:
-    PaddingPlan(qint64 recordLength, qint64 tapeBlockLength)
+    /// @p fits tells whether a tape file read at a record length is a tar that covers
+    /// it: the record after the tar's last, or -1 (see tarEnd()).
+    using Fits = std::function<qint64(qint64 first, qint64 count, qint64 length)>;
+
+    PaddingPlan(qint64 recordLength, qint64 tapeBlockLength, Fits fits)
         : m_record(recordLength)
         , m_tapeBlock(tapeBlockLength)
+        , m_fits(std::move(fits))
     {
     }
 
@@ -66,8 +155,12 @@ public:
 
     void finish()
     {
-        if (m_groupCount > 0)
+        // The last record read was a block of T bytes (T is the last read's length): its
+        // tape file's blocks hold at least that much, zeros at their end or not.
+        if (m_groupCount > 0) {
+            m_atLeast = m_tapeBlock;
             closeGroup();
+        }
         if (m_zeros > 0)
             place(m_lastLength > 0 ? m_lastLength : m_tapeBlock, m_next - m_zeros, m_zeros);
         m_zeros = 0;
@@ -82,15 +175,47 @@ public:
 private:
     qint64 groupLength() const
     {
+        if (m_atLeast > m_most && m_atLeast < m_record)
+            return m_atLeast;
         if (m_atMost >= 2 || m_most % tarBlock == 0)
             return m_most;
         const qint64 rounded = std::min(m_record, (m_most + tarBlock - 1) / tarBlock * tarBlock);
         return m_tapeBlock >= m_most && m_tapeBlock < rounded ? m_tapeBlock : rounded;
     }
 
+    /// Records that all end in zeros leave their length open. T, the length of the
+    /// last block read, is the tape's block length when a tar's own headers agree;
+    /// else the shortest length they agree with, when @p shortest is not one.
+    /// The records up to the tar's end then keep that length, records of zeros
+    /// inside it (a file's zeros) included.
+    qint64 provenLength(qint64 shortest)
+    {
+        const auto fits = [&](qint64 length) {
+            const qint64 end
+                = m_fits && length < m_record ? m_fits(m_groupStart, m_groupCount, length) : -1;
+            if (end > m_groupStart + m_groupCount) {
+                m_heldLength = length;
+                m_heldUntil = end;
+            }
+            return end >= 0;
+        };
+        if (m_tapeBlock > shortest && fits(m_tapeBlock))
+            return m_tapeBlock;
+        // Only where a tar starts: other data would pay a try at every length.
+        if (!m_fits || m_fits(m_groupStart, m_groupCount, 0) < 0 || fits(shortest))
+            return shortest;
+        for (qint64 length = shortest / tarBlock * tarBlock + tarBlock; length < m_record;
+             length += tarBlock) {
+            if (fits(length))
+                return length;
+        }
+        return shortest;
+    }
+
     void closeGroup()
     {
-        const qint64 length = groupLength();
+        const qint64 length
+            = m_groupStart < m_heldUntil ? m_heldLength : provenLength(groupLength());
         if (m_zeros > 0) // zero records before the first tape file, or between two
             place(m_lastLength > 0 ? m_lastLength : length, m_groupStart - m_zeros, m_zeros);
         place(length, m_groupStart, m_groupCount);
@@ -112,6 +237,7 @@ private:
     RecordLayout m_layout;
     const qint64 m_record;
     const qint64 m_tapeBlock;
+    const Fits m_fits;
     qint64 m_next = 0; ///< index of the next record
     qint64 m_zeros = 0; ///< zero records not yet placed
     qint64 m_groupStart = 0;
@@ -119,6 +245,9 @@ private:
     qint64 m_most = 0; ///< the longest data of the tape file so far
     qint64 m_atMost = 0; ///< records with exactly that much
     qint64 m_lastLength = 0;
+    qint64 m_atLeast = 0; ///< what the group's blocks are known to hold at least
+    qint64 m_heldLength = 0; ///< a tar's proven record length ...
+    qint64 m_heldUntil = 0; ///< ... for the records before this one
     qint64 m_largest = 0;
     qint64 m_smallest = 0; ///< 0 until a record holds data
     bool m_uniform = true;
@@ -164,7 +293,13 @@ bool settlePadding(ImageFacts *facts, const ScanProgress &progress, const std::a
         *error = file.errorString();
         return false;
     }
-    PaddingPlan plan(record, qint64(facts->tapeBlockLength));
+    QFile probe(facts->path);
+    const bool probing = probe.open(QIODevice::ReadOnly);
+    const qint64 records = facts->bodyLength / record;
+    PaddingPlan plan(
+        record, qint64(facts->tapeBlockLength), [&](qint64 first, qint64 count, qint64 length) {
+            return probing ? tarEnd(probe, record, first, count, records, length) : -1;
+        });
     QByteArray buffer(int(std::max(record, readSize / record * record)), Qt::Uninitialized);
     const auto *bytes = reinterpret_cast<const unsigned char *>(buffer.constData());
     qint64 lastReport = 0;

@@ -146,8 +146,15 @@ QString entryDamageNote(const ImageFacts &facts, const FoundEntry &entry)
 {
     if (!entry.damaged)
         return {};
+    if (entry.checkFailed)
+        return QStringLiteral("damaged: whole in length, but the compressed stream it is in "
+                              "fails its check, so its bytes may be wrong");
     if (entry.unreadableAt < 0)
         return QStringLiteral("damaged: only its first part can be written");
+    if (entry.unreadableByte < 0)
+        return QStringLiteral("damaged: whole in length, but may hold bytes decoded from "
+                              "unreadable data (image offset %1)")
+            .arg(facts.imageOffset(entry.unreadableAt));
     return QStringLiteral("damaged: whole in length, but holds unreadable bytes, the first at "
                           "byte %1 of it (image offset %2)")
         .arg(entry.unreadableByte)

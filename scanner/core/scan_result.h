@@ -7,6 +7,7 @@
  * held, which are the positions in the image file unless the records carry
  * zero padding (ImageFacts::imageOffset turns one into the other).
  */
+#include <QPair>
 #include <QString>
 #include <QVector>
 #include <QtGlobal>
@@ -44,7 +45,14 @@ struct ImageFacts
     std::shared_ptr<const RecordLayout> layout;
     bool tapFile = false; ///< a SIMH .tap file: records and tape marks are exact
     int tapeFiles = 0; ///< .tap: tape files found
-    qint64 unreadableRecords = 0; ///< .tap: records flagged as read with an error
+    qint64 unreadableRecords = 0; ///< records flagged as read with an error (or not whole)
+    /// Image spans that hold blocks the image's run record names as not read whole
+    /// (unreadable, or cut); a span is wider than its block when the record leaves
+    /// the block's place open.
+    QVector<QPair<qint64, qint64>> recordedDamage;
+    /// Image offsets where the run record puts the tape marks (records of zeros), where
+    /// it tells them exactly.
+    QVector<qint64> recordedTapeMarks;
 
     qint64 imageOffset(qint64 streamOffset) const
     {
@@ -72,6 +80,8 @@ struct FoundEntry
     /// its end all the same. -1 when none.
     qint64 unreadableAt = -1;
     qint64 unreadableByte = -1;
+    /// Whole in length, but the compressed stream it came from fails its check.
+    bool checkFailed = false;
     /// -1 when the entry's own stored data is its content (or it has none). For
     /// a hard link, the index (in the same archive) of the entry that stores the
     /// content all its names share: in tar the first name; in newc cpio the last
@@ -92,6 +102,9 @@ struct FoundArchive
     /// Stream offset of damage inside what was read (a record a .tap file flags as
     /// unreadable); -1 when the damage is where reading broke off, at offset + length.
     qint64 damageInside = -1;
+    /// Where a damaged archive is read again up to, when past offset + length: the
+    /// data of its last member that ran on, up to where it stops (the image's end).
+    qint64 readEnd = -1;
     QString note; ///< what went wrong, in plain words
 };
 
