@@ -1,7 +1,7 @@
 #include "imaging/image_verdict.h"
 
-#include "platform/native_file.h"
-#include "platform/tap_file.h"
+#include "platform/posix/native_file.h"
+#include "platform/tap/tap_file.h"
 
 #include <QFile>
 

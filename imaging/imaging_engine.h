@@ -10,7 +10,7 @@
  * the workers do, so the state the rest of the program sees stays the same
  * whichever front end drives it.
  */
-#include "platform/win32_types.h"
+#include "platform/backend/win32_types.h"
 
 #include <QString>
 #include <QtGlobal>

@@ -9,7 +9,7 @@
  * worker at a time and reads a worker's results only after isFinished() has
  * returned true, which orders the worker's writes before the reads.
  */
-#include "platform/win32_types.h"
+#include "platform/backend/win32_types.h"
 
 #include <QString>
 #include <QtGlobal>

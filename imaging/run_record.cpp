@@ -1,6 +1,6 @@
 #include "imaging/run_record.h"
 
-#include "platform/native_file.h"
+#include "platform/posix/native_file.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

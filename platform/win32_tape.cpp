@@ -1,8 +1,8 @@
 #include "platform/win32_tape.h"
 
-#include "platform/st_tape.h"
-#include "platform/tape_backend.h"
-#include "platform/virtual_tape.h"
+#include "platform/st/st_tape.h"
+#include "platform/backend/tape_backend.h"
+#include "platform/tap/virtual_tape.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -8,9 +8,9 @@
  * made here). On Linux each call is served by one of two backends, chosen by
  * CreateFileW when the device is opened:
  *  - a character device is a SCSI tape drive driven through the st driver
- *    (StTape, see platform/st_tape.h);
+ *    (StTape, see platform/st/st_tape.h);
  *  - a regular file is a virtual tape in the SIMH magtape format
- *    (VirtualTape, see platform/virtual_tape.h).
+ *    (VirtualTape, see platform/tap/virtual_tape.h).
  *
  * Calls that return a DWORD return NO_ERROR or a Windows error code and also
  * leave that code in GetLastError(); calls that return a BOOL leave the code
@@ -22,8 +22,8 @@
  * ERROR_FILE_NOT_FOUND (2), ERROR_ACCESS_DENIED (5), ERROR_IO_DEVICE (1117),
  * ERROR_INVALID_HANDLE (6), ERROR_INVALID_PARAMETER (87), ERROR_NOT_SUPPORTED (50).
  */
-#include "platform/win32_handles.h"
-#include "platform/win32_types.h"
+#include "platform/backend/win32_handles.h"
+#include "platform/backend/win32_types.h"
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
 // The st backend's mapping logic against recorded answers. What the real st
 // driver shows (marks, the end of data, positions, eject, the sg node) is
 // proved by the st driver harness, tests/st-driver/.
-#include "platform/scsi_inquiry.h"
-#include "platform/st_mapping.h"
-#include "platform/st_tape.h"
+#include "platform/st/scsi_inquiry.h"
+#include "platform/st/st_mapping.h"
+#include "platform/st/st_tape.h"
 
 #include <QtTest>
 

@@ -6,7 +6,7 @@
 // Each INPUT becomes one tape file, cut into records of the block size and
 // followed by a tape mark. An INPUT of the form gen:SIZE is SIZE bytes of
 // generated data (a repeating pattern that differs per file and per block).
-#include "platform/tap_writer.h"
+#include "platform/tap/tap_writer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 
 #include "imaging/imaging_driver.h"
 #include "imaging/imaging_state.h"
-#include "platform/device_access.h"
+#include "platform/posix/device_access.h"
 #include "platform/win32_tape.h"
 #include "tape/run_and_wait.h"
 #include "tape/tape_workers.h"

@@ -1,6 +1,6 @@
 #include "tools/tarnwick-image/file_hasher.h"
 
-#include "platform/native_file.h"
+#include "platform/posix/native_file.h"
 
 #include <openssl/evp.h>
 

@@ -1,7 +1,7 @@
 #include "tools/tarnwick-image/image_check.h"
 
 #include "imaging/image_verdict.h"
-#include "platform/native_file.h"
+#include "platform/posix/native_file.h"
 #include "tools/tarnwick-image/console.h"
 #include "tools/tarnwick-image/exit_codes.h"
 #include "tools/tarnwick-image/file_hasher.h"

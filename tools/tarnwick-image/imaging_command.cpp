@@ -3,7 +3,7 @@
 #include "imaging/image_file.h"
 #include "imaging/imaging_driver.h"
 #include "imaging/imaging_state.h"
-#include "platform/native_file.h"
+#include "platform/posix/native_file.h"
 #include "platform/win32_tape.h"
 #include "tools/tarnwick-image/console.h"
 #include "tools/tarnwick-image/exit_codes.h"

@@ -1,6 +1,6 @@
 // tarnwick-image: images the tape of the first tape drive into one image file,
 // through the same platform layer and imaging engine as the window.
-#include "platform/stop_signals.h"
+#include "platform/posix/stop_signals.h"
 #include "tools/tarnwick-image/console.h"
 #include "tools/tarnwick-image/exit_codes.h"
 #include "tools/tarnwick-image/image_check.h"

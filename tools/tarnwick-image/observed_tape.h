@@ -7,7 +7,7 @@
  * line learns what the engine passes over in silence without the engine doing
  * anything differently.
  */
-#include "platform/tape_backend.h"
+#include "platform/backend/tape_backend.h"
 #include "tools/tarnwick-image/tape_log.h"
 
 class ObservedTape : public TapeBackend

@@ -2,8 +2,8 @@
 
 #include "imaging/imaging_state.h"
 #include "imaging/size_text.h"
-#include "platform/native_file.h"
-#include "platform/stop_signals.h"
+#include "platform/posix/native_file.h"
+#include "platform/posix/stop_signals.h"
 #include "platform/tape_identity.h"
 #include "tools/tarnwick-image/console.h"
 #include "tools/tarnwick-image/drive_session.h"

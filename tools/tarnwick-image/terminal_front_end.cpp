@@ -1,7 +1,7 @@
 #include "tools/tarnwick-image/terminal_front_end.h"
 
 #include "imaging/imaging_state.h"
-#include "platform/stop_signals.h"
+#include "platform/posix/stop_signals.h"
 #include "tools/tarnwick-image/progress_line.h"
 #include "tools/tarnwick-image/tape_log.h"
 

@@ -1,4 +1,4 @@
-#include "platform/device_access.h"
+#include "platform/posix/device_access.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "platform/native_file.h"
+#include "platform/posix/native_file.h"
 
 #include <cerrno>
 #include <cstdio>

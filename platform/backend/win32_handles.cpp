@@ -1,4 +1,4 @@
-#include "platform/win32_handles.h"
+#include "platform/backend/win32_handles.h"
 
 #include <mutex>
 #include <unordered_map>

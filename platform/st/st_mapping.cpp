@@ -1,4 +1,4 @@
-#include "platform/st_mapping.h"
+#include "platform/st/st_mapping.h"
 
 #include <cerrno>
 #include <sys/mtio.h>

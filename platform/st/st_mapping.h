@@ -4,7 +4,7 @@
  * The pure parts of the st backend: what the st driver's answers mean as
  * Windows error codes, and the SCSI LOG SENSE tape capacity page.
  */
-#include "platform/win32_types.h"
+#include "platform/backend/win32_types.h"
 
 #include <array>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "platform/stop_signals.h"
+#include "platform/posix/stop_signals.h"
 
 #include <atomic>
 #include <csignal>

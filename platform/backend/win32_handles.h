@@ -10,7 +10,7 @@
  * memory. Any kind of object (a tape, a single-instance lock) can live
  * behind a handle by deriving from HandleObject.
  */
-#include "platform/win32_types.h"
+#include "platform/backend/win32_types.h"
 
 #include <memory>
 

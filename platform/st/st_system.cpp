@@ -1,4 +1,4 @@
-#include "platform/st_system.h"
+#include "platform/st/st_system.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "platform/tap_file.h"
+#include "platform/tap/tap_file.h"
 
 #include <cerrno>
 #include <cstring>

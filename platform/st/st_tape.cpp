@@ -1,7 +1,7 @@
-#include "platform/st_tape.h"
+#include "platform/st/st_tape.h"
 
-#include "platform/scsi_inquiry.h"
-#include "platform/st_mapping.h"
+#include "platform/st/scsi_inquiry.h"
+#include "platform/st/st_mapping.h"
 
 #include <cerrno>
 #include <cstring>

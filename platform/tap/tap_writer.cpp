@@ -1,4 +1,4 @@
-#include "platform/tap_writer.h"
+#include "platform/tap/tap_writer.h"
 
 TapWriter::~TapWriter()
 {

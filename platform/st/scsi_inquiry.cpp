@@ -1,4 +1,4 @@
-#include "platform/scsi_inquiry.h"
+#include "platform/st/scsi_inquiry.h"
 
 namespace ScsiInquiry {
 

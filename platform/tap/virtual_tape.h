@@ -27,8 +27,8 @@
  *               while a run is going on).
  * Unknown names are ignored.
  */
-#include "platform/tap_file.h"
-#include "platform/tape_backend.h"
+#include "platform/tap/tap_file.h"
+#include "platform/backend/tape_backend.h"
 
 #include <memory>
 #include <string>

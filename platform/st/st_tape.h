@@ -42,8 +42,8 @@
  * The capacity page counts whole MiB: see StMapping::mediaFigures() for how
  * the known end of data corrects a tape with less than 1 MiB recorded.
  */
-#include "platform/st_system.h"
-#include "platform/tape_backend.h"
+#include "platform/st/st_system.h"
+#include "platform/backend/tape_backend.h"
 
 #include <memory>
 #include <string>

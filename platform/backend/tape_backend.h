@@ -5,7 +5,7 @@
  * win32_tape.cpp check their arguments, call one of these and set the last
  * error; the backends deal only in Windows error codes (NO_ERROR on success).
  */
-#include "platform/win32_handles.h"
+#include "platform/backend/win32_handles.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "platform/virtual_tape.h"
+#include "platform/tap/virtual_tape.h"
 
 #include <atomic>
 #include <cerrno>

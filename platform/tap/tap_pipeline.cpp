@@ -1,4 +1,4 @@
-#include "platform/tap_pipeline.h"
+#include "platform/tap/tap_pipeline.h"
 
 #include <cerrno>
 #include <cstring>
