@@ -1,6 +1,10 @@
 #pragma once
 /**
  * @file
+ * Layer platform/ (library tarnwick_platform): the Win32-named facade. Uses
+ * platform/backend, platform/st and platform/tap; callers above use the facade,
+ * never the handle table or a backend directly.
+ *
  * The Windows tape interface, as the rest of the program calls it.
  *
  * The names, arguments, constants and structs are those of kernel32; on
@@ -26,6 +30,11 @@
 #include "platform/backend/win32_types.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TapeBackend;
 
 using LONG = std::int32_t;
 using LONGLONG = std::int64_t;
@@ -104,6 +113,17 @@ constexpr DWORD IOCTL_STORAGE_EJECT_MEDIA = 0x002D4808u;
  * are accepted but the device is opened for reading.
  * @return the handle, or INVALID_HANDLE_VALUE with the reason in GetLastError().
  */
+/**
+ * A handle for a backend that stands in front of the tape behind @p tape (which
+ * must stay open while the new handle is used), made by @p make from that tape.
+ * INVALID_HANDLE_VALUE with ERROR_INVALID_HANDLE when @p tape is not an open tape.
+ */
+HANDLE OpenTapeFilter(
+    HANDLE tape, const std::function<std::unique_ptr<TapeBackend>(TapeBackend &)> &make);
+
+/// The file CreateFileW opens for the device name @p name (UTF-8).
+std::string TapeDevicePath(const std::string &name);
+
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
     LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition, DWORD flagsAndAttributes,
     HANDLE templateFile);

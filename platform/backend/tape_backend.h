@@ -1,6 +1,9 @@
 #pragma once
 /**
  * @file
+ * Layer platform/backend (library tarnwick_backend): Win32 base types, handles
+ * and this interface. Uses nothing of the program; every other layer may use it.
+ *
  * The interface that both tape backends implement. The Win32-named calls in
  * win32_tape.cpp check their arguments, call one of these and set the last
  * error; the backends deal only in Windows error codes (NO_ERROR on success).
@@ -34,6 +37,10 @@ struct TapeIdentity
 class TapeBackend : public HandleObject
 {
 public:
+    /// The largest record a backend transfers: what a SCSI tape drive can (24-bit
+    /// transfer length). A reader that keeps every record whole reads this much.
+    static constexpr std::uint32_t kLargestRecord = 0xFFFFFF;
+
     /// Loads (@p unload false) or unloads the medium.
     virtual DWORD prepare(bool unload) = 0;
     /// NO_ERROR when the drive is ready with a medium.

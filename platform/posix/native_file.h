@@ -1,6 +1,9 @@
 #pragma once
 /**
  * @file
+ * Layer platform/posix (library tarnwick_posix): files, stop signals and device
+ * node access for the archive and the tools. Uses Qt Core only.
+ *
  * Files by their names as the file system holds them: byte strings, which
  * need not be valid UTF-8 (a QString would change such a name). Used where
  * an image is written so that nothing already on disk can be destroyed:

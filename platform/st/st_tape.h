@@ -1,6 +1,9 @@
 #pragma once
 /**
  * @file
+ * Layer platform/st (library tarnwick_backend_st): the drive backend. Uses
+ * platform/backend only; only the facade (platform/) opens it.
+ *
  * The st backend: a SCSI tape drive through the Linux st driver.
  *
  * The node is opened with O_NONBLOCK (else open() waits up to two minutes
@@ -42,8 +45,8 @@
  * The capacity page counts whole MiB: see StMapping::mediaFigures() for how
  * the known end of data corrects a tape with less than 1 MiB recorded.
  */
-#include "platform/st/st_system.h"
 #include "platform/backend/tape_backend.h"
+#include "platform/st/st_system.h"
 
 #include <memory>
 #include <string>
@@ -52,8 +55,6 @@
 class StTape : public TapeBackend
 {
 public:
-    /// Largest record a SCSI tape drive transfers (24-bit transfer length).
-    static constexpr std::size_t kLargestRecord = 0xFFFFFF;
     /// Longest caller's buffer st reads into directly. It is cleared past the
     /// record after each read, which for a longer one costs more than copying
     /// the record from the backend's own buffer.

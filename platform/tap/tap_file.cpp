@@ -1,5 +1,7 @@
 #include "platform/tap/tap_file.h"
 
+#include "platform/tap/tap_format.h"
+
 #include <cerrno>
 #include <cstring>
 #include <sys/uio.h>
@@ -7,11 +9,11 @@
 
 namespace {
 
-constexpr std::uint32_t kTapeMark = 0;
-constexpr std::uint32_t kEndOfMedium = 0xFFFFFFFFu;
-constexpr std::uint32_t kEraseGap = 0xFFFFFFFEu;
-constexpr std::uint32_t kErrorFlag = 0x80000000u;
-constexpr std::uint32_t kLengthMask = 0x0FFFFFFFu;
+using TapFormat::kEndOfMedium;
+using TapFormat::kEraseGap;
+using TapFormat::kErrorFlag;
+using TapFormat::kLengthMask;
+using TapFormat::kTapeMark;
 
 constexpr std::int64_t kWindow = 64 << 10; ///< read at once where records are small
 constexpr std::int64_t kWordsOnly = 16; ///< around a large record: pad, trailing word, next word

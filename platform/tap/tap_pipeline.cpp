@@ -1,5 +1,7 @@
 #include "platform/tap/tap_pipeline.h"
 
+#include "platform/tap/tap_format.h"
+
 #include <cerrno>
 #include <cstring>
 #include <sys/mman.h>
@@ -9,10 +11,8 @@ namespace {
 
 constexpr std::size_t kHandOverAt = 1 << 20; ///< a chunk goes to the writer once this full
 constexpr int kChunks = 4; ///< one being filled, up to three queued or being written
-constexpr std::size_t kFraming = 4 + 1 + 4 + 4; ///< length words, pad byte, a mark or marker
-
-constexpr std::uint32_t kErrorFlag = 0x80000000u;
-constexpr std::uint32_t kEndOfMedium = 0xFFFFFFFFu;
+/// A record's framing, and a mark or marker after it.
+constexpr std::size_t kFraming = TapFormat::kRecordFraming + 4;
 
 } // namespace
 
@@ -48,36 +48,31 @@ bool TapPipeline::start()
 
 void TapPipeline::commitWord(std::uint32_t word)
 {
-    unsigned char *at = m_chunk->data + m_chunk->used;
-    at[0] = static_cast<unsigned char>(word);
-    at[1] = static_cast<unsigned char>(word >> 8);
-    at[2] = static_cast<unsigned char>(word >> 16);
-    at[3] = static_cast<unsigned char>(word >> 24);
+    TapFormat::putWord(m_chunk->data + m_chunk->used, word);
     m_chunk->used += 4;
 }
 
-void TapPipeline::commitRecord(std::uint32_t length, bool error)
+bool TapPipeline::commitRecord(std::uint32_t length, bool error)
 {
-    const std::uint32_t word = length | (error ? kErrorFlag : 0u);
-    commitWord(word);
-    m_chunk->used += length;
-    if (length & 1)
-        m_chunk->data[m_chunk->used++] = 0;
-    commitWord(word);
+    const std::size_t framed = TapFormat::frameRecord(m_chunk->data + m_chunk->used, length, error);
+    if (framed == 0)
+        return false;
+    m_chunk->used += framed;
     if (m_chunk->used >= kHandOverAt)
         handOver();
+    return true;
 }
 
 void TapPipeline::commitMark()
 {
-    commitWord(0);
+    commitWord(TapFormat::kTapeMark);
     if (m_chunk->used >= kHandOverAt)
         handOver();
 }
 
 void TapPipeline::commitEndOfMedium()
 {
-    commitWord(kEndOfMedium);
+    commitWord(TapFormat::kEndOfMedium);
 }
 
 void TapPipeline::handOver()

@@ -37,8 +37,9 @@ public:
     /// Where the next record's bytes go: room for largestRecord bytes.
     unsigned char *recordBuffer() { return m_chunk->data + m_chunk->used + 4; }
     /// The @p length bytes just put at recordBuffer() are the next record;
-    /// @p error flags it as not read whole.
-    void commitRecord(std::uint32_t length, bool error);
+    /// @p error flags it as not read whole. False, and nothing committed, for a
+    /// record the format cannot frame (see TapFormat::recordWord()).
+    bool commitRecord(std::uint32_t length, bool error);
     void commitMark();
     void commitEndOfMedium();
 

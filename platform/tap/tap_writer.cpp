@@ -1,5 +1,7 @@
 #include "platform/tap/tap_writer.h"
 
+#include "platform/tap/tap_format.h"
+
 TapWriter::~TapWriter()
 {
     close();
@@ -32,19 +34,18 @@ bool TapWriter::writeRaw(const void *data, std::size_t length)
 
 bool TapWriter::writeWord(std::uint32_t word)
 {
-    const unsigned char bytes[4]
-        = { static_cast<unsigned char>(word), static_cast<unsigned char>(word >> 8),
-              static_cast<unsigned char>(word >> 16), static_cast<unsigned char>(word >> 24) };
+    unsigned char bytes[4];
+    TapFormat::putWord(bytes, word);
     return writeRaw(bytes, sizeof bytes);
 }
 
 bool TapWriter::writeRecord(const void *data, std::uint32_t length, bool error)
 {
-    if (length > 0x0FFFFFFFu || (length == 0 && !error)) {
-        m_failed = true; // a zero word would read back as a tape mark
+    const std::uint32_t word = TapFormat::recordWord(length, error);
+    if (word == 0) {
+        m_failed = true;
         return false;
     }
-    const std::uint32_t word = length | (error ? 0x80000000u : 0u);
     const unsigned char pad = 0;
     return writeWord(word) && writeRaw(data, length) && ((length & 1) == 0 || writeRaw(&pad, 1))
         && writeWord(word);
@@ -52,10 +53,10 @@ bool TapWriter::writeRecord(const void *data, std::uint32_t length, bool error)
 
 bool TapWriter::writeTapeMark()
 {
-    return writeWord(0);
+    return writeWord(TapFormat::kTapeMark);
 }
 
 bool TapWriter::writeEndOfMedium()
 {
-    return writeWord(0xFFFFFFFFu);
+    return writeWord(TapFormat::kEndOfMedium);
 }

@@ -21,7 +21,8 @@ public:
     /// Flushes and closes. False when any write since open() failed.
     bool close();
 
-    /// One record of @p length bytes (at most 0x0FFFFFFF); @p error flags it as unreadable.
+    /// One record of @p length bytes; @p error flags it as unreadable. False for a record
+    /// the format cannot frame (see TapFormat::recordWord()).
     bool writeRecord(const void *data, std::uint32_t length, bool error = false);
     bool writeTapeMark();
     bool writeEndOfMedium();

@@ -1,4 +1,6 @@
-#include "tools/tarnwick-image/observed_tape.h"
+#include "archive/observed_tape.h"
+
+#include "platform/win32_tape.h"
 
 ObservedTape::ObservedTape(TapeBackend &tape, TapeLog &log)
     : m_tape(tape)
@@ -8,10 +10,9 @@ ObservedTape::ObservedTape(TapeBackend &tape, TapeLog &log)
 
 HANDLE ObservedTape::wrap(HANDLE tape, TapeLog &log)
 {
-    auto *backend = dynamic_cast<TapeBackend *>(lookupHandle(tape));
-    if (!backend)
-        return INVALID_HANDLE_VALUE;
-    return registerHandle(std::unique_ptr<HandleObject>(new ObservedTape(*backend, log)));
+    return OpenTapeFilter(tape, [&log](TapeBackend &backend) {
+        return std::unique_ptr<TapeBackend>(new ObservedTape(backend, log));
+    });
 }
 
 DWORD ObservedTape::seekBlock(std::uint64_t block)

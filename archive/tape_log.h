@@ -6,14 +6,19 @@
  * that did not reach the image whole. Block numbers count records and marks
  * from 1, as a drive numbers its blocks.
  */
-#include "imaging/run_record.h"
+#include "archive/run_record.h"
 
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 class TapeLog
 {
 public:
+    /// Told after every block and mark is logged (@p mark for a mark); kept over restart().
+    void setWatcher(std::function<void(bool mark)> watcher) { m_watcher = std::move(watcher); }
+
     /// The tape was rewound: counting starts again.
     void restart();
 
@@ -44,6 +49,11 @@ public:
 
 private:
     void counted(quint32 length);
+    void told(bool mark) const
+    {
+        if (m_watcher)
+            m_watcher(mark);
+    }
 
     quint64 m_objects = 0;
     quint64 m_marks = 0;
@@ -51,4 +61,5 @@ private:
     int m_damage = 0;
     QVector<RunRecord::TapeFile> m_files { RunRecord::TapeFile() };
     QVector<RunRecord::Problem> m_problems;
+    std::function<void(bool mark)> m_watcher;
 };

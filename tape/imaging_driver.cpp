@@ -1,4 +1,4 @@
-#include "imaging/imaging_driver.h"
+#include "tape/imaging_driver.h"
 
 #include "imaging/image_file.h"
 #include "imaging/imaging_state.h"
@@ -96,9 +96,9 @@ RunOutcome readBlocks(ImagingFrontEnd &frontEnd, ImagingEngine &engine, std::FIL
             runAndWait(reader);
         }
         const BlockStep step = engine.nextBlock(ImagingState::lastReadLength, ask);
-        if (step.verdict == Verdict::Refuse)
+        if (step.decision == BlockDecision::Refuse)
             frontEnd.refuseBlockSize();
-        if (step.verdict != Verdict::Write)
+        if (step.decision != BlockDecision::Write)
             return RunOutcome::Abandoned;
         if (!writeRecord(file, step))
             return RunOutcome::WriteFailed;
@@ -186,44 +186,6 @@ RunOutcome imageTape(ImagingFrontEnd &frontEnd)
         outcome = RunOutcome::WriteFailed;
     ImagingState::chosenBlockSize = 0;
     return outcome;
-}
-
-QString outcomeMessage(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::PositionUnknown:
-        return QStringLiteral(" The tape drive did not report its position, \n"
-                              " so no image was created. Press Create to \n"
-                              " try again.");
-    case RunOutcome::FileNotCreated:
-        return QStringLiteral(" The image file could not be created in the \n"
-                              " selected folder. Choose another folder and \n"
-                              " press Create again.");
-    case RunOutcome::WriteFailed:
-        return QStringLiteral(" The image file could not be written; the \n"
-                              " disk may be full. The file keeps what was \n"
-                              " written so far but is not a complete image.");
-    case RunOutcome::Completed:
-    case RunOutcome::Abandoned:
-        break;
-    }
-    return QString();
-}
-
-QString outcomeTitle(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::PositionUnknown:
-        return QStringLiteral("   Tape position unknown");
-    case RunOutcome::FileNotCreated:
-        return QStringLiteral("   Image not created");
-    case RunOutcome::WriteFailed:
-        return QStringLiteral("   Image incomplete");
-    case RunOutcome::Completed:
-    case RunOutcome::Abandoned:
-        break;
-    }
-    return QString();
 }
 
 } // namespace Imaging

@@ -1,4 +1,4 @@
-#include "tools/tarnwick-image/tape_log.h"
+#include "archive/tape_log.h"
 
 #include <QMap>
 
@@ -8,7 +8,9 @@ constexpr int kLengthsNamed = 4; ///< a summary names this many record lengths, 
 
 void TapeLog::restart()
 {
+    std::function<void(bool)> watcher = std::move(m_watcher);
     *this = TapeLog();
+    m_watcher = std::move(watcher);
 }
 
 void TapeLog::counted(quint32 length)
@@ -23,6 +25,7 @@ void TapeLog::counted(quint32 length)
 void TapeLog::record(quint32 length)
 {
     counted(length);
+    told(false);
 }
 
 void TapeLog::mark()
@@ -30,6 +33,7 @@ void TapeLog::mark()
     ++m_objects;
     ++m_marks;
     m_files.append(RunRecord::TapeFile());
+    told(true);
 }
 
 void TapeLog::unreadable(quint32 length, int tries, const QString &kept)
@@ -37,24 +41,26 @@ void TapeLog::unreadable(quint32 length, int tries, const QString &kept)
     counted(length);
     ++m_damage;
     const QString read = tries > 1 ? QStringLiteral(" (%1 reads)").arg(tries) : QString();
-    m_problems.append({ m_objects, QStringLiteral("unreadable"),
+    m_problems.append({ m_objects, RunRecord::ProblemKind::Unreadable,
         QStringLiteral("block %1 could not be read%2; %3").arg(m_objects).arg(read, kept) });
+    told(false);
 }
 
 void TapeLog::cut(quint32 length, const QString &kept)
 {
     counted(length);
     ++m_damage;
-    m_problems.append({ m_objects, QStringLiteral("cut"),
+    m_problems.append({ m_objects, RunRecord::ProblemKind::Cut,
         QStringLiteral("block %1 is longer than %2 bytes; %3")
             .arg(m_objects)
             .arg(length)
             .arg(kept) });
+    told(false);
 }
 
 void TapeLog::recovered(int tries)
 {
-    m_problems.append({ m_objects + 1, QStringLiteral("recovered"),
+    m_problems.append({ m_objects + 1, RunRecord::ProblemKind::Recovered,
         QStringLiteral("block %1 was read whole at read %2").arg(m_objects + 1).arg(tries) });
 }
 
@@ -62,8 +68,10 @@ QString TapeLog::damage() const
 {
     QStringList named;
     for (const RunRecord::Problem &problem : m_problems) {
-        if (problem.kind != QLatin1String("recovered") && named.size() < kLengthsNamed)
-            named << QStringLiteral("block %1 %2").arg(problem.block).arg(problem.kind);
+        if (problem.kind != RunRecord::ProblemKind::Recovered && named.size() < kLengthsNamed)
+            named << QStringLiteral("block %1 %2")
+                         .arg(problem.block)
+                         .arg(RunRecord::problemKindName(problem.kind));
     }
     if (m_damage > named.size())
         named << QStringLiteral("%1 more").arg(m_damage - named.size());

@@ -1,11 +1,12 @@
-#include "tools/tarnwick-image/image_target.h"
+#include "archive/image_target.h"
 
+#include "archive/notices.h"
+#include "imaging/image_file.h"
 #include "imaging/image_name.h"
 #include "platform/posix/native_file.h"
-#include "tools/tarnwick-image/console.h"
-#include "tools/tarnwick-image/exit_codes.h"
 
 #include <QDateTime>
+#include <QFile>
 
 #include <cerrno>
 
@@ -16,7 +17,7 @@ namespace {
 /// The reason a path must not be written to, or empty when it may be.
 QString refusal(const QByteArray &path, bool force, const char *what)
 {
-    const QString name = Console::shown(path);
+    const QString name = Archive::shown(path);
     switch (NativeFile::kindAt(path)) {
     case Kind::Missing:
         return QString();
@@ -38,23 +39,49 @@ QString refusal(const QByteArray &path, bool force, const char *what)
 
 } // namespace
 
-ImageTarget::ImageTarget(const Options &options)
-    : m_force(options.force)
-    , m_sync(options.sync)
+ImageTarget::ImageTarget(const Settings &settings)
+    : m_force(settings.force)
+    , m_sync(settings.sync)
 {
-    if (!options.output.isEmpty()) {
-        m_path = options.output;
+    if (!settings.output.isEmpty()) {
+        m_path = settings.output;
         return;
     }
     // The name the destination page builds, without the trailing "/" a folder dialog drops.
-    QByteArray folder = options.folder;
+    QByteArray folder = settings.folder;
     while (folder.size() > 1 && folder.endsWith('/'))
         folder.chop(1);
     QString name
         = ImageName::imagePath(QString(), ImageName::timeStamp(QDateTime::currentDateTime()));
-    if (options.format == Options::Format::Tap)
+    if (settings.tapName)
         name.chop(1); // ".tape" becomes ".tap"
     m_path = folder + name.toUtf8();
+}
+
+QString ImageTarget::openName() const
+{
+    const QByteArray name = NativeFile::nameOf(m_fd);
+    return name.isEmpty() ? QFile::decodeName(partialPath()) : QString::fromLatin1(name);
+}
+
+QString ImageTarget::writeFailure(const QString &cause) const
+{
+    const QString name = Archive::shown(m_path);
+    const qint64 limit = NativeFile::fileSizeLimit();
+    if (limit >= 0 && NativeFile::size(m_fd) >= limit) {
+        return QStringLiteral("writing %1 failed: the file reached the size limit of %2 bytes "
+                              "(ulimit -f)")
+            .arg(name)
+            .arg(limit);
+    }
+    return QStringLiteral("writing %1 failed%2").arg(name, cause);
+}
+
+void ImageTarget::cutTrailer() const
+{
+    const ImageFile::Trailer trailer = ImageFile::readTrailer(openName());
+    if (trailer.valid)
+        NativeFile::truncate(m_fd, trailer.bodyLength);
 }
 
 ImageTarget::~ImageTarget()
@@ -62,7 +89,7 @@ ImageTarget::~ImageTarget()
     NativeFile::close(m_fd);
 }
 
-int ImageTarget::claim()
+Archive::Failure ImageTarget::claim()
 {
     QString problem = refusal(m_path, m_force,
         "%1 exists already; give --force to replace it once the new image is complete");
@@ -72,76 +99,76 @@ int ImageTarget::claim()
             "read: move it away, or give --force to replace it");
     }
     if (!problem.isEmpty())
-        return Console::fail(ExitCode::CannotCreate, problem);
+        return Archive::fail(Archive::Failure::CannotCreate, problem);
     if (NativeFile::kindAt(partialPath()) == Kind::Regular) {
         NativeFile::removeFile(partialPath()); // --force: an unfinished run's file
         NativeFile::removeFile(partialPath() + ".json");
     }
     m_fd = NativeFile::createExclusive(partialPath());
     if (m_fd < 0) {
-        return Console::fail(ExitCode::CannotCreate,
+        return Archive::fail(Archive::Failure::CannotCreate,
             QStringLiteral("cannot create %1: %2")
-                .arg(Console::shown(m_path), NativeFile::errorText(NativeFile::lastError())));
+                .arg(Archive::shown(m_path), NativeFile::errorText(NativeFile::lastError())));
     }
-    return ExitCode::Complete;
+    return Archive::Failure::None;
 }
 
-int ImageTarget::checkSpace(qint64 totalBytes) const
+Archive::Failure ImageTarget::checkSpace(qint64 totalBytes) const
 {
     qint64 available = 0;
     bool readOnly = false;
-    const QString folder = Console::shown(NativeFile::folderOf(m_path));
+    const QString folder = Archive::shown(NativeFile::folderOf(m_path));
     if (!NativeFile::volumeOf(m_fd, available, readOnly) || readOnly) {
-        return Console::fail(ExitCode::CannotCreate,
+        return Archive::fail(Archive::Failure::CannotCreate,
             QStringLiteral("cannot write to %1: the volume is not ready or read-only").arg(folder));
     }
     // The same test as the destination page's, against the recorded data of the tape.
     if (available < totalBytes) {
-        return Console::fail(ExitCode::WriteFailed,
+        return Archive::fail(Archive::Failure::WriteFailed,
             QStringLiteral("not enough free space in %1: the tape holds %2 bytes, %3 bytes free")
                 .arg(folder)
                 .arg(totalBytes)
                 .arg(available));
     }
-    return ExitCode::Complete;
+    return Archive::Failure::None;
 }
 
-int ImageTarget::place(bool complete)
+Archive::Failure ImageTarget::place(bool complete)
 {
-    const QString name = Console::shown(m_path);
+    const QString name = Archive::shown(m_path);
     if (m_sync && !NativeFile::sync(m_fd)) {
-        return Console::fail(ExitCode::WriteFailed,
+        return Archive::fail(Archive::Failure::WriteFailed,
             QStringLiteral("writing %1 failed: %2")
                 .arg(name, NativeFile::errorText(NativeFile::lastError())));
     }
     // A file that was unlinked (its folder removed) holds the image only until it is closed.
     if (!NativeFile::stillAt(m_fd, partialPath())) {
-        return Console::fail(ExitCode::WriteFailed,
+        return Archive::fail(Archive::Failure::WriteFailed,
             QStringLiteral("%1.partial was removed during the run (or its folder was), so the "
                            "image is lost")
                 .arg(name));
     }
     if (!NativeFile::rename(partialPath(), m_path, m_force && complete)) {
         if (NativeFile::lastError() != EEXIST) {
-            return Console::fail(ExitCode::WriteFailed,
+            return Archive::fail(Archive::Failure::WriteFailed,
                 QStringLiteral("cannot name the image %1: %2; it stays %1.partial")
                     .arg(name, NativeFile::errorText(NativeFile::lastError())));
         }
         if (!m_force) {
-            return Console::fail(ExitCode::CannotCreate,
+            return Archive::fail(Archive::Failure::CannotCreate,
                 QStringLiteral("%1 appeared during the run; the new image stays %1.partial")
                     .arg(name));
         }
-        Console::say(QStringLiteral("%1 was not replaced, because the new image is not complete; "
+        Archive::say(QStringLiteral("%1 was not replaced, because the new image is not complete; "
                                     "it stays %1.partial")
                          .arg(name));
-        return ExitCode::Complete;
+        return Archive::Failure::None;
     }
     m_placed = true;
     NativeFile::removeFile(partialPath() + ".json"); // an earlier unfinished run's, if any
     if (m_sync)
         NativeFile::syncFolderOf(m_path); // the name on the disk too; the data already is
-    return ExitCode::Complete;
+    return Archive::Failure::None;
 }
 
 bool ImageTarget::keepWhatWasRead()

@@ -1,5 +1,6 @@
-#include "imaging/image_verdict.h"
+#include "archive/image_verdict.h"
 
+#include "archive/file_hasher.h"
 #include "platform/posix/native_file.h"
 #include "platform/tap/tap_file.h"
 
@@ -109,6 +110,25 @@ QString completeWord(RunRecord::Verdict verdict)
         break;
     }
     return QStringLiteral("not known");
+}
+
+Checksum checkChecksum(const QByteArray &path, const Judgement &judgement, QString &actual)
+{
+    // The .sha256 file is what `sha256sum -c` checks; the run record holds the same.
+    QString recorded;
+    QByteArray text;
+    if (NativeFile::readAll(RunRecord::checksumPath(path), 4096, text))
+        recorded = QString::fromLatin1(text.left(text.indexOf(' ')));
+    else if (judgement.fromRecord)
+        recorded = judgement.record.sha256;
+    actual.clear();
+    if (recorded.isEmpty())
+        return Checksum::NotRecorded;
+    const int fd = NativeFile::openForReading(path);
+    if (fd >= 0)
+        actual = FileHasher::ofFile(fd);
+    NativeFile::close(fd);
+    return actual == recorded ? Checksum::Matches : Checksum::Differs;
 }
 
 } // namespace ImageVerdict

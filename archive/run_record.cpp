@@ -1,4 +1,4 @@
-#include "imaging/run_record.h"
+#include "archive/run_record.h"
 
 #include "platform/posix/native_file.h"
 
@@ -53,10 +53,42 @@ QJsonArray problemsToJson(const QVector<Problem> &problems)
     QJsonArray array;
     for (const Problem &problem : problems) {
         array.append(QJsonObject { { QStringLiteral("block"), qint64(problem.block) },
-            { QStringLiteral("kind"), problem.kind }, { QStringLiteral("text"), problem.text } });
+            { QStringLiteral("kind"), problemKindName(problem.kind) },
+            { QStringLiteral("text"), problem.text } });
     }
     return array;
 }
+
+} // namespace
+
+QString problemKindName(ProblemKind kind)
+{
+    switch (kind) {
+    case ProblemKind::Unreadable:
+        return QStringLiteral("unreadable");
+    case ProblemKind::Cut:
+        return QStringLiteral("cut");
+    case ProblemKind::Recovered:
+        return QStringLiteral("recovered");
+    }
+    return QStringLiteral("unreadable");
+}
+
+ProblemKind problemKindFromName(const QString &name, bool *ok)
+{
+    for (ProblemKind kind : { ProblemKind::Unreadable, ProblemKind::Cut, ProblemKind::Recovered }) {
+        if (name == problemKindName(kind)) {
+            if (ok)
+                *ok = true;
+            return kind;
+        }
+    }
+    if (ok)
+        *ok = false;
+    return ProblemKind::Unreadable;
+}
+
+namespace {
 
 QVector<Problem> problemsFromJson(const QJsonArray &array)
 {
@@ -64,7 +96,7 @@ QVector<Problem> problemsFromJson(const QJsonArray &array)
     for (const QJsonValue &value : array) {
         const QJsonObject object = value.toObject();
         problems.append({ quint64(object.value(QStringLiteral("block")).toDouble()),
-            object.value(QStringLiteral("kind")).toString(),
+            problemKindFromName(object.value(QStringLiteral("kind")).toString()),
             object.value(QStringLiteral("text")).toString() });
     }
     return problems;

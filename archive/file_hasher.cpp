@@ -1,4 +1,4 @@
-#include "tools/tarnwick-image/file_hasher.h"
+#include "archive/file_hasher.h"
 
 #include "platform/posix/native_file.h"
 

@@ -54,9 +54,4 @@ RunOutcome imageTape(ImagingFrontEnd &frontEnd);
 /// values and returns false.
 bool queryMedia();
 
-/// A plain explanation of @p outcome for the user; empty for Completed and Abandoned.
-QString outcomeMessage(RunOutcome outcome);
-/// A short heading for outcomeMessage().
-QString outcomeTitle(RunOutcome outcome);
-
 } // namespace Imaging

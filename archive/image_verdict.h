@@ -11,8 +11,8 @@
  * well-formed, but whether it holds the whole tape is not known (the window's
  * rules can end a run before the end of data, and the trailer looks the same).
  */
+#include "archive/run_record.h"
 #include "imaging/image_file.h"
-#include "imaging/run_record.h"
 
 #include <QStringList>
 
@@ -34,6 +34,20 @@ struct Judgement
 
 /// Judges the image @p path (native bytes, see NativeFile).
 Judgement judge(const QByteArray &path);
+
+/// How the image compares with the checksum its run recorded.
+enum class Checksum {
+    NotRecorded, ///< no .sha256 file and no checksum in the run record
+    Matches,
+    Differs, ///< it changed after the run (or cannot be read: @p actual is then empty)
+};
+
+/**
+ * Hashes the image @p path and compares it with the checksum the run recorded:
+ * the .sha256 file beside it, else the run record's in @p judgement. Sets
+ * @p actual to the image's checksum (empty when it cannot be read).
+ */
+Checksum checkChecksum(const QByteArray &path, const Judgement &judgement, QString &actual);
 
 /// "yes", "no", "not known" ... for a "complete:" line.
 QString completeWord(RunRecord::Verdict verdict);

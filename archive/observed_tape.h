@@ -7,8 +7,8 @@
  * line learns what the engine passes over in silence without the engine doing
  * anything differently.
  */
+#include "archive/tape_log.h"
 #include "platform/backend/tape_backend.h"
-#include "tools/tarnwick-image/tape_log.h"
 
 class ObservedTape : public TapeBackend
 {

@@ -36,11 +36,23 @@ struct TapeFile
     QMap<quint32, qint64> lengths; ///< record length -> how many records had it
 };
 
-/// A block that did not reach the image whole.
+/// What happened to a block that needed more than one plain read.
+enum class ProblemKind {
+    Unreadable, ///< the drive could not read it: the image holds what it returned
+    Cut, ///< longer than a read takes: only the start is in the image
+    Recovered, ///< read whole, but only after reading it again (the image is not harmed)
+};
+
+/// "unreadable", "cut", "recovered": the record's words.
+QString problemKindName(ProblemKind kind);
+/// An unknown word reads as Unreadable, the kind that never flatters an image.
+ProblemKind problemKindFromName(const QString &name, bool *ok = nullptr);
+
+/// A block that did not reach the image whole, or only at a later read.
 struct Problem
 {
     quint64 block = 0; ///< 1-based, marks counted, as a drive numbers its blocks
-    QString kind; ///< "unreadable" or "cut"
+    ProblemKind kind = ProblemKind::Unreadable;
     QString text; ///< the sentence the run printed
 };
 
