@@ -76,7 +76,7 @@ Judgement judge(const QByteArray &path)
     RunRecord::Record record;
     const bool recorded = RunRecord::readBeside(path, record);
     judgement.isTap
-        = recorded ? record.format == QLatin1String("tap") : path.toLower().endsWith(".tap");
+        = recorded ? record.format == RunRecord::ImageFormat::Tap : path.toLower().endsWith(".tap");
     if (judgement.isTap)
         judgeTapFile(fd, judgement);
     else

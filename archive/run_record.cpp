@@ -109,6 +109,16 @@ QString isoTime(const QDateTime &time)
 
 } // namespace
 
+QString formatName(ImageFormat format)
+{
+    return format == ImageFormat::Tap ? QStringLiteral("tap") : QStringLiteral("tape");
+}
+
+ImageFormat formatFromName(const QString &name)
+{
+    return name == QLatin1String("tap") ? ImageFormat::Tap : ImageFormat::Tape;
+}
+
 QString verdictName(Verdict verdict)
 {
     return QString::fromLatin1(kVerdictNames[int(verdict)]);
@@ -137,7 +147,8 @@ QByteArray toJson(const Record &record)
         { QStringLiteral("revision"), orNull(record.revision) },
         { QStringLiteral("serial"), orNull(record.serial) } };
     const QJsonObject json { { QStringLiteral("program"), record.program },
-        { QStringLiteral("version"), record.version }, { QStringLiteral("format"), record.format },
+        { QStringLiteral("version"), record.version },
+        { QStringLiteral("format"), formatName(record.format) },
         { QStringLiteral("device"), device },
         { QStringLiteral("started"), isoTime(record.started) },
         { QStringLiteral("ended"), isoTime(record.ended) },
@@ -171,7 +182,7 @@ bool fromJson(const QByteArray &json, Record &record)
     const QJsonObject device = object.value(QStringLiteral("device")).toObject();
     record.program = text("program");
     record.version = text("version");
-    record.format = text("format");
+    record.format = formatFromName(text("format"));
     record.devicePath = device.value(QStringLiteral("path")).toString();
     record.deviceKind = device.value(QStringLiteral("kind")).toString();
     record.vendor = device.value(QStringLiteral("vendor")).toString();

@@ -29,6 +29,17 @@ enum class Verdict {
 QString verdictName(Verdict verdict);
 Verdict verdictFromName(const QString &name, bool *ok = nullptr);
 
+/// What kind of image a run wrote.
+enum class ImageFormat {
+    Tape, ///< the window's format: records and a trailer
+    Tap, ///< a lossless master: every block at its own length, the marks
+};
+
+/// "tape", "tap": the record's words.
+QString formatName(ImageFormat format);
+/// An unknown word reads as Tape, the window's format.
+ImageFormat formatFromName(const QString &name);
+
 /// One tape file: the records between two tape marks.
 struct TapeFile
 {
@@ -60,7 +71,7 @@ struct Record
 {
     QString program;
     QString version;
-    QString format; ///< "tape" (the window's format) or "tap" (a lossless master)
+    ImageFormat format = ImageFormat::Tape;
     QString devicePath;
     QString deviceKind; ///< "tape drive" or "virtual tape"
     QString vendor, product, revision, serial; ///< empty when the drive did not say

@@ -94,7 +94,7 @@ void TestImageCheck::recordMustFitTheFile()
     if (recorded >= 0) {
         RunRecord::Record record;
         record.program = QStringLiteral("tarnwick-image");
-        record.format = tap ? QStringLiteral("tap") : QStringLiteral("tape");
+        record.format = tap ? RunRecord::ImageFormat::Tap : RunRecord::ImageFormat::Tape;
         record.bytesWritten = bytes.size();
         record.verdict = Verdict(recorded);
         record.verdictText = QStringLiteral("as the run said");

@@ -174,7 +174,7 @@ void TestTapeLog::recordRoundTrip()
     QFETCH(int, kind);
     RunRecord::Record record;
     record.program = QStringLiteral("tarnwick-image");
-    record.format = QStringLiteral("tap");
+    record.format = RunRecord::ImageFormat::Tap;
     record.devicePath = QStringLiteral("/dev/nst0");
     record.started = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5));
     record.ended = record.started.addSecs(61);

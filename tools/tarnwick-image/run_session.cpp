@@ -57,8 +57,8 @@ RunSession::RunSession(const Options &options)
     m_log.setWatcher([this](bool mark) { m_keeper.logged(mark); });
     m_record.program = QStringLiteral("tarnwick-image");
     m_record.version = QCoreApplication::applicationVersion();
-    m_record.format
-        = options.format == Options::Format::Tap ? QStringLiteral("tap") : QStringLiteral("tape");
+    m_record.format = options.format == Options::Format::Tap ? RunRecord::ImageFormat::Tap
+                                                             : RunRecord::ImageFormat::Tape;
     m_record.blockSize = options.format == Options::Format::Tap
         ? QStringLiteral("each block at its own length")
         : options.blockSizeText;
