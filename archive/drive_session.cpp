@@ -3,6 +3,7 @@
 #include "archive/notices.h"
 #include "imaging/imaging_state.h"
 #include "platform/posix/device_access.h"
+#include "platform/tape_identity.h"
 #include "platform/win32_tape.h"
 #include "tape/imaging_driver.h"
 #include "tape/run_and_wait.h"
@@ -106,6 +107,17 @@ Archive::Failure prepareMedia(unsigned driveBlockSize)
                 .arg(GetLastError()));
     }
     return Archive::Failure::None;
+}
+
+void describe(RunRecord::Record &record)
+{
+    TapeIdentity identity;
+    QueryTapeIdentity(ImagingState::tapeHandle, identity);
+    record.deviceKind = QString::fromStdString(identity.kind);
+    record.vendor = QString::fromStdString(identity.vendor);
+    record.product = QString::fromStdString(identity.product);
+    record.revision = QString::fromStdString(identity.revision);
+    record.serial = QString::fromStdString(identity.serial);
 }
 
 void eject()

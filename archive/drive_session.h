@@ -17,6 +17,7 @@
  */
 
 #include "archive/notices.h"
+#include "archive/run_record.h"
 #include "platform/backend/win32_types.h"
 
 #include <QString>
@@ -41,6 +42,9 @@ Archive::Failure checkReady();
 /// The media query that choosing a block size makes, then the drive's block size
 /// (0: variable blocks, as the window leaves it between runs).
 Archive::Failure prepareMedia(unsigned driveBlockSize);
+
+/// Who the drive is, into @p record (what it does not say stays empty).
+void describe(RunRecord::Record &record);
 
 /// Ejects the tape; a failure is only reported, the image is complete by then.
 void eject();

@@ -31,10 +31,10 @@ bool RecordKeeper::write()
     interim.verdictText = QStringLiteral("the run was still reading when this record was written; "
                                          "the image may hold less than the blocks counted here");
     interim.sha256.clear();
-    const QByteArray path = RunRecord::recordPath(m_imagePath());
-    if (!NativeFile::writeReplacing(path, RunRecord::toJson(interim)))
+    const QByteArray image = m_imagePath();
+    if (!RunRecord::writeBeside(image, interim))
         return false;
-    m_written = path;
+    m_written = RunRecord::recordPath(image);
     return true;
 }
 

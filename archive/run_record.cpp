@@ -214,6 +214,18 @@ QByteArray checksumPath(const QByteArray &imagePath)
     return imagePath + ".sha256";
 }
 
+bool writeBeside(const QByteArray &imagePath, const Record &record)
+{
+    return NativeFile::writeReplacing(recordPath(imagePath), toJson(record));
+}
+
+bool writeChecksumBeside(const QByteArray &imagePath, const QString &sha256)
+{
+    const QByteArray name = imagePath.mid(imagePath.lastIndexOf('/') + 1);
+    return NativeFile::writeReplacing(
+        checksumPath(imagePath), sha256.toLatin1() + "  " + name + '\n');
+}
+
 bool readBeside(const QByteArray &imagePath, Record &record)
 {
     QByteArray json;

@@ -98,6 +98,13 @@ QByteArray recordPath(const QByteArray &imagePath);
 /// The checksum file's name: "<image>.sha256", in the format sha256sum writes and checks.
 QByteArray checksumPath(const QByteArray &imagePath);
 
+/// Writes @p record beside @p imagePath, replacing any in one step; false when it could not
+/// (NativeFile::lastError() says why).
+bool writeBeside(const QByteArray &imagePath, const Record &record);
+/// Writes @p sha256 beside @p imagePath in sha256sum's format, with the bare name, so that
+/// `sha256sum -c` works in the folder; false as writeBeside().
+bool writeChecksumBeside(const QByteArray &imagePath, const QString &sha256);
+
 /// Reads the record beside @p imagePath; false when there is none or it is not one.
 bool readBeside(const QByteArray &imagePath, Record &record);
 

@@ -5,7 +5,6 @@
 #include "imaging/size_text.h"
 #include "platform/posix/native_file.h"
 #include "platform/posix/stop_signals.h"
-#include "platform/tape_identity.h"
 #include "tools/tarnwick-image/console.h"
 #include "tools/tarnwick-image/exit_codes.h"
 
@@ -88,13 +87,7 @@ int RunSession::begin()
         m_target.keepWhatWasRead();
         return code;
     }
-    TapeIdentity identity;
-    QueryTapeIdentity(ImagingState::tapeHandle, identity); // what it does not say stays empty
-    m_record.deviceKind = QString::fromStdString(identity.kind);
-    m_record.vendor = QString::fromStdString(identity.vendor);
-    m_record.product = QString::fromStdString(identity.product);
-    m_record.revision = QString::fromStdString(identity.revision);
-    m_record.serial = QString::fromStdString(identity.serial);
+    DriveSession::describe(m_record);
     if (m_options.checksum && !m_hasher.start(m_target.fd()))
         Console::say(
             QStringLiteral("the checksum cannot be computed: the image cannot be read back"));
@@ -110,7 +103,7 @@ void RunSession::writeRecord(RunRecord::Verdict verdict, const QString &text, co
     m_record.verdictText = text;
     m_record.sha256 = sha256;
     const QByteArray image = m_target.currentPath();
-    if (!NativeFile::writeReplacing(RunRecord::recordPath(image), RunRecord::toJson(m_record))) {
+    if (!RunRecord::writeBeside(image, m_record)) {
         Console::say(QStringLiteral("the run record %1 could not be written: %2")
                          .arg(Console::shown(RunRecord::recordPath(image)),
                              NativeFile::errorText(NativeFile::lastError())));
@@ -118,10 +111,7 @@ void RunSession::writeRecord(RunRecord::Verdict verdict, const QString &text, co
     m_keeper.finish(RunRecord::recordPath(image));
     if (!m_target.placed() || sha256.isEmpty())
         return;
-    // sha256sum's format, with the bare name, so that `sha256sum -c` works in the folder.
-    const QByteArray name = image.mid(image.lastIndexOf('/') + 1);
-    if (!NativeFile::writeReplacing(
-            RunRecord::checksumPath(image), sha256.toLatin1() + "  " + name + '\n')) {
+    if (!RunRecord::writeChecksumBeside(image, sha256)) {
         Console::say(QStringLiteral("the checksum file %1 could not be written: %2")
                          .arg(Console::shown(RunRecord::checksumPath(image)),
                              NativeFile::errorText(NativeFile::lastError())));
