@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QStorageInfo>
+#include <QStyledItemDelegate>
 #include <QTextEdit>
 
 namespace Destination {
@@ -52,6 +53,10 @@ void KorvelTapeDrive::fillBlockSizeList()
     // The first insertion into the empty list selects "Auto" and so runs blockSizeChanged.
     blockSizeCombo->insertItems(0, BlockSize::entries());
     blockSizeCombo->setStyleSheet(QStringLiteral("border: 1px solid grey;"));
+    // The list opens as a plain list whose hovered and current rows are highlighted. Drawn as
+    // menu items instead (this style's default), the sheet's border turned them into empty
+    // boxes with white text on white.
+    blockSizeCombo->setItemDelegate(new QStyledItemDelegate(blockSizeCombo));
 }
 
 void KorvelTapeDrive::blockSizeChanged(const QString &)

@@ -5,11 +5,11 @@ class QTextEdit;
 
 namespace PathBox {
 
-/// A path box wraps a long path over as many lines as it needs, from its start;
-/// what does not fit the box's height is reached with its scroll bar.
+/// A path box is one line high and shows one line: a path longer than the box shows its
+/// end (the file name and the folders nearest to it), with all of it in the tool tip.
 void setUp(QTextEdit *box);
 
-/// Shows the whole of @p path from its beginning; the tool tip holds it as well.
+/// Shows @p path, its end when it is longer than the box; the tool tip holds it whole.
 void show(QTextEdit *box, const QString &path);
 
 } // namespace PathBox

@@ -1,5 +1,7 @@
 #include "imaging/image_file.h"
 
+#include "platform/native_file.h"
+
 #include <QFile>
 #include <QIODevice>
 
@@ -76,7 +78,9 @@ QByteArray trailerText(quint32 tapeBlockLength, quint32 blockSize)
 
 std::FILE *openForWriting(const QString &path)
 {
-    return std::fopen(path.toUtf8().constData(), "wb");
+    // Not fopen "wb": in a folder others can write to, a FIFO planted at the name would hang
+    // the run and take its bytes, and a link would have them written over its target.
+    return NativeFile::writingStream(NativeFile::createOrRewriteOwn(path.toUtf8()));
 }
 
 bool writeRecord(std::FILE *file, unsigned char *buffer, quint32 bytesRead, quint32 recordLength)

@@ -21,7 +21,11 @@ int digitCount(quint64 value);
 /// The trailer text for T and S, exactly as the writer appends it.
 QByteArray trailerText(quint32 tapeBlockLength, quint32 blockSize);
 
-/// Opens @p path (converted to UTF-8) with fopen "wb". Null when it cannot be created.
+/**
+ * Opens @p path (converted to UTF-8) for writing from scratch, as fopen "wb" would, but only
+ * as a new file or the user's own regular file: never through a link, never a pipe or device.
+ * Null when it cannot be created or something else holds the name.
+ */
 std::FILE *openForWriting(const QString &path);
 
 /**

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
@@ -37,7 +38,10 @@ void KorvelTapeDrive::browseImagePathLoad()
 
 void KorvelTapeDrive::scanImage()
 {
-    if (loadedImagePath.isEmpty()) {
+    // A FIFO or device would hold the size query's open() until someone writes to it, and
+    // is no image: it is refused like no choice. A file that has gone gets the size 0.
+    const QFileInfo chosen(loadedImagePath);
+    if (loadedImagePath.isEmpty() || (chosen.exists() && !chosen.isFile())) {
         showMessage(QStringLiteral("Select Image"),
             QStringLiteral("You need to select an image to scan for data."));
         return;

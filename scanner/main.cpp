@@ -1,4 +1,5 @@
 #include "scanner/core/command_line.h"
+#include "scanner/core/restore_folder.h"
 #include "scanner/ui/scanner_window.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
+    Quorlin::removeTemporariesOnSignals();
     if (Quorlin::isCommandLineMode(arguments)) {
         // No window in these modes, so no display either.
         QCoreApplication app(argc, argv);

@@ -1,16 +1,21 @@
 // The create road with the real window, the real virtual tape and real image files; each
 // finished run is repeated with tarnwick-image, which must write the same bytes.
 #include "app/destination.h"
+#include "fifo_partner.h"
 #include "imaging/image_file.h"
 #include "modal_helper.h"
+#include "platform/native_file.h"
 #include "platform/win32_process.h"
 #include "tape_fixtures.h"
 #include "window_test_access.h"
 
+#include <QAbstractItemView>
 #include <QtTest>
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -124,6 +129,20 @@ private slots:
             << 0 << "   Tape position unknown" << -1 << missing;
         QTest::newRow("image folder removed before Create") << blocks(50) << automatic << none
             << "folder gone" << 0 << "   Image not created" << -1 << missing;
+        // Another user who can write the folder plants something at the shown name. The
+        // window used to hang in open() on the FIFO and then hand it the image, and to write
+        // through the links over their target.
+        const QString refused = QStringLiteral("   Image not created");
+        QTest::newRow("FIFO planted at the name") << blocks(50) << automatic << none << "fifo"
+            << 0 << refused << -1 << missing;
+        QTest::newRow("symbolic link planted at the name") << blocks(50) << automatic << none
+            << "symlink" << 0 << refused << -1 << missing;
+        QTest::newRow("hard link planted at the name") << blocks(50) << automatic << none
+            << "hard link" << 0 << refused << -1 << missing;
+        // The user's own file of that name (a folder chosen twice in one second) is written
+        // anew, as before: the same bytes as into a new file.
+        QTest::newRow("own longer file at the name") << blocks(50) << automatic << none
+            << "own file" << 0 << "" << 50 << t64k;
         // A short run fails only when the stream is flushed at the end (its 50 KB wait in the
         // 64 KiB stream buffer for a volume with 20 KiB left), a long one half way through the
         // blocks. What reached the disk is kept: whole records of the tape.
@@ -164,6 +183,21 @@ private slots:
         }
         if (fault == QLatin1String("folder gone"))
             QVERIFY(QDir(folder).removeRecursively());
+        const QByteArray name = QFile::encodeName(image);
+        const QString victim = m_dir.filePath(QStringLiteral("victim"));
+        const QByteArray kept("another file, kept as it is");
+        QVERIFY(writeFile(victim, kept));
+        if (fault == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(name.constData(), 0666), 0);
+        if (fault == QLatin1String("symlink"))
+            QCOMPARE(::symlink(QFile::encodeName(victim).constData(), name.constData()), 0);
+        if (fault == QLatin1String("hard link"))
+            QCOMPARE(::link(QFile::encodeName(victim).constData(), name.constData()), 0);
+        if (fault == QLatin1String("own file"))
+            QVERIFY(writeFile(image, QByteArray(5 << 20, 'x')));
+        const NativeFile::Kind planted = NativeFile::kindAt(name);
+        FifoPartner reader(
+            fault == QLatin1String("fifo") ? image : QString(), FifoPartner::End::Reads);
         QTimer duringRun;
         connect(&duringRun, &QTimer::timeout, &window, [&] {
             if (ImagingState::busy && ImagingState::readBuffer) {
@@ -216,6 +250,16 @@ private slots:
             QVERIFY(
                 answerer.messages.first().message.contains(QLatin1String("could not be created")));
             QVERIFY(!QFileInfo::exists(folder)); // not made again behind the user's back
+        }
+        QCOMPARE(reader.taken(), QByteArray());
+        QCOMPARE(fileBytes(victim), kept);
+        if (message == QLatin1String("   Image not created")
+            && planted != NativeFile::Kind::Missing) {
+            QVERIFY(
+                answerer.messages.first().message.contains(QLatin1String("could not be created")));
+            QCOMPARE(NativeFile::kindAt(name), planted); // left for the user to look at
+            QVERIFY(onDestinationPage(window));
+            return;
         }
         const QByteArray written = fileBytes(image);
         QByteArray expected = expectedImage(tape, choice, qMax(records, 0));
@@ -286,7 +330,7 @@ private slots:
         const QString folder = m_folder + QLatin1Char('/') + QString(120, QLatin1Char('x'));
         QVERIFY(QDir().mkpath(folder));
         chooseFolder(window, folder);
-        QVERIFY(A::wrapsFromTheStart(A::destinationPathEdit(window)));
+        QVERIFY(A::showsThePathsEnd(A::destinationPathEdit(window)));
         A::createBtn(window)->click();
         setDetachedStarter(nullptr);
 
@@ -391,6 +435,30 @@ private slots:
         combo->setCurrentText(QStringLiteral("Auto"));
         QCOMPARE(ImagingState::totalBytes, recorded);
         QVERIFY(!A::recommendedLabel(window)->isHidden());
+
+        // The row under the mouse becomes the open list's current row. Drawn as a menu item
+        // under the list's border sheet, it was an empty box: white text on white.
+        combo->showPopup();
+        QAbstractItemView *list = combo->view();
+        list->setCurrentIndex(list->model()->index(3, 0));
+        const auto rowInside = [list](int row) {
+            const QRect whole = list->visualRect(list->model()->index(row, 0));
+            return list->viewport()->grab(whole.adjusted(3, 3, -3, -3)).toImage();
+        };
+        const QImage current = rowInside(3);
+        const int plain = qGray(rowInside(0).pixel(0, 0));
+        combo->hidePopup();
+        const int background = qGray(current.pixel(0, 0));
+        int contrast = 0;
+        for (int y = 0; y < current.height(); ++y) {
+            for (int x = 0; x < current.width(); ++x)
+                contrast = qMax(contrast, qAbs(qGray(current.pixel(x, y)) - background));
+        }
+        QVERIFY2(qAbs(background - plain) > 60 && contrast > 100,
+            qPrintable(QStringLiteral("highlight %1 on %2, text %3 from it")
+                           .arg(background)
+                           .arg(plain)
+                           .arg(contrast)));
 
         // Back to the option page and forward again: still eleven entries, choice kept.
         combo->setCurrentText(QStringLiteral("2048"));

@@ -8,11 +8,13 @@
 #include "window_test_access.h"
 
 #include <QBitmap>
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTextEdit>
 #include <QtTest>
 #include <memory>
 #include <tuple>
@@ -400,6 +402,56 @@ private slots:
             semibold.setWeight(weight);
             QCOMPARE(QFontInfo(semibold).styleName(), QStringLiteral("Semibold"));
         }
+    }
+
+    // The 150 % company logo had the reel's wound-tape ring cut into it, unlike the other
+    // sets: in each set the reel is solid between its windows and its rim.
+    void companyLogoIsOneDrawing_data()
+    {
+        QTest::addColumn<int>("set");
+        for (const int set : { 100, 125, 150 })
+            QTest::addRow("%d", set) << set;
+    }
+    void companyLogoIsOneDrawing()
+    {
+        QFETCH(int, set);
+        const QImage logo(QStringLiteral(":/images/%1/img_CompanyLogo.png").arg(set));
+        QVERIFY(!logo.isNull());
+        // The reel's radius is 9.5 and its centre (10.5, 12), in 26ths of the height.
+        const double unit = logo.height() / 26.0;
+        const double radius = 9.5 * unit;
+        const QPoint belowTheWindows(int(unit + radius), int(12 * unit + 0.8 * radius));
+        QCOMPARE(qAlpha(logo.pixel(belowTheWindows)), 255);
+    }
+
+    // Every text of the window is in the stand-in of the face it names; the path boxes were
+    // left in the toolkit's default font.
+    void textsUseTheNamedFaces()
+    {
+        installFontSubstitutes();
+        A::forceScale(1.0f);
+        KorvelTapeDrive w;
+        const QStringList faces { QFontInfo(QFont(QStringLiteral("Segoe UI"), 10)).family(),
+            QFontInfo(QFont(QStringLiteral("Segoe UI Semibold"), 10)).family() };
+        QStringList strays;
+        for (QWidget *widget : w.findChildren<QWidget *>()) {
+            QString text;
+            if (auto *label = qobject_cast<QLabel *>(widget))
+                text = label->text();
+            else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+                text = button->text();
+            else if (qobject_cast<QTextEdit *>(widget) || qobject_cast<QComboBox *>(widget))
+                text = QStringLiteral("(a box for text)");
+            const QString family = QFontInfo(widget->font()).family();
+            if (!text.isEmpty() && !faces.contains(family)) {
+                strays << QStringLiteral("%1 at %2,%3 \"%4\": %5")
+                              .arg(QLatin1String(widget->metaObject()->className()))
+                              .arg(widget->x())
+                              .arg(widget->y())
+                              .arg(text.left(20), family);
+            }
+        }
+        QVERIFY2(strays.isEmpty(), qPrintable(strays.join(QLatin1String("; "))));
     }
 
     void initialState()

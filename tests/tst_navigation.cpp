@@ -2,6 +2,7 @@
 // virtual tape, the menu, and the load road up to the scanner's hand-off (which ends the
 // program: the end-to-end run's business).
 #include "common/app_globals.h"
+#include "fifo_partner.h"
 #include "imaging/imaging_state.h"
 #include "modal_helper.h"
 #include "scan/image_loading.h"
@@ -11,6 +12,8 @@
 
 #include <QAbstractEventDispatcher>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -291,23 +294,45 @@ private slots:
     {
         QTest::addColumn<QString>("name"); // in a fresh folder; with a '/': a path of its own
         QTest::addColumn<qint64>("size"); // -1: no such file (gone before Next)
-        QTest::addColumn<QString>("text");
-        QTest::newRow("one MiB") << "My Tape (1).tape" << qint64(1048576)
+        QTest::addColumn<QString>("plant"); // what is at the name instead of a file
+        QTest::addColumn<QString>("text"); // empty: refused, the load page stays
+        const QString none, refused;
+        QTest::newRow("one MiB") << "My Tape (1).tape" << qint64(1048576) << none
                                  << QStringLiteral("Image Size:  1.00 MB in disk");
         QTest::newRow("gone, long path")
             << QStringLiteral("/begin/") + QString(300, QLatin1Char('x'))
                 + QStringLiteral("/end.tape")
-            << qint64(-1) << QStringLiteral("Image Size:  0.00 KB in disk");
+            << qint64(-1) << none << QStringLiteral("Image Size:  0.00 KB in disk");
+        // Next used to wait in open() until someone wrote to the FIFO.
+        QTest::newRow("FIFO: refused, no hang") << "fifo.tape" << qint64(-1) << "fifo" << refused;
+        QTest::newRow("link to a FIFO: refused")
+            << "link.tape" << qint64(-1) << "link to fifo" << refused;
+        QTest::newRow("link to an image: its size")
+            << "link.tape" << qint64(-1) << "link to image"
+            << QStringLiteral("Image Size:  2.00 KB in disk");
     }
 
     void selectedImage()
     {
         QFETCH(QString, name);
         QFETCH(qint64, size);
+        QFETCH(QString, plant);
+        QFETCH(QString, text);
         QTemporaryDir dir;
         const QString path = name.startsWith(QLatin1Char('/')) ? name : dir.filePath(name);
         if (size >= 0)
             QVERIFY(writeFile(path, QByteArray(int(size), 'i')));
+        QString fifo; // where the FIFO is, the name itself or the target of a link there
+        if (plant == QLatin1String("fifo"))
+            fifo = path;
+        else if (plant == QLatin1String("link to fifo"))
+            fifo = dir.filePath(QStringLiteral("fifo"));
+        if (!fifo.isEmpty())
+            QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0666), 0);
+        if (plant == QLatin1String("link to image"))
+            QVERIFY(writeFile(dir.filePath(QStringLiteral("image")), QByteArray(2048, 'i')));
+        if (plant.startsWith(QLatin1String("link to ")))
+            QVERIFY(QFile::link(dir.filePath(plant.mid(8)), path));
 
         KorvelTapeDrive window;
         window.show();
@@ -316,18 +341,28 @@ private slots:
         chooseFile(window, path);
         QCOMPARE(loadedImagePath, path);
         QCOMPARE(A::loadPathEdit(window)->toPlainText(), path);
+        QVERIFY(A::showsThePathsEnd(A::loadPathEdit(window)));
         QCOMPARE(
             A::selectedImagePathLabel(window)->toolTip(), QStringLiteral("Image Path:  ") + path);
+        FifoPartner writer(fifo, FifoPartner::End::Writes);
+        ModalAnswerer answerer;
         QMetaObject::invokeMethod(&window, "scanImage");
+        writer.taken();
+        if (text.isEmpty()) {
+            QCOMPARE(answerer.messages.size(), 1);
+            QCOMPARE(answerer.messages.first().text(),
+                QStringLiteral("Select Image\nYou need to select an image to scan for data."));
+            QCOMPARE(A::visiblePage(window), QStringLiteral("load"));
+            QCOMPARE(loadedImagePath, path); // kept, as after any refused Next
+            return;
+        }
         QCOMPARE(A::visiblePage(window), QStringLiteral("selected"));
         QTEST(A::selectedImageSizeLabel(window)->text(), "text");
-        // A long path: whole in its box, cut in the middle on the selected-image page.
+        // A long path: cut in the middle on the selected-image page.
         const QString shown = A::selectedImagePathLabel(window)->text();
-        QCOMPARE(shown.contains(QChar(0x2026)), size < 0);
+        QCOMPARE(shown.contains(QChar(0x2026)), path.size() > 300);
         QVERIFY(shown.startsWith(path.left(7)));
         QVERIFY(shown.endsWith(QStringLiteral(".tape")));
-        if (size < 0)
-            QVERIFY(A::wrapsFromTheStart(A::loadPathEdit(window)));
     }
 
     void sequence_data()

@@ -6,12 +6,15 @@
 #include "scanner/ui/scanner_window.h"
 #include "tst_scanner_images.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 
 #include <climits>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,8 +96,157 @@ for f in gnu pax; do
     tar --format=$f --owner=4321 --group=4321 --no-recursion --null -cf ../$f.tar -T ../list
 done
 cpio -o0 -H newc -R 4321:4321 -F ../newc.cpio <../list 2>/dev/null
+printf p >t/private && chmod 600 t/private && zip -q -y ../links.zip t t/tool t/link t/private
 mkdir ../bomb && cd ../bomb && head -c 3M /dev/zero >big && printf small >small && ln big biglink
 tar -czf ../bomb.tgz big small biglink)";
+
+/// A ustar header for @p name claiming @p size bytes (in base 256 beyond what octal holds).
+QByteArray tarHeader(const QByteArray &name, qint64 size)
+{
+    QByteArray header(512, '\0');
+    header.replace(0, name.size(), name);
+    const auto octal = [&header](int at, int width, qint64 value) {
+        header.replace(at, width - 1, QByteArray::number(value, 8).rightJustified(width - 1, '0'));
+    };
+    octal(100, 8, 0644);
+    octal(108, 8, 0);
+    octal(116, 8, 0);
+    octal(136, 12, 1700000000);
+    if (size < (qint64(1) << 33)) {
+        octal(124, 12, size);
+    } else {
+        header[124] = char(0x80);
+        for (int i = 0; i < 8; ++i)
+            header[135 - i] = char(size >> (8 * i));
+    }
+    header[156] = '0';
+    header.replace(257, 5, "ustar"); // then a NUL, already there
+    header.replace(263, 2, "00");
+    header.replace(148, 8, QByteArray(8, ' '));
+    int sum = 0;
+    for (const char c : qAsConst(header))
+        sum += uchar(c);
+    header.replace(148, 7, QByteArray::number(sum, 8).rightJustified(6, '0') + '\0');
+    return header;
+}
+
+/// An image no tool writes on purpose, and the files it holds whole (by output name).
+struct Hostile
+{
+    QByteArray image;
+    QMap<QByteArray, QByteArray> whole;
+    QMap<QByteArray, QByteArray> links; ///< symbolic links and their targets
+};
+
+Hostile hostileImage(const QString &kind)
+{
+    Hostile made;
+    if (kind == QLatin1String("claims")) {
+        // 256 KiB of headers, each claiming 900 KiB: every one is cut short by the image's end.
+        for (int i = 0; i < 512; ++i)
+            made.image += tarHeader("f" + QByteArray::number(i), 900 << 10);
+    } else if (kind == QLatin1String("liar")) {
+        const QVector<File> files = sampleFiles(41, 3, 5000);
+        made.image = makeArchive(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_NONE, files);
+        made.image.chop(1024); // its end blocks: the liar comes last, cut short
+        made.image += tarHeader("liar", qint64(1) << 40) + randomBytes(42, 3000);
+        for (const File &file : files)
+            made.whole.insert("archive-1/" + file.name.toUtf8(), file.data);
+    } else if (kind.startsWith(QLatin1String("cpio "))) {
+        const QVector<File> files = sampleFiles(43, 4, 5000);
+        made.image = makeArchive(ARCHIVE_FORMAT_CPIO_SVR4_NOCRC, ARCHIVE_FILTER_NONE, files);
+        const int second = made.image.indexOf("070701", 6);
+        if (kind.endsWith(QLatin1String("magic")))
+            made.image.replace(second, 6, "XXXXXX");
+        else // its size: hex digits no more
+            made.image.replace(second + 54, 8, "zzzzzzzz");
+        for (int i : { 0, 2, 3 })
+            made.whole.insert(
+                "archive-" + QByteArray(i ? "2/" : "1/") + files[i].name.toUtf8(), files[i].data);
+    } else if (kind == QLatin1String("symlink group")) {
+        // GNU cpio stores a symbolic link's other names as a hard-link group.
+        QTemporaryDir dir;
+        runTool(QStringLiteral("bash -euc"),
+            { QStringLiteral("printf 'data\\n' >f && ln -s f sl && ln sl sl2 && "
+                             "printf '%s\\n' f sl sl2 | cpio -o -H newc 2>/dev/null") },
+            &made.image, {}, dir.path());
+        made.whole.insert("archive-1/f", "data\n");
+        made.links.insert("archive-1/sl", "f");
+        made.links.insert("archive-1/sl2", "f");
+    } else if (kind == QLatin1String("symlink, then a group of its name")) {
+        // "a" made as a link, then a newc group that keeps its data with its last name.
+        archive *writer = archive_write_new();
+        archive_write_set_format(writer, ARCHIVE_FORMAT_CPIO_SVR4_NOCRC);
+        archive_write_set_bytes_in_last_block(writer, 1);
+        archive_write_open(writer, &made.image, nullptr, &appendToArray, nullptr);
+        const QByteArray data = "shared data\n";
+        struct Member
+        {
+            const char *name;
+            unsigned type;
+            int inode;
+            int links;
+            QByteArray data;
+        };
+        for (const Member &member : { Member { "a", AE_IFLNK, 1, 1, {} },
+                 Member { "a", AE_IFREG, 2, 2, {} }, Member { "b", AE_IFREG, 2, 2, data } }) {
+            archive_entry *entry = archive_entry_new();
+            archive_entry_set_pathname(entry, member.name);
+            archive_entry_set_filetype(entry, member.type);
+            archive_entry_set_perm(entry, 0644);
+            archive_entry_set_ino(entry, member.inode);
+            archive_entry_set_nlink(entry, unsigned(member.links));
+            if (member.type == AE_IFLNK)
+                archive_entry_set_symlink(entry, "elsewhere");
+            archive_entry_set_size(entry, member.data.size());
+            archive_write_header(writer, entry);
+            archive_write_data(writer, member.data.constData(), size_t(member.data.size()));
+            archive_entry_free(entry);
+        }
+        archive_write_close(writer);
+        archive_write_free(writer);
+        made.whole.insert("archive-1/b", data);
+        made.whole.insert("archive-1/a.2", data); // "a" is taken by the link
+        made.links.insert("archive-1/a", "elsewhere");
+    } else if (kind == QLatin1String("deep")) {
+        archive *writer = archive_write_new();
+        archive_write_set_format(writer, ARCHIVE_FORMAT_TAR_PAX_RESTRICTED);
+        archive_write_set_bytes_in_last_block(writer, 1);
+        archive_write_open(writer, &made.image, nullptr, &appendToArray, nullptr);
+        QByteArray path;
+        const QByteArray bottom = "at the bottom\n";
+        for (int depth = 0; depth <= 5000; ++depth) {
+            archive_entry *entry = archive_entry_new();
+            path += depth < 5000 ? "d/" : "deep.txt";
+            archive_entry_set_pathname(entry, path.constData());
+            archive_entry_set_filetype(entry, depth < 5000 ? AE_IFDIR : AE_IFREG);
+            archive_entry_set_perm(entry, depth < 5000 ? 0755 : 0644);
+            archive_entry_set_size(entry, depth < 5000 ? 0 : bottom.size());
+            archive_write_header(writer, entry);
+            archive_write_data(writer, bottom.constData(), depth < 5000 ? 0 : bottom.size());
+            archive_entry_free(entry);
+        }
+        archive_write_close(writer);
+        archive_write_free(writer);
+        made.whole.insert("archive-1/" + path, bottom);
+    }
+    return made;
+}
+
+/// Regular files below @p folder: relative name and size, found by descriptors (paths
+/// may be longer than the system takes whole).
+QMap<QByteArray, qint64> sizesBelow(const QString &folder)
+{
+    QMap<QByteArray, qint64> sizes;
+    QByteArray out;
+    runTool(QStringLiteral("find . -type f -printf %P\\t%s\\n"), {}, &out, {}, folder);
+    for (const QByteArray &line : out.split('\n')) {
+        const int tab = line.lastIndexOf('\t');
+        if (tab > 0)
+            sizes.insert(line.left(tab), line.mid(tab + 1).toLongLong());
+    }
+    return sizes;
+}
 
 } // namespace
 
@@ -106,8 +258,9 @@ class TestScannerRestore : public QObject
 
 private:
     TemporaryDir m_dir;
-    QString m_image; ///< archive 1 GNU tar, 2 pax tar, 3 cpio newc, of one tree
+    QString m_image; ///< archive 1 GNU tar, 2 pax tar, 3 cpio newc, of one tree; 4 a zip
     QString m_bomb; ///< a gzip tar that expands 3 MiB of zeros
+    QString m_slow; ///< a zstd tar of 512 MiB of zeros, made when first needed
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
@@ -130,12 +283,12 @@ private slots:
         QVERIFY(bash(m_dir.path(), QLatin1String(treeScript)).isEmpty());
         m_image = imageOf(path(QStringLiteral("image")),
             { path(QStringLiteral("gnu.tar")), path(QStringLiteral("pax.tar")),
-                path(QStringLiteral("newc.cpio")) });
+                path(QStringLiteral("newc.cpio")), path(QStringLiteral("links.zip")) });
         m_bomb = imageOf(path(QStringLiteral("bomb")), { path(QStringLiteral("bomb.tgz")) });
         QVERIFY(!m_image.isEmpty() && !m_bomb.isEmpty());
     }
 
-    /// Archive 1 is GNU tar, 2 pax tar, 3 cpio newc: one row per fault seen.
+    /// Archive 1 is GNU tar, 2 pax tar, 3 cpio newc, 4 zip: one row per fault seen.
     void restoresWhatTheArchiveHolds_data()
     {
         QTest::addColumn<QString>("pattern"); ///< what is chosen, or an option; empty: all
@@ -163,6 +316,11 @@ private slots:
         QTest::newRow("Latin-1 names") << all << QByteArray("archive-1/t/caf\xe9|archive-1/t/caf\xe8|archive-3/t/caf\xe8") << Expect{'f', 0644, "latin"};
         QTest::newRow("a wildcard reaches into folders") << "archive-2/*" << QByteArray("archive-2/t/new") << Expect{'f', 0644};
         QTest::newRow("a name chosen as it is shown") << "archive-1/t/caf\\xE9" << QByteArray("archive-1/t/caf\xe9") << Expect{'f', 0644, "latin"};
+        // A zip's modes and links are in its central directory alone: files came back
+        // 0664, readable by others, and links as files holding their target.
+        QTest::newRow("zip: a private file stays private") << all << QByteArray("archive-4/t/private") << Expect{'f', 0600, "p"};
+        QTest::newRow("zip: file mode") << all << QByteArray("archive-4/t/tool") << Expect{'f', 0750, "#!/bin/sh\n"};
+        QTest::newRow("zip: symbolic link made as a link") << all << QByteArray("archive-4/t/link") << Expect{'l', -1, "data.txt"};
         QTest::newRow("name with a line break") << all << QByteArray("archive-2/") + forging + "/forged" << Expect{'f', 0644, "x"};
         // clang-format on
     }
@@ -277,6 +435,8 @@ private slots:
         QTest::newRow("--list") << "--list" << false << names;
         QTest::newRow("--extract") << "--extract" << false << names;
         QTest::newRow("window") << "window" << false << names;
+        // Listed as a file holding its target.
+        QTest::newRow("--list: a zip's symbolic link") << "--list" << false << "archive-4/t/link -> data.txt";
         QTest::newRow("--list: how much an archive expands to") << "--list" << true
             << "expands to 3.00 MB,|times its size, more than the 1.00 MB one archive may write";
         QTest::newRow("window: how much an archive expands to") << "window" << true
@@ -320,7 +480,7 @@ private slots:
     void hardLinksNameTheirData()
     {
         const ScanResult result = scanImage(m_image);
-        QCOMPARE(result.archives.size(), 3);
+        QCOMPARE(result.archives.size(), 4);
         for (const int a : { 0, 2 }) {
             const FoundArchive &archive = result.archives[a];
             QMap<QString, int> index;
@@ -335,6 +495,184 @@ private slots:
                 QCOMPARE(archive.entries[e].dataEntry, e == holder ? -1 : holder);
             }
         }
+    }
+
+    /// Images made to cost or to mislead. Whatever they do, a file under its own name holds
+    /// exactly its bytes; what is cut short ends in ".damaged".
+    void hostileImagesKeepWhatIsWhole_data()
+    {
+        QTest::addColumn<QString>("kind"); ///< see hostileImage()
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said"); ///< on stderr
+        QTest::addColumn<qint64>("mostWritten"); ///< bytes in all; -1: unchecked
+        // clang-format off
+        // Each archive found after the one before broke off wrote up to the image's end, each
+        // under the limit of one archive: 256 KiB wrote 67 MB.
+        QTest::newRow("headers that each claim 900 KiB: bounded in all") << "claims"
+            << "--max-size 1M" << 1 << "more than the 1.00 MB it may write in all" << qint64(1 << 20);
+        // Counted whole against the limit, it had the archive refused: nothing written.
+        QTest::newRow("a last member claiming 1 TB, cut short") << "liar" << "" << 1
+            << "archive-1/liar: damaged, only the first 3000 bytes were written, as archive-1/liar.damaged"
+            << qint64(-1);
+        // Each walk from the top took 173 s for 5,000 folders.
+        QTest::newRow("5,000 nested folders") << "deep" << "" << 0 << "" << qint64(-1);
+        // The entries after a damaged cpio header were lost: found again as archive 2.
+        QTest::newRow("cpio: a header's magic garbled") << "cpio magic" << "" << 1 << "" << qint64(-1);
+        QTest::newRow("cpio: a header's size garbled") << "cpio size" << "" << 1 << "" << qint64(-1);
+        // Its last name, which holds the target, was written through the link: refused.
+        QTest::newRow("cpio: other names of a symbolic link") << "symlink group" << "" << 0 << ""
+            << qint64(-1);
+        QTest::newRow("cpio: a group whose first name was made a link before")
+            << "symlink, then a group of its name" << "" << 0 << "" << qint64(-1);
+        // clang-format on
+    }
+
+    void hostileImagesKeepWhatIsWhole()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, options);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QFETCH(qint64, mostWritten);
+        TemporaryDir base;
+        const Hostile made = hostileImage(kind);
+        const QString image = base.filePath(QStringLiteral("hostile.tape"));
+        QVERIFY(writeFile(image, made.image));
+        const QString out = base.filePath(QStringLiteral("out"));
+        const auto cpuTime = [] { // of the children waited for, in ms: others share the machine
+            rusage usage {};
+            getrusage(RUSAGE_CHILDREN, &usage);
+            return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
+                + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+        };
+        const auto before = cpuTime();
+        const ToolRun run = quorlin(QStringList { QStringLiteral("--extract") }
+            + options.split(QLatin1Char(' '), Qt::SkipEmptyParts) + QStringList { image, out });
+        QVERIFY2(cpuTime() - before < 15000, qPrintable(QString::number(cpuTime() - before)));
+        QVERIFY2(run.exitCode == exitCode, qPrintable(run.err));
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+        const QMap<QByteArray, qint64> sizes = sizesBelow(out);
+        qint64 written = 0;
+        for (auto it = sizes.cbegin(); it != sizes.cend(); ++it) {
+            written += it.value();
+            // Raw regions are named by their offset, never as a file of the archive.
+            QVERIFY2(made.whole.contains(it.key()) || it.key().endsWith(".damaged")
+                    || it.key().startsWith("raw-"),
+                it.key().left(200).constData());
+        }
+        for (auto it = made.whole.cbegin(); it != made.whole.cend(); ++it) {
+            QVERIFY2(
+                sizes.value(it.key(), -1) == it.value().size(), it.key().left(200).constData());
+            const QByteArray path = QFile::encodeName(out) + '/' + it.key();
+            QVERIFY(path.size() > 4000 || bytesAt(path) == it.value());
+        }
+        QVERIFY2(mostWritten < 0 || written <= mostWritten, qPrintable(QString::number(written)));
+        for (auto it = made.links.cbegin(); it != made.links.cend(); ++it) {
+            char target[256] = {};
+            const QByteArray path = QFile::encodeName(out) + '/' + it.key();
+            QVERIFY2(::readlink(path.constData(), target, sizeof target - 1) > 0, path.constData());
+            QCOMPARE(QByteArray(target), it.value());
+        }
+    }
+
+    /// A quorlin stopped by a signal leaves no temporary file behind (each left one).
+    void signalsLeaveNoTemporaryFile_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+
+    void signalsLeaveNoTemporaryFile()
+    {
+        QFETCH(int, signal);
+        if (m_slow.isEmpty()) { // 512 MiB of zeros: long enough to write to be stopped
+            QVERIFY(bash(m_dir.path(),
+                QStringLiteral("mkdir slow && head -c 512M /dev/zero >slow/zeros && "
+                               "tar -cf - -C slow zeros | zstd -q -1 >slow.tar.zst && "
+                               "rm slow/zeros"))
+                        .isEmpty());
+            m_slow
+                = imageOf(path(QStringLiteral("slow")), { path(QStringLiteral("slow.tar.zst")) });
+            QVERIFY(!m_slow.isEmpty());
+        }
+        TemporaryDir out;
+        QProcess process;
+        process.start(QStringLiteral(TARNWICK_BIN_DIR "/quorlin"),
+            { QStringLiteral("--extract"), m_slow, out.path() });
+        QVERIFY(process.waitForStarted());
+        const QDir folder(out.filePath(QStringLiteral("archive-1")));
+        const QStringList temporary { QStringLiteral(".quorlin-*") };
+        QElapsedTimer timer;
+        timer.start();
+        bool writing = false;
+        while (!writing && timer.elapsed() < 30000 && process.state() == QProcess::Running) {
+            writing = !folder.entryList(temporary, QDir::Files | QDir::Hidden).isEmpty();
+            if (!writing)
+                QThread::msleep(1);
+        }
+        QVERIFY2(writing, "the extraction was not seen writing");
+        ::kill(pid_t(process.processId()), signal);
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit); // ended by the signal, as before
+        QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
+    }
+
+    /// --owners as a user who is not root: nothing was written ("Operation not permitted"
+    /// for each file) and a fifo was left behind with mode 0600.
+    void ownersAsAnotherUser_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("said"); ///< that owners were not kept
+        QTest::newRow("--owners") << "--owners" << 1 << true;
+        QTest::newRow("without --owners") << "--keep-setuid" << 0 << false; // any other option
+    }
+
+    void ownersAsAnotherUser()
+    {
+        QFETCH(QString, option);
+        QFETCH(int, exitCode);
+        QFETCH(bool, said);
+        if (::geteuid() != 0)
+            QSKIP("running as another user needs root");
+        const QStringList asNobody { QStringLiteral("--reuid=65534"),
+            QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+            QStringLiteral("--") };
+        const QString program = QStringLiteral(TARNWICK_BIN_DIR "/quorlin");
+        if (QProcess::execute(QStringLiteral("setpriv"),
+                asNobody + QStringList { QStringLiteral("test"), QStringLiteral("-x"), program })
+            != 0)
+            QSKIP("another user cannot run the built program from this folder");
+        QTemporaryDir base(QStringLiteral("/tmp/quorlin-owners-XXXXXX"));
+        QVERIFY(::chmod(QFile::encodeName(base.path()).constData(), 0755) == 0);
+        QVERIFY(bash(base.path(),
+            QStringLiteral("mkdir src out && chmod 777 out && printf mine >src/file && "
+                           "mkfifo -m 644 src/pipe && "
+                           "tar --owner=4321 --group=4321 -C src -cf a.tar file pipe"))
+                    .isEmpty());
+        const QString image = imageOf(
+            base.filePath(QStringLiteral("image")), { base.filePath(QStringLiteral("a.tar")) });
+        QVERIFY(!image.isEmpty());
+        const QString out = base.filePath(QStringLiteral("out"));
+        QProcess process;
+        process.start(QStringLiteral("setpriv"),
+            asNobody + QStringList { program, QStringLiteral("--extract"), option, image, out });
+        QVERIFY(process.waitForFinished(60000));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(process.exitCode() == exitCode, qPrintable(err));
+        QCOMPARE(err.contains(QLatin1String("Owners and groups were not kept")), said);
+        QVERIFY2(!err.contains(QLatin1String("not permitted")), qPrintable(err));
+        for (const char *name : { "file", "pipe" }) {
+            const QByteArray file = QFile::encodeName(out) + "/archive-1/" + name;
+            struct stat info;
+            QVERIFY2(::lstat(file.constData(), &info) == 0, file.constData());
+            QCOMPARE(info.st_uid, uid_t(65534));
+            QCOMPARE(int(info.st_mode & 07777), 0644);
+        }
+        QCOMPARE(bytesAt(QFile::encodeName(out) + "/archive-1/file"), QByteArray("mine"));
     }
 };
 

@@ -44,14 +44,17 @@ public:
         w.returnToDestinationPage();
     }
 
-    /// A path box shows its path from the start, wrapped to its width.
-    static bool wrapsFromTheStart(QTextEdit *box)
+    /// A path box shows one whole line: all of its path, or the end of a longer one.
+    static bool showsThePathsEnd(QTextEdit *box)
     {
         box->document()->documentLayout()->documentSize(); // lays out what is pending
-        const QRect start = box->cursorRect(QTextCursor(box->document()));
-        return box->viewport()->rect().contains(start.center())
-            && box->horizontalScrollBar()->maximum() == 0
-            && box->document()->firstBlock().layout()->lineCount() > 1;
+        QTextCursor end(box->document());
+        end.movePosition(QTextCursor::End);
+        const QRect shown = box->viewport()->rect();
+        const bool whole = box->horizontalScrollBar()->maximum() == 0;
+        return box->document()->firstBlock().layout()->lineCount() == 1
+            && shown.contains(box->cursorRect(end))
+            && shown.contains(box->cursorRect(QTextCursor(box->document()))) == whole;
     }
 
     /// Every label that shows an image, in the order of the widget tree.

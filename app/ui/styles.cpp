@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextEdit>
 
 namespace {
 
@@ -86,6 +87,9 @@ struct TextRow
 constexpr int kHeading = 16;
 constexpr int kCaption = 12; // push-button captions
 constexpr int kBody = 10;
+// The path boxes have no font of their own, so they show the system's: 9-point "Segoe UI"
+// where the layout was made. Named here, they get its stand-in like every other text.
+constexpr int kSystem = 9;
 
 QString inFolder(const QString &folder, const char *image)
 {
@@ -218,6 +222,8 @@ void KorvelTapeDrive::applyTexts()
         { ejectCheckBox, nullptr, false, kBody }, // check-box texts come with their construction
         { turnOffCheckBox, nullptr, false, kBody },
         { blockSizeCombo, nullptr, false, kBody },
+        { destinationPathEdit, nullptr, false, kSystem },
+        { loadPathEdit, nullptr, false, kSystem },
         { connectingTitleLabel, QT_TR_NOOP("Connecting Drive"), true, kHeading },
         { connectingHintLabel, QT_TR_NOOP("Please wait while the tape is being connected.."), true,
             kBody },

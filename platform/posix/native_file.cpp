@@ -1,5 +1,6 @@
 #include "platform/posix/native_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,16 @@ template <typename Call> auto whileInterrupted(Call call)
     while (result < 0 && errno == EINTR)
         result = call();
     return result;
+}
+
+const char kDescriptorFolder[] = "/proc/self/fd/";
+
+/// Whether @p path has the form of the names nameOf() gives.
+bool isDescriptorName(const QByteArray &path)
+{
+    const QByteArray number = path.mid(int(sizeof kDescriptorFolder) - 1);
+    return path.startsWith(kDescriptorFolder) && !number.isEmpty()
+        && std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 } // namespace
@@ -43,6 +54,49 @@ int createExclusive(const QByteArray &path)
     return whileInterrupted([&path] {
         return ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     });
+}
+
+int createOrRewriteOwn(const QByteArray &path)
+{
+    // A name nameOf() gave is a link to a file this process holds open: it is followed.
+    const bool ownDescriptor = isDescriptorName(path);
+    int fd = ownDescriptor ? -1 : createExclusive(path);
+    if (fd >= 0 || (!ownDescriptor && errno != EEXIST))
+        return fd;
+    if (!ownDescriptor && kindAt(path) != Kind::Regular) { // opening a device can move a tape
+        errno = EEXIST;
+        return -1;
+    }
+    // The name may have changed since, so what is opened is looked at again. O_NONBLOCK: a
+    // FIFO put there meanwhile fails at once (ENXIO) instead of waiting for a reader.
+    const int flags = O_WRONLY | O_NONBLOCK | O_CLOEXEC | (ownDescriptor ? 0 : O_NOFOLLOW);
+    fd = whileInterrupted([&path, flags] { return ::open(path.constData(), flags); });
+    struct stat info = {};
+    const bool own = fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)
+        && info.st_uid == ::geteuid() && info.st_nlink == 1;
+    if (!own) {
+        NativeFile::close(fd);
+        errno = EEXIST; // whatever it was, the name is taken
+        return -1;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0 || !truncate(fd, 0)) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+std::FILE *writingStream(int fd)
+{
+    if (fd < 0)
+        return nullptr;
+    std::FILE *stream = ::fdopen(fd, "wb"); // "w" here does not truncate: the file is as given
+    if (!stream)
+        ::close(fd);
+    return stream;
 }
 
 int openForReading(const QByteArray &path)
@@ -155,7 +209,7 @@ bool stillAt(int fd, const QByteArray &path)
 
 QByteArray nameOf(int fd)
 {
-    const QByteArray name = "/proc/self/fd/" + QByteArray::number(fd);
+    const QByteArray name = kDescriptorFolder + QByteArray::number(fd);
     return ::access(name.constData(), F_OK) == 0 ? name : QByteArray();
 }
 

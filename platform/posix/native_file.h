@@ -17,6 +17,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <cstdio>
+
 namespace NativeFile {
 
 /// What is at a path; a symbolic link there is not followed.
@@ -27,6 +29,18 @@ Kind kindAt(const QByteArray &path);
 
 /// Creates @p path for writing; fails when anything (a link included) is there. -1 on failure.
 int createExclusive(const QByteArray &path);
+
+/**
+ * Opens @p path to be written from its first byte: created exclusively or, when a regular
+ * file is there already that belongs to this user and has no other name, that file cut to
+ * nothing. Anything else at the name (a link, a pipe, a device, another user's file) is
+ * refused with EEXIST, and a pipe never makes the call wait. A name that nameOf() gave is
+ * followed to the file this process holds open. -1 on failure.
+ */
+int createOrRewriteOwn(const QByteArray &path);
+
+/// A stdio stream writing to @p fd, which it then owns; null (and @p fd closed) on failure.
+std::FILE *writingStream(int fd);
 
 /// Opens the regular file @p path for reading, not through a link at its end; -1 on failure.
 int openForReading(const QByteArray &path);

@@ -3,11 +3,13 @@
 #include "scanner/core/archive_stream.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <sys/stat.h>
 
 namespace Quorlin {
 namespace {
@@ -139,6 +141,38 @@ int listEntries(const ImageFacts &facts, ArchiveStream &stream, archive_entry *e
     }
 }
 
+/// A zip stores a symbolic link as an entry holding its target, and says it is
+/// one only in its central directory: listed as the link it is.
+void findZipLinks(const ImageFacts &facts, FoundArchive &found)
+{
+    const QHash<QByteArray, uint> modes
+        = zipUnixModes(facts, found.offset, found.offset + found.length);
+    QSet<int> links;
+    for (int e = 0; e < found.entries.size(); ++e) {
+        if (found.entries[e].type == FoundEntry::File
+            && (modes.value(found.entries[e].rawPath) & S_IFMT) == S_IFLNK)
+            links.insert(e);
+    }
+    if (links.isEmpty())
+        return;
+    ArchiveStream stream(facts, found.offset, found.offset + found.length);
+    archive_entry *entry = nullptr;
+    for (int e = 0; e < found.entries.size() && !links.isEmpty() && stream.isOpen()
+         && archive_read_next_header(stream.handle(), &entry) == ARCHIVE_OK;
+         ++e) {
+        if (!links.remove(e))
+            continue;
+        char target[4097];
+        const la_ssize_t got = archive_read_data(stream.handle(), target, sizeof target);
+        if (got <= 0 || got == la_ssize_t(sizeof target))
+            continue;
+        FoundEntry &link = found.entries[e];
+        link.type = FoundEntry::Symlink;
+        link.rawLinkTarget = QByteArray(target, int(got));
+        link.linkTarget = QString::fromUtf8(link.rawLinkTarget);
+    }
+}
+
 /// After the format's end: where the archive ends in the image.
 void findEnd(const ImageFacts &facts, ArchiveStream &stream, qint64 end, ArchiveRead *out)
 {
@@ -154,8 +188,10 @@ void findEnd(const ImageFacts &facts, ArchiveStream &stream, qint64 end, Archive
     found.length = stream.consumed();
     const qint64 zipEnd
         = isZip(found.format) ? zipArchiveEnd(facts, found.offset + found.length, end) : -1;
-    if (zipEnd > 0)
+    if (zipEnd > 0) {
         found.length = zipEnd - found.offset;
+        findZipLinks(facts, found);
+    }
 }
 
 } // namespace
@@ -190,6 +226,9 @@ bool readArchive(const ImageFacts &facts, qint64 begin, qint64 end, Compression 
             out->endMarkerAt = begin + before;
         findEnd(facts, stream, end, out);
     }
+    if (out->damageAt >= 0 && !stream.isCompressed()
+        && found.format.contains(QLatin1String("cpio"), Qt::CaseInsensitive))
+        out->resumeAt = nextCpioHeader(facts, out->damageAt + 1, end);
     settleHardLinks(found.entries, linkCounts, found.damaged);
     return true;
 }

@@ -2,6 +2,7 @@
 #include "scanner/core/decoder.h"
 #include "scanner/core/scan_result.h"
 
+#include <QHash>
 #include <QPair>
 
 #include <atomic>
@@ -14,6 +15,9 @@ struct ArchiveRead
     FoundArchive archive;
     qint64 damageAt = -1; ///< stream offset where reading broke off; -1 when whole
     qint64 endMarkerAt = -1; ///< plain tar: where its end-of-archive blocks begin
+    /// A plain cpio broken off: where the next whole header lies, -1 when none
+    /// (its headers need not sit where a tar's would).
+    qint64 resumeAt = -1;
     /// Plain archives: where each entry's stored data lies in the stream.
     QVector<QPair<qint64, qint64>> dataSpans;
 };
@@ -37,5 +41,13 @@ void markDamageInside(
 /// ends: after its end-of-central-directory record. -1 when the records do not
 /// lead there.
 qint64 zipArchiveEnd(const ImageFacts &facts, qint64 centralDirectory, qint64 end);
+
+/// The first whole cpio header in [@p from, @p end), or -1.
+qint64 nextCpioHeader(const ImageFacts &facts, qint64 from, qint64 end);
+
+/// The Unix modes, file type included, that the central directory of the zip
+/// archive at [@p begin, @p end) gives its entries, by name as stored. Empty
+/// when it cannot be found or the zip was not made on Unix.
+QHash<QByteArray, uint> zipUnixModes(const ImageFacts &facts, qint64 begin, qint64 end);
 
 } // namespace Quorlin

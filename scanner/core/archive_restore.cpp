@@ -1,5 +1,6 @@
 #include "scanner/core/archive_restore.h"
 
+#include "scanner/core/archive_reader.h"
 #include "scanner/core/archive_stream.h"
 #include "scanner/core/extractor.h"
 #include "scanner/core/report.h"
@@ -73,6 +74,7 @@ private:
         QByteArray placed;
         QList<QByteArray> waiting;
         EntryMetadata metadata;
+        bool symbolic = false; ///< the names are one symbolic link: its target is no data
     };
     /// A chosen hard link whose target was not chosen: the target's data is
     /// written under the link's name.
@@ -108,6 +110,17 @@ private:
         if (m_keepPlaced)
             m_placed.insert(path, used);
     }
+    /// What the archive says of @p entry; a zip's mode from its central directory.
+    EntryMetadata metadataFor(archive_entry *entry) const
+    {
+        EntryMetadata metadata = metadataOf(m_reader, entry);
+        const auto mode = m_zipModes.constFind(pathOf(entry));
+        if (mode != m_zipModes.cend())
+            metadata.mode = mode.value() & 07777;
+        return metadata;
+    }
+    /// A zip stores a symbolic link as a file that holds its target.
+    QByteArray zipLinkTarget(const QByteArray &path);
     bool problem(const QString &text)
     {
         m_run.problems.append(text);
@@ -130,19 +143,24 @@ private:
     QSet<int> m_claimed; ///< chosen links already made as their target
     QSet<QByteArray> m_linkTargets; ///< paths that hard links in the listing point to
     QSet<QByteArray> m_waitingGroups; ///< groups with names waiting for their data
+    QHash<QByteArray, uint> m_zipModes; ///< a zip's modes and types, by stored name
 };
 
 bool ArchiveWalk::run(const QSet<int> &selected)
 {
     qint64 wanted = 0;
     for (int e : selected)
-        wanted += m_archive.entries.value(e).size;
+        wanted += trustedSize(m_archive.entries.value(e));
     if (wanted > m_limit)
         return problem(QStringLiteral("Archive %1 expands to %2, more than the %3 one archive may "
                                       "write: not extracted (raise the limit with --max-size)")
                            .arg(m_index + 1)
                            .arg(humanSize(wanted), humanSize(m_limit)));
     planLinks(selected);
+    // A zip's streamed headers carry no mode; its central directory, at its end, does.
+    if (m_archive.format.startsWith(QLatin1String("ZIP"), Qt::CaseInsensitive))
+        m_zipModes
+            = zipUnixModes(m_result.facts, m_archive.offset, m_archive.offset + m_archive.length);
     m_keepPlaced
         = m_index + 1 < m_result.archives.size() && m_result.archives.at(m_index + 1).continuation;
     ArchiveStream stream(m_result.facts, m_archive.offset, m_result.facts.streamLength);
@@ -218,21 +236,31 @@ bool ArchiveWalk::restoreEntry(archive_entry *entry, int index, bool selected)
     if (name.isEmpty())
         return true;
     QByteArray used;
+    if (type == AE_IFREG && (m_zipModes.value(path) & S_IFMT) == S_IFLNK) {
+        const QByteArray target = zipLinkTarget(path);
+        if (target.isEmpty())
+            return false;
+        used = m_run.folder.symbolicLink(target, name, metadataFor(entry));
+        if (used.isEmpty())
+            return problem(m_run.folder.errorString());
+        wrote(path, used);
+        return true;
+    }
     switch (type) {
     case AE_IFREG:
         return !writeData(entry, name, false).isEmpty();
     case AE_IFDIR:
-        return m_run.folder.makeFolder(name, metadataOf(m_reader, entry))
+        return m_run.folder.makeFolder(name, metadataFor(entry))
             || problem(m_run.folder.errorString());
     case AE_IFLNK:
         used = m_run.folder.symbolicLink(
-            QByteArray(archive_entry_symlink(entry)), name, metadataOf(m_reader, entry));
+            QByteArray(archive_entry_symlink(entry)), name, metadataFor(entry));
         break;
     case AE_IFIFO:
     case AE_IFCHR:
     case AE_IFBLK:
         used = m_run.folder.special(
-            name, type, quint64(archive_entry_rdev(entry)), metadataOf(m_reader, entry));
+            name, type, quint64(archive_entry_rdev(entry)), metadataFor(entry));
         break;
     default:
         return problem(QStringLiteral("%1: a socket or other special file, not restored")
@@ -244,6 +272,7 @@ bool ArchiveWalk::restoreEntry(archive_entry *entry, int index, bool selected)
     if (m_linkTargets.contains(path)) { // tar links to symbolic links too
         m_rootOf.insert(path, path);
         m_groups[path].placed = used;
+        m_groups[path].symbolic = type == AE_IFLNK;
     }
     return true;
 }
@@ -267,6 +296,9 @@ bool ArchiveWalk::restoreMember(archive_entry *entry, int index, bool selected)
     const QByteArray root = link ? m_rootOf.value(QByteArray(link), QByteArray(link)) : path;
     const bool known = !link || m_rootOf.contains(root) || m_groups.contains(root);
     m_rootOf.insert(path, root);
+    // A symbolic link made earlier under this name is not the file that starts here.
+    if (!link && m_groups.value(root).symbolic)
+        m_groups.remove(root);
     QByteArray name = nameFor(path, index, selected, false);
     if (!known) {
         // Its target lies in the part of the archive before the damage.
@@ -282,9 +314,11 @@ bool ArchiveWalk::restoreMember(archive_entry *entry, int index, bool selected)
     const bool isNew = !m_groups.contains(root);
     Group &group = m_groups[root];
     if (isNew)
-        group.metadata = metadataOf(m_reader, entry);
+        group.metadata = metadataFor(entry);
     const bool wanted = !name.isEmpty() || !group.placed.isEmpty() || !group.waiting.isEmpty();
-    if (archive_entry_size(entry) > 0 && wanted) {
+    // The link's target, which cpio newc stores as the data of the group's last name,
+    // is already made: written into the link it would be followed.
+    if (archive_entry_size(entry) > 0 && wanted && !group.symbolic) {
         if (!group.placed.isEmpty()) {
             if (writeData(entry, group.placed, true).isEmpty())
                 return false;
@@ -347,9 +381,24 @@ void ArchiveWalk::finishGroups(bool complete)
     }
 }
 
+QByteArray ArchiveWalk::zipLinkTarget(const QByteArray &path)
+{
+    constexpr int longest = 4095;
+    QByteArray target;
+    char piece[4096];
+    la_ssize_t got = 0;
+    while (target.size() <= longest && (got = archive_read_data(m_reader, piece, sizeof piece)) > 0)
+        target.append(piece, int(got));
+    if (got == 0 && !target.isEmpty() && target.size() <= longest && !target.contains('\0'))
+        return target;
+    problem(QStringLiteral("%1: a symbolic link whose target could not be read: not made")
+                .arg(shownName(outputOf(path))));
+    return {};
+}
+
 QByteArray ArchiveWalk::writeData(archive_entry *entry, const QByteArray &name, bool rewrite)
 {
-    const EntryMetadata metadata = metadataOf(m_reader, entry);
+    const EntryMetadata metadata = metadataFor(entry);
     RestoreFile file
         = rewrite ? m_run.folder.reopen(name) : m_run.folder.create(name, metadata.mode);
     if (!file.isOpen()) {
@@ -400,6 +449,14 @@ bool ArchiveWalk::copyData(RestoreFile &file, const QByteArray &name, int *statu
             m_stopped = true;
             return false;
         }
+        if (m_run.totalWritten + qint64(size) > m_run.totalLimit) {
+            m_stopped = m_run.overTotal = true;
+            return problem(QStringLiteral("The extraction writes more than the %1 it may write "
+                                          "in all: stopped at %2, which was not kept, and "
+                                          "nothing after it was written (raise the limit with "
+                                          "--max-size)")
+                               .arg(humanSize(m_run.totalLimit), shownName(name)));
+        }
         if (m_written + qint64(size) > m_limit) {
             m_stopped = true;
             return problem(QStringLiteral("Archive %1 writes more than the %2 one archive may "
@@ -411,6 +468,7 @@ bool ArchiveWalk::copyData(RestoreFile &file, const QByteArray &name, int *statu
         if (!file.write(block, qint64(size), offset))
             return problem(QStringLiteral("%1: %2").arg(shownName(name), file.errorString()));
         m_written += qint64(size);
+        m_run.totalWritten += qint64(size);
         copied->bytes += qint64(size);
         copied->end = std::max(copied->end, qint64(offset) + qint64(size));
         m_run.advance(qint64(size), name);

@@ -14,6 +14,7 @@ struct RestoreRun
 {
     RestoreFolder &folder;
     qint64 maxSize; ///< the most one archive may write (see sizeLimit)
+    qint64 totalLimit; ///< the most the whole extraction may write
     std::function<void(qint64 bytes, const QByteArray &current)> advance;
     std::function<bool()> cancelled;
     QStringList problems;
@@ -21,6 +22,8 @@ struct RestoreRun
     /// For a damaged archive whose rest follows as a further archive: its
     /// entries' paths and the names they were written as, for hard links.
     QHash<QByteArray, QByteArray> placedBefore;
+    qint64 totalWritten = 0;
+    bool overTotal = false; ///< totalLimit was reached: nothing more is written
 };
 
 /// Writes the entries @p entries of archive @p index below its folder

@@ -162,6 +162,8 @@ private:
             if (m_gridBase > 0) // a damaged archive's headers sit on its own grid
                 next = std::min(next, alignUp(from, m_gridBase, tarBlock));
         }
+        if (m_resumeAt >= from)
+            next = std::min(next, m_resumeAt);
         return std::min(next, m_end);
     }
 
@@ -207,7 +209,8 @@ private:
         checkZeroRecord(&read);
         checkUnreadable(&read);
         FoundArchive &archive = read.archive;
-        archive.continuation = m_damaged >= 0 && (at - m_gridBase) % tarBlock == 0
+        archive.continuation = m_damaged >= 0
+            && ((at - m_gridBase) % tarBlock == 0 || at == m_resumeAt)
             && archive.format == m_result.archives.at(m_damaged).format
             && m_layout.tapeFileEnd(at) == m_layout.tapeFileEnd(m_gridBase);
         closeRaw(archive.continuation);
@@ -215,6 +218,7 @@ private:
         m_gridBase = at;
         const bool damaged = read.damageAt >= 0;
         m_damaged = damaged ? m_result.archives.size() - 1 : -1;
+        m_resumeAt = read.resumeAt;
         m_lastEnd = damaged ? read.damageAt : at + archive.length;
         m_gapStart = m_lastEnd;
         m_pos = std::max(m_lastEnd, at + 1);
@@ -337,6 +341,7 @@ private:
     qint64 m_pos = 0;
     qint64 m_gridBase = 0; ///< start of the last archive
     int m_damaged = -1; ///< index of the last archive when it is damaged
+    qint64 m_resumeAt = -1; ///< a cpio header after the damage, off the grid
     qint64 m_lastEnd = 0; ///< end of the last archive (or where it broke off) or volume
     qint64 m_gapStart = -1; ///< m_lastEnd, until a step of zeros is passed
     qint64 m_rawStart = -1;

@@ -22,11 +22,13 @@ const char usage[]
       "Options:\n"
       "  --max-size SIZE   the most one archive may write, when more than its own length\n"
       "                    (default 4G; K, M, G, T are powers of 1024); an archive that\n"
-      "                    would write more is stopped\n"
+      "                    would write more is stopped; all archives together may write\n"
+      "                    SIZE or four times the image's size, whichever is more\n"
       "  --keep-setuid     restore modes exactly as stored, setuid and setgid included\n"
       "                    (by default they are left out and the umask applies)\n"
       "  --owners          restore owners and groups, and make device files (needs root;\n"
-      "                    by default files belong to whoever extracts)\n"
+      "                    by default files belong to whoever extracts; asked for without\n"
+      "                    root, the files are the user's own and the exit code is 1)\n"
       "Exit codes: 0 everything restored, 1 something damaged, not written or over the\n"
       "limit, 2 wrong usage.\n";
 

@@ -2,9 +2,12 @@
 
 #include "scanner/core/archive_restore.h"
 #include "scanner/core/body_stream.h"
+#include "scanner/core/report.h"
 #include "scanner/core/shown_name.h"
 
 #include <QRegularExpression>
+
+#include <limits>
 
 namespace Quorlin {
 namespace {
@@ -48,11 +51,20 @@ QByteArray entryOutputPath(int archiveIndex, const QByteArray &entryPath, bool f
 {
     // Archive paths are data from a tape: keep them inside the target folder.
     QByteArray name = "archive-" + QByteArray::number(archiveIndex + 1);
+    name.reserve(name.size() + entryPath.size() + 1);
     bool empty = true;
-    for (const QByteArray &part : entryPath.split('/')) {
-        if (part.isEmpty() || part == "." || part == "..")
+    // Part by part without a list of them: a path thousands of folders deep comes often.
+    for (int begin = 0; begin <= entryPath.size();) {
+        int end = entryPath.indexOf('/', begin);
+        if (end < 0)
+            end = entryPath.size();
+        const int length = end - begin;
+        const char *part = entryPath.constData() + begin;
+        begin = end + 1;
+        if (length == 0 || (length == 1 && part[0] == '.')
+            || (length == 2 && part[0] == '.' && part[1] == '.'))
             continue;
-        name += '/' + part;
+        name.append('/').append(part, length);
         empty = false;
     }
     return empty && !folder ? name + "/unnamed" : name;
@@ -76,17 +88,31 @@ QString rawRegionOutputName(const ImageFacts &facts, const RawRegion &region)
         .arg(facts.imageOffset(region.offset));
 }
 
+qint64 trustedSize(const FoundEntry &entry)
+{
+    return entry.damaged && entry.unreadableAt < 0 ? 0 : entry.size;
+}
+
 qint64 expandedSize(const FoundArchive &archive)
 {
     qint64 size = 0;
     for (const FoundEntry &entry : archive.entries)
-        size += entry.size;
+        size += trustedSize(entry);
     return size;
 }
 
 qint64 sizeLimit(const FoundArchive &archive, qint64 maxSize)
 {
     return std::max(maxSize, archive.length);
+}
+
+qint64 totalSizeLimit(const ImageFacts &facts, qint64 maxSize)
+{
+    const qint64 image = std::max(facts.fileSize, facts.streamLength);
+    return std::max(maxSize,
+        image > std::numeric_limits<qint64>::max() / totalSizeFactor
+            ? std::numeric_limits<qint64>::max()
+            : image * totalSizeFactor);
 }
 
 Selection selectMatching(const ScanResult &result, const QStringList &patterns)
@@ -135,7 +161,7 @@ bool Extractor::run(const Selection &selection)
     m_total = 0;
     for (auto it = selection.entries.cbegin(); it != selection.entries.cend(); ++it) {
         for (int e : it.value())
-            m_total += m_result.archives.value(it.key()).entries.value(e).size;
+            m_total += trustedSize(m_result.archives.value(it.key()).entries.value(e));
     }
     for (int r : selection.rawRegions)
         m_total += m_result.rawRegions.value(r).length;
@@ -144,15 +170,15 @@ bool Extractor::run(const Selection &selection)
         m_problems.append(folder.errorString());
         return false;
     }
-    RestoreRun run { folder, m_options.maxSize,
+    RestoreRun run { folder, m_options.maxSize, totalSizeLimit(m_result.facts, m_options.maxSize),
         [this](qint64 bytes, const QByteArray &current) {
             // Only a progress display needs the name as shown.
             advance(bytes, m_progress ? shownName(current) : QString());
         },
         [this] { return cancelled(); }, {}, {}, {} };
     bool whole = true;
-    for (auto it = selection.entries.cbegin(); it != selection.entries.cend() && !cancelled();
-         ++it) {
+    for (auto it = selection.entries.cbegin();
+         it != selection.entries.cend() && !cancelled() && !run.overTotal; ++it) {
         whole = restoreArchive(m_result, it.key(), it.value(), run) && whole;
         // Hard links across the damage reach only into the archive just before.
         if (!m_result.archives.value(it.key() + 1).continuation)
@@ -162,14 +188,32 @@ bool Extractor::run(const Selection &selection)
     const QString folderShown = shownName(m_folder) + QLatin1Char('/');
     for (const QString &name : qAsConst(run.written))
         m_written.append(folderShown + name);
+    qint64 total = run.totalWritten;
     for (int r : selection.rawRegions) {
-        if (cancelled())
+        if (cancelled() || run.overTotal)
             break;
-        whole = extractRaw(folder, m_result.rawRegions.value(r)) && whole;
+        const RawRegion &region = m_result.rawRegions.value(r);
+        if (total + region.length > run.totalLimit) {
+            m_problems.append(
+                QStringLiteral("%1: not written, the extraction may write %2 in "
+                               "all (raise the limit with --max-size)")
+                    .arg(rawRegionOutputName(m_result.facts, region), humanSize(run.totalLimit)));
+            whole = false;
+            continue;
+        }
+        total += region.length;
+        whole = extractRaw(folder, region) && whole;
     }
+    whole = whole && !run.overTotal;
     // Folders get their times last: writing into them changed them.
     if (!folder.finishFolders()) {
         m_problems.append(folder.errorString());
+        whole = false;
+    }
+    if (folder.ownersNotKept()) {
+        m_problems.append(QStringLiteral("Owners and groups were not kept: only root may give "
+                                         "files to others, so they belong to whoever extracted "
+                                         "them."));
         whole = false;
     }
     if (cancelled()) {

@@ -27,6 +27,14 @@ struct ExtractOptions : RestorePolicy
     qint64 maxSize = defaultMaxSize;
 };
 
+/// How many times an image's size a whole extraction may write when that is
+/// more than the limit of one archive: headers that each claim much, cut short
+/// one after the other, would otherwise write the square of the image.
+constexpr qint64 totalSizeFactor = 4;
+
+/// The most one extraction from the image @p facts describes may write.
+qint64 totalSizeLimit(const ImageFacts &facts, qint64 maxSize);
+
 /// The bytes of an entry's path as the archive holds them.
 QByteArray entryPath(const FoundEntry &entry);
 
@@ -40,7 +48,11 @@ QString entryOutputName(int archiveIndex, const FoundEntry &entry);
 QString entryOutputName(int archiveIndex, const QString &entryPath);
 QString rawRegionOutputName(const ImageFacts &facts, const RawRegion &region);
 
-/// What extracting all of @p archive writes: the sizes of its files.
+/// What @p entry is known to write: its size, unless damage cut its data short (a
+/// size in such a header is not believed, one may claim a terabyte; what it writes
+/// is bounded while it is written).
+qint64 trustedSize(const FoundEntry &entry);
+/// What extracting all of @p archive writes: the trusted sizes of its files.
 qint64 expandedSize(const FoundArchive &archive);
 /// The most @p archive may write: @p maxSize, or its own length when more
 /// (an archive that is not compressed holds its data).

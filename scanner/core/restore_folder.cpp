@@ -10,7 +10,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include <atomic>
+#include <iterator>
+
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -38,11 +42,6 @@ Times timesOf(const EntryMetadata &metadata)
         one(metadata.hasMtime, metadata.mtime, metadata.mtimeNsec) } };
 }
 
-QList<QByteArray> partsOf(const QByteArray &name)
-{
-    return name.isEmpty() ? QList<QByteArray>() : name.split('/');
-}
-
 /// The process's umask, read without changing it (other threads may be creating files).
 mode_t currentUmask()
 {
@@ -63,7 +62,64 @@ QString systemError(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+/// The temporary files being written, for a signal handler to remove: a
+/// handler may only read what lock-free atomics guard.
+struct Temporary
+{
+    std::atomic<int> folder { -1 };
+    char name[64] = {};
+};
+Temporary temporaries[16];
+
+int registerTemporary(int folder, const QByteArray &name)
+{
+    if (name.size() >= int(sizeof temporaries[0].name))
+        return -1;
+    for (int i = 0; i < int(std::size(temporaries)); ++i) {
+        int unused = -1;
+        // Claimed with a folder no handler may use, then filled, then published.
+        if (temporaries[i].folder.compare_exchange_strong(unused, -2)) {
+            std::memcpy(temporaries[i].name, name.constData(), size_t(name.size()) + 1);
+            temporaries[i].folder.store(folder);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void unregisterTemporary(int slot)
+{
+    if (slot >= 0)
+        temporaries[slot].folder.store(-1);
+}
+
+extern "C" void removeTemporariesAndDie(int signal)
+{
+    for (Temporary &temporary : temporaries) {
+        const int folder = temporary.folder.load();
+        if (folder >= 0)
+            ::unlinkat(folder, temporary.name, 0);
+    }
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
 } // namespace
+
+void removeTemporariesOnSignals()
+{
+    static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads these");
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = removeTemporariesAndDie;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : { SIGTERM, SIGINT, SIGHUP }) {
+        struct sigaction before;
+        // One that was ignored when we started (nohup) stays so.
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    }
+}
 
 RestoreFile::RestoreFile(RestoreFile &&other) noexcept
 {
@@ -78,6 +134,7 @@ RestoreFile &RestoreFile::operator=(RestoreFile &&other) noexcept
     std::swap(m_leaf, other.m_leaf);
     std::swap(m_name, other.m_name);
     std::swap(m_modeGiven, other.m_modeGiven);
+    std::swap(m_slot, other.m_slot);
     std::swap(m_error, other.m_error);
     return *this;
 }
@@ -96,6 +153,8 @@ void RestoreFile::close()
     if (!m_temporary.isEmpty())
         ::unlinkat(m_folder, m_temporary.constData(), 0);
     m_temporary.clear();
+    unregisterTemporary(m_slot);
+    m_slot = -1;
     if (m_folder >= 0)
         ::close(m_folder);
     m_folder = -1;
@@ -136,8 +195,10 @@ RestoreFolder::RestoreFolder(const RestorePolicy &policy)
 
 RestoreFolder::~RestoreFolder()
 {
-    if (m_cachedFd >= 0)
-        ::close(m_cachedFd);
+    for (const Held &held : qAsConst(m_held)) {
+        if (held.fd >= 0)
+            ::close(held.fd);
+    }
     if (m_root >= 0)
         ::close(m_root);
 }
@@ -163,37 +224,79 @@ bool RestoreFolder::fail(const QByteArray &name, int error)
     return false;
 }
 
-int RestoreFolder::openFolder(const QList<QByteArray> &parts, bool create)
+int RestoreFolder::openFolder(const QByteArray &folder, bool create)
 {
-    int fd = ::dup(m_root);
-    QByteArray path;
-    for (const QByteArray &part : parts) {
-        path += path.isEmpty() ? part : '/' + part;
+    // What the last walk opened is held along its path: a name that shares its start
+    // goes on from there, so a walk costs what it adds, however deep the tree.
+    int common = 0;
+    for (int from = 0; common < m_held.size(); ++common) {
+        const int end = m_held[common].end;
+        if (end > folder.size() || (end < folder.size() && folder[end] != '/')
+            || std::memcmp(
+                   folder.constData() + from, m_heldPath.constData() + from, size_t(end - from))
+                != 0)
+            break;
+        from = end + 1;
+    }
+    while (m_held.size() > common) {
+        if (m_held.last().fd >= 0) {
+            ::close(m_held.last().fd);
+            --m_heldOpen;
+        }
+        m_held.removeLast();
+    }
+    int start = common;
+    while (start > 0 && m_held[start - 1].fd < 0)
+        --start;
+    m_firstHeld = std::min(m_firstHeld, start);
+    int fd = start > 0 ? m_held[start - 1].fd : m_root;
+    int begin = start > 0 ? m_held[start - 1].end + 1 : 0;
+    // Names are made only for what is said or kept: a deep walk must not copy its path per step.
+    const auto held = [this, &folder](int result) {
+        m_heldPath = folder.left(m_held.isEmpty() ? 0 : m_held.last().end);
+        return result;
+    };
+    for (int i = start; !folder.isEmpty() && begin <= folder.size(); ++i) {
+        int end = folder.indexOf('/', begin);
+        if (end < 0)
+            end = folder.size();
+        const QByteArray part = folder.mid(begin, end - begin);
+        begin = end + 1;
         if (part.isEmpty() || part == "." || part == "..") {
-            ::close(fd);
-            fail(path, EINVAL);
-            return -1;
+            fail(folder.left(end), EINVAL);
+            return held(-1);
         }
         int next = ::openat(fd, part.constData(), folderFlags);
-        if (next < 0 && errno == ENOENT && create) {
+        if (next < 0 && errno == ENOENT && create && i >= common) {
             if (::mkdirat(fd, part.constData(), 0777) == 0)
-                m_madeFolders.insert(path);
+                m_madeFolders.insert(folder.left(end));
             next = ::openat(fd, part.constData(), folderFlags);
         }
-        const int error = errno;
-        ::close(fd);
         if (next < 0) {
+            const int error = errno;
             if (error == ELOOP || error == ENOTDIR)
                 m_error = QStringLiteral("%1 is not a folder but a link or a file: nothing is "
                                          "written through it")
-                              .arg(shownName(path));
+                              .arg(shownName(folder.left(end)));
             else
-                fail(path, error);
-            return -1;
+                fail(folder.left(end), error);
+            return held(-1);
         }
+        if (i < common)
+            m_held[i].fd = next;
+        else
+            m_held.append({ end, next });
         fd = next;
+        // Only the deepest are kept open: a path of thousands of folders would
+        // run out of descriptors.
+        for (++m_heldOpen; m_heldOpen > heldLimit; --m_heldOpen) {
+            while (m_held[m_firstHeld].fd < 0)
+                ++m_firstHeld;
+            ::close(m_held[m_firstHeld].fd);
+            m_held[m_firstHeld].fd = -1;
+        }
     }
-    return fd;
+    return held(fd);
 }
 
 int RestoreFolder::folderOf(const QByteArray &name, QByteArray *leaf)
@@ -205,17 +308,7 @@ int RestoreFolder::folderOf(const QByteArray &name, QByteArray *leaf)
         fail(name, EINVAL);
         return -1;
     }
-    // Entries come folder by folder: the last folder is kept open.
-    if (m_cachedFd >= 0 && folder == m_cachedPath)
-        return m_cachedFd;
-    const int fd = openFolder(partsOf(folder), true);
-    if (fd < 0)
-        return -1;
-    if (m_cachedFd >= 0)
-        ::close(m_cachedFd);
-    m_cachedFd = fd;
-    m_cachedPath = folder;
-    return fd;
+    return openFolder(folder, true);
 }
 
 QByteArray RestoreFolder::makeFree(
@@ -256,9 +349,13 @@ RestoreFile RestoreFolder::openFile(const QByteArray &name, bool fresh, uint mod
     // one call less per file.
     const uint kept = modeFor(mode);
     file.m_modeGiven = fresh && !m_policy.keepSetuid && !m_policy.owners && (kept & ~0777u) == 0;
+    file.m_folder = ::dup(folder); // its own: a later walk closes the one it was given
     for (int tries = 0; fresh && tries < 1000 && file.m_fd < 0; ++tries) {
         file.m_temporary = ".quorlin-" + m_pid + '-' + QByteArray::number(++m_temporaries);
-        file.m_fd = ::openat(folder, file.m_temporary.constData(),
+        // Known to the signal handler before it exists: a signal in between would leave it.
+        unregisterTemporary(file.m_slot);
+        file.m_slot = registerTemporary(file.m_folder, file.m_temporary);
+        file.m_fd = ::openat(file.m_folder, file.m_temporary.constData(),
             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
             mode_t(file.m_modeGiven ? kept : 0600));
         if (file.m_fd < 0 && errno != EEXIST)
@@ -267,11 +364,10 @@ RestoreFile RestoreFolder::openFile(const QByteArray &name, bool fresh, uint mod
     if (!fresh)
         file.m_fd = ::openat(folder, leaf.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     if (file.m_fd < 0) {
-        file.m_temporary.clear();
+        file.m_temporary.clear(); // not made: nothing to remove when the file is dropped
         fail(name, errno);
         return file;
     }
-    file.m_folder = ::dup(folder);
     file.m_leaf = leaf;
     file.m_name = name;
     return file;
@@ -284,11 +380,22 @@ uint RestoreFolder::modeFor(uint stored) const
     return stored & 07777 & ~uint(S_ISUID | S_ISGID) & ~uint(m_umask);
 }
 
+bool RestoreFolder::ownersRefused(int error)
+{
+    if (error != EPERM)
+        return false;
+    // Not root: the files stay the user's own, which the run says once.
+    m_policy.owners = false;
+    m_ownersNotKept = true;
+    return true;
+}
+
 bool RestoreFolder::applyMetadata(
     int fd, const QByteArray &name, const EntryMetadata &metadata, bool modeGiven)
 {
     // The owner first: changing it clears setuid and setgid.
-    if (m_policy.owners && ::fchown(fd, uid_t(metadata.uid), gid_t(metadata.gid)) != 0)
+    if (m_policy.owners && ::fchown(fd, uid_t(metadata.uid), gid_t(metadata.gid)) != 0
+        && !ownersRefused(errno))
         return fail(name, errno);
     if (!modeGiven && ::fchmod(fd, mode_t(modeFor(metadata.mode))) != 0)
         return fail(name, errno);
@@ -362,7 +469,9 @@ QByteArray RestoreFolder::symbolicLink(
     const QByteArray used = makeFree(leaf, name,
         [&](const char *candidate) { return ::symlinkat(target.constData(), folder, candidate); });
     // A link's own times and owner; what it points to is never touched.
-    return used.isEmpty() || applyMetadataAt(folder, used, metadata, false) ? used : QByteArray();
+    return used.isEmpty() || applyMetadataAt(folder, used, metadata, false)
+        ? used
+        : removeMade(folder, used);
 }
 
 QByteArray RestoreFolder::special(
@@ -381,7 +490,16 @@ QByteArray RestoreFolder::special(
         return ::mknodat(folder, candidate, mode_t(type | 0600), dev_t(device));
     });
     // Set by name: opening a device would start its driver.
-    return used.isEmpty() || applyMetadataAt(folder, used, metadata, true) ? used : QByteArray();
+    return used.isEmpty() || applyMetadataAt(folder, used, metadata, true)
+        ? used
+        : removeMade(folder, used);
+}
+
+QByteArray RestoreFolder::removeMade(int folder, const QByteArray &name)
+{
+    // Made with a mode and owner it was not to keep: not left behind.
+    ::unlinkat(folder, name.mid(name.lastIndexOf('/') + 1).constData(), 0);
+    return {};
 }
 
 bool RestoreFolder::applyMetadataAt(
@@ -391,7 +509,8 @@ bool RestoreFolder::applyMetadataAt(
     if ((m_policy.owners
             && ::fchownat(folder, leaf.constData(), uid_t(metadata.uid), gid_t(metadata.gid),
                    AT_SYMLINK_NOFOLLOW)
-                != 0)
+                != 0
+            && !ownersRefused(errno))
         || (withMode
             && ::fchmodat(folder, leaf.constData(), mode_t(modeFor(metadata.mode)), 0) != 0)
         || ::utimensat(folder, leaf.constData(), timesOf(metadata).times, AT_SYMLINK_NOFOLLOW) != 0)
@@ -401,10 +520,8 @@ bool RestoreFolder::applyMetadataAt(
 
 bool RestoreFolder::makeFolder(const QByteArray &name, const EntryMetadata &metadata)
 {
-    const int fd = openFolder(partsOf(name), true);
-    if (fd < 0)
+    if (openFolder(name, true) < 0)
         return false;
-    ::close(fd);
     // A folder that was there before belongs to the user: left as it is.
     if (m_madeFolders.contains(name))
         m_folderMetadata.insert(name, metadata);
@@ -413,17 +530,18 @@ bool RestoreFolder::makeFolder(const QByteArray &name, const EntryMetadata &meta
 
 bool RestoreFolder::finishFolders()
 {
-    QList<QByteArray> names = m_folderMetadata.keys();
+    QVector<QPair<int, QByteArray>> byDepth;
+    for (auto it = m_folderMetadata.cbegin(); it != m_folderMetadata.cend(); ++it)
+        byDepth.append({ int(it.key().count('/')), it.key() });
     // The deepest first: a folder closed to writing must not stop its contents' changes.
-    std::sort(names.begin(), names.end(), [](const QByteArray &a, const QByteArray &b) {
-        return a.count('/') > b.count('/') || (a.count('/') == b.count('/') && a < b);
+    std::sort(byDepth.begin(), byDepth.end(), [](const auto &a, const auto &b) {
+        return a.first > b.first || (a.first == b.first && a.second < b.second);
     });
     bool done = true;
-    for (const QByteArray &name : names) {
-        const int fd = openFolder(partsOf(name), false);
+    for (const auto &folder : qAsConst(byDepth)) {
+        const QByteArray &name = folder.second;
+        const int fd = openFolder(name, false);
         done = fd >= 0 && applyMetadata(fd, name, m_folderMetadata.value(name)) && done;
-        if (fd >= 0)
-            ::close(fd);
     }
     m_folderMetadata.clear();
     return done;

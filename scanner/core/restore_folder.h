@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QVector>
 
 #include <functional>
 
@@ -33,6 +34,10 @@ struct RestorePolicy
 
 class RestoreFolder;
 
+/// Makes SIGTERM, SIGINT and SIGHUP remove the temporary files being written
+/// before the process ends as the signal would end it.
+void removeTemporariesOnSignals();
+
 /// A file being written under a temporary name in its folder. It gets its
 /// real name only from RestoreFolder::place(); dropped before that, it is removed.
 class RestoreFile
@@ -53,6 +58,10 @@ public:
 
 private:
     friend class RestoreFolder;
+
+    /// Makes SIGTERM, SIGINT and SIGHUP remove the temporary files being written
+    /// before the process ends as the signal would end it.
+    void removeTemporariesOnSignals();
     void close();
 
     int m_folder = -1; ///< the folder it is written in
@@ -61,6 +70,7 @@ private:
     QByteArray m_leaf; ///< the last component of m_name
     QByteArray m_name; ///< the name it is meant to get
     bool m_modeGiven = false; ///< made with the mode it keeps
+    int m_slot = -1; ///< where a signal handler finds its temporary name
     QString m_error;
 };
 
@@ -108,10 +118,14 @@ public:
     bool makeFolder(const QByteArray &name, const EntryMetadata &metadata);
     /// Sets the folders' modes and times, the deepest first.
     bool finishFolders();
+    /// Owners were asked for, but the system refused to give files away (not root).
+    bool ownersNotKept() const { return m_ownersNotKept; }
 
 private:
     int folderOf(const QByteArray &name, QByteArray *leaf);
-    int openFolder(const QList<QByteArray> &parts, bool create);
+    /// The folder @p folder below the root, made when missing and @p create; the
+    /// descriptor stays the folder's own (it is closed by a later walk).
+    int openFolder(const QByteArray &folder, bool create);
     QByteArray makeFree(const QByteArray &leaf, const QByteArray &name,
         const std::function<int(const char *)> &make);
     uint modeFor(uint stored) const;
@@ -123,17 +137,31 @@ private:
     bool applyMetadataAt(
         int folder, const QByteArray &name, const EntryMetadata &metadata, bool withMode);
     bool fail(const QByteArray &name, int error);
+    /// After a refused change of owner (@p error): whether to go on without owners.
+    bool ownersRefused(int error);
+    QByteArray removeMade(int folder, const QByteArray &name);
 
     RestorePolicy m_policy;
     uint m_umask;
     QByteArray m_pid; ///< in temporary names
     int m_root = -1;
-    QByteArray m_cachedPath; ///< the folder of the last name resolved, kept open
-    int m_cachedFd = -1;
+    /// The folders of the last walk, from the root down; the shallower ones closed
+    /// (fd -1) beyond heldLimit.
+    struct Held
+    {
+        int end; ///< where its name ends in m_heldPath
+        int fd;
+    };
+    static constexpr int heldLimit = 256;
+    QVector<Held> m_held;
+    QByteArray m_heldPath;
+    int m_heldOpen = 0;
+    int m_firstHeld = 0; ///< none before it is open
     QSet<QByteArray> m_madeFolders; ///< made in this run, so theirs to set
     QHash<QByteArray, EntryMetadata> m_folderMetadata;
     QString m_error;
     int m_temporaries = 0;
+    bool m_ownersNotKept = false;
 };
 
 } // namespace Quorlin

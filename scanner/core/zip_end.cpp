@@ -100,4 +100,39 @@ qint64 zipArchiveEnd(const ImageFacts &facts, qint64 centralDirectory, qint64 en
     }
 }
 
+QHash<QByteArray, uint> zipUnixModes(const ImageFacts &facts, qint64 begin, qint64 end)
+{
+    // The end record lies in the last 64 KiB and 22 bytes, before its comment.
+    constexpr qint64 endRecord = 22;
+    const qint64 from = std::max(begin, end - lookSize);
+    QByteArray tail(int(end - from), Qt::Uninitialized);
+    BodyStream stream(facts);
+    if (end - from < endRecord || !stream.open()
+        || stream.readAt(from, tail.data(), tail.size()) != tail.size())
+        return {};
+    const int at = tail.lastIndexOf(QByteArray("PK\x05\x06", 4), tail.size() - int(endRecord));
+    if (at < 0)
+        return {};
+    const auto *record = reinterpret_cast<const unsigned char *>(tail.constData()) + at;
+    const qint64 directory = from + at - qint64(little(record + 12, 4));
+    if (directory < begin)
+        return {};
+    QHash<QByteArray, uint> modes;
+    RecordWalk walk(facts, from + at);
+    for (qint64 pos = directory; (record = walk.at(pos, 46)) && little(record, 4) == 0x02014b50;) {
+        const int nameLength = int(little(record + 28, 2));
+        const bool madeOnUnix = record[5] == 3; // made on Unix: the mode is in the high half
+        const uint mode = uint(little(record + 38, 4) >> 16);
+        const qint64 next = pos + 46 + nameLength + qint64(little(record + 30, 2))
+            + qint64(little(record + 32, 2));
+        const unsigned char *name = walk.at(pos + 46, nameLength);
+        if (!name)
+            break;
+        if (madeOnUnix && mode != 0)
+            modes.insert(QByteArray(reinterpret_cast<const char *>(name), nameLength), mode);
+        pos = next;
+    }
+    return modes;
+}
+
 } // namespace Quorlin

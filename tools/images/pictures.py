@@ -14,10 +14,14 @@ GREEN = (46, 204, 113)
 LED_OFF = (60, 66, 76)
 
 
-def draw_reel(c, cx, cy, r, colour, hole=CLEAR):
-    """The Tarnwick mark: a tape reel with three windows. hole=CLEAR cuts real holes."""
+def draw_reel(c, cx, cy, r, colour, hole=CLEAR, edge=False):
+    """The Tarnwick mark: a tape reel with three windows. hole=CLEAR cuts real holes.
+
+    edge draws the wound-tape edge, which only muddles the small marks. It is chosen per
+    picture, never by the size in pixels, so that a picture is one drawing in every scale set.
+    """
     c.circle(cx, cy, r, colour)
-    if r >= 12:  # the wound-tape edge only muddles small marks
+    if edge:
         c.ring(cx, cy, r * 0.80, r * 0.06, hole)
     for a in (math.radians(d) for d in (-90, 30, 150)):
         c.circle(cx + r * 0.44 * math.cos(a), cy + r * 0.44 * math.sin(a), r * 0.21, hole)
@@ -205,7 +209,7 @@ def about_art(w, h, s):
     c.overlay(rings)
     mark = Canvas(w, h)
     mark.rect(cx, cy + r - 6 * k, w, cy + r, WHITE)
-    draw_reel(mark, cx, cy, r, WHITE)
+    draw_reel(mark, cx, cy, r, WHITE, edge=True)
     c.overlay(mark)
     cap, gap = 21 * k, 0.26
     x = (w - word_width("Tarnwick", cap, gap)) / 2
