@@ -17,9 +17,10 @@
  * 3. Decoding (decoder, decoded_source, region_source): a compressed stream is
  *    decoded here, a piece at a time, so its end is known to the byte; the
  *    region source feeds libarchive with a bound on what it may hold.
- * 4. Reading archives (archive_stream, archive_reader, dump_volume, zip_end.cpp):
- *    libarchive over a stretch of the stream lists an archive's entries and
- *    says where it ends, which is where the carver looks next.
+ * 4. Reading archives (archive_stream, archive_reader, dump_volume, zip_end.cpp,
+ *    cpio_resume.cpp): libarchive over a stretch of the stream lists an
+ *    archive's entries and says where it ends, which is where the carver looks
+ *    next; after damage, a cpio is taken up again at its next header.
  * 5. Extracting (extractor, archive_restore, restore_folder, shown_name):
  *    the chosen entries and raw regions written below one folder, never
  *    through a link and never over an existing file.
