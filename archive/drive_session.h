@@ -12,8 +12,9 @@
  * and its block size set. Each step returns why it failed (Failure::None when
  * it worked) after saying what went wrong.
  *
- * The window's connection code opens and loads the drive through openAndLoad();
- * sense data and other drive details would be read here, beside the handle.
+ * The window's connection code opens and loads the drive through open() and
+ * load(); sense data and other drive details would be read here, beside the
+ * handle.
  */
 
 #include "archive/notices.h"

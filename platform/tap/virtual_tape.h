@@ -1,9 +1,10 @@
 #pragma once
 /**
  * @file
- * Layer platform/tap (library tarnwick_backend_tap): the .tap format (its reader and
- * writers) and the virtual tape backend. Uses platform/backend
- * only; the facade opens the backend, mktap and the master write the format.
+ * Layer platform/tap (library tarnwick_backend_tap): the .tap format (its
+ * reader and writers, framing in tap_format.h) and the virtual tape backend.
+ * Uses platform/backend only; the facade opens the backend, mktap and the
+ * master write the format.
  *
  * The virtual tape backend: a SIMH magtape file (.tap) read as a tape drive
  * with a loaded cartridge. See tap_file.h for the format.
