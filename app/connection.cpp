@@ -1,9 +1,8 @@
 #include "app/korveltapedrive.h"
 
+#include "archive/drive_session.h"
 #include "imaging/imaging_state.h"
 #include "platform/win32_tape.h"
-#include "tape/run_and_wait.h"
-#include "tape/tape_workers.h"
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -27,10 +26,7 @@ void KorvelTapeDrive::loadTapeDrive()
     // Paint the connecting state before the open, which may take a while.
     QCoreApplication::processEvents();
 
-    ImagingState::tapeHandle = CreateFileW(L"//./Tape0", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (ImagingState::tapeHandle == INVALID_HANDLE_VALUE) {
-        ImagingState::driveOpen = false;
+    if (!DriveSession::open()) {
         notConnectedLabel->show();
         disconnectedLabel->show();
         powerHintLabel->show();
@@ -39,14 +35,10 @@ void KorvelTapeDrive::loadTapeDrive()
         tapeDriveTitleLabel->hide();
         connectingHintLabel->hide();
         QCoreApplication::processEvents();
-    } else {
-        ImagingState::driveOpen = true;
     }
 
-    {
-        MyThread loader;
-        runAndWait(loader);
-    }
+    // A drive that did not open fails the load at once; the window waits for it all the same.
+    DriveSession::load();
 
     ImagingState::busy = false;
 

@@ -4,7 +4,7 @@
 
 #include "imaging/block_size.h"
 #include "imaging/image_name.h"
-#include "imaging/imaging_driver.h"
+#include "tape/imaging_driver.h"
 #include "imaging/imaging_state.h"
 #include "platform/win32_tape.h"
 

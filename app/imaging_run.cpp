@@ -1,9 +1,10 @@
 #include "app/korveltapedrive.h"
 
+#include "app/outcome_texts.h"
 #include "dialogs/yesnoapplicationdlg.h"
-#include "imaging/imaging_driver.h"
 #include "imaging/imaging_state.h"
 #include "platform/win32_tape.h"
+#include "tape/imaging_driver.h"
 
 #include <QCoreApplication>
 #include <QFontMetrics>
@@ -102,9 +103,9 @@ void KorvelTapeDrive::createImageNextBtnClick()
         returnToDestinationPage();
     }
     ImagingState::busy = false;
-    if (!Imaging::outcomeMessage(outcome).isEmpty())
+    if (!OutcomeTexts::message(outcome).isEmpty())
         // These titles are longer than the fixed ones: move the logo clear of them.
-        showMessage(Imaging::outcomeTitle(outcome), Imaging::outcomeMessage(outcome), 100);
+        showMessage(OutcomeTexts::title(outcome), OutcomeTexts::message(outcome), 100);
 }
 
 void KorvelTapeDrive::prepareProgressPage()

@@ -2,7 +2,7 @@
 
 #include "dialogs/dialog_common.h"
 #include "dialogs/repairfinishdialog.h"
-#include "platform/win32_handles.h"
+#include "platform/backend/win32_handles.h"
 #include "platform/win32_instance.h"
 
 #include <QSharedMemory>

@@ -3,7 +3,7 @@
 // Whatever the bytes, the reader must stay inside the caller's buffer, end in
 // a bounded number of reads, and agree with itself between reading and
 // spacing to the end.
-#include "platform/tap_file.h"
+#include "platform/tap/tap_file.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "imaging/image_file.h"
 
-#include "platform/native_file.h"
+#include "platform/posix/native_file.h"
 
 #include <QFile>
 #include <QIODevice>

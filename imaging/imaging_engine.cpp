@@ -36,7 +36,7 @@ bool ImagingEngine::chooseSize(
     }
     if (readLength > m_fixedSize) {
         ImagingState::abortFlag = true;
-        step.verdict = Verdict::Refuse;
+        step.decision = BlockDecision::Refuse;
         return false;
     }
     if (readLength < m_fixedSize && !m_answered) {
@@ -44,7 +44,7 @@ bool ImagingEngine::chooseSize(
         switch (ask()) {
         case Answer::No:
             ImagingState::abortFlag = true;
-            step.verdict = Verdict::Abandon;
+            step.decision = BlockDecision::Abandon;
             return false;
         case Answer::Yes:
             ImagingState::chosenBlockSize = m_fixedSize;

@@ -10,7 +10,7 @@
  * the workers do, so the state the rest of the program sees stays the same
  * whichever front end drives it.
  */
-#include "platform/win32_types.h"
+#include "platform/backend/win32_types.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -27,7 +27,7 @@ enum class Answer {
 };
 
 /// What becomes of one block.
-enum class Verdict {
+enum class BlockDecision {
     Write, ///< write a record of recordLength bytes
     Abandon, ///< the user declined the larger block size
     Refuse, ///< the block is longer than the chosen size: the run cannot go on
@@ -36,7 +36,7 @@ enum class Verdict {
 /// The engine's answer for one block.
 struct BlockStep
 {
-    Verdict verdict = Verdict::Write;
+    BlockDecision decision = BlockDecision::Write;
     bool asked = false; ///< the question was put for this block
     DWORD recordLength = 0; ///< bytes of the read buffer that form the record
     DWORD clearLength = 0; ///< bytes of the read buffer to zero after writing

@@ -1,6 +1,9 @@
 #pragma once
 /**
  * @file
+ * Layer imaging/ (library tarnwick_imaging): this state, the image file, the
+ * engine. Uses the platform layers below it; never tape/ or anything above.
+ *
  * The shared imaging state: process-wide values through which the main
  * window's slots, the tape workers and the imaging engine exchange what they
  * know about the drive and the image.
@@ -9,7 +12,7 @@
  * worker at a time and reads a worker's results only after isFinished() has
  * returned true, which orders the worker's writes before the reads.
  */
-#include "platform/win32_types.h"
+#include "platform/backend/win32_types.h"
 
 #include <QString>
 #include <QtGlobal>

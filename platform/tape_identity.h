@@ -4,7 +4,7 @@
  * Who the tape device behind a handle is, for the command line's run record.
  * The window reads no drive details and never calls this.
  */
-#include "platform/tape_backend.h"
+#include "platform/backend/tape_backend.h"
 
 /**
  * Fills @p identity: the kind of device and, for a drive that answers SCSI

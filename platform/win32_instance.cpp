@@ -1,6 +1,6 @@
 #include "platform/win32_instance.h"
 
-#include "platform/win32_handles.h"
+#include "platform/backend/win32_handles.h"
 
 #include <QDir>
 #include <QFile>

@@ -13,7 +13,7 @@
  * the user's own (another user made it first, it is a link, others may enter
  * it) is refused, so no other user can hold, fake or block these objects.
  */
-#include "platform/win32_types.h"
+#include "platform/backend/win32_types.h"
 
 #include <QString>
 

@@ -3,7 +3,7 @@
  * @file
  * ShellExecuteW: starts a program detached, the way the Windows shell does.
  */
-#include "platform/win32_types.h"
+#include "platform/backend/win32_types.h"
 
 #include <functional>
 

@@ -1,8 +1,8 @@
 #include "platform/win32_tape.h"
 
-#include "platform/st_tape.h"
-#include "platform/tape_backend.h"
-#include "platform/virtual_tape.h"
+#include "platform/backend/tape_backend.h"
+#include "platform/st/st_tape.h"
+#include "platform/tap/virtual_tape.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -38,15 +38,6 @@ std::string toUtf8(LPCWSTR text)
     return out;
 }
 
-std::string devicePath(const std::string &name)
-{
-    if (name == "//./Tape0" || name == "\\\\.\\Tape0") {
-        const char *tape = std::getenv("TAPE");
-        return tape && *tape ? std::string(tape) : std::string("/dev/nst0");
-    }
-    return name;
-}
-
 // The DWORD tape calls return their code and leave it in the last error too.
 DWORD reported(DWORD error)
 {
@@ -61,9 +52,29 @@ TapeBackend *backend(HANDLE handle)
 
 } // namespace
 
+HANDLE OpenTapeFilter(
+    HANDLE tape, const std::function<std::unique_ptr<TapeBackend>(TapeBackend &)> &make)
+{
+    TapeBackend *inner = backend(tape);
+    if (!inner) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_HANDLE_VALUE;
+    }
+    return registerHandle(make(*inner));
+}
+
+std::string TapeDevicePath(const std::string &name)
+{
+    if (name == "//./Tape0" || name == "\\\\.\\Tape0") {
+        const char *tape = std::getenv("TAPE");
+        return tape && *tape ? std::string(tape) : std::string("/dev/nst0");
+    }
+    return name;
+}
+
 HANDLE CreateFileW(LPCWSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
-    const std::string path = devicePath(toUtf8(fileName));
+    const std::string path = TapeDevicePath(toUtf8(fileName));
     struct stat info = {};
     if (path.empty() || ::stat(path.c_str(), &info) != 0) {
         SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);

@@ -1,6 +1,10 @@
 #pragma once
 /**
  * @file
+ * Layer platform/ (library tarnwick_platform): the Win32-named facade. Uses
+ * platform/backend, platform/st and platform/tap; callers above use the facade,
+ * never the handle table or a backend directly.
+ *
  * The Windows tape interface, as the rest of the program calls it.
  *
  * The names, arguments, constants and structs are those of kernel32; on
@@ -8,9 +12,9 @@
  * made here). On Linux each call is served by one of two backends, chosen by
  * CreateFileW when the device is opened:
  *  - a character device is a SCSI tape drive driven through the st driver
- *    (StTape, see platform/st_tape.h);
+ *    (StTape, see platform/st/st_tape.h);
  *  - a regular file is a virtual tape in the SIMH magtape format
- *    (VirtualTape, see platform/virtual_tape.h).
+ *    (VirtualTape, see platform/tap/virtual_tape.h).
  *
  * Calls that return a DWORD return NO_ERROR or a Windows error code and also
  * leave that code in GetLastError(); calls that return a BOOL leave the code
@@ -22,10 +26,15 @@
  * ERROR_FILE_NOT_FOUND (2), ERROR_ACCESS_DENIED (5), ERROR_IO_DEVICE (1117),
  * ERROR_INVALID_HANDLE (6), ERROR_INVALID_PARAMETER (87), ERROR_NOT_SUPPORTED (50).
  */
-#include "platform/win32_handles.h"
-#include "platform/win32_types.h"
+#include "platform/backend/win32_handles.h"
+#include "platform/backend/win32_types.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TapeBackend;
 
 using LONG = std::int32_t;
 using LONGLONG = std::int64_t;
@@ -104,6 +113,17 @@ constexpr DWORD IOCTL_STORAGE_EJECT_MEDIA = 0x002D4808u;
  * are accepted but the device is opened for reading.
  * @return the handle, or INVALID_HANDLE_VALUE with the reason in GetLastError().
  */
+/**
+ * A handle for a backend that stands in front of the tape behind @p tape (which
+ * must stay open while the new handle is used), made by @p make from that tape.
+ * INVALID_HANDLE_VALUE with ERROR_INVALID_HANDLE when @p tape is not an open tape.
+ */
+HANDLE OpenTapeFilter(
+    HANDLE tape, const std::function<std::unique_ptr<TapeBackend>(TapeBackend &)> &make);
+
+/// The file CreateFileW opens for the device name @p name (UTF-8).
+std::string TapeDevicePath(const std::string &name);
+
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
     LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition, DWORD flagsAndAttributes,
     HANDLE templateFile);

@@ -1,6 +1,9 @@
 #pragma once
 /**
  * @file
+ * Layer tape/ (library tarnwick_tape): the workers and the imaging driver. Uses
+ * imaging/ and the platform layers.
+ *
  * The worker threads that run the blocking tape calls, one call per worker,
  * while the GUI thread keeps processing events (see runAndWait()). They read
  * and write the shared imaging state; the GUI thread reads their results only

@@ -2,8 +2,8 @@
 // Virtual tapes and image files made by the tests, and the shared imaging state
 // put back as a fresh process has it.
 #include "imaging/imaging_state.h"
-#include "platform/tap_writer.h"
-#include "platform/virtual_tape.h"
+#include "platform/tap/tap_writer.h"
+#include "platform/tap/virtual_tape.h"
 #include "platform/win32_tape.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 // tarnwick-image run as the user runs it: the built program, real virtual tapes, real files.
 // That its images equal the window's is checked with the window's runs (tst_create_road).
+#include "archive/run_record.h"
 #include "imaging/image_file.h"
 #include "imaging/image_name.h"
-#include "imaging/run_record.h"
 #include "tape_fixtures.h"
 
 #include <QtTest>
@@ -220,6 +220,13 @@ private slots:
             << 128 + 15 << "stopped by SIGTERM after block" << words({ "x.tape=earlier", "x.tape.partial=records", "x.tape.partial.json=records" });
         QTest::newRow("SIGINT during a master") << "slow --format tap --output x.tap & partial x.tap; kill -INT $!; wait $!"
             << 128 + 2 << "stopped by SIGINT" << words({ "x.tap=missing", "x.tap.partial=records" });
+        // Killed outright, a run still leaves a record of what it had read, "unfinished".
+        QTest::newRow("SIGKILL leaves a record") << "slow --output x.tape & partial x.tape; kill -KILL $!; wait $!; s=$?; "
+            "grep -o '\"verdict\": \"unfinished\"' x.tape.partial.json >&2; grep -o '\"blocksRead\": [1-9]' x.tape.partial.json >&2; exit $s"
+            << 128 + 9 << "\"verdict\": \"unfinished\"\n\"blocksRead\": " << words({ "x.tape=missing", "x.tape.partial=records" });
+        QTest::newRow("SIGKILL during a master") << "slow --format tap --output x.tap & partial x.tap; kill -KILL $!; wait $!; s=$?; "
+            "grep -o '\"blocksRead\": [1-9]' x.tap.partial.json >&2; exit $s"
+            << 128 + 9 << "\"blocksRead\": " << words({ "x.tap=missing", "x.tap.partial=records" });
         QTest::newRow("file size limit") << "ulimit -f 64; \"$IMG\" --output x.tape" << 9
             << "reached the size limit" << words({ "x.tape=missing", "x.tape.partial=records" });
         QTest::newRow("file size limit, master") << "ulimit -f 64; \"$IMG\" --format tap --output x.tap" << 9

@@ -4,7 +4,7 @@
 #include "fifo_partner.h"
 #include "imaging/image_file.h"
 #include "modal_helper.h"
-#include "platform/native_file.h"
+#include "platform/posix/native_file.h"
 #include "platform/win32_process.h"
 #include "tape_fixtures.h"
 #include "window_test_access.h"

@@ -10,7 +10,7 @@
 #include <QtTest>
 
 using Imaging::Answer;
-using Imaging::Verdict;
+using Imaging::BlockDecision;
 
 namespace {
 
@@ -65,9 +65,9 @@ QMap<QString, QString> trace(const QString &choice, const QString &reads, quint6
     } else {
         for (uint length : lengths(reads)) {
             const Imaging::BlockStep step = engine.nextBlock(length, ask);
-            if (step.verdict == Verdict::Abandon || step.verdict == Verdict::Refuse) {
-                end = step.verdict == Verdict::Abandon ? QStringLiteral("abandon")
-                                                       : QStringLiteral("refuse");
+            if (step.decision == BlockDecision::Abandon || step.decision == BlockDecision::Refuse) {
+                end = step.decision == BlockDecision::Abandon ? QStringLiteral("abandon")
+                                                              : QStringLiteral("refuse");
                 break;
             }
             records << step.recordLength;

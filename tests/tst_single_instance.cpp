@@ -4,7 +4,7 @@
 #include "app/single_instance.h"
 #include "common/app_globals.h"
 #include "modal_helper.h"
-#include "platform/win32_handles.h"
+#include "platform/backend/win32_handles.h"
 #include "platform/win32_instance.h"
 
 #include <QProcess>

@@ -1,9 +1,9 @@
 // The st backend's mapping logic against recorded answers. What the real st
 // driver shows (marks, the end of data, positions, eject, the sg node) is
 // proved by the st driver harness, tests/st-driver/.
-#include "platform/scsi_inquiry.h"
-#include "platform/st_mapping.h"
-#include "platform/st_tape.h"
+#include "platform/st/scsi_inquiry.h"
+#include "platform/st/st_mapping.h"
+#include "platform/st/st_tape.h"
 
 #include <QtTest>
 
@@ -22,6 +22,8 @@ public:
     int position = 0;
     std::size_t largestRead = StTape::kLargestRecord;
     QStringList reads; ///< the length of every read asked for
+    QSet<int> unreadable; ///< records that fail with EIO, the tape moving past them
+    bool endOfDataFlag = false; ///< st's GMT_EOD, set only right after a filemark
 
     int open(const char *, int) override { return 3; }
     int close(int) override { return 0; }
@@ -29,10 +31,16 @@ public:
 
     int ioctl(int, unsigned long request, void *argument) override
     {
-        if (request == MTIOCTOP && static_cast<mtop *>(argument)->mt_op == MTBSR)
+        const int op = request == MTIOCTOP ? static_cast<mtop *>(argument)->mt_op : -1;
+        if (op == MTBSR)
             position -= static_cast<mtop *>(argument)->mt_count;
+        else if (op == MTEOM)
+            position = records.size();
+        else if (op == MTREW)
+            position = 0;
         else if (request == MTIOCGET)
-            static_cast<mtget *>(argument)->mt_gstat = GMT_ONLINE(0xFFFFFFFF);
+            static_cast<mtget *>(argument)->mt_gstat
+                = GMT_ONLINE(0xFFFFFFFF) | (endOfDataFlag ? GMT_EOD(0xFFFFFFFF) : 0);
         else if (request == MTIOCPOS)
             static_cast<mtpos *>(argument)->mt_blkno = position;
         return 0;
@@ -41,6 +49,11 @@ public:
     long read(int, void *buffer, std::size_t length) override
     {
         reads << QString::number(length);
+        if (position < records.size() && unreadable.contains(position)) {
+            ++position;
+            errno = EIO;
+            return -1;
+        }
         errno = length > largestRead ? EINVAL : position >= records.size() ? EIO : ENOMEM;
         if (errno != ENOMEM || std::size_t(records.at(position++)) > length)
             return -1;
@@ -220,6 +233,51 @@ private slots:
             QCOMPARE(buffer.at(int(got) - 1), char((got - 1) % 251));
         if (got < length && length <= StTape::kClearedRead)
             QCOMPARE(buffer.at(int(got)), '\0');
+    }
+
+    // A read past the last record fails with EIO and nothing in the status says why
+    // unless a filemark came just before: the end of data must not be taken for an
+    // unreadable block (a run would read on past it), nor an unreadable block for
+    // the end of data (a run would stop early and call the image whole).
+    void readFailure_data()
+    {
+        QTest::addColumn<bool>("spaced"); ///< spaceToEndOfData() ran first
+        QTest::addColumn<bool>("eodFlag");
+        QTest::addColumn<int>("badRecord"); ///< -1: none
+        QTest::addColumn<int>("reads"); ///< reads before the one checked
+        QTest::addColumn<DWORD>("error");
+        QTest::newRow("end of data, its position known")
+            << true << false << -1 << 3 << ERROR_NO_DATA_DETECTED;
+        QTest::newRow("end of data flagged by st")
+            << false << true << -1 << 3 << ERROR_NO_DATA_DETECTED;
+        QTest::newRow("end of data, position not known") << false << false << -1 << 3 << ERROR_CRC;
+        QTest::newRow("unreadable block before the end") << true << false << 1 << 1 << ERROR_CRC;
+    }
+
+    void readFailure()
+    {
+        QFETCH(bool, spaced);
+        QFETCH(bool, eodFlag);
+        QFETCH(int, badRecord);
+        QFETCH(int, reads);
+        FakeDrive drive;
+        drive.records = { 100, 100, 100 };
+        if (badRecord >= 0)
+            drive.unreadable.insert(badRecord);
+        DWORD openError = 1;
+        auto tape = StTape::open("/dev/nst0", openError, drive);
+        QVERIFY(tape);
+        if (spaced) {
+            QCOMPARE(tape->spaceToEndOfData(), NO_ERROR);
+            QCOMPARE(tape->seekBlock(0), NO_ERROR);
+        }
+        QByteArray buffer(1000, '\0');
+        std::uint32_t got = 0;
+        for (int i = 0; i < reads; ++i)
+            QCOMPARE(tape->read(buffer.data(), 1000, got), DWORD(NO_ERROR));
+        drive.endOfDataFlag = eodFlag;
+        QTEST(tape->read(buffer.data(), 1000, got), "error");
+        QCOMPARE(got, 0u);
     }
 
     // Who the drive is, from recorded INQUIRY answers: the standard data and the serial page.

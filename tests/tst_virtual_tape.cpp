@@ -142,6 +142,12 @@ private slots:
         QTest::newRow("on at the end of data") << "" << 6 << 1 << 1104 << 6 << "E";
         QTest::newRow("back over gaps") << "gaps.tap" << 2 << -2 << 1101 << 1 << "M EOM";
         QTest::newRow("on at the end of the medium") << "end_of_medium.tap" << 1 << 1 << 1100 << 1 << "EOM";
+        // An odd-length record has a pad byte before its trailing length word: stepping
+        // back must find that word 4 bytes before the next record, not 5.
+        QTest::newRow("back over an odd record") << "" << 2 << -1 << 0 << 1 << "R7 M R65536 C10 M E";
+        QTest::newRow("back over odd records") << "odd" << 3 << -3 << 0 << 0 << "R1 R3 R101 M R7 E";
+        QTest::newRow("back over odd ones to a mark") << "odd" << 5 << -2 << 1101 << 3 << "M R7 E";
+        QTest::newRow("on over odd records") << "odd" << 0 << 2 << 0 << 2 << "R101 M R7 E";
         // clang-format on
     }
 
@@ -151,7 +157,10 @@ private slots:
         QFETCH(int, from);
         QFETCH(int, count);
         QString path = m_tape;
-        if (!file.isEmpty()) {
+        if (file == QLatin1String("odd")) {
+            path = m_dir.filePath(QStringLiteral("odd.tap"));
+            QVERIFY(writeTape(path, { 1, 3, 101, kMark, 7 }));
+        } else if (!file.isEmpty()) {
             path = m_dir.filePath(file);
             QFile::remove(path);
             QVERIFY(QFile::copy(QStringLiteral(TARNWICK_TEST_DATA "/tap/") + file, path));

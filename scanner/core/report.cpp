@@ -1,6 +1,6 @@
 #include "scanner/core/report.h"
 
-#include "imaging/image_verdict.h"
+#include "archive/image_verdict.h"
 #include "scanner/core/extractor.h"
 #include "scanner/core/shown_name.h"
 

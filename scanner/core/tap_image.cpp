@@ -1,6 +1,6 @@
 #include "scanner/core/tap_image.h"
 
-#include "platform/tap_file.h"
+#include "platform/tap/tap_file.h"
 #include "scanner/core/record_layout.h"
 
 #include <QFile>

@@ -11,8 +11,8 @@
 //       the imaging run does and further (every read up to the end of data,
 //       eject, reload), printing one line per call. The lines of a drive and of
 //       the .tap file with the same records and marks must be the same.
-#include "platform/tap_file.h"
-#include "platform/tap_writer.h"
+#include "platform/tap/tap_file.h"
+#include "platform/tap/tap_writer.h"
 #include "platform/win32_tape.h"
 
 #include <cerrno>

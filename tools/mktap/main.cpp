@@ -6,7 +6,8 @@
 // Each INPUT becomes one tape file, cut into records of the block size and
 // followed by a tape mark. An INPUT of the form gen:SIZE is SIZE bytes of
 // generated data (a repeating pattern that differs per file and per block).
-#include "platform/tap_writer.h"
+#include "platform/tap/tap_format.h"
+#include "platform/tap/tap_writer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -78,7 +79,7 @@ bool parseOptions(const QCoreApplication &app, Options &options)
     options.endOfMedium = parser.isSet(eom);
     options.inputs = parser.positionalArguments();
     if (options.output.isEmpty() || options.inputs.isEmpty() || !ok || options.blockSize == 0
-        || options.blockSize > 0x0FFFFFFFu
+        || options.blockSize > TapFormat::kLargestRecord
         || !parseRecordList(parser.values(error), options.errorRecords)
         || !parseRecordList(parser.values(odd), options.oddRecords)) {
         err() << parser.helpText() << Qt::flush;

@@ -5,6 +5,8 @@
  * meaning and new ones go at the end; the README and --help list them. A run
  * stopped by SIGINT, SIGTERM or SIGHUP ends by that signal.
  */
+#include "archive/notices.h"
+#include "archive/run_record.h"
 
 namespace ExitCode {
 
@@ -24,5 +26,43 @@ enum : int {
     StopsShort = 12, ///< the image ends before the end of the tape's data
     NotKnown = 13, ///< --inspect: a well-formed image, but no run record says it is whole
 };
+
+/// The exit code for a failed step of the archive (Complete for Failure::None).
+inline int of(Archive::Failure failure)
+{
+    switch (failure) {
+    case Archive::Failure::None:
+        return Complete;
+    case Archive::Failure::NoDrive:
+        return NoDrive;
+    case Archive::Failure::NotReady:
+        return NotReady;
+    case Archive::Failure::LoadFailed:
+        return LoadFailed;
+    case Archive::Failure::CannotCreate:
+        return CannotCreate;
+    case Archive::Failure::WriteFailed:
+        return WriteFailed;
+    }
+    return WriteFailed;
+}
+
+/// The exit code for an image of @p verdict, from a run or --inspect.
+inline int ofVerdict(RunRecord::Verdict verdict)
+{
+    switch (verdict) {
+    case RunRecord::Verdict::Complete:
+        return Complete;
+    case RunRecord::Verdict::Damaged:
+        return Damaged;
+    case RunRecord::Verdict::StopsShort:
+        return StopsShort;
+    case RunRecord::Verdict::Unfinished:
+        return NotComplete;
+    case RunRecord::Verdict::NotKnown:
+        break;
+    }
+    return NotKnown;
+}
 
 } // namespace ExitCode

@@ -1,14 +1,10 @@
 #include "tools/tarnwick-image/image_check.h"
 
-#include "imaging/image_verdict.h"
-#include "platform/native_file.h"
+#include "archive/image_verdict.h"
 #include "tools/tarnwick-image/console.h"
 #include "tools/tarnwick-image/exit_codes.h"
-#include "tools/tarnwick-image/file_hasher.h"
 
 namespace {
-
-using RunRecord::Verdict;
 
 QString line(const char *label, const QString &value)
 {
@@ -62,44 +58,16 @@ QString recordLines(const RunRecord::Record &record)
     return report;
 }
 
-int exitCodeOf(Verdict verdict)
-{
-    switch (verdict) {
-    case Verdict::Complete:
-        return ExitCode::Complete;
-    case Verdict::Damaged:
-        return ExitCode::Damaged;
-    case Verdict::StopsShort:
-        return ExitCode::StopsShort;
-    case Verdict::Unfinished:
-        return ExitCode::NotComplete;
-    case Verdict::NotKnown:
-        break;
-    }
-    return ExitCode::NotKnown;
-}
-
-/// The checksum the run recorded: the .sha256 file, else the run record's.
-QString recordedChecksum(const QByteArray &path, const ImageVerdict::Judgement &judgement)
-{
-    QByteArray text;
-    if (NativeFile::readAll(RunRecord::checksumPath(path), 4096, text))
-        return QString::fromLatin1(text.left(text.indexOf(' ')));
-    return judgement.fromRecord ? judgement.record.sha256 : QString();
-}
-
 /// Returns false when the file does not match its checksum.
 bool verify(const QByteArray &path, const ImageVerdict::Judgement &judgement, QString &report)
 {
-    const QString recorded = recordedChecksum(path, judgement);
-    if (recorded.isEmpty()) {
+    QString actual;
+    const ImageVerdict::Checksum check = ImageVerdict::checkChecksum(path, judgement, actual);
+    if (check == ImageVerdict::Checksum::NotRecorded) {
         report += line("checksum check:", QStringLiteral("no checksum recorded, nothing to check"));
         return true;
     }
-    const int fd = NativeFile::openForReading(path);
-    const QString actual = fd >= 0 ? FileHasher::ofFile(fd) : QString();
-    NativeFile::close(fd);
-    const bool matches = actual == recorded;
+    const bool matches = check == ImageVerdict::Checksum::Matches;
     report += line("checksum check:",
         matches
             ? QStringLiteral("the file matches its checksum")
@@ -132,5 +100,5 @@ int inspectImage(const QByteArray &path, bool verifyChecksum)
             + QLatin1Char(')'));
     const bool matches = !verifyChecksum || verify(path, judgement, report);
     Console::out(report);
-    return matches ? exitCodeOf(judgement.verdict) : ExitCode::NotComplete;
+    return matches ? ExitCode::ofVerdict(judgement.verdict) : ExitCode::NotComplete;
 }

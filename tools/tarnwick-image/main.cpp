@@ -1,6 +1,7 @@
 // tarnwick-image: images the tape of the first tape drive into one image file,
 // through the same platform layer and imaging engine as the window.
-#include "platform/stop_signals.h"
+#include "archive/notices.h"
+#include "platform/posix/stop_signals.h"
 #include "tools/tarnwick-image/console.h"
 #include "tools/tarnwick-image/exit_codes.h"
 #include "tools/tarnwick-image/image_check.h"
@@ -12,6 +13,7 @@
 int main(int argc, char *argv[])
 {
     StopSignals::install();
+    Archive::setNoticeSink(&Console::say);
     // The tape workers are waited for with processEvents, which needs the application object.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));

@@ -1,12 +1,11 @@
 #include "tools/tarnwick-image/run_session.h"
 
+#include "archive/drive_session.h"
 #include "imaging/imaging_state.h"
 #include "imaging/size_text.h"
-#include "platform/native_file.h"
-#include "platform/stop_signals.h"
-#include "platform/tape_identity.h"
+#include "platform/posix/native_file.h"
+#include "platform/posix/stop_signals.h"
 #include "tools/tarnwick-image/console.h"
-#include "tools/tarnwick-image/drive_session.h"
 #include "tools/tarnwick-image/exit_codes.h"
 
 #include <QCoreApplication>
@@ -32,17 +31,33 @@ QString signalName(int signal)
     }
 }
 
+ImageTarget::Settings targetSettings(const Options &options)
+{
+    ImageTarget::Settings settings;
+    settings.output = options.output;
+    settings.folder = options.folder;
+    settings.tapName = options.format == Options::Format::Tap;
+    settings.force = options.force;
+    settings.sync = options.sync;
+    return settings;
+}
+
 } // namespace
 
 RunSession::RunSession(const Options &options)
     : m_options(options)
-    , m_target(options)
+    , m_target(targetSettings(options))
     , m_progress(Console::stderrIsTerminal())
+    , m_keeper(
+          m_record, m_log, [this] { return m_target.currentPath(); },
+          [this] { return m_target.fd(); })
 {
+    // What was read is on record as the run goes, should it never get to write its own.
+    m_log.setWatcher([this](bool mark) { m_keeper.logged(mark); });
     m_record.program = QStringLiteral("tarnwick-image");
     m_record.version = QCoreApplication::applicationVersion();
-    m_record.format
-        = options.format == Options::Format::Tap ? QStringLiteral("tap") : QStringLiteral("tape");
+    m_record.format = options.format == Options::Format::Tap ? RunRecord::ImageFormat::Tap
+                                                             : RunRecord::ImageFormat::Tape;
     m_record.blockSize = options.format == Options::Format::Tap
         ? QStringLiteral("each block at its own length")
         : options.blockSizeText;
@@ -51,19 +66,19 @@ RunSession::RunSession(const Options &options)
 
 int RunSession::prepare()
 {
-    if (const int code = DriveSession::connect())
+    if (const int code = ExitCode::of(DriveSession::connect()))
         return code;
-    if (const int code = DriveSession::checkReady())
+    if (const int code = ExitCode::of(DriveSession::checkReady()))
         return code;
-    if (const int code = DriveSession::prepareMedia(m_options.driveBlockSize))
+    if (const int code = ExitCode::of(DriveSession::prepareMedia(m_options.driveBlockSize)))
         return code;
-    return m_target.checkSpace(ImagingState::totalBytes);
+    return ExitCode::of(m_target.checkSpace(ImagingState::totalBytes));
 }
 
 int RunSession::begin()
 {
     m_record.started = QDateTime::currentDateTime();
-    if (const int code = m_target.claim())
+    if (const int code = ExitCode::of(m_target.claim()))
         return code;
     const int code = prepare();
     if (StopSignals::received())
@@ -72,13 +87,7 @@ int RunSession::begin()
         m_target.keepWhatWasRead();
         return code;
     }
-    TapeIdentity identity;
-    QueryTapeIdentity(ImagingState::tapeHandle, identity); // what it does not say stays empty
-    m_record.deviceKind = QString::fromStdString(identity.kind);
-    m_record.vendor = QString::fromStdString(identity.vendor);
-    m_record.product = QString::fromStdString(identity.product);
-    m_record.revision = QString::fromStdString(identity.revision);
-    m_record.serial = QString::fromStdString(identity.serial);
+    DriveSession::describe(m_record);
     if (m_options.checksum && !m_hasher.start(m_target.fd()))
         Console::say(
             QStringLiteral("the checksum cannot be computed: the image cannot be read back"));
@@ -94,17 +103,15 @@ void RunSession::writeRecord(RunRecord::Verdict verdict, const QString &text, co
     m_record.verdictText = text;
     m_record.sha256 = sha256;
     const QByteArray image = m_target.currentPath();
-    if (!NativeFile::writeReplacing(RunRecord::recordPath(image), RunRecord::toJson(m_record))) {
+    if (!RunRecord::writeBeside(image, m_record)) {
         Console::say(QStringLiteral("the run record %1 could not be written: %2")
                          .arg(Console::shown(RunRecord::recordPath(image)),
                              NativeFile::errorText(NativeFile::lastError())));
     }
+    m_keeper.finish(RunRecord::recordPath(image));
     if (!m_target.placed() || sha256.isEmpty())
         return;
-    // sha256sum's format, with the bare name, so that `sha256sum -c` works in the folder.
-    const QByteArray name = image.mid(image.lastIndexOf('/') + 1);
-    if (!NativeFile::writeReplacing(
-            RunRecord::checksumPath(image), sha256.toLatin1() + "  " + name + '\n')) {
+    if (!RunRecord::writeChecksumBeside(image, sha256)) {
         Console::say(QStringLiteral("the checksum file %1 could not be written: %2")
                          .arg(Console::shown(RunRecord::checksumPath(image)),
                              NativeFile::errorText(NativeFile::lastError())));
@@ -127,12 +134,14 @@ int RunSession::end(RunRecord::Verdict verdict, const QString &text, int code)
     m_progress.finish(verdict == RunRecord::Verdict::Complete);
     const qint64 size = NativeFile::size(m_target.fd());
     const QString sha256 = m_hasher.finish(size);
-    if (const int placing = m_target.place(verdict == RunRecord::Verdict::Complete)) {
+    if (const int placing = ExitCode::of(m_target.place(verdict == RunRecord::Verdict::Complete))) {
         if (m_target.keepWhatWasRead())
             writeRecord(RunRecord::Verdict::Unfinished,
                 QStringLiteral("the run read the tape, "
                                "but the image could not be put in place"),
                 QString());
+        else
+            m_keeper.finish(QByteArray());
         return placing;
     }
     writeRecord(verdict, text, sha256);
@@ -154,8 +163,10 @@ int RunSession::fail(int code, const QString &message)
 {
     m_progress.clear();
     m_hasher.finish(-1);
-    if (!m_target.keepWhatWasRead())
+    if (!m_target.keepWhatWasRead()) {
+        m_keeper.finish(QByteArray());
         return Console::fail(code, message + QStringLiteral("; no image file was left"));
+    }
     writeRecord(RunRecord::Verdict::Unfinished, message, QString());
     reportProblems();
     return Console::fail(code,

@@ -6,12 +6,13 @@
  * log of what the tape held, the checksum, the progress, and at the end the
  * run record beside the image and the lines that tell the user how it went.
  */
-#include "imaging/run_record.h"
-#include "tools/tarnwick-image/file_hasher.h"
-#include "tools/tarnwick-image/image_target.h"
+#include "archive/file_hasher.h"
+#include "archive/image_target.h"
+#include "archive/record_keeper.h"
+#include "archive/run_record.h"
+#include "archive/tape_log.h"
 #include "tools/tarnwick-image/options.h"
 #include "tools/tarnwick-image/progress_line.h"
-#include "tools/tarnwick-image/tape_log.h"
 
 class RunSession
 {
@@ -52,4 +53,5 @@ private:
     ProgressLine m_progress;
     FileHasher m_hasher;
     RunRecord::Record m_record;
+    RecordKeeper m_keeper;
 };

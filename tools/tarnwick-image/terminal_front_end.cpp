@@ -1,9 +1,9 @@
 #include "tools/tarnwick-image/terminal_front_end.h"
 
+#include "archive/tape_log.h"
 #include "imaging/imaging_state.h"
-#include "platform/stop_signals.h"
+#include "platform/posix/stop_signals.h"
 #include "tools/tarnwick-image/progress_line.h"
-#include "tools/tarnwick-image/tape_log.h"
 
 TerminalFrontEnd::TerminalFrontEnd(bool answerYes, ProgressLine &progress, const TapeLog &log)
     : m_answerYes(answerYes)

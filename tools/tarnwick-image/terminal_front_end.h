@@ -6,7 +6,7 @@
  * progress line, and a stop signal ends the run after the block in hand the
  * way the window's exit question does, by clearing the run flag.
  */
-#include "imaging/imaging_driver.h"
+#include "tape/imaging_driver.h"
 
 class ProgressLine;
 class TapeLog;

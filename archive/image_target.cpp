@@ -1,0 +1,182 @@
+#include "archive/image_target.h"
+
+#include "archive/notices.h"
+#include "imaging/image_file.h"
+#include "imaging/image_name.h"
+#include "platform/posix/native_file.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <cerrno>
+
+using NativeFile::Kind;
+
+namespace {
+
+/// The reason a path must not be written to, or empty when it may be.
+QString refusal(const QByteArray &path, bool force, const char *what)
+{
+    const QString name = Archive::shown(path);
+    switch (NativeFile::kindAt(path)) {
+    case Kind::Missing:
+        return QString();
+    case Kind::Directory:
+        return QStringLiteral("cannot create %1: it is a folder").arg(name);
+    case Kind::SymbolicLink:
+        return QStringLiteral("%1 is a symbolic link; an image is never written through one: "
+                              "give the path of the file itself")
+            .arg(name);
+    case Kind::Other:
+        return QStringLiteral("%1 is not a regular file (a pipe, device or socket); an image "
+                              "goes to a file")
+            .arg(name);
+    case Kind::Regular:
+        break;
+    }
+    return force ? QString() : QString::fromLatin1(what).arg(name);
+}
+
+} // namespace
+
+ImageTarget::ImageTarget(const Settings &settings)
+    : m_force(settings.force)
+    , m_sync(settings.sync)
+{
+    if (!settings.output.isEmpty()) {
+        m_path = settings.output;
+        return;
+    }
+    // The name the destination page builds, without the trailing "/" a folder dialog drops.
+    QByteArray folder = settings.folder;
+    while (folder.size() > 1 && folder.endsWith('/'))
+        folder.chop(1);
+    QString name
+        = ImageName::imagePath(QString(), ImageName::timeStamp(QDateTime::currentDateTime()));
+    if (settings.tapName)
+        name.chop(1); // ".tape" becomes ".tap"
+    m_path = folder + name.toUtf8();
+}
+
+QString ImageTarget::openName() const
+{
+    const QByteArray name = NativeFile::nameOf(m_fd);
+    return name.isEmpty() ? QFile::decodeName(partialPath()) : QString::fromLatin1(name);
+}
+
+QString ImageTarget::writeFailure(const QString &cause) const
+{
+    const QString name = Archive::shown(m_path);
+    const qint64 limit = NativeFile::fileSizeLimit();
+    if (limit >= 0 && NativeFile::size(m_fd) >= limit) {
+        return QStringLiteral("writing %1 failed: the file reached the size limit of %2 bytes "
+                              "(ulimit -f)")
+            .arg(name)
+            .arg(limit);
+    }
+    return QStringLiteral("writing %1 failed%2").arg(name, cause);
+}
+
+void ImageTarget::cutTrailer() const
+{
+    const ImageFile::Trailer trailer = ImageFile::readTrailer(openName());
+    if (trailer.valid)
+        NativeFile::truncate(m_fd, trailer.bodyLength);
+}
+
+ImageTarget::~ImageTarget()
+{
+    NativeFile::close(m_fd);
+}
+
+Archive::Failure ImageTarget::claim()
+{
+    QString problem = refusal(m_path, m_force,
+        "%1 exists already; give --force to replace it once the new image is complete");
+    if (problem.isEmpty()) {
+        problem = refusal(partialPath(), m_force,
+            "%1 is left from a run that did not finish and may hold the only copy of what it "
+            "read: move it away, or give --force to replace it");
+    }
+    if (!problem.isEmpty())
+        return Archive::fail(Archive::Failure::CannotCreate, problem);
+    if (NativeFile::kindAt(partialPath()) == Kind::Regular) {
+        NativeFile::removeFile(partialPath()); // --force: an unfinished run's file
+        NativeFile::removeFile(partialPath() + ".json");
+    }
+    m_fd = NativeFile::createExclusive(partialPath());
+    if (m_fd < 0) {
+        return Archive::fail(Archive::Failure::CannotCreate,
+            QStringLiteral("cannot create %1: %2")
+                .arg(Archive::shown(m_path), NativeFile::errorText(NativeFile::lastError())));
+    }
+    return Archive::Failure::None;
+}
+
+Archive::Failure ImageTarget::checkSpace(qint64 totalBytes) const
+{
+    qint64 available = 0;
+    bool readOnly = false;
+    const QString folder = Archive::shown(NativeFile::folderOf(m_path));
+    if (!NativeFile::volumeOf(m_fd, available, readOnly) || readOnly) {
+        return Archive::fail(Archive::Failure::CannotCreate,
+            QStringLiteral("cannot write to %1: the volume is not ready or read-only").arg(folder));
+    }
+    // The same test as the destination page's, against the recorded data of the tape.
+    if (available < totalBytes) {
+        return Archive::fail(Archive::Failure::WriteFailed,
+            QStringLiteral("not enough free space in %1: the tape holds %2 bytes, %3 bytes free")
+                .arg(folder)
+                .arg(totalBytes)
+                .arg(available));
+    }
+    return Archive::Failure::None;
+}
+
+Archive::Failure ImageTarget::place(bool complete)
+{
+    const QString name = Archive::shown(m_path);
+    if (m_sync && !NativeFile::sync(m_fd)) {
+        return Archive::fail(Archive::Failure::WriteFailed,
+            QStringLiteral("writing %1 failed: %2")
+                .arg(name, NativeFile::errorText(NativeFile::lastError())));
+    }
+    // A file that was unlinked (its folder removed) holds the image only until it is closed.
+    if (!NativeFile::stillAt(m_fd, partialPath())) {
+        return Archive::fail(Archive::Failure::WriteFailed,
+            QStringLiteral("%1.partial was removed during the run (or its folder was), so the "
+                           "image is lost")
+                .arg(name));
+    }
+    if (!NativeFile::rename(partialPath(), m_path, m_force && complete)) {
+        if (NativeFile::lastError() != EEXIST) {
+            return Archive::fail(Archive::Failure::WriteFailed,
+                QStringLiteral("cannot name the image %1: %2; it stays %1.partial")
+                    .arg(name, NativeFile::errorText(NativeFile::lastError())));
+        }
+        if (!m_force) {
+            return Archive::fail(Archive::Failure::CannotCreate,
+                QStringLiteral("%1 appeared during the run; the new image stays %1.partial")
+                    .arg(name));
+        }
+        Archive::say(QStringLiteral("%1 was not replaced, because the new image is not complete; "
+                                    "it stays %1.partial")
+                         .arg(name));
+        return Archive::Failure::None;
+    }
+    m_placed = true;
+    NativeFile::removeFile(partialPath() + ".json"); // an earlier unfinished run's, if any
+    if (m_sync)
+        NativeFile::syncFolderOf(m_path); // the name on the disk too; the data already is
+    return Archive::Failure::None;
+}
+
+bool ImageTarget::keepWhatWasRead()
+{
+    if (m_fd < 0 || !NativeFile::stillAt(m_fd, partialPath()))
+        return false;
+    if (NativeFile::size(m_fd) > 0)
+        return true;
+    NativeFile::removeFile(partialPath());
+    return false;
+}

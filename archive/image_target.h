@@ -1,0 +1,80 @@
+#pragma once
+/**
+ * @file
+ * The image file of one run, written so that nothing on disk is destroyed:
+ * the image is written as "<name>.partial", created exclusively and never
+ * through a symbolic link, and renamed onto its name only once it is whole
+ * (and on the disk). A run that fails or is interrupted leaves the partial
+ * file (when it holds anything) and never touches a file of the final name;
+ * --force only lets a complete image replace one.
+ */
+#include "archive/notices.h"
+
+#include <QByteArray>
+
+class ImageTarget
+{
+public:
+    struct Settings
+    {
+        QByteArray output; ///< the image's path, or empty for a name of the window's kind
+        QByteArray folder; ///< where that name goes
+        bool tapName = false; ///< ".tap" instead of ".tape"
+        bool force = false; ///< a complete image may replace an existing file
+        bool sync = true; ///< to the disk before the rename
+    };
+
+    /// @p settings' output as given, or the window's name for an image in its folder.
+    explicit ImageTarget(const Settings &settings);
+    ~ImageTarget();
+    ImageTarget(const ImageTarget &) = delete;
+    ImageTarget &operator=(const ImageTarget &) = delete;
+
+    const QByteArray &path() const { return m_path; }
+    QByteArray partialPath() const { return m_path + ".partial"; }
+    /// Where the image is now: its name once placed, else the partial name.
+    QByteArray currentPath() const { return m_placed ? m_path : partialPath(); }
+    int fd() const { return m_fd; }
+    /// A name of the claimed file for code that opens files by name: the open file itself
+    /// where the system offers that, else the partial file's name.
+    QString openName() const;
+    /**
+     * Why a write to the image failed, for "writing NAME failed...": the file size
+     * limit when the image reached it, else @p cause (errno's words, or a guess when
+     * the writer did not keep errno).
+     */
+    QString writeFailure(const QString &cause) const;
+    /// Takes off a .tape trailer: the engine writes one when its run is stopped, but such
+    /// a file is not a whole image.
+    void cutTrailer() const;
+    bool placed() const { return m_placed; }
+
+    /**
+     * Makes sure the image can be written before the tape is touched: refuses
+     * what must not be written over and creates the partial file. Returns why
+     * not after saying what is wrong.
+     */
+    Archive::Failure claim();
+
+    /// The folder's volume must be writable and hold @p totalBytes.
+    Archive::Failure checkSpace(qint64 totalBytes) const;
+
+    /**
+     * The image is whole: to the disk, then under its name. An existing image
+     * is replaced only with --force and @p complete. Failure::None
+     * also when a not-complete image was left as the partial file rather
+     * than replace an existing one (placed() tells, and a message said so).
+     */
+    Archive::Failure place(bool complete);
+
+    /// After a failed run: an empty partial file holds nothing of the tape and goes.
+    /// Returns whether the partial file remains.
+    bool keepWhatWasRead();
+
+private:
+    QByteArray m_path;
+    bool m_force = false;
+    bool m_sync = true;
+    int m_fd = -1;
+    bool m_placed = false;
+};

@@ -1,0 +1,35 @@
+#include "archive/notices.h"
+
+#include <QFile>
+
+#include <atomic>
+
+namespace Archive {
+
+namespace {
+std::atomic<NoticeSink> g_sink { nullptr };
+} // namespace
+
+void setNoticeSink(NoticeSink sink)
+{
+    g_sink = sink;
+}
+
+void say(const QString &message)
+{
+    if (const NoticeSink sink = g_sink)
+        sink(message);
+}
+
+Failure fail(Failure failure, const QString &message)
+{
+    say(message);
+    return failure;
+}
+
+QString shown(const QByteArray &path)
+{
+    return QFile::decodeName(path);
+}
+
+} // namespace Archive

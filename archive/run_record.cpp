@@ -1,0 +1,236 @@
+#include "archive/run_record.h"
+
+#include "platform/posix/native_file.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace RunRecord {
+
+namespace {
+
+constexpr qint64 kLargestRecordFile = 64 << 20; // a tape of many files still fits
+
+const char *const kVerdictNames[]
+    = { "complete", "damaged", "stops-short", "unfinished", "not-known" };
+
+QJsonValue orNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+QJsonArray filesToJson(const QVector<TapeFile> &files)
+{
+    QJsonArray array;
+    for (const TapeFile &file : files) {
+        QJsonObject lengths;
+        for (auto it = file.lengths.cbegin(); it != file.lengths.cend(); ++it)
+            lengths.insert(QString::number(it.key()), it.value());
+        array.append(QJsonObject { { QStringLiteral("records"), file.records },
+            { QStringLiteral("recordLengths"), lengths } });
+    }
+    return array;
+}
+
+QVector<TapeFile> filesFromJson(const QJsonArray &array)
+{
+    QVector<TapeFile> files;
+    for (const QJsonValue &value : array) {
+        const QJsonObject object = value.toObject();
+        TapeFile file;
+        file.records = qint64(object.value(QStringLiteral("records")).toDouble());
+        const QJsonObject lengths = object.value(QStringLiteral("recordLengths")).toObject();
+        for (auto it = lengths.constBegin(); it != lengths.constEnd(); ++it)
+            file.lengths.insert(it.key().toUInt(), qint64(it.value().toDouble()));
+        files.append(file);
+    }
+    return files;
+}
+
+QJsonArray problemsToJson(const QVector<Problem> &problems)
+{
+    QJsonArray array;
+    for (const Problem &problem : problems) {
+        array.append(QJsonObject { { QStringLiteral("block"), qint64(problem.block) },
+            { QStringLiteral("kind"), problemKindName(problem.kind) },
+            { QStringLiteral("text"), problem.text } });
+    }
+    return array;
+}
+
+} // namespace
+
+QString problemKindName(ProblemKind kind)
+{
+    switch (kind) {
+    case ProblemKind::Unreadable:
+        return QStringLiteral("unreadable");
+    case ProblemKind::Cut:
+        return QStringLiteral("cut");
+    case ProblemKind::Recovered:
+        return QStringLiteral("recovered");
+    }
+    return QStringLiteral("unreadable");
+}
+
+ProblemKind problemKindFromName(const QString &name, bool *ok)
+{
+    for (ProblemKind kind : { ProblemKind::Unreadable, ProblemKind::Cut, ProblemKind::Recovered }) {
+        if (name == problemKindName(kind)) {
+            if (ok)
+                *ok = true;
+            return kind;
+        }
+    }
+    if (ok)
+        *ok = false;
+    return ProblemKind::Unreadable;
+}
+
+namespace {
+
+QVector<Problem> problemsFromJson(const QJsonArray &array)
+{
+    QVector<Problem> problems;
+    for (const QJsonValue &value : array) {
+        const QJsonObject object = value.toObject();
+        problems.append({ quint64(object.value(QStringLiteral("block")).toDouble()),
+            problemKindFromName(object.value(QStringLiteral("kind")).toString()),
+            object.value(QStringLiteral("text")).toString() });
+    }
+    return problems;
+}
+
+QString isoTime(const QDateTime &time)
+{
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+} // namespace
+
+QString formatName(ImageFormat format)
+{
+    return format == ImageFormat::Tap ? QStringLiteral("tap") : QStringLiteral("tape");
+}
+
+ImageFormat formatFromName(const QString &name)
+{
+    return name == QLatin1String("tap") ? ImageFormat::Tap : ImageFormat::Tape;
+}
+
+QString verdictName(Verdict verdict)
+{
+    return QString::fromLatin1(kVerdictNames[int(verdict)]);
+}
+
+Verdict verdictFromName(const QString &name, bool *ok)
+{
+    for (int i = 0; i < int(sizeof kVerdictNames / sizeof *kVerdictNames); ++i) {
+        if (name == QLatin1String(kVerdictNames[i])) {
+            if (ok)
+                *ok = true;
+            return Verdict(i);
+        }
+    }
+    if (ok)
+        *ok = false;
+    return Verdict::NotKnown;
+}
+
+QByteArray toJson(const Record &record)
+{
+    const QJsonObject device { { QStringLiteral("path"), record.devicePath },
+        { QStringLiteral("kind"), record.deviceKind },
+        { QStringLiteral("vendor"), orNull(record.vendor) },
+        { QStringLiteral("product"), orNull(record.product) },
+        { QStringLiteral("revision"), orNull(record.revision) },
+        { QStringLiteral("serial"), orNull(record.serial) } };
+    const QJsonObject json { { QStringLiteral("program"), record.program },
+        { QStringLiteral("version"), record.version },
+        { QStringLiteral("format"), formatName(record.format) },
+        { QStringLiteral("device"), device },
+        { QStringLiteral("started"), isoTime(record.started) },
+        { QStringLiteral("ended"), isoTime(record.ended) },
+        { QStringLiteral("blockSize"), record.blockSize },
+        { QStringLiteral("answer"), orNull(record.answer) },
+        { QStringLiteral("endOfData"),
+            record.endOfData < 0 ? QJsonValue() : QJsonValue(record.endOfData) },
+        { QStringLiteral("blocksRead"), record.blocksRead },
+        { QStringLiteral("marksRead"), record.marksRead },
+        { QStringLiteral("files"), filesToJson(record.files) },
+        { QStringLiteral("problems"), problemsToJson(record.problems) },
+        { QStringLiteral("bytesWritten"), record.bytesWritten },
+        { QStringLiteral("verdict"), verdictName(record.verdict) },
+        { QStringLiteral("verdictText"), record.verdictText },
+        { QStringLiteral("sha256"), orNull(record.sha256) } };
+    return QJsonDocument(json).toJson(QJsonDocument::Indented);
+}
+
+bool fromJson(const QByteArray &json, Record &record)
+{
+    const QJsonObject object = QJsonDocument::fromJson(json).object();
+    bool known = false;
+    record.verdict = verdictFromName(object.value(QStringLiteral("verdict")).toString(), &known);
+    if (!known || !object.value(QStringLiteral("bytesWritten")).isDouble())
+        return false;
+    const auto text
+        = [&object](const char *key) { return object.value(QLatin1String(key)).toString(); };
+    const auto number = [&object](const char *key) {
+        return qint64(object.value(QLatin1String(key)).toDouble(-1));
+    };
+    const QJsonObject device = object.value(QStringLiteral("device")).toObject();
+    record.program = text("program");
+    record.version = text("version");
+    record.format = formatFromName(text("format"));
+    record.devicePath = device.value(QStringLiteral("path")).toString();
+    record.deviceKind = device.value(QStringLiteral("kind")).toString();
+    record.vendor = device.value(QStringLiteral("vendor")).toString();
+    record.product = device.value(QStringLiteral("product")).toString();
+    record.revision = device.value(QStringLiteral("revision")).toString();
+    record.serial = device.value(QStringLiteral("serial")).toString();
+    record.started = QDateTime::fromString(text("started"), Qt::ISODate);
+    record.ended = QDateTime::fromString(text("ended"), Qt::ISODate);
+    record.blockSize = text("blockSize");
+    record.answer = text("answer");
+    record.endOfData = number("endOfData");
+    record.blocksRead = number("blocksRead");
+    record.marksRead = number("marksRead");
+    record.files = filesFromJson(object.value(QStringLiteral("files")).toArray());
+    record.problems = problemsFromJson(object.value(QStringLiteral("problems")).toArray());
+    record.bytesWritten = number("bytesWritten");
+    record.verdictText = text("verdictText");
+    record.sha256 = text("sha256");
+    return true;
+}
+
+QByteArray recordPath(const QByteArray &imagePath)
+{
+    return imagePath + ".json";
+}
+
+QByteArray checksumPath(const QByteArray &imagePath)
+{
+    return imagePath + ".sha256";
+}
+
+bool writeBeside(const QByteArray &imagePath, const Record &record)
+{
+    return NativeFile::writeReplacing(recordPath(imagePath), toJson(record));
+}
+
+bool writeChecksumBeside(const QByteArray &imagePath, const QString &sha256)
+{
+    const QByteArray name = imagePath.mid(imagePath.lastIndexOf('/') + 1);
+    return NativeFile::writeReplacing(
+        checksumPath(imagePath), sha256.toLatin1() + "  " + name + '\n');
+}
+
+bool readBeside(const QByteArray &imagePath, Record &record)
+{
+    QByteArray json;
+    return NativeFile::readAll(recordPath(imagePath), kLargestRecordFile, json)
+        && fromJson(json, record);
+}
+
+} // namespace RunRecord

@@ -1,0 +1,65 @@
+#pragma once
+/**
+ * @file
+ * What a run met on the tape, object by object from the rewind: the tape
+ * files with their record counts and lengths, the tape marks, and every block
+ * that did not reach the image whole. Block numbers count records and marks
+ * from 1, as a drive numbers its blocks.
+ */
+#include "archive/run_record.h"
+
+#include <QString>
+#include <QVector>
+
+#include <functional>
+
+class TapeLog
+{
+public:
+    /// Told after every block and mark is logged (@p mark for a mark); kept over restart().
+    void setWatcher(std::function<void(bool mark)> watcher) { m_watcher = std::move(watcher); }
+
+    /// The tape was rewound: counting starts again.
+    void restart();
+
+    void record(quint32 length);
+    void mark();
+    /// A block the drive could not read, kept as the @p length bytes it returned after
+    /// @p tries reads; @p kept says how the image holds it.
+    void unreadable(quint32 length, int tries, const QString &kept);
+    /// A block longer than the @p length bytes a read takes: only those are kept.
+    void cut(quint32 length, const QString &kept);
+    /// The block about to be logged was read whole, but only at try @p tries.
+    void recovered(int tries);
+
+    quint64 objects() const { return m_objects; } ///< blocks and marks read
+    quint64 marks() const { return m_marks; }
+    quint64 recordBytes() const { return m_recordBytes; }
+    int fileNumber() const { return m_files.size(); } ///< the tape file being read, from 1
+    int damageCount() const { return m_damage; } ///< unreadable and cut blocks
+    const QVector<RunRecord::Problem> &problems() const { return m_problems; }
+
+    /// "but 2 are not whole: block 5 unreadable, block 9 cut"; the first few are named.
+    QString damage() const;
+
+    /// Blocks, marks, files and problems into @p record.
+    void fill(RunRecord::Record &record) const;
+    /// "30 records (28 of 65536 bytes, 2 of 1000 bytes) in 2 tape files, 2 tape marks".
+    QString summary() const;
+
+private:
+    void counted(quint32 length);
+    void told(bool mark) const
+    {
+        if (m_watcher)
+            m_watcher(mark);
+    }
+
+    quint64 m_objects = 0;
+    quint64 m_marks = 0;
+    quint64 m_recordBytes = 0;
+    int m_damage = 0;
+    QVector<RunRecord::TapeFile> m_files { RunRecord::TapeFile() };
+    QVector<RunRecord::Problem> m_problems;
+    std::function<void(bool mark)> m_watcher;
+};

@@ -1,0 +1,280 @@
+#include "platform/tap/virtual_tape.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<unsigned> processFaults { 0 };
+std::atomic<unsigned> prepareCalls { 0 };
+
+std::int64_t nominalCapacity()
+{
+    const char *text = std::getenv("TARNWICK_VTAPE_CAPACITY");
+    if (!text || !*text)
+        return VirtualTape::kDefaultCapacity;
+    char *end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < 0)
+        return VirtualTape::kDefaultCapacity;
+    return value;
+}
+
+unsigned faultsFromOutside(const std::string &path)
+{
+    unsigned faults = 0;
+    if (const char *list = std::getenv("TARNWICK_VTAPE_FAULTS"))
+        faults |= VirtualTape::parseFaults(list);
+    std::ifstream side(path + ".faults");
+    if (side) {
+        std::stringstream text;
+        text << side.rdbuf();
+        faults |= VirtualTape::parseFaults(text.str());
+    }
+    return faults;
+}
+
+DWORD openError(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+        return ERROR_ACCESS_DENIED;
+    default:
+        return ERROR_IO_DEVICE;
+    }
+}
+
+} // namespace
+
+std::unique_ptr<VirtualTape> VirtualTape::open(const std::string &path, DWORD &error)
+{
+    const unsigned faults = processFaults | faultsFromOutside(path);
+    if (faults & Open) {
+        error = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = openError(errno);
+        return nullptr;
+    }
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        error = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
+    // flock locks belong to the open file description, so this also refuses
+    // a second open from this very process, as share mode 0 asks.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ERROR_IO_DEVICE;
+        ::close(fd);
+        return nullptr;
+    }
+    error = NO_ERROR;
+    return std::unique_ptr<VirtualTape>(new VirtualTape(fd, info.st_size, faults));
+}
+
+VirtualTape::VirtualTape(int fd, std::int64_t size, unsigned faults)
+    : m_fd(fd)
+    , m_file(fd, size)
+    , m_faults(faults)
+{
+}
+
+VirtualTape::~VirtualTape()
+{
+    ::close(m_fd); // releases the lock
+}
+
+void VirtualTape::setFaults(unsigned faults)
+{
+    processFaults = faults;
+}
+
+unsigned VirtualTape::faults()
+{
+    return processFaults;
+}
+
+unsigned VirtualTape::parseFaults(const std::string &list)
+{
+    static const struct
+    {
+        const char *name;
+        Fault fault;
+    } names[] = { { "open", Open }, { "load", Load }, { "notready", NotReady }, { "media", Media },
+        { "position", Position }, { "eject", Eject }, { "slow", Slow } };
+    unsigned faults = 0;
+    std::string word;
+    std::istringstream words(list);
+    while (std::getline(words, word, ',')) {
+        std::istringstream parts(word);
+        std::string name;
+        while (parts >> name) {
+            for (const auto &entry : names) {
+                if (name == entry.name)
+                    faults |= entry.fault;
+            }
+        }
+    }
+    return faults;
+}
+
+unsigned VirtualTape::prepareCallCount()
+{
+    return prepareCalls;
+}
+
+void VirtualTape::resetPrepareCallCount()
+{
+    prepareCalls = 0;
+}
+
+VirtualTape *VirtualTape::fromHandle(HANDLE handle)
+{
+    return dynamic_cast<VirtualTape *>(lookupHandle(handle));
+}
+
+DWORD VirtualTape::prepare(bool unload)
+{
+    ++prepareCalls;
+    if (m_ejected)
+        return ERROR_NO_MEDIA_IN_DRIVE;
+    if (unload) {
+        m_ejected = true;
+        return NO_ERROR;
+    }
+    return (m_faults & Load) ? ERROR_NOT_READY : NO_ERROR;
+}
+
+DWORD VirtualTape::status()
+{
+    if (m_ejected)
+        return ERROR_NO_MEDIA_IN_DRIVE;
+    return (m_faults & NotReady) ? ERROR_NOT_READY : NO_ERROR;
+}
+
+DWORD VirtualTape::mediaInfo(TapeMediaInfo &info)
+{
+    if (m_ejected)
+        return ERROR_NO_MEDIA_IN_DRIVE;
+    if (m_faults & Media)
+        return ERROR_IO_DEVICE;
+    const std::int64_t capacity = nominalCapacity();
+    const auto recorded = static_cast<std::int64_t>(m_file.recordedBytes());
+    info.capacity = capacity;
+    info.remaining = recorded < capacity ? capacity - recorded : 0;
+    info.blockSize = m_blockSize;
+    info.partitionCount = 1;
+    info.writeProtected = true;
+    return NO_ERROR;
+}
+
+DWORD VirtualTape::setBlockSize(std::uint32_t blockSize)
+{
+    if (m_ejected)
+        return ERROR_NO_MEDIA_IN_DRIVE;
+    m_blockSize = blockSize; // reads stay record by record whatever it is
+    return NO_ERROR;
+}
+
+DWORD VirtualTape::spaceToEndOfData()
+{
+    if (m_ejected)
+        return ERROR_NO_MEDIA_IN_DRIVE;
+    m_file.spaceToEnd();
+    return NO_ERROR;
+}
+
+DWORD VirtualTape::seekBlock(std::uint64_t block)
+{
+    if (m_ejected)
+        return ERROR_NO_MEDIA_IN_DRIVE;
+    m_file.seek(block);
+    return m_file.position() == block ? NO_ERROR : ERROR_NO_DATA_DETECTED;
+}
+
+DWORD VirtualTape::position(std::uint64_t &block)
+{
+    if (m_ejected)
+        return ERROR_NO_MEDIA_IN_DRIVE;
+    if (m_faults & Position)
+        return ERROR_IO_DEVICE;
+    block = m_file.position();
+    return NO_ERROR;
+}
+
+DWORD VirtualTape::spaceRecords(std::int64_t count)
+{
+    if (m_ejected)
+        return ERROR_NO_MEDIA_IN_DRIVE;
+    for (; count > 0; --count) {
+        std::uint32_t copied = 0;
+        const TapFile::Object object = m_file.read(nullptr, 0, copied);
+        if (object.kind == TapFile::Kind::End)
+            return object.endOfMedium ? ERROR_END_OF_MEDIA : ERROR_NO_DATA_DETECTED;
+        if (object.kind == TapFile::Kind::Mark)
+            return ERROR_FILEMARK_DETECTED;
+    }
+    for (; count < 0; ++count) {
+        bool mark = false;
+        if (!m_file.stepBack(mark))
+            return ERROR_BEGINNING_OF_MEDIA;
+        if (mark)
+            return ERROR_FILEMARK_DETECTED;
+    }
+    return NO_ERROR;
+}
+
+DWORD VirtualTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytesRead)
+{
+    bytesRead = 0;
+    if (m_ejected)
+        return ERROR_NO_MEDIA_IN_DRIVE;
+    if (m_faults & Slow)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const TapFile::Object object = m_file.read(buffer, length, bytesRead);
+    switch (object.kind) {
+    case TapFile::Kind::End:
+        return object.endOfMedium ? ERROR_END_OF_MEDIA : ERROR_NO_DATA_DETECTED;
+    case TapFile::Kind::Mark:
+        return ERROR_FILEMARK_DETECTED;
+    case TapFile::Kind::Record:
+        break;
+    }
+    if (object.error)
+        return ERROR_CRC;
+    return object.length > length ? ERROR_MORE_DATA : NO_ERROR;
+}
+
+DWORD VirtualTape::eject()
+{
+    if (m_ejected)
+        return ERROR_NO_MEDIA_IN_DRIVE;
+    if (m_faults & Eject)
+        return ERROR_IO_DEVICE;
+    m_ejected = true;
+    return NO_ERROR;
+}
+
+DWORD VirtualTape::identify(TapeIdentity &identity)
+{
+    identity = TapeIdentity();
+    identity.kind = "virtual tape"; // a file has no vendor or serial number
+    return NO_ERROR;
+}

@@ -1,0 +1,99 @@
+#pragma once
+/**
+ * @file
+ * Layer platform/tap (library tarnwick_backend_tap): the .tap format (its
+ * reader and writers, framing in tap_format.h) and the virtual tape backend.
+ * Uses platform/backend only; the facade opens the backend, mktap and the
+ * master write the format.
+ *
+ * The virtual tape backend: a SIMH magtape file (.tap) read as a tape drive
+ * with a loaded cartridge. See tap_file.h for the format.
+ *
+ * Capacity is 12,000,000,000,000 bytes, or the number of bytes in the
+ * environment variable TARNWICK_VTAPE_CAPACITY; remaining is the capacity
+ * minus the record bytes before the end of data. The file is opened read-only
+ * and locked with flock(LOCK_EX | LOCK_NB): a second open, from this process
+ * or another, fails with ERROR_SHARING_VIOLATION.
+ *
+ * Fault switches make the tape fail on purpose, for tests. All are off unless
+ * asked for, in one of three ways, which add up:
+ *  - in-process: VirtualTape::setFaults(VirtualTape::Load | ...) before the
+ *    open (or setInstanceFaults() on an open tape);
+ *  - the environment variable TARNWICK_VTAPE_FAULTS, read at every open;
+ *  - a side file "<tape path>.faults" beside the tape, read at every open.
+ * The last two hold names separated by commas or white space:
+ *  - `open`     CreateFileW fails (ERROR_ACCESS_DENIED);
+ *  - `load`     every PrepareTape fails (ERROR_NOT_READY);
+ *  - `notready` GetTapeStatus reports ERROR_NOT_READY;
+ *  - `media`    GetTapeParameters fails (ERROR_IO_DEVICE), leaving the struct alone;
+ *  - `position` GetTapePosition fails (ERROR_IO_DEVICE), leaving the outputs alone;
+ *  - `eject`    the eject fails (ERROR_IO_DEVICE) and the medium stays;
+ *  - `slow`     every read takes 2 ms more, like a slow drive (for tests that act
+ *               while a run is going on).
+ * Unknown names are ignored.
+ */
+#include "platform/backend/tape_backend.h"
+#include "platform/tap/tap_file.h"
+
+#include <memory>
+#include <string>
+
+class VirtualTape : public TapeBackend
+{
+public:
+    enum Fault : unsigned {
+        NoFault = 0,
+        Open = 1u << 0,
+        Load = 1u << 1,
+        NotReady = 1u << 2,
+        Media = 1u << 3,
+        Position = 1u << 4,
+        Eject = 1u << 5,
+        Slow = 1u << 6,
+    };
+
+    static constexpr std::int64_t kDefaultCapacity = 12000000000000LL;
+
+    /// Opens the regular file @p path; null with the reason in @p error when it cannot.
+    static std::unique_ptr<VirtualTape> open(const std::string &path, DWORD &error);
+
+    /// Process-wide faults applied to every tape opened afterwards.
+    static void setFaults(unsigned faults);
+    static unsigned faults();
+    /// The fault bits named in @p list ("load,media", "open notready").
+    static unsigned parseFaults(const std::string &list);
+
+    /// PrepareTape calls made on any virtual tape since the last reset.
+    static unsigned prepareCallCount();
+    static void resetPrepareCallCount();
+
+    /// The virtual tape behind @p handle, or null when it is not one.
+    static VirtualTape *fromHandle(HANDLE handle);
+
+    ~VirtualTape() override;
+
+    unsigned instanceFaults() const { return m_faults; }
+    void setInstanceFaults(unsigned faults) { m_faults = faults; }
+    bool ejected() const { return m_ejected; }
+
+    DWORD prepare(bool unload) override;
+    DWORD status() override;
+    DWORD mediaInfo(TapeMediaInfo &info) override;
+    DWORD setBlockSize(std::uint32_t blockSize) override;
+    DWORD spaceToEndOfData() override;
+    DWORD seekBlock(std::uint64_t block) override;
+    DWORD position(std::uint64_t &block) override;
+    DWORD spaceRecords(std::int64_t count) override;
+    DWORD read(void *buffer, std::uint32_t length, std::uint32_t &bytesRead) override;
+    DWORD eject() override;
+    DWORD identify(TapeIdentity &identity) override;
+
+private:
+    VirtualTape(int fd, std::int64_t size, unsigned faults);
+
+    int m_fd;
+    TapFile m_file;
+    unsigned m_faults;
+    std::uint32_t m_blockSize = 0;
+    bool m_ejected = false;
+};
