@@ -1,6 +1,6 @@
 #include "scanner/core/command_line.h"
 
-#include "imaging/image_verdict.h"
+#include "archive/image_verdict.h"
 #include "scanner/core/carver.h"
 #include "scanner/core/extractor.h"
 #include "scanner/core/report.h"

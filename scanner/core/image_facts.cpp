@@ -1,7 +1,7 @@
 #include "scanner/core/image_facts.h"
 
+#include "archive/run_record.h"
 #include "imaging/image_file.h"
-#include "imaging/run_record.h"
 #include "scanner/core/record_layout.h"
 #include "scanner/core/tap_image.h"
 
@@ -51,7 +51,8 @@ QVector<QPair<qint64, qint64>> damagedSpans(
 {
     QVector<quint64> blocks;
     for (const RunRecord::Problem &problem : record.problems) {
-        if (problem.kind == QLatin1String("unreadable") || problem.kind == QLatin1String("cut"))
+        if (problem.kind == RunRecord::ProblemKind::Unreadable
+            || problem.kind == RunRecord::ProblemKind::Cut)
             blocks.append(problem.block);
     }
     std::sort(blocks.begin(), blocks.end());
@@ -191,7 +192,7 @@ ImageFacts readImageFacts(const QString &path)
     // itself holds zeros or the drive's bytes there, which look like any others.
     RunRecord::Record record;
     if (RunRecord::readBeside(QFile::encodeName(path), record)
-        && record.format == QLatin1String("tape") && record.bytesWritten == facts.fileSize) {
+        && record.format == RunRecord::ImageFormat::Tape && record.bytesWritten == facts.fileSize) {
         facts.recordedDamage = damagedSpans(record, facts.bodyLength, &facts.recordedTapeMarks);
         facts.unreadableRecords = facts.recordedDamage.size();
     }
