@@ -207,6 +207,15 @@ private slots:
         QTest::newRow("lzop") << lzop.left(512) << true;
         QTest::newRow("lzop with a wrong header checksum") << lzopBadHeader.left(512) << false;
         QTest::newRow("lzop magic, then noise") << lzop.left(9) + noise.mid(9) << false;
+        const QByteArray amanda("AMANDA: FILE 20100101000000 host /export lev 0 comp N program "
+                                "/bin/tar\nTo restore...\n\f\n");
+        QTest::newRow("Amanda dump header") << amanda + QByteArray(512, '\0') << true;
+        QTest::newRow("Amanda header of no kind it writes")
+            << QByteArray(amanda).replace("FILE", "NOTE") << false;
+        QTest::newRow("Amanda tag, then noise") << amanda.left(8) + noise.mid(8) << false;
+        QTest::newRow("Amanda header without its level")
+            << QByteArray(amanda).replace("lev 0", "at 0") << false;
+        QTest::newRow("Amanda first line never ends") << amanda.left(60) << false;
         QTest::newRow("tar") << tar << true;
         tar[0] = char(tar[0] + 1);
         QTest::newRow("tar with a wrong checksum") << tar << false;
@@ -286,6 +295,50 @@ private slots:
         QVERIFY2(same == made, qPrintable(QStringLiteral("%1 of %2").arg(same).arg(made)));
         QCOMPARE(made > 0, someBack);
         QVERIFY(made < plain.size());
+    }
+
+    // An Amanda tape file: the header block's first line shown, the archive behind it
+    // restored as any other.
+    void amandaHeadersAreShown_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("compressor");
+        QTest::addColumn<QString>("facts");
+        // clang-format off
+        QTest::newRow("gzip dump") << QByteArray("AMANDA: FILE 20100101000000 corpushost /export/home lev 1 comp .gz program /bin/tar")
+            << "gzip" << "host corpushost, disk /export/home, level 1, date 2010-01-01 00:00:00, compression .gz, program /bin/tar";
+        QTest::newRow("uncompressed, date only") << QByteArray("AMANDA: FILE 20091231 h /var lev 0 comp N program /sbin/dump")
+            << "" << "host h, disk /var, level 0, date 2009-12-31, compression none, program /sbin/dump";
+        QTest::newRow("one part of a split dump") << QByteArray("AMANDA: SPLIT_FILE 20100101000000 h /srv part 2/3 lev 0 comp N program /bin/tar")
+            << "" << "host h, disk /srv, level 0, date 2010-01-01 00:00:00, compression none, program /bin/tar, part 2/3";
+        // clang-format on
+    }
+
+    void amandaHeadersAreShown()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, compressor);
+        const QVector<File> files = sampleFiles(9);
+        QByteArray header = line + "\nTo restore, position tape at start of file and run:\n\f\n";
+        header.append(QByteArray(32768 - header.size(), '\0'));
+        const QByteArray dump = tapeFileBytes(
+            compressor.isEmpty() ? QStringLiteral("gnu") : QStringLiteral("gnu|") + compressor,
+            files);
+        Tape tape;
+        tape.file(header + dump, 32768);
+        tape.file(randomBytes(4, 100000), 32768);
+        QTemporaryDir dir;
+        const QString path = imageFromTape(dir.path(), tape, QStringLiteral("Auto"));
+        QVERIFY(!path.isEmpty());
+        const ScanResult result = scanImage(path);
+        const QByteArray list = listing(result).toUtf8();
+        QVERIFY2(result.archives.size() == 1 && !result.rawRegions.isEmpty(), list);
+        QCOMPARE(result.rawRegions.first().offset, qint64(0));
+        QCOMPARE(result.rawRegions.first().length, qint64(32768));
+        QTEST(result.rawRegions.first().label, "facts");
+        QVERIFY2(list.contains("an Amanda tape file header: "), list);
+        QCOMPARE(result.archives.first().offset, qint64(32768));
+        QVERIFY(givesBack(result, 0, files));
     }
 
     void damagedBlockKeepsWhatSurrounds_data()
