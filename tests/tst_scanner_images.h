@@ -160,7 +160,10 @@ inline QByteArray tapeFileBytes(const QString &kind, const QVector<File> &files)
     } else {
         bytes = makeArchive(formats.value(format), ARCHIVE_FILTER_NONE, files);
     }
-    if (!compressor.isEmpty() && !runTool(compressor + QStringLiteral(" -c"), {}, &bytes, bytes))
+    // xz writes the old lzma tools' files; the Debian lzma package is gone.
+    const QString tool
+        = compressor == QLatin1String("lzma") ? QStringLiteral("xz --format=lzma") : compressor;
+    if (!compressor.isEmpty() && !runTool(tool + QStringLiteral(" -c"), {}, &bytes, bytes))
         return QByteArray();
     return bytes;
 }

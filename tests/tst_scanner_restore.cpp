@@ -782,6 +782,74 @@ private slots:
 
     /// --owners as a user who is not root: nothing was written ("Operation not permitted"
     /// for each file) and a fifo was left behind with mode 0600.
+    /// afio -Z stores each member gzip made smaller as NAME.z: restored as NAME,
+    /// decompressed. A .z member that is no gzip data stays as it is; one that fails to
+    /// decompress is kept as stored, named damaged. "afio" rows use afio itself, "cpio"
+    /// rows an odc cpio made here.
+    void packedMembersComeBackDecompressed_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QByteArray>("name"); ///< below the extraction folder
+        QTest::addColumn<QByteArray>("content"); ///< empty: must not exist
+        QTest::addColumn<bool>("whole"); ///< exit 0
+        const QByteArray text = QByteArray("line of text, again and again\n").repeated(400);
+        QByteArray packed;
+        QVERIFY(runTool(QStringLiteral("gzip -n -c"), {}, &packed, text));
+        QByteArray bad = packed;
+        bad[bad.size() - 6] = char(bad[bad.size() - 6] ^ 0x5a); // the check at its end
+        // clang-format off
+        QTest::newRow("afio: member under its name") << "afio" << QByteArray("archive-1/t/b.txt") << text << true;
+        QTest::newRow("afio: no .z name left") << "afio" << QByteArray("archive-1/t/b.txt.z") << QByteArray() << true;
+        QTest::newRow("afio: a member left uncompressed") << "afio" << QByteArray("archive-1/t/a.bin") << randomBytes(3, 5000) << true;
+        QTest::newRow("cpio: gzip member") << "cpio" << QByteArray("archive-1/t/good") << text << false;
+        QTest::newRow("cpio: a .z that is no gzip, as it is") << "cpio" << QByteArray("archive-1/t/own.z") << QByteArray("plain text named .z\n") << false;
+        // Once came back under the plain name, cut, with exit 0.
+        QTest::newRow("cpio: failed check, kept as stored") << "cpio" << QByteArray("archive-1/t/bad.z.damaged") << bad << false;
+        QTest::newRow("cpio: failed check, no plain name") << "cpio" << QByteArray("archive-1/t/bad") << QByteArray() << false;
+        QTest::newRow("cpio: cut gzip, kept as stored") << "cpio" << QByteArray("archive-1/t/cut.z.damaged") << packed.left(packed.size() / 2) << false;
+        // clang-format on
+    }
+
+    void packedMembersComeBackDecompressed()
+    {
+        QFETCH(QString, source);
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, whole);
+        const QByteArray text = QByteArray("line of text, again and again\n").repeated(400);
+        QByteArray packed;
+        QVERIFY(runTool(QStringLiteral("gzip -n -c"), {}, &packed, text));
+        QByteArray bad = packed;
+        bad[bad.size() - 6] = char(bad[bad.size() - 6] ^ 0x5a);
+        TemporaryDir work;
+        const QString archive = work.path() + QStringLiteral("/archive");
+        if (source == QLatin1String("afio")) {
+            QVERIFY(writeFiles(work.path() + QStringLiteral("/src"),
+                { { QStringLiteral("t/b.txt"), text },
+                    { QStringLiteral("t/a.bin"), randomBytes(3, 5000) } }));
+            QVERIFY(runTool(QStringLiteral("afio -o -Z"), { archive }, nullptr,
+                "t/a.bin\nt/b.txt\n", work.path() + QStringLiteral("/src")));
+        } else {
+            QVERIFY(writeFile(archive,
+                makeArchive(ARCHIVE_FORMAT_CPIO_POSIX, ARCHIVE_FILTER_NONE,
+                    { { QStringLiteral("t/good.z"), packed },
+                        { QStringLiteral("t/own.z"), "plain text named .z\n" },
+                        { QStringLiteral("t/bad.z"), bad },
+                        { QStringLiteral("t/cut.z"), packed.left(packed.size() / 2) } })));
+        }
+        const QString image = imageOf(work.path() + QStringLiteral("/image"), { archive });
+        QVERIFY(!image.isEmpty());
+        const QString out = work.path() + QStringLiteral("/out");
+        const ToolRun run = quorlin({ QStringLiteral("--extract"), image, out });
+        QVERIFY2((run.exitCode == 0) == whole, qPrintable(run.err));
+        const QByteArray file = QFile::encodeName(out) + '/' + name;
+        struct stat info;
+        QVERIFY2((::lstat(file.constData(), &info) == 0) == !content.isEmpty(),
+            qPrintable(filesBelow(out) + QLatin1Char('\n') + run.err));
+        if (!content.isEmpty())
+            QCOMPARE(fileBytes(QFile::decodeName(file)), content);
+    }
+
     void ownersAsAnotherUser_data()
     {
         QTest::addColumn<QString>("option");

@@ -9,6 +9,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <zlib.h>
 
 #include <sys/stat.h>
 
@@ -101,6 +102,18 @@ private:
         qint64 end = 0;
     };
     bool copyData(RestoreFile &file, const QByteArray &name, int *status, Copied *copied);
+    /// afio -Z stores each member that gzip made smaller as NAME.z, gzip data.
+    bool isPackedMember(const QByteArray &path) const
+    {
+        return path.endsWith(".z") && path.size() > 2 && !path.endsWith("/.z")
+            && (m_archive.format.contains(QLatin1String("cpio"), Qt::CaseInsensitive)
+                || m_archive.format.contains(QLatin1String("afio"), Qt::CaseInsensitive));
+    }
+    /// Writes such a member decompressed under NAME. One that is no gzip data is
+    /// written as it is; one that fails to decompress is kept as stored, as damaged.
+    bool writeUnpacked(archive_entry *entry, const QByteArray &path, const QByteArray &name);
+    /// Whether @p size more bytes of @p name stay within the limits; counts them.
+    bool mayWrite(qint64 size, const QByteArray &name);
     QByteArray outputOf(const QByteArray &path, bool folder = false) const
     {
         return entryOutputPath(m_index, path, folder);
@@ -247,6 +260,8 @@ bool ArchiveWalk::restoreEntry(archive_entry *entry, int index, bool selected)
     }
     switch (type) {
     case AE_IFREG:
+        if (isPackedMember(path))
+            return writeUnpacked(entry, path, name);
         return !writeData(entry, name, false).isEmpty();
     case AE_IFDIR:
         return m_run.folder.makeFolder(name, metadataFor(entry))
@@ -445,6 +460,138 @@ QByteArray ArchiveWalk::writeData(archive_entry *entry, const QByteArray &name, 
     return used;
 }
 
+bool ArchiveWalk::mayWrite(qint64 size, const QByteArray &name)
+{
+    if (m_run.totalWritten + qint64(size) > m_run.totalLimit) {
+        m_stopped = m_run.overTotal = true;
+        return problem(QStringLiteral("The extraction writes more than the %1 it may write "
+                                      "in all: stopped at %2, which was not kept, and "
+                                      "nothing after it was written (raise the limit with "
+                                      "--max-size)")
+                           .arg(humanSize(m_run.totalLimit), shownName(name)));
+    }
+    if (m_written + qint64(size) > m_limit) {
+        m_stopped = true;
+        return problem(QStringLiteral("Archive %1 writes more than the %2 one archive may "
+                                      "write: stopped at %3, which was not kept (raise the "
+                                      "limit with --max-size)")
+                           .arg(m_index + 1)
+                           .arg(humanSize(m_limit), shownName(name)));
+    }
+    m_written += size;
+    m_run.totalWritten += size;
+    return true;
+}
+
+bool ArchiveWalk::writeUnpacked(
+    archive_entry *entry, const QByteArray &path, const QByteArray &name)
+{
+    const EntryMetadata metadata = metadataFor(entry);
+    const QByteArray plainName = name.left(name.size() - 2);
+    RestoreFile packed = m_run.folder.create(name, metadata.mode);
+    RestoreFile plain
+        = packed.isOpen() ? m_run.folder.create(plainName, metadata.mode) : RestoreFile();
+    if (!plain.isOpen())
+        return problem(m_run.folder.errorString());
+    z_stream z {};
+    bool inflating = inflateInit2(&z, 16 + MAX_WBITS) == Z_OK;
+    bool gzip = false; ///< the data starts as gzip does
+    bool unpacked = false; ///< every byte read so far belongs to whole gzip members
+    QString why;
+    qint64 plainLength = 0;
+    qint64 packedLength = 0;
+    unsigned char out[65536];
+    const void *block;
+    size_t size;
+    la_int64_t offset;
+    int status;
+    while ((status = archive_read_data_block(m_reader, &block, &size, &offset)) == ARCHIVE_OK) {
+        if (m_run.cancelled()) {
+            m_stopped = true;
+            inflateEnd(&z);
+            return false;
+        }
+        if (!mayWrite(qint64(size), name)) {
+            inflateEnd(&z);
+            return false;
+        }
+        if (!packed.write(block, qint64(size), offset)) {
+            inflateEnd(&z);
+            return problem(QStringLiteral("%1: %2").arg(shownName(name), packed.errorString()));
+        }
+        const auto *bytes = static_cast<const unsigned char *>(block);
+        if (packedLength == 0 && offset == 0)
+            gzip = size >= 3 && bytes[0] == 0x1f && bytes[1] == 0x8b && bytes[2] == 8;
+        // A hole or a gap in the stored data is no gzip stream.
+        inflating = inflating && gzip && offset == packedLength;
+        packedLength = qint64(offset) + qint64(size);
+        z.next_in = const_cast<unsigned char *>(bytes);
+        z.avail_in = uInt(size);
+        while (inflating && z.avail_in > 0) {
+            if (unpacked) { // a further member must follow at once
+                if (z.avail_in < 2 || z.next_in[0] != 0x1f || z.next_in[1] != 0x8b) {
+                    why = QStringLiteral("other data after the compressed data");
+                    inflating = false;
+                    break;
+                }
+                unpacked = false;
+                inflateReset(&z);
+            }
+            z.next_out = out;
+            z.avail_out = sizeof out;
+            const int result = inflate(&z, Z_NO_FLUSH);
+            const qint64 made = qint64(sizeof out - z.avail_out);
+            if (made > 0 && (!mayWrite(made, plainName) || !plain.write(out, made, plainLength))) {
+                inflateEnd(&z);
+                return plain.errorString().isEmpty()
+                    ? false
+                    : problem(
+                        QStringLiteral("%1: %2").arg(shownName(plainName), plain.errorString()));
+            }
+            plainLength += made;
+            if (result == Z_STREAM_END) {
+                unpacked = true;
+            } else if (result != Z_OK && !(result == Z_BUF_ERROR && made > 0)) {
+                why = QString::fromUtf8(z.msg ? z.msg : "damaged compressed data");
+                inflating = false;
+            }
+        }
+    }
+    inflateEnd(&z);
+    if (status != ARCHIVE_EOF) { // the member itself is cut: what was read, as stored
+        const QByteArray used = m_run.folder.place(packed, metadata, QByteArray(".damaged"));
+        if (used.isEmpty())
+            return problem(m_run.folder.errorString());
+        m_run.written.append(shownName(used));
+        return problem(QStringLiteral("%1: damaged, only the first %2 bytes were written, as %3")
+                           .arg(shownName(name))
+                           .arg(packedLength)
+                           .arg(shownName(used)));
+    }
+    if (gzip && inflating && unpacked) {
+        const QByteArray used = m_run.folder.place(plain, metadata);
+        if (used.isEmpty())
+            return problem(m_run.folder.errorString());
+        wrote(path, used);
+        return true;
+    }
+    if (!gzip) { // a file of its own named .z: as it is
+        const QByteArray used = m_run.folder.place(packed, metadata);
+        if (used.isEmpty())
+            return problem(m_run.folder.errorString());
+        wrote(path, used);
+        return true;
+    }
+    if (why.isEmpty())
+        why = QStringLiteral("the compressed data breaks off");
+    const QByteArray used = m_run.folder.place(packed, metadata, QByteArray(".damaged"));
+    if (used.isEmpty())
+        return problem(m_run.folder.errorString());
+    m_run.written.append(shownName(used));
+    return problem(QStringLiteral("%1: could not be decompressed (%2): kept as stored, as %3")
+                       .arg(shownName(plainName), why, shownName(used)));
+}
+
 bool ArchiveWalk::copyData(RestoreFile &file, const QByteArray &name, int *status, Copied *copied)
 {
     const void *block;
@@ -455,26 +602,10 @@ bool ArchiveWalk::copyData(RestoreFile &file, const QByteArray &name, int *statu
             m_stopped = true;
             return false;
         }
-        if (m_run.totalWritten + qint64(size) > m_run.totalLimit) {
-            m_stopped = m_run.overTotal = true;
-            return problem(QStringLiteral("The extraction writes more than the %1 it may write "
-                                          "in all: stopped at %2, which was not kept, and "
-                                          "nothing after it was written (raise the limit with "
-                                          "--max-size)")
-                               .arg(humanSize(m_run.totalLimit), shownName(name)));
-        }
-        if (m_written + qint64(size) > m_limit) {
-            m_stopped = true;
-            return problem(QStringLiteral("Archive %1 writes more than the %2 one archive may "
-                                          "write: stopped at %3, which was not kept (raise the "
-                                          "limit with --max-size)")
-                               .arg(m_index + 1)
-                               .arg(humanSize(m_limit), shownName(name)));
-        }
+        if (!mayWrite(qint64(size), name))
+            return false;
         if (!file.write(block, qint64(size), offset))
             return problem(QStringLiteral("%1: %2").arg(shownName(name), file.errorString()));
-        m_written += qint64(size);
-        m_run.totalWritten += qint64(size);
         copied->bytes += qint64(size);
         copied->end = std::max(copied->end, qint64(offset) + qint64(size));
         m_run.advance(qint64(size), name);

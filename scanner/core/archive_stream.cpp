@@ -173,7 +173,8 @@ qint64 ArchiveStream::decodedPosition() const
 Compression compressionAt(const ImageFacts &facts, qint64 begin)
 {
     BodyStream stream(facts);
-    unsigned char head[16];
+    // As much as the scan looked at: some starts are known only by their whole header.
+    unsigned char head[signatureLength];
     const qint64 got
         = stream.open() ? stream.readAt(begin, reinterpret_cast<char *>(head), sizeof head) : 0;
     return got > 0 ? detectCompression(head, std::size_t(got)) : Compression::None;

@@ -1,5 +1,6 @@
 #include "scanner/core/carver.h"
 
+#include "scanner/core/amanda_header.h"
 #include "scanner/core/archive_reader.h"
 #include "scanner/core/body_stream.h"
 #include "scanner/core/dump_volume.h"
@@ -202,6 +203,8 @@ private:
             return false;
         if (kind == Signature::Dump)
             return takeDump(at);
+        if (kind == Signature::Amanda)
+            return takeAmandaHeader(at);
         const Compression compression = kind == Signature::Compressed
             ? detectCompression(m_window.at(at), available)
             : Compression::None;
@@ -235,6 +238,26 @@ private:
         m_gridBase = at;
         m_damaged = -1;
         m_lastEnd = at + volume.length;
+        m_gapStart = m_lastEnd;
+        m_pos = std::max(m_lastEnd, at + 1);
+        return true;
+    }
+
+    /// The header block alone: the dump behind it is scanned as any other.
+    bool takeAmandaHeader(qint64 at)
+    {
+        closeRaw(false);
+        RawRegion header;
+        header.offset = at;
+        header.length = std::min(amandaHeaderLength, m_layout.tapeFileEnd(at) - at);
+        header.kind = QStringLiteral("amanda");
+        const auto available
+            = std::size_t(std::min<qint64>(m_window.availableAt(at), signatureLength));
+        header.label = amandaHeaderFacts(m_window.at(at), available);
+        m_result.rawRegions.append(header);
+        m_gridBase = at;
+        m_damaged = -1;
+        m_lastEnd = at + header.length;
         m_gapStart = m_lastEnd;
         m_pos = std::max(m_lastEnd, at + 1);
         return true;

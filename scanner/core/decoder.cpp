@@ -1,5 +1,8 @@
 #include "scanner/core/decoder.h"
 
+#include "scanner/core/lzma_alone.h"
+#include "scanner/core/lzo_stream.h"
+
 #include <bzlib.h>
 #include <lz4frame.h>
 #include <lzma.h>
@@ -293,6 +296,11 @@ Compression detectCompression(const unsigned char *data, std::size_t available)
     if (startsWith(data, available, "\x04\x22\x4d\x18", 4) && (data[4] & 0xc2) == 0x40
         && (data[5] & 0x8f) == 0 && (data[5] >> 4) >= 4)
         return Compression::Lz4;
+    if (data[0] == 0x89 && isLzopStart(data, available))
+        return Compression::Lzop;
+    // Last: with no magic, the costliest check.
+    if (isLzmaAloneStart(data, available))
+        return Compression::LzmaAlone;
     return Compression::None;
 }
 
@@ -313,6 +321,10 @@ QString compressionName(Compression kind)
         return QStringLiteral("lz4");
     case Compression::Compress:
         return QStringLiteral("compress (.Z)");
+    case Compression::LzmaAlone:
+        return QStringLiteral("lzma");
+    case Compression::Lzop:
+        return QStringLiteral("lzop");
     case Compression::None:
         break;
     }
@@ -334,6 +346,10 @@ std::unique_ptr<Decoder> makeDecoder(Compression kind)
         return std::make_unique<ZstdDecoder>();
     case Compression::Lz4:
         return std::make_unique<Lz4Decoder>();
+    case Compression::LzmaAlone:
+        return makeLzmaAloneDecoder();
+    case Compression::Lzop:
+        return makeLzopDecoder();
     case Compression::Compress:
     case Compression::None:
         break;

@@ -6,7 +6,7 @@
 
 namespace Quorlin {
 
-enum class Compression { None, Gzip, Bzip2, Xz, Lzip, Zstd, Lz4, Compress };
+enum class Compression { None, Gzip, Bzip2, Xz, Lzip, Zstd, Lz4, Compress, LzmaAlone, Lzop };
 
 /// The compressed stream whose header starts at @p data, by the cheap checks
 /// that run at every possible start: magic, then the header fields around it.

@@ -117,7 +117,9 @@ QString rawRegionNote(const ScanResult &result, int index)
 {
     const RawRegion &region = result.rawRegions.at(index);
     QStringList notes;
-    if (!region.kind.isEmpty())
+    if (region.kind == QLatin1String("amanda"))
+        notes.append(QStringLiteral("an Amanda tape file header"));
+    else if (!region.kind.isEmpty())
         notes.append(QStringLiteral("a %1 volume").arg(region.kind));
     else if (region.partOf >= 0)
         notes.append(QStringLiteral("the unreadable part of archive %1").arg(region.partOf + 1));

@@ -112,7 +112,8 @@ struct RawRegion
 {
     qint64 offset = 0;
     qint64 length = 0;
-    QString kind; ///< a volume the scan knows but cannot list ("dump"); empty for unknown data
+    QString kind; ///< a volume the scan knows but cannot list ("dump"), or an Amanda header
+                  ///< ("amanda"); empty for unknown data
     QString label; ///< what the volume says of itself (date, file system, level)
     int partOf = -1; ///< index of the damaged archive whose unreadable part this is
 };

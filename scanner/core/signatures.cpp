@@ -1,5 +1,6 @@
 #include "scanner/core/signatures.h"
 
+#include "scanner/core/amanda_header.h"
 #include "scanner/core/decoder.h"
 #include "scanner/core/dump_volume.h"
 
@@ -185,6 +186,10 @@ Signature detectSignature(const unsigned char *data, std::size_t available)
     case 'P':
         if (isZipHeader(data, available))
             return Signature::Zip;
+        break;
+    case 'A':
+        if (isAmandaHeader(data, available))
+            return Signature::Amanda;
         break;
     default:
         break;
