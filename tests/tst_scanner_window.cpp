@@ -1,6 +1,8 @@
 #include "scanner/ui/scanner_window.h"
 #include "tst_scanner_images.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -91,6 +93,43 @@ private slots:
             said = said || label->text().contains(QLatin1String("image without trailer"));
         QVERIFY(said);
         QCOMPARE(window.result().rawRegions.size(), 1);
+    }
+
+    void drawsInTheMainWindowsStandIn_data()
+    {
+        QTest::addColumn<QString>("widget"); // its object name; empty: the window itself
+        QTest::newRow("window") << QString();
+        QTest::newRow("heading") << QStringLiteral("heading");
+        QTest::newRow("file list") << QStringLiteral("foundTree");
+        QTest::newRow("status line") << QStringLiteral("status");
+    }
+
+    // Fault caught: the widgets inside the window drew in the application's
+    // default font, not the window's (a style sheet on the window keeps its
+    // font from its children): Liberation Mono where only Liberation is
+    // installed. And the first stand-in named was one that need not be installed.
+    void drawsInTheMainWindowsStandIn()
+    {
+        QFETCH(QString, widget);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("fonts.tape"));
+        QVERIFY(writeFile(path, QByteArray(5000, 'z')));
+        ScannerWindow window(path);
+        window.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isBusy(), 20000);
+
+        const QStringList installed = QFontDatabase().families();
+        if (installed.contains(QStringLiteral("Segoe UI"), Qt::CaseInsensitive))
+            QSKIP("the wanted face itself is installed");
+        const QStringList standIns = QFont::substitutes(QStringLiteral("Segoe UI"));
+        QVERIFY(!standIns.isEmpty());
+        QVERIFY2(installed.contains(standIns.first(), Qt::CaseInsensitive),
+            qPrintable(standIns.first()));
+        QWidget *shown = widget.isEmpty() ? &window : window.findChild<QWidget *>(widget);
+        QVERIFY(shown);
+        const QFontInfo info(shown->font());
+        QCOMPARE(info.family().toLower(), standIns.first().toLower());
+        QVERIFY(!info.fixedPitch());
     }
 };
 
