@@ -233,14 +233,7 @@ private:
     bool takeDump(qint64 at)
     {
         closeRaw(false);
-        const RawRegion volume = readDumpVolume(m_window.stream(), at, m_layout.tapeFileEnd(at));
-        m_result.rawRegions.append(volume);
-        m_gridBase = at;
-        m_damaged = -1;
-        m_lastEnd = at + volume.length;
-        m_gapStart = m_lastEnd;
-        m_pos = std::max(m_lastEnd, at + 1);
-        return true;
+        return placeRegion(at, readDumpVolume(m_window.stream(), at, m_layout.tapeFileEnd(at)));
     }
 
     /// The header block alone: the dump behind it is scanned as any other.
@@ -254,10 +247,16 @@ private:
         const auto available
             = std::size_t(std::min<qint64>(m_window.availableAt(at), signatureLength));
         header.label = amandaHeaderFacts(m_window.at(at), available);
-        m_result.rawRegions.append(header);
+        return placeRegion(at, header);
+    }
+
+    /// A region recognised at @p at as a whole: the scan goes on after it.
+    bool placeRegion(qint64 at, const RawRegion &region)
+    {
+        m_result.rawRegions.append(region);
         m_gridBase = at;
         m_damaged = -1;
-        m_lastEnd = at + header.length;
+        m_lastEnd = at + region.length;
         m_gapStart = m_lastEnd;
         m_pos = std::max(m_lastEnd, at + 1);
         return true;
