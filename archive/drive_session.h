@@ -3,7 +3,8 @@
  * @file
  * Layer archive/ (library tarnwick_archive): what a run that reads a tape needs
  * beyond the engine: this drive session, the watched tape and its log, the run
- * record, hashing, the image target, the verdict. Uses tape/, imaging/ and the
+ * record, hashing, the image target, the imaging run that ties them together,
+ * the engine's unattended front end, the verdict and its report. Uses tape/, imaging/ and the
  * platform layers; no widgets and no console (messages go through notices.h).
  * The window and the command line sit above it.
  *

@@ -26,17 +26,40 @@ int unitPower(qint64 bytes, Comparison comparison)
     return 1;
 }
 
-} // namespace
-
-QString amount(qint64 bytes, Comparison comparison)
+QString units(qint64 bytes, Comparison comparison)
 {
-    static const char *const units[]
-        = { "", " KB in disk", " MB in disk", " GB in disk", " TB in disk" };
+    static const char *const names[] = { "", " KB", " MB", " GB", " TB" };
     const int power = unitPower(bytes, comparison);
     double number = static_cast<double>(bytes);
     for (int i = 0; i < power; ++i)
         number *= 0.0009765625;
-    return QString::number(number, 'f', 2) + QLatin1String(units[power]);
+    return QString::number(number, 'f', 2) + QLatin1String(names[power]);
+}
+
+} // namespace
+
+QString amount(qint64 bytes, Comparison comparison)
+{
+    return units(bytes, comparison) + QStringLiteral(" in disk");
+}
+
+QString windowUnits(qint64 bytes)
+{
+    return units(bytes, Comparison::Integer);
+}
+
+QString human(double bytes)
+{
+    static const char *const names[] = { "bytes", "KB", "MB", "GB", "TB" };
+    int unit = 0;
+    while (bytes >= 1024.0 && unit < 4) {
+        bytes /= 1024.0;
+        ++unit;
+    }
+    if (unit > 0)
+        return QStringLiteral("%1 %2").arg(bytes, 0, 'f', 2).arg(QLatin1String(names[unit]));
+    const qint64 whole = qint64(bytes);
+    return whole == 1 ? QStringLiteral("1 byte") : QStringLiteral("%1 bytes").arg(whole);
 }
 
 QString imageSize(qint64 bytes, Comparison comparison)

@@ -225,6 +225,37 @@ private slots:
         QTEST(SizeText::imageSize(bytes, SizeText::Comparison::FloatingPoint), "text");
     }
 
+    // The tools' and the scanner's sizes: bytes below a KB, one byte singular, TB the largest
+    // unit, and the window's words never leaking into them.
+    void humanSize_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("windowUnits");
+        const qint64 kib = 1024;
+        QTest::newRow("none") << qint64(0) << "0 bytes"
+                              << "0.00 KB";
+        QTest::newRow("one") << qint64(1) << "1 byte"
+                             << "0.00 KB";
+        QTest::newRow("under a KB") << kib - 1 << "1023 bytes"
+                                    << "1.00 KB";
+        QTest::newRow("a KB") << kib << "1.00 KB"
+                              << "1.00 KB";
+        QTest::newRow("1.5 MB") << kib * kib * 3 / 2 << "1.50 MB"
+                                << "1.50 MB";
+        QTest::newRow("2^40") << (kib << 30) << "1.00 TB"
+                              << "1.00 TB";
+        QTest::newRow("past TB") << (kib << 40) << "1024.00 TB"
+                                 << "1024.00 TB";
+    }
+
+    void humanSize()
+    {
+        QFETCH(qint64, bytes);
+        QTEST(SizeText::human(double(bytes)), "text");
+        QTEST(SizeText::windowUnits(bytes), "windowUnits");
+    }
+
     void trailer_data()
     {
         QTest::addColumn<quint32>("tapeBlock");

@@ -1,5 +1,6 @@
 #include "scanner/core/archive_restore.h"
 
+#include "imaging/size_text.h"
 #include "scanner/core/archive_reader.h"
 #include "scanner/core/archive_stream.h"
 #include "scanner/core/extractor.h"
@@ -170,7 +171,7 @@ bool ArchiveWalk::run(const QSet<int> &selected)
         return problem(QStringLiteral("Archive %1 expands to %2, more than the %3 one archive may "
                                       "write: not extracted (raise the limit with --max-size)")
                            .arg(m_index + 1)
-                           .arg(humanSize(wanted), humanSize(m_limit)));
+                           .arg(SizeText::human(wanted), SizeText::human(m_limit)));
     planLinks(selected);
     // A zip's streamed headers carry no mode; its central directory, at its end, does.
     if (m_archive.format.startsWith(QLatin1String("ZIP"), Qt::CaseInsensitive))
@@ -468,7 +469,7 @@ bool ArchiveWalk::mayWrite(qint64 size, const QByteArray &name)
                                       "in all: stopped at %2, which was not kept, and "
                                       "nothing after it was written (raise the limit with "
                                       "--max-size)")
-                           .arg(humanSize(m_run.totalLimit), shownName(name)));
+                           .arg(SizeText::human(m_run.totalLimit), shownName(name)));
     }
     if (m_written + qint64(size) > m_limit) {
         m_stopped = true;
@@ -476,7 +477,7 @@ bool ArchiveWalk::mayWrite(qint64 size, const QByteArray &name)
                                       "write: stopped at %3, which was not kept (raise the "
                                       "limit with --max-size)")
                            .arg(m_index + 1)
-                           .arg(humanSize(m_limit), shownName(name)));
+                           .arg(SizeText::human(m_limit), shownName(name)));
     }
     m_written += size;
     m_run.totalWritten += size;

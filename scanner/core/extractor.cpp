@@ -1,5 +1,6 @@
 #include "scanner/core/extractor.h"
 
+#include "imaging/size_text.h"
 #include "scanner/core/archive_restore.h"
 #include "scanner/core/body_stream.h"
 #include "scanner/core/report.h"
@@ -194,10 +195,10 @@ bool Extractor::run(const Selection &selection)
             break;
         const RawRegion &region = m_result.rawRegions.value(r);
         if (total + region.length > run.totalLimit) {
-            m_problems.append(
-                QStringLiteral("%1: not written, the extraction may write %2 in "
-                               "all (raise the limit with --max-size)")
-                    .arg(rawRegionOutputName(m_result.facts, region), humanSize(run.totalLimit)));
+            m_problems.append(QStringLiteral("%1: not written, the extraction may write %2 in "
+                                             "all (raise the limit with --max-size)")
+                                  .arg(rawRegionOutputName(m_result.facts, region),
+                                      SizeText::human(run.totalLimit)));
             whole = false;
             continue;
         }

@@ -1,6 +1,7 @@
 #include "scanner/core/report.h"
 
 #include "archive/image_verdict.h"
+#include "imaging/size_text.h"
 #include "scanner/core/extractor.h"
 #include "scanner/core/shown_name.h"
 
@@ -10,26 +11,12 @@
 
 namespace Quorlin {
 
-QString humanSize(qint64 bytes)
-{
-    static const char *const units[] = { "bytes", "KB", "MB", "GB", "TB" };
-    double value = static_cast<double>(bytes);
-    int unit = 0;
-    while (value >= 1024.0 && unit < 4) {
-        value /= 1024.0;
-        ++unit;
-    }
-    if (unit == 0)
-        return bytes == 1 ? QStringLiteral("1 byte") : QStringLiteral("%1 bytes").arg(bytes);
-    return QStringLiteral("%1 %2").arg(value, 0, 'f', 2).arg(QLatin1String(units[unit]));
-}
-
 QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
 {
     QVector<QPair<QString, QString>> lines;
     lines.append({ QStringLiteral("Image"), shownName(facts.path) });
     lines.append({ QStringLiteral("Size"),
-        QStringLiteral("%1 (%2 bytes)").arg(humanSize(facts.fileSize)).arg(facts.fileSize) });
+        QStringLiteral("%1 (%2 bytes)").arg(SizeText::human(facts.fileSize)).arg(facts.fileSize) });
     if (facts.tapFile) {
         lines.append({ QStringLiteral("Tape file"),
             QStringLiteral("SIMH .tap: %1 tape file(s), %2 record(s) %3, %4 unreadable")
@@ -93,7 +80,7 @@ QString summary(const ScanResult &result)
     text += result.rawRegions.isEmpty()
         ? QStringLiteral("; no unrecognised data.")
         : QStringLiteral("; %1 of data in %2 raw region(s) that are not archives.")
-              .arg(humanSize(raw))
+              .arg(SizeText::human(raw))
               .arg(result.rawRegions.size());
     return text;
 }
@@ -133,14 +120,14 @@ QString rawRegionNote(const ScanResult &result, int index)
 QString expansionNote(const FoundArchive &archive, qint64 maxSize)
 {
     const qint64 expanded = expandedSize(archive);
-    QString text = QStringLiteral("expands to %1").arg(humanSize(expanded));
+    QString text = QStringLiteral("expands to %1").arg(SizeText::human(expanded));
     if (!archive.filter.isEmpty() && archive.length > 0) {
         const double ratio = double(expanded) / double(archive.length);
         text += QStringLiteral(", %1 times its size").arg(ratio, 0, 'f', ratio < 10 ? 1 : 0);
     }
     if (expanded > sizeLimit(archive, maxSize))
         text += QStringLiteral(", more than the %1 one archive may write")
-                    .arg(humanSize(sizeLimit(archive, maxSize)));
+                    .arg(SizeText::human(sizeLimit(archive, maxSize)));
     return text;
 }
 

@@ -6,9 +6,6 @@
 
 namespace Quorlin {
 
-/// "1.50 GB" style sizes for people; exact byte counts stay beside them.
-QString humanSize(qint64 bytes);
-
 /// The image's facts as label/value lines, shared by --list and the window.
 QVector<QPair<QString, QString>> factLines(const ImageFacts &facts);
 

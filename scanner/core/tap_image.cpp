@@ -1,6 +1,7 @@
 #include "scanner/core/tap_image.h"
 
 #include "platform/tap/tap_file.h"
+#include "platform/tap/tap_format.h"
 #include "scanner/core/record_layout.h"
 
 #include <QFile>
@@ -12,15 +13,13 @@
 namespace Quorlin {
 namespace {
 
-constexpr quint32 endOfMediumWord = 0xFFFFFFFFu;
-
 bool endsWithEndOfMedium(QFile &file, qint64 at)
 {
     quint32 word = 0;
     if (at + 4 != file.size() || !file.seek(at)
         || file.read(reinterpret_cast<char *>(&word), 4) != 4)
         return false;
-    return qFromLittleEndian(word) == endOfMediumWord;
+    return qFromLittleEndian(word) == TapFormat::kEndOfMedium;
 }
 
 } // namespace

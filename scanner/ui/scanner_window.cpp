@@ -1,5 +1,6 @@
 #include "scanner/ui/scanner_window.h"
 
+#include "imaging/size_text.h"
 #include "scanner/core/carver.h"
 #include "scanner/core/image_facts.h"
 #include "scanner/core/report.h"
@@ -238,7 +239,7 @@ QTreeWidgetItem *ScannerWindow::addArchive(const ScanResult &result, int index)
     QStringList notes { expansionNote(archive, m_options.maxSize) };
     if (!archiveNote(result, index).isEmpty())
         notes.append(archiveNote(result, index));
-    auto *item = checkableItem({ title, humanSize(archive.length),
+    auto *item = checkableItem({ title, SizeText::human(archive.length),
                                    QString::number(result.facts.imageOffset(archive.offset)),
                                    notes.join(QStringLiteral("; ")) },
         ArchiveItem, index);
@@ -250,9 +251,10 @@ QTreeWidgetItem *ScannerWindow::addArchive(const ScanResult &result, int index)
         QString note = entryDamageNote(result.facts, entry);
         if (!entry.linkTarget.isEmpty() || !entry.rawLinkTarget.isEmpty())
             note = tr("link to %1").arg(linkTargetName(entry));
-        auto *child = checkableItem({ shownName(entryPath(entry)),
-                                        humanSize(contentSize(archive, entry)), QString(), note },
-            EntryItem, e);
+        auto *child
+            = checkableItem({ shownName(entryPath(entry)),
+                                SizeText::human(contentSize(archive, entry)), QString(), note },
+                EntryItem, e);
         if (entry.damaged)
             child->setForeground(NoteColumn, troubleColor());
         item->addChild(child);
@@ -274,11 +276,12 @@ void ScannerWindow::showResult(const ScanResult &result)
     }
     for (int r = 0; r < result.rawRegions.size(); ++r) {
         const RawRegion &region = result.rawRegions[r];
-        m_tree->addTopLevelItem(checkableItem(
-            { tr("Raw data: %1").arg(rawRegionOutputName(result.facts, region)),
-                humanSize(region.length), QString::number(result.facts.imageOffset(region.offset)),
-                rawRegionNote(result, r) },
-            RawItem, r));
+        m_tree->addTopLevelItem(
+            checkableItem({ tr("Raw data: %1").arg(rawRegionOutputName(result.facts, region)),
+                              SizeText::human(region.length),
+                              QString::number(result.facts.imageOffset(region.offset)),
+                              rawRegionNote(result, r) },
+                RawItem, r));
     }
     m_tree->expandAll();
     for (int column : { NameColumn, SizeColumn, OffsetColumn })

@@ -2,6 +2,7 @@
 
 #include "archive/observed_tape.h"
 #include "archive/run_judge.h"
+#include "archive/unattended_front_end.h"
 #include "imaging/imaging_state.h"
 #include "platform/win32_tape.h"
 #include "tape/imaging_driver.h"
@@ -9,11 +10,10 @@
 #include "tools/tarnwick-image/exit_codes.h"
 #include "tools/tarnwick-image/master_command.h"
 #include "tools/tarnwick-image/run_session.h"
-#include "tools/tarnwick-image/terminal_front_end.h"
 
 namespace {
 
-int abandoned(RunSession &session, const Options &options, const TerminalFrontEnd &frontEnd)
+int abandoned(RunSession &session, const Options &options, const UnattendedFrontEnd &frontEnd)
 {
     const quint32 length = frontEnd.offendingLength();
     if (length > quint32(options.blockSizeText.toInt())) {
@@ -32,7 +32,7 @@ int abandoned(RunSession &session, const Options &options, const TerminalFrontEn
 }
 
 int failed(RunSession &session, Imaging::RunOutcome outcome, const Options &options,
-    const TerminalFrontEnd &frontEnd)
+    const UnattendedFrontEnd &frontEnd)
 {
     const QString name = Console::shown(session.target().path());
     switch (outcome) {
@@ -79,7 +79,11 @@ int runImaging(const Options &options)
     ImagingState::tapeHandle = ObservedTape::wrap(drive, session.log());
     ImagingState::busy = true;
     ImagingState::runFlag = true;
-    TerminalFrontEnd frontEnd(options.yes, session.progress(), session.log());
+    UnattendedFrontEnd frontEnd(options.yes, [&session](const Imaging::BlockStep &step) {
+        session.progress().update(quint64(step.progressValue),
+            step.percentKnown ? ImagingState::blockCount : 0, session.log().recordBytes(),
+            session.log().fileNumber());
+    });
     const Imaging::RunOutcome outcome = Imaging::createImage(frontEnd);
     ImagingState::runFlag = false;
     ImagingState::busy = false;

@@ -1,5 +1,6 @@
 #include "tools/tarnwick-image/progress_line.h"
 
+#include "imaging/size_text.h"
 #include "tools/tarnwick-image/console.h"
 
 namespace {
@@ -7,19 +8,6 @@ namespace {
 constexpr int kBarWidth = 30;
 constexpr qint64 kRedrawMs = 250; ///< how often a terminal line is rewritten
 constexpr qint64 kRateWindowMs = 3000; ///< the current rate is over about this long
-
-QString amount(double bytes)
-{
-    static const char *const units[] = { "bytes", "KB", "MB", "GB", "TB" };
-    int unit = 0;
-    while (bytes >= 1024.0 && unit < 4) {
-        bytes /= 1024.0;
-        ++unit;
-    }
-    return unit == 0
-        ? QStringLiteral("%1 bytes").arg(qint64(bytes))
-        : QStringLiteral("%1 %2").arg(bytes, 0, 'f', 2).arg(QLatin1String(units[unit]));
-}
 
 QString duration(double seconds)
 {
@@ -65,7 +53,8 @@ QString ProgressLine::rateAndTimeLeft(double fraction, quint64 bytes)
     const double seconds = double(now - then.ms) / 1000.0;
     if (seconds < 0.2)
         return QString();
-    QString text = QStringLiteral(", %1/s").arg(amount(double(bytes - then.bytes) / seconds));
+    QString text
+        = QStringLiteral(", %1/s").arg(SizeText::human(double(bytes - then.bytes) / seconds));
     const double gained = fraction - then.fraction;
     if (fraction >= 0 && gained > 0)
         text += QStringLiteral(", %1 left").arg(duration((1.0 - fraction) * seconds / gained));
@@ -76,7 +65,7 @@ void ProgressLine::print(int percent, double fraction, quint64 bytes, int file)
 {
     m_shownAt = m_clock.elapsed();
     m_shownPercent = qMax(m_shownPercent, percent);
-    const QString figures = amount(double(bytes)) + rateAndTimeLeft(fraction, bytes)
+    const QString figures = SizeText::human(double(bytes)) + rateAndTimeLeft(fraction, bytes)
         + QStringLiteral(", tape file %1").arg(file);
     const QString shownPercent
         = percent >= 0 ? QString::number(percent) + QLatin1Char('%') : QStringLiteral("?%");

@@ -1,16 +1,10 @@
 #pragma once
 /**
  * @file
- * What every imaging run of the command line shares, whatever it writes: the
- * image file and how it is put in place, the drive up to the first read, the
- * log of what the tape held, the checksum, the progress, and at the end the
- * run record beside the image and the lines that tell the user how it went.
+ * An imaging run on the command line: the archive's run with the progress
+ * line beside it, its failures as exit codes and its messages on the console.
  */
-#include "archive/file_hasher.h"
-#include "archive/image_target.h"
-#include "archive/record_keeper.h"
-#include "archive/run_record.h"
-#include "archive/tape_log.h"
+#include "archive/imaging_run.h"
 #include "tools/tarnwick-image/options.h"
 #include "tools/tarnwick-image/progress_line.h"
 
@@ -19,21 +13,16 @@ class RunSession
 public:
     explicit RunSession(const Options &options);
 
-    ImageTarget &target() { return m_target; }
-    TapeLog &log() { return m_log; }
+    ImageTarget &target() { return m_run.target(); }
+    TapeLog &log() { return m_run.log(); }
     ProgressLine &progress() { return m_progress; }
-    RunRecord::Record &record() { return m_record; }
+    RunRecord::Record &record() { return m_run.record(); }
 
-    /// The image file claimed, the drive opened, loaded, ready, its medium's
-    /// figures read, the volume checked. Returns an exit code.
+    /// The image file claimed and the drive made ready. Returns an exit code.
     int begin();
 
-    /**
-     * The image file is whole. States @p verdict (in the words of @p text),
-     * puts the image in place, writes the run record and the checksum beside
-     * it and ejects the tape when asked. Returns @p code, or the code of what
-     * went wrong in placing it.
-     */
+    /// The image file is whole: puts it in place as @p verdict (in the words of @p text)
+    /// and ejects the tape when asked. Returns @p code, or the code of what went wrong.
     int end(RunRecord::Verdict verdict, const QString &text, int code);
 
     /// The run failed: says @p message, keeps what was read and records why. Returns @p code.
@@ -43,15 +32,7 @@ public:
     [[noreturn]] void interrupted();
 
 private:
-    int prepare();
-    void writeRecord(RunRecord::Verdict verdict, const QString &text, const QString &sha256);
-    void reportProblems();
-
     const Options &m_options;
-    ImageTarget m_target;
-    TapeLog m_log;
+    ImagingRun m_run;
     ProgressLine m_progress;
-    FileHasher m_hasher;
-    RunRecord::Record m_record;
-    RecordKeeper m_keeper;
 };

@@ -1,20 +1,22 @@
 #pragma once
 /**
  * @file
- * The imaging engine's front end on a terminal: the block-size question is
- * answered by --yes (Yes) or its absence (No), the progress goes to the
- * progress line, and a stop signal ends the run after the block in hand the
- * way the window's exit question does, by clearing the run flag.
+ * The imaging engine's front end when no one is there to click: the
+ * block-size question is answered beforehand (Yes or No), each block's
+ * progress goes to whoever shows it, and a stop signal ends the run after
+ * the block in hand the way the window's exit question does, by clearing
+ * the run flag.
  */
 #include "tape/imaging_driver.h"
 
-class ProgressLine;
-class TapeLog;
+#include <functional>
 
-class TerminalFrontEnd : public Imaging::ImagingFrontEnd
+class UnattendedFrontEnd : public Imaging::ImagingFrontEnd
 {
 public:
-    TerminalFrontEnd(bool answerYes, ProgressLine &progress, const TapeLog &log);
+    using Progress = std::function<void(const Imaging::BlockStep &step)>;
+
+    UnattendedFrontEnd(bool answerYes, Progress progress);
 
     Imaging::Answer askLargerBlockSize() override;
     void refuseBlockSize() override;
@@ -29,8 +31,7 @@ public:
 
 private:
     bool m_answerYes;
-    ProgressLine &m_progress;
-    const TapeLog &m_log;
+    Progress m_progress;
     quint32 m_offendingLength = 0;
     QString m_answer;
     bool m_stopped = false;

@@ -1,0 +1,154 @@
+#include "archive/imaging_run.h"
+
+#include "archive/drive_session.h"
+#include "imaging/imaging_state.h"
+#include "imaging/size_text.h"
+#include "platform/posix/native_file.h"
+
+#include <csignal>
+
+namespace {
+
+constexpr int kProblemsShown = 20; ///< the rest are in the run record
+
+QString signalName(int signal)
+{
+    switch (signal) {
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    case SIGHUP:
+        return QStringLiteral("SIGHUP");
+    default:
+        return QStringLiteral("signal %1").arg(signal);
+    }
+}
+
+} // namespace
+
+ImagingRun::ImagingRun(const Settings &settings)
+    : m_checksum(settings.checksum)
+    , m_driveBlockSize(settings.driveBlockSize)
+    , m_target(settings.target)
+    , m_keeper(
+          m_record, m_log, [this] { return m_target.currentPath(); },
+          [this] { return m_target.fd(); })
+{
+    // What was read is on record as the run goes, should it never get to write its own.
+    m_log.setWatcher([this](bool mark) { m_keeper.logged(mark); });
+    m_record.program = settings.program;
+    m_record.version = settings.version;
+    m_record.format = settings.tap ? RunRecord::ImageFormat::Tap : RunRecord::ImageFormat::Tape;
+    m_record.blockSize
+        = settings.tap ? QStringLiteral("each block at its own length") : settings.blockSizeText;
+    m_record.devicePath = DriveSession::devicePath();
+}
+
+Archive::Failure ImagingRun::claim()
+{
+    m_record.started = QDateTime::currentDateTime();
+    return m_target.claim();
+}
+
+Archive::Failure ImagingRun::prepareDrive()
+{
+    // Each step only once the one before it worked: a drive that did not open is not asked more.
+    Archive::Failure failure = DriveSession::connect();
+    if (failure == Archive::Failure::None)
+        failure = DriveSession::checkReady();
+    if (failure == Archive::Failure::None)
+        failure = DriveSession::prepareMedia(m_driveBlockSize);
+    if (failure == Archive::Failure::None)
+        failure = m_target.checkSpace(ImagingState::totalBytes);
+    return failure;
+}
+
+void ImagingRun::start()
+{
+    DriveSession::describe(m_record);
+    if (m_checksum && !m_hasher.start(m_target.fd()))
+        Archive::say(
+            QStringLiteral("the checksum cannot be computed: the image cannot be read back"));
+}
+
+void ImagingRun::writeRecord(RunRecord::Verdict verdict, const QString &text, const QString &sha256)
+{
+    m_record.ended = QDateTime::currentDateTime();
+    m_log.fill(m_record);
+    m_record.bytesWritten = NativeFile::size(m_target.fd());
+    m_record.verdict = verdict;
+    m_record.verdictText = text;
+    m_record.sha256 = sha256;
+    const QByteArray image = m_target.currentPath();
+    if (!RunRecord::writeBeside(image, m_record)) {
+        Archive::say(QStringLiteral("the run record %1 could not be written: %2")
+                         .arg(Archive::shown(RunRecord::recordPath(image)),
+                             NativeFile::errorText(NativeFile::lastError())));
+    }
+    m_keeper.finish(RunRecord::recordPath(image));
+    if (!m_target.placed() || sha256.isEmpty())
+        return;
+    if (!RunRecord::writeChecksumBeside(image, sha256)) {
+        Archive::say(QStringLiteral("the checksum file %1 could not be written: %2")
+                         .arg(Archive::shown(RunRecord::checksumPath(image)),
+                             NativeFile::errorText(NativeFile::lastError())));
+    }
+}
+
+void ImagingRun::reportProblems()
+{
+    const QVector<RunRecord::Problem> &problems = m_log.problems();
+    for (int i = 0; i < problems.size() && i < kProblemsShown; ++i)
+        Archive::say(problems[i].text);
+    if (problems.size() > kProblemsShown) {
+        Archive::say(QStringLiteral("and %1 more blocks; the run record lists them all")
+                         .arg(problems.size() - kProblemsShown));
+    }
+}
+
+Archive::Failure ImagingRun::finish(RunRecord::Verdict verdict, const QString &text)
+{
+    const qint64 size = NativeFile::size(m_target.fd());
+    const QString sha256 = m_hasher.finish(size);
+    const Archive::Failure placing = m_target.place(verdict == RunRecord::Verdict::Complete);
+    if (placing != Archive::Failure::None) {
+        if (m_target.keepWhatWasRead())
+            writeRecord(RunRecord::Verdict::Unfinished,
+                QStringLiteral("the run read the tape, "
+                               "but the image could not be put in place"),
+                QString());
+        else
+            m_keeper.finish(QByteArray());
+        return placing;
+    }
+    writeRecord(verdict, text, sha256);
+    reportProblems();
+    const QString details = m_log.summary() + QStringLiteral(", ") + SizeText::windowUnits(size);
+    if (verdict == RunRecord::Verdict::Complete)
+        Archive::say(QStringLiteral("image complete: ") + details);
+    else
+        Archive::say(text + QStringLiteral(" (") + details + QLatin1Char(')'));
+    return Archive::Failure::None;
+}
+
+QString ImagingRun::abandon(const QString &message)
+{
+    m_hasher.finish(-1);
+    if (!m_target.keepWhatWasRead()) {
+        m_keeper.finish(QByteArray());
+        return message + QStringLiteral("; no image file was left");
+    }
+    writeRecord(RunRecord::Verdict::Unfinished, message, QString());
+    reportProblems();
+    return message
+        + QStringLiteral("; %1 keeps what was read so far, but it is not a complete image")
+              .arg(Archive::shown(m_target.partialPath()));
+}
+
+QString ImagingRun::stoppedBy(int signal) const
+{
+    return QStringLiteral("stopped by %1 after block %2")
+        .arg(signalName(signal))
+        .arg(m_log.objects());
+}

@@ -1,0 +1,69 @@
+#pragma once
+/**
+ * @file
+ * What every imaging run shares, whatever it writes: the image file and how
+ * it is put in place, the drive up to the first read, the log of what the
+ * tape held, the checksum, and at the end the run record beside the image
+ * and the lines that tell how it went. The caller shows progress and turns
+ * the failures into its own exit codes.
+ */
+#include "archive/file_hasher.h"
+#include "archive/image_target.h"
+#include "archive/notices.h"
+#include "archive/record_keeper.h"
+#include "archive/run_record.h"
+#include "archive/tape_log.h"
+
+class ImagingRun
+{
+public:
+    struct Settings
+    {
+        ImageTarget::Settings target;
+        bool tap = false; ///< a .tap master, each block at its own length
+        QString blockSizeText; ///< the block size as chosen, for the record
+        unsigned driveBlockSize = 0; ///< what the drive is set to (0: variable)
+        bool checksum = false;
+        QString program; ///< who made the image, for the record
+        QString version;
+    };
+
+    explicit ImagingRun(const Settings &settings);
+
+    ImageTarget &target() { return m_target; }
+    TapeLog &log() { return m_log; }
+    RunRecord::Record &record() { return m_record; }
+
+    /// Claims the image file; the run's start is on record.
+    Archive::Failure claim();
+    /// The drive opened, loaded, ready, its medium's figures read, the volume checked.
+    Archive::Failure prepareDrive();
+    /// The drive is ready: who it is goes on record, the checksum starts.
+    void start();
+
+    /**
+     * The image file is whole: states @p verdict (in the words of @p text),
+     * puts the image in place and writes the run record and the checksum
+     * beside it, then says what the image holds.
+     */
+    Archive::Failure finish(RunRecord::Verdict verdict, const QString &text);
+
+    /// The run failed for @p message: keeps what was read and records why.
+    /// Returns the message to end with, which says what was left.
+    QString abandon(const QString &message);
+
+    /// The words for a run stopped by @p signal after the blocks read so far.
+    QString stoppedBy(int signal) const;
+
+private:
+    void writeRecord(RunRecord::Verdict verdict, const QString &text, const QString &sha256);
+    void reportProblems();
+
+    const bool m_checksum;
+    const unsigned m_driveBlockSize;
+    ImageTarget m_target;
+    TapeLog m_log;
+    FileHasher m_hasher;
+    RunRecord::Record m_record;
+    RecordKeeper m_keeper;
+};
