@@ -167,16 +167,13 @@ end_all() {
 # in_x_server SCREEN LOG COMMAND...: COMMAND under an X server of its own
 # (SCREEN as Xvfb takes it: 1920x1200x24). The server takes the first free
 # display and says which (-displayfd): guessing a free one, as xvfb-run -a
-# does, races with servers started beside it. Only the socket file in /tmp is
-# listened on: the abstract socket of the same name is shared by every root on
-# the machine, so a server in a chroot (make fresh-check) and one outside it
-# both took display 0 and their clients reached the wrong one, or none. 125
-# when the server did not start, else COMMAND's exit code.
+# does, races with servers started beside it. 125 when the server did not
+# start, else COMMAND's exit code.
 in_x_server() {
     local screen=$1 log=$2 fifo number='' status=125
     shift 2
     fifo=$(mktemp -u "${TMPDIR:-/tmp}/x-display.XXXXXX") && mkfifo "$fifo" || return 125
-    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -nolisten local 3>"$fifo" >"$log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$fifo" >"$log" 2>&1 &
     remember $!
     # Nothing comes when the server ends before it is ready: that closes the fifo.
     read -r -t 60 number <"$fifo"
