@@ -144,7 +144,8 @@ Archive::Failure ImagingRun::finish(RunRecord::Verdict verdict, const QString &t
     }
     writeRecord(verdict, text, sha256);
     reportProblems();
-    const QString details = m_log.summary() + QStringLiteral(", ") + SizeText::windowUnits(size);
+    const QString details = (m_imageSummary.isEmpty() ? m_log.summary() : m_imageSummary)
+        + QStringLiteral(", ") + SizeText::windowUnits(size);
     if (verdict == RunRecord::Verdict::Complete)
         Archive::say(QStringLiteral("image complete: ") + details);
     else

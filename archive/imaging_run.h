@@ -39,6 +39,9 @@ public:
     bool resumed() const { return m_resumed; }
     /// The image file was replaced under its name by the file open as @p fd.
     void replaceImage(int fd);
+    /// What the image holds in the closing line, instead of what this run's log met (a
+    /// run that went on with an earlier one's image met only part of it).
+    void describeImageAs(const QString &summary) { m_imageSummary = summary; }
 
     /// Claims the image file; the run's start is on record.
     Archive::Failure claim();
@@ -70,6 +73,7 @@ private:
     const bool m_force;
     Rescue::Map m_map;
     bool m_resumed = false;
+    QString m_imageSummary;
     const unsigned m_driveBlockSize;
     ImageTarget m_target;
     TapeLog m_log;

@@ -3,6 +3,9 @@
 #include "archive/rescue_reader.h"
 #include "platform/posix/native_file.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,6 +111,12 @@ Archive::Failure claim(ImageTarget &target, bool force, Map &map, bool &resumed)
                 .arg(map.pass)
                 .arg(map.next));
         return Archive::Failure::None;
+    }
+    // Killed before its map was first saved, a run has written nothing yet.
+    if (present(partial) && !present(partialMap)
+        && QFileInfo(QFile::decodeName(partial)).size() == 0) {
+        NativeFile::removeFile(partial);
+        NativeFile::removeFile(partial + ".json");
     }
     if (!present(partial) && present(partialMap))
         NativeFile::removeFile(partialMap); // the map of a file that is gone describes nothing

@@ -16,6 +16,9 @@ namespace Rescue {
 namespace {
 
 constexpr qint64 kSaveEveryMs = 1000;
+/// Sooner when the writer has written more: a killed run then reads again little more
+/// than what its buffer held. Not at every chunk, which would make the reader wait on the disk.
+constexpr qint64 kSaveWrittenAfterMs = 100;
 
 qint64 nowMs()
 {
@@ -240,7 +243,8 @@ bool Reader::save(bool flush)
 {
     if (flush)
         m_pipe.flush();
-    const std::uint64_t written = m_base + m_pipe.written();
+    m_savedWritten = m_pipe.written();
+    const std::uint64_t written = m_base + m_savedWritten;
     bool changed = m_pending.empty() && m_lastSave == 0;
     while (!m_pending.empty() && m_pending.front().fileEnd <= written) {
         const Event &e = m_pending.front();
@@ -276,7 +280,9 @@ bool Reader::stopping(Stop &stop)
         stop = Stop::WriteFailed;
         return true;
     }
-    if (nowMs() - m_lastSave >= kSaveEveryMs)
+    const qint64 since = nowMs() - m_lastSave;
+    if (since >= kSaveEveryMs
+        || (since >= kSaveWrittenAfterMs && m_pipe.written() != m_savedWritten))
         save(false);
     return false;
 }

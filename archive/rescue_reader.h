@@ -14,11 +14,11 @@
  * read; a record read good later replaces the flagged one in the map.
  *
  * The map on disk only ever names bytes that are on the disk: it is saved at
- * every tape mark, at the end of a pass and at least every second, after the
- * partial file's data is synced, and it names only what the writing thread has
- * written by then. A run killed at any point is resumed from that map: the
- * partial file is cut back to what the map accounts for, and the pass goes on
- * at the map's "next" (see resume()).
+ * every tape mark, at the end of a pass, at least every second and 0.1 s after
+ * the writing thread wrote more, each time after the partial file's data is
+ * synced, and it names only what the writing thread has written by then. A run killed at any point
+ * is resumed from that map: the partial file is cut back to what the map accounts for, and the pass
+ * goes on at the map's "next" (see resume()).
  */
 #include "archive/rescue_map.h"
 #include "archive/tape_log.h"
@@ -141,6 +141,7 @@ private:
     int m_pass = 0;
     int m_readFd = -1;
     qint64 m_lastSave = 0;
+    std::uint64_t m_savedWritten = 0; ///< the writer's bytes at the last save
     bool m_endOfMedium = false;
     QVector<PassFigures> m_figures;
     DWORD m_error = NO_ERROR;

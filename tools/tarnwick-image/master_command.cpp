@@ -172,6 +172,8 @@ int runMaster(const Options &options)
         if (::write(session.target().fd(), word, sizeof word) != sizeof word)
             return writeFailed(session, errno);
     }
+    if (session.run().resumed())
+        session.run().describeImageAs(reader.map().summary());
     const int code
         = session.end(judgement.verdict, judgement.text, ExitCode::ofVerdict(judgement.verdict));
     if (session.target().placed()) {
