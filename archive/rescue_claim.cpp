@@ -65,7 +65,8 @@ Archive::Failure claim(ImageTarget &target, bool force, Map &map, bool &resumed)
     // A finished master that is not whole: back to its partial name for more passes.
     if (!present(partial) && present(image) && present(imageMap)) {
         Map earlier;
-        if (loadFor(imageMap, image, earlier).isEmpty() && !earlier.unfinished().isEmpty()) {
+        if (loadFor(imageMap, image, earlier).isEmpty()
+            && (!earlier.unfinished().isEmpty() || !earlier.endKnown())) {
             if (!NativeFile::rename(image, partial, false)
                 || !NativeFile::rename(imageMap, partialMap, true)) {
                 return Archive::fail(Archive::Failure::CannotCreate,

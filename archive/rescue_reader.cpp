@@ -115,7 +115,12 @@ bool Reader::where(std::uint64_t &position)
 bool Reader::seekTo(std::uint64_t position)
 {
     std::uint64_t at = 0;
-    if (where(at) && at == position)
+    const bool known = where(at);
+    if (known && at == position)
+        return true;
+    // One record off, as after a failed read: spaced over, as drives do it fastest.
+    if (known && (at + 1 == position || at == position + 1)
+        && space(m_drive, at < position ? 1 : -1) == NO_ERROR && where(at) && at == position)
         return true;
     const DWORD error = SetTapePosition(
         m_drive, TAPE_ABSOLUTE_BLOCK, 0, DWORD(position), DWORD(position >> 32), FALSE);
@@ -172,7 +177,7 @@ void Reader::moveNext(std::uint64_t next)
 
 bool Reader::keep(std::uint64_t position, const Outcome &o, bool log)
 {
-    const bool good = o.error == NO_ERROR;
+    bool good = o.error == NO_ERROR;
     const Run *before = m_map.runAt(position);
     const std::uint64_t framed = TapFormat::recordWord(o.got, !good) ? o.got + (o.got & 1) + 8 : 0;
     m_next = position + 1;
@@ -189,6 +194,7 @@ bool Reader::keep(std::uint64_t position, const Outcome &o, bool log)
         // A record read whole with no bytes: no drive returns one; kept as read with nothing.
         m_pipe.commitRecord(0, true);
         event.state = State::Empty;
+        good = false;
     } else {
         event.state = good ? State::Good : o.got > 0 ? State::Bad : State::Empty;
     }
@@ -207,7 +213,7 @@ bool Reader::keep(std::uint64_t position, const Outcome &o, bool log)
         else
             m_log.unreadable(o.got, o.reads,
                 QStringLiteral("the master keeps the %1 bytes the drive returned, flagged as "
-                               "unreadable; a later pass reads it again")
+                               "unreadable")
                     .arg(o.got));
     }
     return good;
