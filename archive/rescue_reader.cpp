@@ -127,6 +127,14 @@ bool Reader::seekTo(std::uint64_t position)
     // A drive that cannot tell its position at all is taken at its word.
     if (error == NO_ERROR && (!where(at) || at == position))
         return true;
+    // A drive that cannot locate is spaced there, a tape mark on the way ending each move.
+    for (int moves = 0; error != NO_ERROR && known && where(at) && moves < 64; ++moves) {
+        if (at == position)
+            return true;
+        const DWORD spaced = space(m_drive, qint64(position) - qint64(at));
+        if (spaced != NO_ERROR && spaced != ERROR_FILEMARK_DETECTED)
+            break;
+    }
     m_problem = error != NO_ERROR
         ? QStringLiteral("the drive could not go to block %1 (error %2)").arg(position).arg(error)
         : QStringLiteral("the drive was sent to block %1 but does not report being there")
@@ -527,14 +535,15 @@ QString unfinishedText(const Map &map)
             if (r.state != state)
                 continue;
             n += r.count;
+            // Blocks as the other messages number them, from 1: the map's position + 1.
             if (where.size() < 6)
-                where << (r.count == 1 ? QString::number(r.first)
-                                       : QStringLiteral("%1-%2").arg(r.first).arg(r.end() - 1));
+                where << (r.count == 1 ? QString::number(r.first + 1)
+                                       : QStringLiteral("%1-%2").arg(r.first + 1).arg(r.end()));
             else if (where.size() == 6)
                 where << QStringLiteral("...");
         }
         if (n > 0)
-            parts << QStringLiteral("%1 %2 (at %3)")
+            parts << QStringLiteral("%1 %2 (block %3)")
                          .arg(n)
                          .arg(QLatin1String(words), where.join(QStringLiteral(", ")));
     };

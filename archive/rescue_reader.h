@@ -154,7 +154,8 @@ inline QByteArray mapPath(const QByteArray &path)
     return path + ".map";
 }
 
-/// Records and marks not read good, as "3 bad with data, 2 not tried (at 10-11, 40)";
+/// Records not read good, as "3 bad with data (block 4), 2 not tried (block 10-11)", blocks
+/// counted from 1 as in the other messages (the map's position + 1);
 /// empty when there are none.
 QString unfinishedText(const Map &map);
 
