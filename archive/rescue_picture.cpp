@@ -248,7 +248,7 @@ QByteArray picture(const Map &map, const QString &title)
             continue;
         for (std::uint64_t p = r.first; p < r.end(); ++p) {
             ++file;
-            const double x = std::round(xOf(stretches, p) * 2) / 2;
+            const double x = std::round(xOf(stretches, p));
             if (x != lastTick)
                 s << "<line x1=\"" << num(x) << "\" y1=\"" << kStripTop - 2 << "\" x2=\"" << num(x)
                   << "\" y2=\"" << bottom + 4 << "\"/>\n";
