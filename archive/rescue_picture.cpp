@@ -138,7 +138,7 @@ void layOut(std::vector<Stretch> &stretches)
     for (Stretch &s : stretches) {
         s.x = x;
         s.width = (s.colour == Good ? kGoodWidth : kDamagedWidth)
-            + spare * std::sqrt(double(s.count)) / weights;
+            + (weights > 0 ? spare * std::sqrt(double(s.count)) / weights : spare);
         x += s.width;
     }
     // Rounding aside, the strip ends at its width whatever the least widths took.

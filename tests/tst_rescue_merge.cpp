@@ -1,7 +1,7 @@
 // Masters of one tape merged into the best one, and the picture of a rescue map.
 #include "archive/rescue_merge.h"
 #include "archive/rescue_picture.h"
-#include "tests/tape_fixtures.h"
+#include "tape_fixtures.h"
 
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -135,6 +135,8 @@ class RescueMergeTest : public QObject
 private slots:
     void masterReadAsMap_data();
     void masterReadAsMap();
+    void unfitMastersRefused_data();
+    void unfitMastersRefused();
     void mergeTakesBestRead_data();
     void mergeTakesBestRead();
     void differingGoodReadsReported();
@@ -189,6 +191,45 @@ void RescueMergeTest::masterReadAsMap()
         expected += qint64(r.bytes);
     }
     QCOMPARE(expected, qint64(bytes.size() - extra.size()));
+}
+
+void RescueMergeTest::unfitMastersRefused_data()
+{
+    QTest::addColumn<QByteArray>("spec"); ///< what its map says
+    QTest::addColumn<QByteArray>("held"); ///< what the file holds
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("error");
+    const QString master = QStringLiteral("m.tap");
+    QTest::newRow("mark where the map has a record")
+        << QByteArray("ggu") << QByteArray("gmg") << master
+        << QByteArray("disagree at position 1: the map says good, the file holds mark");
+    QTest::newRow("more than the map") << QByteArray("ggu") << QByteArray("ggg") << master
+                                       << QByteArray("holds more than its map accounts for");
+    QTest::newRow("less than the map")
+        << QByteArray("ggg?") << QByteArray("g") << master << QByteArray("ends before position 1");
+    // Its records are in the order a rescue read them, not on the tape's.
+    QTest::newRow("partial file of a rescue")
+        << QByteArray("ggu") << QByteArray("gg") << QStringLiteral("m.tap.partial")
+        << QByteArray("is the partial file of a rescue");
+}
+
+void RescueMergeTest::unfitMastersRefused()
+{
+    QFETCH(QByteArray, spec);
+    QFETCH(QByteArray, held);
+    QFETCH(QString, name);
+    QFETCH(QByteArray, error);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    QVERIFY(writeMaster(path, spec));
+    QVERIFY(writeFile(path, tapBytes(held)));
+    if (name.endsWith(QLatin1String(".partial")))
+        QVERIFY(QFile::rename(
+            path + QStringLiteral(".map"), dir.filePath(QStringLiteral("m.tap.map"))));
+    Rescue::Layout layout;
+    QString why;
+    QVERIFY(!Rescue::readLayout(QFile::encodeName(path), layout, why));
+    QVERIFY2(why.toUtf8().contains(error), qPrintable(why));
 }
 
 void RescueMergeTest::mergeTakesBestRead_data()
@@ -359,6 +400,8 @@ void RescueMergeTest::pictureShowsMap_data()
             + "0 4 good 0 400\n4 1 mark 400 4\n5 1 bad 404 50\n"
               "6 2 empty - 0\n8 3 untried - 0\n11 1 mark 454 4\n12 0 end - 0\n"
                            << QByteArray("4 1 2 3 2") << 2;
+    // A rescue that has read nothing yet: no stretch to share the width by.
+    QTest::newRow("nothing read") << head << QByteArray("0 0 0 0 0") << 0;
     // A hundred million records with one bad one: still a handful of shapes.
     QTest::newRow("long tape") << head
             + "0 50000000 good 0 3276800000000\n50000000 1 bad 3276800000000 10\n"
@@ -388,6 +431,7 @@ void RescueMergeTest::pictureShowsMap()
     QVERIFY2(map.parse(mapText, error), qPrintable(error));
     const QByteArray svg = Rescue::picture(map, QStringLiteral("tape <1> & \"two\"\n"));
     QVERIFY(svg.size() < 200000);
+    QVERIFY(!svg.contains("nan") && !svg.contains("inf")); // no width divided by nothing
     QXmlStreamReader xml(svg);
     QStringList found;
     int lines = 0, shapes = 0;
