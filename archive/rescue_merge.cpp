@@ -19,6 +19,8 @@ namespace Rescue {
 namespace {
 
 constexpr std::size_t kOutputBuffer = 1u << 20;
+constexpr std::uint64_t kDifferencesKept = 10000;
+constexpr int kProblemsKept = 10000; ///< the run record stays readable; the map has them all
 
 QString shown(const QByteArray &path)
 {
@@ -473,11 +475,11 @@ void judge(MergeResult &result)
         result.verdict = RunRecord::Verdict::Complete;
         result.verdictText = QStringLiteral("image complete");
     }
-    if (!result.differences.isEmpty())
+    if (result.differing > 0)
         result.verdictText += QStringLiteral("; %1 records were read good by more than one "
                                              "master and the reads differ: the first master's "
                                              "read is kept")
-                                  .arg(result.differences.size());
+                                  .arg(result.differing);
 }
 
 void noteProblem(MergeResult &result, const Run &run)
@@ -646,7 +648,9 @@ MergeResult merge(const QList<QByteArray> &paths, const QStringList &names, int 
                     difference.reads.append({ i + 1, sources[i]->checksum() });
             if (!difference.reads.isEmpty()) {
                 difference.reads.prepend({ good + 1, sources[good]->checksum() });
-                result.differences.append(difference);
+                // Masters of different tapes would differ everywhere: a count then says it.
+                if (++result.differing <= kDifferencesKept)
+                    result.differences.append(difference);
             }
         }
         const std::uint64_t at = output.offset();
@@ -680,9 +684,22 @@ MergeResult merge(const QList<QByteArray> &paths, const QStringList &names, int 
         result.refusal = QStringLiteral("the merged map could not be made");
         return result;
     }
-    for (const Run &r : result.map.runs())
-        if (r.state == State::Bad || r.state == State::Empty || r.state == State::Untried)
+    std::uint64_t more = 0;
+    for (const Run &r : result.map.runs()) {
+        if (r.state != State::Bad && r.state != State::Empty && r.state != State::Untried)
+            continue;
+        if (result.problems.size() < kProblemsKept)
             noteProblem(result, r);
+        else
+            ++more;
+    }
+    if (more > 0) {
+        RunRecord::Problem rest;
+        rest.block = result.problems.last().block;
+        rest.text
+            = QStringLiteral("and %1 more stretches not whole; the map lists them all").arg(more);
+        result.problems.append(rest);
+    }
     judge(result);
     return result;
 }

@@ -62,7 +62,8 @@ struct MergeResult
     int writeError = 0; ///< errno of a failed write (the output then holds only a part)
     bool stopped = false; ///< the stop request ended the merge early
     Map map; ///< the output's map, its sources named
-    QVector<Difference> differences;
+    QVector<Difference> differences; ///< the first ten thousand
+    std::uint64_t differing = 0; ///< positions whose good reads differ
     QStringList notes;
     QVector<RunRecord::TapeFile> files; ///< what the output holds, for the run record
     QVector<RunRecord::Problem> problems;

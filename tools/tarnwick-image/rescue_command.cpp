@@ -18,7 +18,6 @@
 namespace {
 
 constexpr int kDifferencesShown = 20; ///< on stderr; the run record keeps more
-constexpr int kDifferencesKept = 10000;
 constexpr int kProblemsShown = 20;
 
 QJsonObject mergeSection(const Options &options, const Rescue::MergeResult &result)
@@ -28,9 +27,9 @@ QJsonObject mergeSection(const Options &options, const Rescue::MergeResult &resu
         sources.append(QJsonObject { { QStringLiteral("source"), i + 1 },
             { QStringLiteral("path"), Console::shown(options.mergeSources[i]) } });
     return QJsonObject { { QStringLiteral("sources"), sources },
-        { QStringLiteral("differingReads"), qint64(result.differences.size()) },
+        { QStringLiteral("differingReads"), qint64(result.differing) },
         { QStringLiteral("differences"),
-            Rescue::differencesToJson(result.differences, kDifferencesKept) } };
+            Rescue::differencesToJson(result.differences, result.differences.size()) } };
 }
 
 void reportDifferences(const Options &options, const Rescue::MergeResult &result)
@@ -47,10 +46,11 @@ void reportDifferences(const Options &options, const Rescue::MergeResult &result
                          .arg(d.position)
                          .arg(reads.join(QStringLiteral(", "))));
     }
-    if (result.differences.size() > kDifferencesShown)
+    if (result.differing > std::uint64_t(kDifferencesShown))
         Console::say(QStringLiteral("and %1 more positions read differently; the run record "
-                                    "lists them")
-                         .arg(result.differences.size() - kDifferencesShown));
+                                    "lists up to %2 of them")
+                         .arg(result.differing - kDifferencesShown)
+                         .arg(result.differences.size()));
 }
 
 RunRecord::Record recordOf(const Options &options, const Rescue::MergeResult &result,
@@ -104,21 +104,26 @@ int runMerge(const Options &options)
         options.mergeSources, names, target.fd(), [] { return StopSignals::received() != 0; });
     for (const QString &note : qAsConst(result.notes))
         Console::say(note);
-    if (!result.refusal.isEmpty()) {
+    // An unfinished merge holds nothing its masters do not: its partial file goes.
+    const auto dropPartial = [&target] {
+        NativeFile::truncate(target.fd(), 0);
         target.keepWhatWasRead();
+    };
+    if (!result.refusal.isEmpty()) {
+        dropPartial();
         return Console::fail(ExitCode::Unmergeable, result.refusal);
     }
     if (result.writeError != 0) {
-        target.keepWhatWasRead();
-        return Console::fail(ExitCode::WriteFailed,
-            target.writeFailure(QStringLiteral(": ") + NativeFile::errorText(result.writeError)));
+        const QString failure
+            = target.writeFailure(QStringLiteral(": ") + NativeFile::errorText(result.writeError));
+        dropPartial();
+        return Console::fail(ExitCode::WriteFailed, failure + QStringLiteral("; nothing was kept"));
     }
     if (result.stopped) {
         const int signal = StopSignals::received();
-        target.keepWhatWasRead();
-        Console::say(QStringLiteral("stopped by a signal; %1 keeps what was merged so far, but "
-                                    "it is not a complete image")
-                         .arg(Console::shown(target.partialPath())));
+        dropPartial();
+        Console::say(QStringLiteral("stopped by a signal; nothing was kept (the masters are as "
+                                    "they were)"));
         StopSignals::endBy(signal);
     }
     reportDifferences(options, result);
