@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,199 +27,13 @@ QString shown(const QByteArray &path)
 {
     return QFile::decodeName(path);
 }
-
-/// Runs appended in position order, joined as the map joins them; linear where
-/// Map::set() would rewrite the map for every object.
-class RunList
-{
-public:
-    void add(const Run &run)
-    {
-        if (run.count == 0 && run.state != State::End)
-            return;
-        if (!m_runs.isEmpty() && joins(m_runs.last(), run)) {
-            m_runs.last().count += run.count;
-            m_runs.last().bytes += run.bytes;
-            return;
-        }
-        m_runs.append(run);
-    }
-    void add(std::uint64_t first, std::uint64_t count, State state, std::int64_t offset = -1,
-        std::uint64_t bytes = 0, int source = 0)
-    {
-        Run run;
-        run.first = first;
-        run.count = count;
-        run.state = state;
-        run.offset = offset;
-        run.bytes = offset >= 0 ? bytes : 0;
-        run.source = source;
-        add(run);
-    }
-    std::uint64_t end() const { return m_runs.isEmpty() ? 0 : m_runs.last().end(); }
-
-    /// The runs as a map of a file of @p fileBytes bytes; false when they do not make one.
-    bool toMap(Map &map, std::uint64_t fileBytes, const QStringList &sources) const
-    {
-        Map header;
-        header.partialBytes = fileBytes;
-        header.sources = sources;
-        QByteArray text = header.text();
-        for (const Run &r : m_runs) {
-            text += QByteArray::number(qulonglong(r.first)) + ' '
-                + QByteArray::number(qulonglong(r.count)) + ' ' + stateWord(r.state).toLatin1()
-                + ' ' + (r.offset >= 0 ? QByteArray::number(qlonglong(r.offset)) : "-") + ' '
-                + QByteArray::number(qulonglong(r.bytes));
-            if (r.source > 0)
-                text += ' ' + QByteArray::number(r.source);
-            text += '\n';
-        }
-        QString error;
-        return map.parse(text, error);
-    }
-
-private:
-    static bool joins(const Run &a, const Run &b)
-    {
-        if (a.state != b.state || a.source != b.source || a.end() != b.first)
-            return false;
-        if (a.state == State::Bad || a.state == State::End)
-            return false;
-        if ((a.offset >= 0) != (b.offset >= 0))
-            return false;
-        return a.offset < 0 || std::uint64_t(a.offset) + a.bytes == std::uint64_t(b.offset);
-    }
-
-    QVector<Run> m_runs;
-};
-
-/// The state a record of the file stands for.
-State stateOf(const TapFile::Object &object)
-{
-    if (object.kind == TapFile::Kind::Mark)
-        return State::Mark;
-    if (!object.error)
-        return State::Good;
-    return object.length > 0 ? State::Bad : State::Empty;
-}
-
-bool holdsObject(State state)
-{
-    return state == State::Good || state == State::Bad || state == State::Empty
-        || state == State::Mark;
-}
-
-/// Where the data of the damaged file ends, and how many bytes follow.
-QString damageNote(const QByteArray &path, std::int64_t at, std::int64_t size)
-{
-    return QStringLiteral("%1 is damaged at byte %2 (%3 bytes follow that cannot be read): "
-                          "it is taken as not knowing where the data ends")
-        .arg(shown(path))
-        .arg(at)
-        .arg(size - at);
-}
-
-bool layoutByMap(const QByteArray &path, const Map &given, TapFile &file, std::int64_t size,
-    Layout &layout, QString &error)
-{
-    RunList runs;
-    TapFile::Object object;
-    std::uint32_t copied = 0;
-    for (const Run &r : given.runs()) {
-        if (r.state == State::End) {
-            runs.add(r.first, 0, State::End);
-            break;
-        }
-        if (!holdsObject(r.state)) {
-            runs.add(r.first, r.count, r.state);
-            continue;
-        }
-        for (std::uint64_t p = r.first; p < r.end(); ++p) {
-            const std::int64_t before = file.offset();
-            object = file.read(nullptr, 0, copied);
-            if (object.kind == TapFile::Kind::End) {
-                error = QStringLiteral("%1 ends before position %2, where its map puts a %3 object")
-                            .arg(shown(path))
-                            .arg(p)
-                            .arg(stateWord(r.state));
-                return false;
-            }
-            const State found = stateOf(object);
-            const bool flagged = found == State::Bad || found == State::Empty;
-            const bool expectedFlagged = r.state == State::Bad || r.state == State::Empty;
-            if (found != r.state && !(flagged && expectedFlagged)) {
-                error = QStringLiteral(
-                    "%1 and its map disagree at position %2: the map says %3, the file holds %4")
-                            .arg(shown(path))
-                            .arg(p)
-                            .arg(stateWord(r.state), stateWord(found));
-                return false;
-            }
-            runs.add(p, 1, found, before, std::uint64_t(file.offset() - before));
-        }
-    }
-    const std::int64_t mapped = file.offset();
-    if (file.read(nullptr, 0, copied).kind != TapFile::Kind::End) {
-        error = QStringLiteral("%1 holds more than its map accounts for (from byte %2)")
-                    .arg(shown(path))
-                    .arg(mapped);
-        return false;
-    }
-    if (!given.endKnown())
-        layout.notes
-            << QStringLiteral("the map of %1 does not know where the data ends").arg(shown(path));
-    layout.fromMap = true;
-    return runs.toMap(layout.map, std::uint64_t(size), {});
-}
-
-bool layoutByFile(const QByteArray &path, TapFile &file, std::int64_t size, Layout &layout)
-{
-    RunList runs;
-    std::uint32_t copied = 0;
-    TapFile::Object object;
-    for (;;) {
-        const std::int64_t before = file.offset();
-        object = file.read(nullptr, 0, copied);
-        if (object.kind == TapFile::Kind::End)
-            break;
-        runs.add(
-            file.position() - 1, 1, stateOf(object), before, std::uint64_t(file.offset() - before));
-    }
-    const std::uint64_t held = file.position();
-    bool endKnown = object.endOfMedium || file.offset() == size;
-    if (!endKnown)
-        layout.notes << damageNote(path, file.offset(), size);
-    std::uint64_t end = held;
-    // A run that stopped short of the end of data knew where it is, or that it did not know.
-    RunRecord::Record record;
-    if (endKnown && RunRecord::readBeside(path, record) && record.bytesWritten == size) {
-        if (record.endOfData >= 0 && std::uint64_t(record.endOfData) >= held) {
-            end = std::uint64_t(record.endOfData);
-        } else if (record.verdict == RunRecord::Verdict::StopsShort
-            || record.verdict == RunRecord::Verdict::Unfinished) {
-            endKnown = false;
-            layout.notes << QStringLiteral("%1 stops short, and its run record does not say "
-                                           "where the data ends")
-                                .arg(shown(path));
-        }
-    } else if (endKnown && path.endsWith(".partial")) {
-        endKnown = false; // an unfinished run's file ends where the run stopped
-    }
-    if (endKnown) {
-        runs.add(held, end - held, State::Untried);
-        runs.add(end, 0, State::End);
-    }
-    return runs.toMap(layout.map, std::uint64_t(size), {});
-}
-
 /// A master read object by object, in step with its layout.
 struct Source
 {
     QByteArray path;
     Layout layout;
     int fd = -1;
-    std::int64_t size = 0;
-    TapFile *file = nullptr;
+    std::unique_ptr<TapFile> file;
     int run = 0; ///< the run of the layout at the position being merged
     std::vector<unsigned char> data;
     std::uint32_t length = 0; ///< of the record read at this position
@@ -226,7 +41,6 @@ struct Source
 
     ~Source()
     {
-        delete file;
         if (fd >= 0)
             ::close(fd);
     }
@@ -325,32 +139,31 @@ QString saying(Says what)
 }
 
 /// Why the sources cannot be merged, or empty when they agree on every mark and the end.
-QString disagreement(const QVector<Source *> &sources)
+QString disagreement(const std::vector<std::unique_ptr<Source>> &sources)
 {
     std::vector<std::uint64_t> starts;
-    for (const Source *s : sources)
+    for (const auto &s : sources)
         for (const Run &r : s->layout.map.runs())
             starts.push_back(r.first);
     std::sort(starts.begin(), starts.end());
     starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
     // Between two starts every source says one thing throughout.
     for (const std::uint64_t p : starts) {
-        int first = -1;
+        const Source *first = nullptr;
         Says said = Says::Nothing;
-        for (int i = 0; i < sources.size(); ++i) {
-            const Says s = says(sources[i]->layout.map, p);
+        for (const auto &source : sources) {
+            const Says s = says(source->layout.map, p);
             if (s == Says::Nothing)
                 continue;
-            if (first < 0) {
-                first = i;
+            if (!first) {
+                first = source.get();
                 said = s;
             } else if (s != said) {
                 return QStringLiteral("the masters do not agree at position %1: %2 holds %3 "
                                       "there, %4 holds %5; they are not of the same tape, or "
                                       "one of them was read wrongly")
                     .arg(p)
-                    .arg(shown(sources[first]->path), saying(said), shown(sources[i]->path),
-                        saying(s));
+                    .arg(shown(first->path), saying(said), shown(source->path), saying(s));
             }
         }
     }
@@ -489,14 +302,10 @@ void noteProblem(MergeResult &result, const Run &run)
     problem.kind = RunRecord::ProblemKind::Unreadable;
     if (run.state == State::Untried) {
         problem.text = run.count == 1
-            ? QStringLiteral("block %1: no source tried it").arg(run.first + 1)
-            : QStringLiteral("blocks %1 to %2: no source tried them")
+            ? QStringLiteral("block %1: no master tried it").arg(run.first + 1)
+            : QStringLiteral("blocks %1 to %2: no master tried them")
                   .arg(run.first + 1)
                   .arg(run.end());
-    } else if (run.state == State::Bad) {
-        problem.text = QStringLiteral("block %1: every source that read it read it with an "
-                                      "error; the longest read is kept, flagged unreadable")
-                           .arg(run.first + 1);
     } else {
         problem.text = run.count == 1
             ? QStringLiteral("block %1: nothing of it was read").arg(run.first + 1)
@@ -507,201 +316,226 @@ void noteProblem(MergeResult &result, const Run &run)
     result.problems.append(problem);
 }
 
-} // namespace
-
-bool readLayout(const QByteArray &path, Layout &layout, QString &error)
+/// One merge: the sources in step, position by position, into the output.
+class Merger
 {
-    layout = Layout();
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = QStringLiteral("%1 cannot be read: %2")
-                    .arg(shown(path),
-                        fd < 0 ? QString::fromLocal8Bit(strerror(errno))
-                               : QStringLiteral("not a regular file"));
-        if (fd >= 0)
-            ::close(fd);
-        return false;
+public:
+    Merger(int out, const std::function<bool()> &stopRequested)
+        : m_output(out)
+        , m_tally(m_result)
+        , m_stopRequested(stopRequested)
+    {
     }
-    // A rescue's partial file holds its records in the order they were read, by its map
-    // ("<master>.map"): it is read only once the rescue has made the master of it.
-    const QByteArray masterName = path.left(path.size() - int(sizeof ".partial") + 1);
-    if (path.endsWith(".partial") && ::access((masterName + ".map").constData(), F_OK) == 0) {
-        ::close(fd);
-        error = QStringLiteral("%1 is the partial file of a rescue that has not finished (its map "
-                               "is %2): finish the rescue, then merge the master it makes")
-                    .arg(shown(path), shown(masterName + ".map"));
-        return false;
-    }
-    TapFile file(fd, st.st_size);
-    bool done = false;
-    const QByteArray mapPath = path + ".map";
-    if (::access(mapPath.constData(), F_OK) == 0) {
-        Map given;
-        QString why;
-        if (!given.load(mapPath, why)) {
-            error = QStringLiteral("the map %1 cannot be read: %2").arg(shown(mapPath), why);
-        } else {
-            done = layoutByMap(path, given, file, st.st_size, layout, error);
-        }
-    } else {
-        done = layoutByFile(path, file, st.st_size, layout);
-        if (!done)
-            error = QStringLiteral("%1 cannot be read as a master").arg(shown(path));
-    }
-    ::close(fd);
-    return done;
-}
 
-MergeResult merge(const QList<QByteArray> &paths, const QStringList &names, int out,
-    const std::function<bool()> &stopRequested)
-{
-    MergeResult result;
-    QVector<Source *> sources;
-    const auto cleanUp = [&sources] { qDeleteAll(sources); };
-    for (const QByteArray &path : paths) {
-        auto *s = new Source;
-        sources.append(s);
-        s->path = path;
-        if (!readLayout(path, s->layout, result.refusal)) {
-            cleanUp();
-            return result;
+    void run(const QList<QByteArray> &paths, const QStringList &names)
+    {
+        if (!open(paths))
+            return;
+        m_result.refusal = disagreement(m_sources);
+        if (!m_result.refusal.isEmpty())
+            return;
+        const std::uint64_t limit = findEnd();
+        m_states.assign(m_sources.size(), State::Untried);
+        for (std::uint64_t p = 0; p < limit && !m_output.error(); ++p) {
+            if ((p & 0xFFF) == 0 && m_stopRequested && m_stopRequested()) {
+                m_result.stopped = true;
+                break;
+            }
+            if (!mergePosition(p))
+                return;
         }
-        result.notes += s->layout.notes;
-        struct stat st;
-        s->fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-        if (s->fd < 0 || ::fstat(s->fd, &st) != 0) {
-            result.refusal = QStringLiteral("%1 cannot be read: %2")
-                                 .arg(shown(path), QString::fromLocal8Bit(strerror(errno)));
-            cleanUp();
-            return result;
+        m_tally.finish();
+        if (!m_output.flush()) {
+            m_result.writeError = m_output.error();
+            return;
         }
-        s->size = st.st_size;
-        s->file = new TapFile(s->fd, s->size);
-        s->data.resize(65536);
+        finish(names);
     }
-    result.refusal = disagreement(sources);
-    if (!result.refusal.isEmpty()) {
-        cleanUp();
-        return result;
-    }
-    // Where the data ends: a source that stopped before another's end did not try what
-    // lies between (the check above holds them to it), so the latest end is taken.
-    std::uint64_t limit = 0;
-    std::int64_t end = -1;
-    for (const Source *s : qAsConst(sources)) {
-        const Map &map = s->layout.map;
-        const std::uint64_t last = map.runs().isEmpty() ? 0 : map.runs().last().end();
-        limit = std::max(limit, last);
-        if (map.endKnown()) {
-            if (end >= 0 && std::uint64_t(end) != map.runs().last().first)
-                result.notes << QStringLiteral("the masters end their data at different "
-                                               "positions; what lies between is not tried");
-            end = std::max<std::int64_t>(end, std::int64_t(map.runs().last().first));
-        }
-    }
-    if (end >= 0)
-        limit = std::uint64_t(end);
-    result.endOfData = end;
 
-    Output output(out);
-    Tally tally(result);
-    RunList runs;
-    const int n = sources.size();
-    std::vector<State> states(std::size_t(n), State::Untried);
-    for (std::uint64_t p = 0; p < limit; ++p) {
-        if ((p & 0xFFF) == 0 && stopRequested && stopRequested()) {
-            result.stopped = true;
-            break;
+    const MergeResult &result() const { return m_result; }
+
+private:
+    bool open(const QList<QByteArray> &paths)
+    {
+        for (const QByteArray &path : paths) {
+            m_sources.push_back(std::make_unique<Source>());
+            Source &s = *m_sources.back();
+            s.path = path;
+            if (!readLayout(path, s.layout, m_result.refusal))
+                return false;
+            m_result.notes += s.layout.notes;
+            struct stat st;
+            s.fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+            if (s.fd < 0 || ::fstat(s.fd, &st) != 0) {
+                m_result.refusal = QStringLiteral("%1 cannot be read: %2")
+                                       .arg(shown(path), QString::fromLocal8Bit(strerror(errno)));
+                return false;
+            }
+            s.file = std::make_unique<TapFile>(s.fd, st.st_size);
+            s.data.resize(65536);
         }
+        return true;
+    }
+
+    /// Where the data ends, and how far to merge. A source that ends before another's end
+    /// did not try what lies between (the sources agree), so the latest end is taken.
+    std::uint64_t findEnd()
+    {
+        std::uint64_t limit = 0;
+        std::int64_t end = -1;
+        for (const auto &s : m_sources) {
+            const Map &map = s->layout.map;
+            limit = std::max(limit, map.runs().isEmpty() ? 0 : map.runs().last().end());
+            if (!map.endKnown())
+                continue;
+            const std::int64_t at = std::int64_t(map.runs().last().first);
+            if (end >= 0 && end != at)
+                m_result.notes << QStringLiteral("the masters end their data at different "
+                                                 "positions; what lies between is not tried");
+            end = std::max(end, at);
+        }
+        m_result.endOfData = end;
+        return end >= 0 ? std::uint64_t(end) : limit;
+    }
+
+    /// Reads every source's object at @p position and writes the best; false when a source
+    /// is not what its layout said.
+    bool mergePosition(std::uint64_t position)
+    {
         int good = -1, bad = -1, empty = -1, mark = -1;
-        for (int i = 0; i < n; ++i) {
-            Source &s = *sources[i];
-            State state = s.stateAt(p);
+        for (int i = 0; i < int(m_sources.size()); ++i) {
+            Source &s = *m_sources[std::size_t(i)];
+            State state = s.stateAt(position);
             if (state == State::End)
                 state = State::Untried;
-            states[std::size_t(i)] = state;
+            m_states[std::size_t(i)] = state;
             if (!holdsObject(state))
                 continue;
             if (!s.readObject(state)) {
-                result.refusal = QStringLiteral("%1 changed while it was merged (at position %2)")
-                                     .arg(shown(s.path))
-                                     .arg(p);
-                cleanUp();
-                return result;
+                m_result.refusal = QStringLiteral("%1 changed while it was merged (at position %2)")
+                                       .arg(shown(s.path))
+                                       .arg(position);
+                return false;
             }
             if (state == State::Good && good < 0)
                 good = i;
-            else if (state == State::Bad && (bad < 0 || s.length > sources[bad]->length))
+            else if (state == State::Bad
+                && (bad < 0 || s.length > m_sources[std::size_t(bad)]->length))
                 bad = i;
             else if (state == State::Empty && empty < 0)
                 empty = i;
             else if (state == State::Mark && mark < 0)
                 mark = i;
         }
-        if (good >= 0) {
-            Difference difference;
-            difference.position = p;
-            for (int i = good + 1; i < n; ++i)
-                if (states[std::size_t(i)] == State::Good
-                    && !sources[i]->sameRecord(*sources[good]))
-                    difference.reads.append({ i + 1, sources[i]->checksum() });
-            if (!difference.reads.isEmpty()) {
-                difference.reads.prepend({ good + 1, sources[good]->checksum() });
-                // Masters of different tapes would differ everywhere: a count then says it.
-                if (++result.differing <= kDifferencesKept)
-                    result.differences.append(difference);
-            }
-        }
-        const std::uint64_t at = output.offset();
-        const int from = good >= 0 ? good : bad >= 0 ? bad : empty >= 0 ? empty : mark;
+        if (good >= 0)
+            compareGoodReads(position, good);
+        write(position, good >= 0 ? good : bad >= 0 ? bad : empty >= 0 ? empty : mark);
+        return true;
+    }
+
+    void compareGoodReads(std::uint64_t position, int kept)
+    {
+        const Source &first = *m_sources[std::size_t(kept)];
+        Difference difference;
+        difference.position = position;
+        for (std::size_t i = std::size_t(kept) + 1; i < m_sources.size(); ++i)
+            if (m_states[i] == State::Good && !m_sources[i]->sameRecord(first))
+                difference.reads.append({ int(i) + 1, m_sources[i]->checksum() });
+        if (difference.reads.isEmpty())
+            return;
+        difference.reads.prepend({ kept + 1, first.checksum() });
+        // Masters of different tapes would differ everywhere: a count then says it.
+        if (++m_result.differing <= kDifferencesKept)
+            m_result.differences.append(difference);
+    }
+
+    /// Writes source @p from's object at @p position (-1: no master tried it).
+    void write(std::uint64_t position, int from)
+    {
         if (from < 0) {
-            runs.add(p, 1, State::Untried);
-            continue;
+            m_runs.add(position, 1, State::Untried);
+            return;
         }
-        const Source &s = *sources[from];
-        if (states[std::size_t(from)] == State::Mark) {
-            output.mark();
-            tally.mark();
+        const Source &s = *m_sources[std::size_t(from)];
+        const State state = m_states[std::size_t(from)];
+        const std::uint64_t at = m_output.offset();
+        if (state == State::Mark) {
+            m_output.mark();
+            m_tally.mark();
         } else {
-            output.record(s.data.data(), from == empty ? 0 : s.length, from != good);
-            tally.record(from == empty ? 0 : s.length);
+            const std::uint32_t length = state == State::Empty ? 0 : s.length;
+            m_output.record(s.data.data(), length, state != State::Good);
+            m_tally.record(length);
+            if (state == State::Bad)
+                noteBad(position, from);
         }
-        runs.add(p, 1, states[std::size_t(from)], std::int64_t(at), output.offset() - at, from + 1);
-        if (output.error())
-            break;
+        m_runs.add(position, 1, state, std::int64_t(at), m_output.offset() - at, from + 1);
     }
-    tally.finish();
-    if (!output.flush() || output.error()) {
-        result.writeError = output.error();
-        cleanUp();
-        return result;
+
+    void noteBad(std::uint64_t position, int from)
+    {
+        if (m_result.problems.size() >= kProblemsKept) {
+            ++m_problemsLeftOut;
+            return;
+        }
+        RunRecord::Problem problem;
+        problem.block = position + 1;
+        problem.text = QStringLiteral("block %1: no master read it whole; kept as the longest "
+                                      "read, %2 bytes from %3, flagged unreadable")
+                           .arg(position + 1)
+                           .arg(m_sources[std::size_t(from)]->length)
+                           .arg(shown(m_sources[std::size_t(from)]->path));
+        m_result.problems.append(problem);
     }
-    if (end >= 0 && !result.stopped)
-        runs.add(std::uint64_t(end), 0, State::End);
-    cleanUp();
-    if (!runs.toMap(result.map, output.offset(), names)) {
-        result.refusal = QStringLiteral("the merged map could not be made");
-        return result;
+
+    void finish(const QStringList &names)
+    {
+        if (m_result.endOfData >= 0 && !m_result.stopped)
+            m_runs.add(std::uint64_t(m_result.endOfData), 0, State::End);
+        if (!m_runs.toMap(m_result.map, m_output.offset(), names)) {
+            m_result.refusal = QStringLiteral("the merged map could not be made");
+            return;
+        }
+        for (const Run &r : m_result.map.runs()) {
+            if (r.state != State::Empty && r.state != State::Untried)
+                continue;
+            if (m_result.problems.size() < kProblemsKept)
+                noteProblem(m_result, r);
+            else
+                ++m_problemsLeftOut;
+        }
+        if (m_problemsLeftOut > 0) {
+            RunRecord::Problem rest;
+            rest.block = m_result.problems.last().block;
+            rest.text = QStringLiteral("and %1 more not whole; the map lists them all")
+                            .arg(m_problemsLeftOut);
+            m_result.problems.append(rest);
+        }
+        std::stable_sort(m_result.problems.begin(), m_result.problems.end(),
+            [](const RunRecord::Problem &a, const RunRecord::Problem &b) {
+                return a.block < b.block;
+            });
+        judge(m_result);
     }
-    std::uint64_t more = 0;
-    for (const Run &r : result.map.runs()) {
-        if (r.state != State::Bad && r.state != State::Empty && r.state != State::Untried)
-            continue;
-        if (result.problems.size() < kProblemsKept)
-            noteProblem(result, r);
-        else
-            ++more;
-    }
-    if (more > 0) {
-        RunRecord::Problem rest;
-        rest.block = result.problems.last().block;
-        rest.text
-            = QStringLiteral("and %1 more stretches not whole; the map lists them all").arg(more);
-        result.problems.append(rest);
-    }
-    judge(result);
-    return result;
+
+    std::vector<std::unique_ptr<Source>> m_sources;
+    std::vector<State> m_states;
+    MergeResult m_result;
+    Output m_output;
+    Tally m_tally;
+    RunList m_runs;
+    std::function<bool()> m_stopRequested;
+    std::uint64_t m_problemsLeftOut = 0;
+};
+
+} // namespace
+
+MergeResult merge(const QList<QByteArray> &paths, const QStringList &names, int out,
+    const std::function<bool()> &stopRequested)
+{
+    Merger merger(out, stopRequested);
+    merger.run(paths, names);
+    return merger.result();
 }
 
 QJsonArray differencesToJson(const QVector<Difference> &differences, int limit)

@@ -7,13 +7,9 @@
  * rule can settle (two good reads that differ, marks in different places)
  * brought to light rather than chosen between in silence.
  *
- * A master is read as a map of positions (see rescue_map.h) whose offsets and
- * bytes are those of the master file itself: with its map beside it
- * ("<master>.map") the map says which positions the file leaves out (records
- * never tried are not written); without one every object of the file is at
- * the position it is counted at, from 0.
+ * Each master is read by its layout (rescue_layout.h).
  */
-#include "archive/rescue_map.h"
+#include "archive/rescue_layout.h"
 #include "archive/run_record.h"
 
 #include <QByteArray>
@@ -26,22 +22,6 @@
 #include <functional>
 
 namespace Rescue {
-
-/// What a master holds, position by position.
-struct Layout
-{
-    Map map; ///< offsets and bytes are in the master file; empty records have their 8 bytes
-    bool fromMap = false; ///< the master's own map said which positions it holds
-    QStringList notes; ///< what was found that limits what the master says (damage, no end)
-};
-
-/**
- * Reads the master @p path (native bytes) and its map "<path>.map" when there is one.
- * Without a map, the run record beside the master says where the data ends when the run
- * stopped short of it. False with the reason in @p error when the master cannot be read or
- * its map does not fit it.
- */
-bool readLayout(const QByteArray &path, Layout &layout, QString &error);
 
 /// One good read of a position that differs from another source's good read.
 struct DifferingRead

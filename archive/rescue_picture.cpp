@@ -182,32 +182,11 @@ QString countText(std::uint64_t n, const char *one, const char *many)
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
-} // namespace
+constexpr double kRight = kLeft + kStripWidth;
+constexpr double kBottom = kStripTop + kStripHeight;
 
-QByteArray picture(const Map &map, const QString &title)
+void drawStrip(QTextStream &s, const std::vector<Stretch> &stretches)
 {
-    std::vector<Stretch> stretches = stretchesOf(map);
-    if (stretches.empty())
-        stretches.push_back({ 0, 0, Untried });
-    const bool bySlice = int(stretches.size()) > kMostStretches;
-    if (bySlice)
-        stretches = sliced(stretches, kMostStretches);
-    layOut(stretches);
-
-    const double right = kLeft + kStripWidth;
-    const double bottom = kStripTop + kStripHeight;
-    QString svg;
-    QTextStream s(&svg);
-    s << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << int(right + kLeft)
-      << "\" height=\"190\" viewBox=\"0 0 " << int(right + kLeft) << " 190\" "
-      << "font-family=\"sans-serif\" font-size=\"12\">\n"
-      << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n"
-      << "<text x=\"" << kLeft << "\" y=\"20\" font-size=\"15\" font-weight=\"bold\">"
-      << escaped(title) << "</text>\n"
-      << "<text x=\"" << kLeft << "\" y=\"38\" fill=\"#444444\">" << escaped(map.summary())
-      << "</text>\n";
-
     s << "<g id=\"strip\">\n";
     for (const Stretch &st : stretches) {
         const std::uint64_t last = st.count ? st.first + st.count - 1 : st.first;
@@ -223,7 +202,7 @@ QByteArray picture(const Map &map, const QString &title)
           << ": " << held.join(QStringLiteral(", ")) << "</title></rect>\n";
         if (!st.mixed)
             continue;
-        // A slice of several states: its damage stacked from the bottom, by its share.
+        // A slice of several states: its damage stacked from the kBottom, by its share.
         double top = kStripTop + kStripHeight;
         for (int c : { Empty, Bad, Untried }) {
             if (!st.held[c])
@@ -237,7 +216,10 @@ QByteArray picture(const Map &map, const QString &title)
         }
     }
     s << "</g>\n";
+}
 
+void drawMarks(QTextStream &s, const Map &map, const std::vector<Stretch> &stretches)
+{
     // Tape marks: one tick per place they are drawn at, the file number where there is room.
     s << "<g id=\"marks\" stroke=\"#000000\" stroke-width=\"1\">\n";
     s << "<text x=\"" << kLeft << "\" y=\"" << kStripTop - 4 << "\" stroke=\"none\">1</text>\n";
@@ -251,9 +233,9 @@ QByteArray picture(const Map &map, const QString &title)
             const double x = std::round(xOf(stretches, p));
             if (x != lastTick)
                 s << "<line x1=\"" << num(x) << "\" y1=\"" << kStripTop - 2 << "\" x2=\"" << num(x)
-                  << "\" y2=\"" << bottom + 4 << "\"/>\n";
+                  << "\" y2=\"" << kBottom + 4 << "\"/>\n";
             lastTick = x;
-            if (x - lastLabel >= lastWidth && x < right - 8) {
+            if (x - lastLabel >= lastWidth && x < kRight - 8) {
                 s << "<text x=\"" << num(x + 2) << "\" y=\"" << kStripTop - 4
                   << "\" stroke=\"none\">" << file << "</text>\n";
                 lastLabel = x;
@@ -262,19 +244,25 @@ QByteArray picture(const Map &map, const QString &title)
         }
     }
     s << "</g>\n";
+}
 
+void drawEnds(QTextStream &s, const Map &map)
+{
     // The ends: position 0, and the end of data or where knowledge stops.
-    s << "<text x=\"" << kLeft << "\" y=\"" << bottom + 18 << "\">0</text>\n";
+    s << "<text x=\"" << kLeft << "\" y=\"" << kBottom + 18 << "\">0</text>\n";
     if (map.endKnown()) {
-        s << "<rect x=\"" << num(right - 1) << "\" y=\"" << kStripTop - 6
+        s << "<rect x=\"" << num(kRight - 1) << "\" y=\"" << kStripTop - 6
           << "\" width=\"3\" height=\"" << kStripHeight + 12 << "\" fill=\"#000000\"/>\n"
-          << "<text x=\"" << right << "\" y=\"" << bottom + 18
+          << "<text x=\"" << kRight << "\" y=\"" << kBottom + 18
           << "\" text-anchor=\"end\">end of data at " << map.runs().last().first << "</text>\n";
     } else {
-        s << "<text x=\"" << right << "\" y=\"" << bottom + 18
+        s << "<text x=\"" << kRight << "\" y=\"" << kBottom + 18
           << "\" text-anchor=\"end\">end of data not reached</text>\n";
     }
+}
 
+void drawLegend(QTextStream &s, const Map &map, bool bySlice)
+{
     s << "<g id=\"legend\">\n";
     const State states[] = { State::Good, State::Bad, State::Empty, State::Untried };
     const char *ones[] = { "good record", "bad with data", "bad with no data", "not tried" };
@@ -283,26 +271,56 @@ QByteArray picture(const Map &map, const QString &title)
     for (int i = 0; i < 4; ++i) {
         const std::uint64_t n = map.count(states[i]);
         const QString label = countText(n, ones[i], manys[i]);
-        s << "<rect x=\"" << x << "\" y=\"" << bottom + 34
+        s << "<rect x=\"" << x << "\" y=\"" << kBottom + 34
           << "\" width=\"14\" height=\"14\" fill=\"" << kShades[i].fill
           << "\" stroke=\"#555555\"/>\n"
-          << "<text x=\"" << x + 20 << "\" y=\"" << bottom + 46 << "\" data-state=\""
+          << "<text x=\"" << x + 20 << "\" y=\"" << kBottom + 46 << "\" data-state=\""
           << stateWord(states[i]) << "\" data-count=\"" << n << "\">" << label << "</text>\n";
         x += 40 + 7.5 * label.size();
     }
     const std::uint64_t marks = map.count(State::Mark);
     x = kLeft; // on a line of its own: the counts above may be long
-    s << "<line x1=\"" << x + 7 << "\" y1=\"" << bottom + 56 << "\" x2=\"" << x + 7 << "\" y2=\""
-      << bottom + 74 << "\" stroke=\"#000000\"/>\n"
-      << "<text x=\"" << x + 20 << "\" y=\"" << bottom + 70
+    s << "<line x1=\"" << x + 7 << "\" y1=\"" << kBottom + 56 << "\" x2=\"" << x + 7 << "\" y2=\""
+      << kBottom + 74 << "\" stroke=\"#000000\"/>\n"
+      << "<text x=\"" << x + 20 << "\" y=\"" << kBottom + 70
       << "\" data-state=\"mark\" data-count=\"" << marks << "\">"
       << countText(marks, "tape mark", "tape marks")
       << " (numbered by the file that follows)</text>\n";
     if (bySlice)
-        s << "<text x=\"" << kLeft + 400 << "\" y=\"" << bottom + 70
+        s << "<text x=\"" << kLeft + 400 << "\" y=\"" << kBottom + 70
           << "\">drawn in slices, too many stretches to draw one by one: "
              "the bars show each slice's damage</text>\n";
-    s << "</g>\n</svg>\n";
+    s << "</g>\n";
+}
+
+} // namespace
+
+QByteArray picture(const Map &map, const QString &title)
+{
+    std::vector<Stretch> stretches = stretchesOf(map);
+    if (stretches.empty())
+        stretches.push_back({ 0, 0, Untried });
+    const bool bySlice = int(stretches.size()) > kMostStretches;
+    if (bySlice)
+        stretches = sliced(stretches, kMostStretches);
+    layOut(stretches);
+
+    QString svg;
+    QTextStream s(&svg);
+    s << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << int(kRight + kLeft)
+      << "\" height=\"190\" viewBox=\"0 0 " << int(kRight + kLeft) << " 190\" "
+      << "font-family=\"sans-serif\" font-size=\"12\">\n"
+      << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n"
+      << "<text x=\"" << kLeft << "\" y=\"20\" font-size=\"15\" font-weight=\"bold\">"
+      << escaped(title) << "</text>\n"
+      << "<text x=\"" << kLeft << "\" y=\"38\" fill=\"#444444\">" << escaped(map.summary())
+      << "</text>\n";
+    drawStrip(s, stretches);
+    drawMarks(s, map, stretches);
+    drawEnds(s, map);
+    drawLegend(s, map, bySlice);
+    s << "</svg>\n";
     s.flush();
     return svg.toUtf8();
 }

@@ -207,6 +207,8 @@ void RescueMergeTest::unfitMastersRefused_data()
                                        << QByteArray("holds more than its map accounts for");
     QTest::newRow("less than the map")
         << QByteArray("ggg?") << QByteArray("g") << master << QByteArray("ends before position 1");
+    QTest::newRow("not a master at all")
+        << QByteArray("g") << QByteArray("junk") << master << QByteArray("is not a .tap master");
     // Its records are in the order a rescue read them, not on the tape's.
     QTest::newRow("partial file of a rescue")
         << QByteArray("ggu") << QByteArray("gg") << QStringLiteral("m.tap.partial")
@@ -222,7 +224,7 @@ void RescueMergeTest::unfitMastersRefused()
     QTemporaryDir dir;
     const QString path = dir.filePath(name);
     QVERIFY(writeMaster(path, spec));
-    QVERIFY(writeFile(path, tapBytes(held)));
+    QVERIFY(writeFile(path, held == "junk" ? held : tapBytes(held)));
     if (name.endsWith(QLatin1String(".partial")))
         QVERIFY(QFile::rename(
             path + QStringLiteral(".map"), dir.filePath(QStringLiteral("m.tap.map"))));

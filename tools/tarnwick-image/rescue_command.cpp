@@ -84,6 +84,70 @@ void sayFailed(const QString &what, const QByteArray &path)
             .arg(what, Console::shown(path), NativeFile::errorText(NativeFile::lastError())));
 }
 
+/// The merged master is whole: its checksum, its name, its run record and map beside it.
+int placeMerged(ImageTarget &target, const Options &options, Rescue::MergeResult &result,
+    const QDateTime &started)
+{
+    // The output is open for writing only: it is read back through a descriptor of its own.
+    const qint64 size = NativeFile::size(target.fd());
+    const int readBack = ::open(NativeFile::nameOf(target.fd()).constData(), O_RDONLY | O_CLOEXEC);
+    const QString sha256
+        = options.checksum && readBack >= 0 ? FileHasher::ofFile(readBack) : QString();
+    if (options.checksum && sha256.isEmpty())
+        Console::say(QStringLiteral("the checksum cannot be computed: the merged master cannot "
+                                    "be read back"));
+    if (readBack >= 0)
+        result.map.partialTail = Rescue::tailChecksum(readBack, std::uint64_t(size));
+    NativeFile::close(readBack);
+    const bool complete = result.verdict == RunRecord::Verdict::Complete;
+    if (const int code = ExitCode::of(target.place(complete)))
+        return code;
+    const QByteArray image = target.currentPath();
+    if (!RunRecord::writeBeside(image, recordOf(options, result, started, size, sha256)))
+        sayFailed(QStringLiteral("the run record"), RunRecord::recordPath(image));
+    if (target.placed() && !sha256.isEmpty() && !RunRecord::writeChecksumBeside(image, sha256))
+        sayFailed(QStringLiteral("the checksum file"), RunRecord::checksumPath(image));
+    if (!result.map.save(image + ".map"))
+        sayFailed(QStringLiteral("the map"), image + ".map");
+    for (int i = 0; i < result.problems.size() && i < kProblemsShown; ++i)
+        Console::say(result.problems[i].text);
+    if (result.problems.size() > kProblemsShown)
+        Console::say(QStringLiteral("and %1 more; the run record lists them all")
+                         .arg(result.problems.size() - kProblemsShown));
+    Console::say(
+        result.verdictText + QStringLiteral(" (") + result.map.summary() + QStringLiteral(")"));
+    if (target.placed())
+        Console::outPath(target.path());
+    return ExitCode::ofVerdict(result.verdict);
+}
+
+/// The map to draw for @p master: its map, a map given itself, or the master read as one.
+bool mapToDraw(const QByteArray &master, Rescue::Map &map, QString &error)
+{
+    const auto loaded = [&map, &error](const QByteArray &path) {
+        if (map.load(path, error))
+            return true;
+        error = QStringLiteral("%1 is not a rescue map this program reads: %2")
+                    .arg(Console::shown(path), error);
+        return false;
+    };
+    // A rescue under way: "<master>.map" beside "<master>.partial", or the master not there yet.
+    const QByteArray masterName
+        = master.endsWith(".partial") ? master.left(master.size() - 8) : master;
+    if (NativeFile::kindAt(masterName + ".map") == NativeFile::Kind::Regular)
+        return loaded(masterName + ".map");
+    QFile file(QFile::decodeName(master));
+    if (file.open(QIODevice::ReadOnly) && file.read(19) == "tarnwick-rescue-map")
+        return loaded(master);
+    Rescue::Layout layout;
+    if (!Rescue::readLayout(master, layout, error))
+        return false;
+    for (const QString &note : qAsConst(layout.notes))
+        Console::say(note);
+    map = layout.map;
+    return true;
+}
+
 } // namespace
 
 int runMerge(const Options &options)
@@ -127,37 +191,7 @@ int runMerge(const Options &options)
         StopSignals::endBy(signal);
     }
     reportDifferences(options, result);
-    // The output is open for writing only: it is read back through a descriptor of its own.
-    const qint64 size = NativeFile::size(target.fd());
-    const int readBack = ::open(NativeFile::nameOf(target.fd()).constData(), O_RDONLY | O_CLOEXEC);
-    const QString sha256
-        = options.checksum && readBack >= 0 ? FileHasher::ofFile(readBack) : QString();
-    if (options.checksum && sha256.isEmpty())
-        Console::say(QStringLiteral("the checksum cannot be computed: the merged master cannot "
-                                    "be read back"));
-    if (readBack >= 0)
-        result.map.partialTail = Rescue::tailChecksum(readBack, std::uint64_t(size));
-    NativeFile::close(readBack);
-    const bool complete = result.verdict == RunRecord::Verdict::Complete;
-    if (const int code = ExitCode::of(target.place(complete)))
-        return code;
-    const QByteArray image = target.currentPath();
-    if (!RunRecord::writeBeside(image, recordOf(options, result, started, size, sha256)))
-        sayFailed(QStringLiteral("the run record"), RunRecord::recordPath(image));
-    if (target.placed() && !sha256.isEmpty() && !RunRecord::writeChecksumBeside(image, sha256))
-        sayFailed(QStringLiteral("the checksum file"), RunRecord::checksumPath(image));
-    if (!result.map.save(image + ".map"))
-        sayFailed(QStringLiteral("the map"), image + ".map");
-    for (int i = 0; i < result.problems.size() && i < kProblemsShown; ++i)
-        Console::say(result.problems[i].text);
-    if (result.problems.size() > kProblemsShown)
-        Console::say(QStringLiteral("and %1 more; the run record lists them all")
-                         .arg(result.problems.size() - kProblemsShown));
-    Console::say(
-        result.verdictText + QStringLiteral(" (") + result.map.summary() + QStringLiteral(")"));
-    if (target.placed())
-        Console::outPath(target.path());
-    return ExitCode::ofVerdict(result.verdict);
+    return placeMerged(target, options, result, started);
 }
 
 int runMapPicture(const Options &options)
@@ -165,21 +199,8 @@ int runMapPicture(const Options &options)
     const QByteArray &master = options.pictureMaster;
     Rescue::Map map;
     QString error;
-    QFile file(QFile::decodeName(master));
-    const bool isMap = file.open(QIODevice::ReadOnly) && file.read(19) == "tarnwick-rescue-map";
-    if (isMap) {
-        if (!map.load(master, error))
-            return Console::fail(ExitCode::Unmergeable,
-                QStringLiteral("%1 is not a rescue map this program reads: %2")
-                    .arg(Console::shown(master), error));
-    } else {
-        Rescue::Layout layout;
-        if (!Rescue::readLayout(master, layout, error))
-            return Console::fail(ExitCode::Unmergeable, error);
-        for (const QString &note : qAsConst(layout.notes))
-            Console::say(note);
-        map = layout.map;
-    }
+    if (!mapToDraw(master, map, error))
+        return Console::fail(ExitCode::Unmergeable, error);
     if (!Rescue::writePicture(map, Console::shown(master), options.picturePath, error)) {
         return Console::fail(ExitCode::CannotCreate,
             QStringLiteral("cannot write %1: %2").arg(Console::shown(options.picturePath), error));
