@@ -60,6 +60,10 @@ RunRecord::Record recordOf(const Options &options, const Rescue::MergeResult &re
     record.program = QStringLiteral("tarnwick-image");
     record.version = QCoreApplication::applicationVersion();
     record.format = RunRecord::ImageFormat::Tap;
+    QStringList names;
+    for (const QByteArray &source : options.mergeSources)
+        names << Console::shown(source);
+    record.devicePath = names.join(QStringLiteral(" + "));
     record.deviceKind = QStringLiteral("merge of %1 masters").arg(options.mergeSources.size());
     record.started = started;
     record.ended = QDateTime::currentDateTime();
