@@ -21,15 +21,15 @@ namespace {
  * of the file; the master then has a map). The data ends after the last letter, or is not
  * known when the text ends in "?".
  */
-QByteArray tapBytes(const QByteArray &spec)
+QByteArray tapBytes(const QByteArray &letters)
 {
     QByteArray out;
     const auto word = [&out](quint32 w) {
         for (int i = 0; i < 4; ++i)
             out += char(w >> (8 * i));
     };
-    for (int i = 0; i < spec.size(); ++i) {
-        const char c = spec[i];
+    for (int i = 0; i < letters.size(); ++i) {
+        const char c = letters[i];
         QByteArray data = recordContent(i, 100 + i);
         if (c == 'x')
             data[0] = '#';
@@ -53,16 +53,16 @@ QByteArray tapBytes(const QByteArray &spec)
     return out;
 }
 
-/// Writes the master @p spec as @p path, with its map beside it when it has holes.
-bool writeMaster(const QString &path, const QByteArray &spec)
+/// Writes the master @p letters as @p path, with its map beside it when it has holes.
+bool writeMaster(const QString &path, const QByteArray &letters)
 {
-    if (!writeFile(path, tapBytes(spec)))
+    if (!writeFile(path, tapBytes(letters)))
         return false;
-    if (!spec.contains('u') && !spec.endsWith('?'))
+    if (!letters.contains('u') && !letters.endsWith('?'))
         return true;
     Map map;
     std::int64_t offset = 0;
-    const QByteArray body = QByteArray(spec).replace("?", "");
+    const QByteArray body = QByteArray(letters).replace("?", "");
     for (int i = 0; i < body.size(); ++i) {
         const char c = body[i];
         const std::uint64_t bytes = std::uint64_t(tapBytes(QByteArray(i, 'u') + c).size());
@@ -77,14 +77,14 @@ bool writeMaster(const QString &path, const QByteArray &spec)
             map.set(std::uint64_t(i), state, offset, bytes);
         offset += std::int64_t(bytes);
     }
-    if (!spec.endsWith('?'))
+    if (!letters.endsWith('?'))
         map.setEnd(std::uint64_t(body.size()));
     map.partialBytes = std::uint64_t(offset);
     return map.save(QFile::encodeName(path) + ".map");
 }
 
 /// The states of a map as letters, as in tapBytes(); "?" when the end is not known.
-QByteArray specOf(const Map &map)
+QByteArray lettersOf(const Map &map)
 {
     QByteArray out;
     for (const Rescue::Run &r : map.runs()) {
@@ -109,12 +109,12 @@ QByteArray sourcesOf(const Map &map)
 }
 
 Rescue::MergeResult mergeInto(
-    const QTemporaryDir &dir, const QList<QByteArray> &specs, QByteArray *written = nullptr)
+    const QTemporaryDir &dir, const QList<QByteArray> &tapes, QByteArray *written = nullptr)
 {
     QList<QByteArray> paths;
-    for (int i = 0; i < specs.size(); ++i) {
+    for (int i = 0; i < tapes.size(); ++i) {
         const QString path = dir.filePath(QStringLiteral("m%1.tap").arg(i + 1));
-        writeMaster(path, specs[i]);
+        writeMaster(path, tapes[i]);
         paths << QFile::encodeName(path);
     }
     const QString out = dir.filePath(QStringLiteral("best.tap"));
@@ -150,7 +150,7 @@ private slots:
 
 void RescueMergeTest::masterReadAsMap_data()
 {
-    QTest::addColumn<QByteArray>("spec");
+    QTest::addColumn<QByteArray>("letters");
     QTest::addColumn<QByteArray>("extra"); ///< bytes after the master
     QTest::addColumn<QByteArray>("states");
     QTest::addColumn<QByteArray>("note");
@@ -167,19 +167,19 @@ void RescueMergeTest::masterReadAsMap_data()
 
 void RescueMergeTest::masterReadAsMap()
 {
-    QFETCH(QByteArray, spec);
+    QFETCH(QByteArray, letters);
     QFETCH(QByteArray, extra);
     QFETCH(QByteArray, states);
     QFETCH(QByteArray, note);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("m.tap"));
-    QVERIFY(writeMaster(path, spec));
+    QVERIFY(writeMaster(path, letters));
     if (!extra.isEmpty())
         QVERIFY(writeFile(path, fileBytes(path) + extra));
     Rescue::Layout layout;
     QString error;
     QVERIFY2(Rescue::readLayout(QFile::encodeName(path), layout, error), qPrintable(error));
-    QCOMPARE(specOf(layout.map), states);
+    QCOMPARE(lettersOf(layout.map), states);
     QVERIFY(layout.notes.join(QLatin1Char(' ')).toUtf8().contains(note));
     // Every object's bytes are where the map says, so the file can be read by it.
     const QByteArray bytes = fileBytes(path);
@@ -195,7 +195,7 @@ void RescueMergeTest::masterReadAsMap()
 
 void RescueMergeTest::unfitMastersRefused_data()
 {
-    QTest::addColumn<QByteArray>("spec"); ///< what its map says
+    QTest::addColumn<QByteArray>("letters"); ///< what its map says
     QTest::addColumn<QByteArray>("held"); ///< what the file holds
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("error");
@@ -217,13 +217,13 @@ void RescueMergeTest::unfitMastersRefused_data()
 
 void RescueMergeTest::unfitMastersRefused()
 {
-    QFETCH(QByteArray, spec);
+    QFETCH(QByteArray, letters);
     QFETCH(QByteArray, held);
     QFETCH(QString, name);
     QFETCH(QByteArray, error);
     QTemporaryDir dir;
     const QString path = dir.filePath(name);
-    QVERIFY(writeMaster(path, spec));
+    QVERIFY(writeMaster(path, letters));
     QVERIFY(writeFile(path, held == "junk" ? held : tapBytes(held)));
     if (name.endsWith(QLatin1String(".partial")))
         QVERIFY(QFile::rename(
@@ -237,7 +237,7 @@ void RescueMergeTest::unfitMastersRefused()
 void RescueMergeTest::mergeTakesBestRead_data()
 {
     QTest::addColumn<QList<QByteArray>>("sources");
-    QTest::addColumn<QByteArray>("written"); ///< the merged master, as a spec
+    QTest::addColumn<QByteArray>("written"); ///< the merged master, as a letters
     QTest::addColumn<QByteArray>("from");
     QTest::addColumn<int>("verdict");
     QTest::newRow("different bad records give the clean tape")
@@ -283,7 +283,7 @@ void RescueMergeTest::mergeTakesBestRead()
     Rescue::Layout layout;
     QString error;
     QVERIFY2(Rescue::readLayout(QFile::encodeName(path), layout, error), qPrintable(error));
-    QCOMPARE(specOf(layout.map), specOf(result.map));
+    QCOMPARE(lettersOf(layout.map), lettersOf(result.map));
 }
 
 void RescueMergeTest::differingGoodReadsReported()
