@@ -18,6 +18,7 @@ QString shown(const QByteArray &path)
 {
     return QFile::decodeName(path);
 }
+
 /// Whether @p b can be added to the end of @p a as one line, as the map joins runs.
 bool joins(const Run &a, const Run &b)
 {

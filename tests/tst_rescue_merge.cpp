@@ -154,15 +154,22 @@ void RescueMergeTest::masterReadAsMap_data()
     QTest::addColumn<QByteArray>("extra"); ///< bytes after the master
     QTest::addColumn<QByteArray>("states");
     QTest::addColumn<QByteArray>("note");
+    QTest::addColumn<int>("recordedEnd"); ///< of a run that stopped short; -2: no run record
     QTest::newRow("plain master") << QByteArray("ggbemgg") << QByteArray() << QByteArray("ggbemgg")
-                                  << QByteArray("");
+                                  << QByteArray("") << -2;
     QTest::newRow("holes by its map")
-        << QByteArray("gguumgu") << QByteArray() << QByteArray("gguumgu") << QByteArray("");
+        << QByteArray("gguumgu") << QByteArray() << QByteArray("gguumgu") << QByteArray("") << -2;
     QTest::newRow("map without end") << QByteArray("ggu?") << QByteArray() << QByteArray("ggu?")
-                                     << QByteArray("does not know where the data ends");
+                                     << QByteArray("does not know where the data ends") << -2;
     // Bytes after the last whole record: what follows is not known, not the end of data.
     QTest::newRow("damaged master") << QByteArray("ggm") << QByteArray("\x10\0\0\0abc", 7)
-                                    << QByteArray("ggm?") << QByteArray("damaged at byte");
+                                    << QByteArray("ggm?") << QByteArray("damaged at byte") << -2;
+    // Its file's end is not the tape's: taken for it, a whole master would be refused.
+    QTest::newRow("run stopped short")
+        << QByteArray("ggm") << QByteArray() << QByteArray("ggmuuu") << QByteArray("") << 6;
+    QTest::newRow("run stopped, end unknown")
+        << QByteArray("ggm") << QByteArray() << QByteArray("ggm?") << QByteArray("stops short")
+        << -1;
 }
 
 void RescueMergeTest::masterReadAsMap()
@@ -171,11 +178,19 @@ void RescueMergeTest::masterReadAsMap()
     QFETCH(QByteArray, extra);
     QFETCH(QByteArray, states);
     QFETCH(QByteArray, note);
+    QFETCH(int, recordedEnd);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("m.tap"));
     QVERIFY(writeMaster(path, letters));
     if (!extra.isEmpty())
         QVERIFY(writeFile(path, fileBytes(path) + extra));
+    if (recordedEnd > -2) {
+        RunRecord::Record record;
+        record.verdict = RunRecord::Verdict::StopsShort;
+        record.endOfData = recordedEnd;
+        record.bytesWritten = fileBytes(path).size();
+        QVERIFY(RunRecord::writeBeside(QFile::encodeName(path), record));
+    }
     Rescue::Layout layout;
     QString error;
     QVERIFY2(Rescue::readLayout(QFile::encodeName(path), layout, error), qPrintable(error));
