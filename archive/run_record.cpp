@@ -197,6 +197,8 @@ QByteArray toJson(const Record &record)
         json.insert(QStringLiteral("passes"), passesToJson(record.passes));
         json.insert(QStringLiteral("map"), record.map);
     }
+    if (!record.merge.isEmpty())
+        json.insert(QStringLiteral("merge"), record.merge);
     return QJsonDocument(json).toJson(QJsonDocument::Indented);
 }
 
@@ -236,6 +238,7 @@ bool fromJson(const QByteArray &json, Record &record)
     record.sha256 = text("sha256");
     record.passes = passesFromJson(object.value(QStringLiteral("passes")).toArray());
     record.map = text("map");
+    record.merge = object.value(QStringLiteral("merge")).toObject();
     return true;
 }
 

@@ -10,6 +10,7 @@
  */
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QMap>
 #include <QString>
 #include <QVector>
@@ -99,6 +100,7 @@ struct Record
     QString sha256; ///< of the image file, lower-case hex; empty when not computed
     QVector<Pass> passes; ///< a master's passes in this run (none for other images)
     QString map; ///< a master's rescue map in one line, empty for other images
+    QJsonObject merge; ///< a merge's sources and the reads they differ in; empty otherwise
 };
 
 QByteArray toJson(const Record &record);
