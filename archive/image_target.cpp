@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <fcntl.h>
 
 using NativeFile::Kind;
 
@@ -111,6 +112,27 @@ Archive::Failure ImageTarget::claim()
                 .arg(Archive::shown(m_path), NativeFile::errorText(NativeFile::lastError())));
     }
     return Archive::Failure::None;
+}
+
+Archive::Failure ImageTarget::claimPartial()
+{
+    const QString problem = refusal(partialPath(), true, "");
+    if (!problem.isEmpty())
+        return Archive::fail(Archive::Failure::CannotCreate, problem);
+    m_fd = ::open(partialPath().constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (m_fd < 0 || NativeFile::kindAt(partialPath()) != Kind::Regular) {
+        return Archive::fail(Archive::Failure::CannotCreate,
+            QStringLiteral("cannot open %1: %2")
+                .arg(
+                    Archive::shown(partialPath()), NativeFile::errorText(NativeFile::lastError())));
+    }
+    return Archive::Failure::None;
+}
+
+void ImageTarget::adopt(int fd)
+{
+    NativeFile::close(m_fd);
+    m_fd = fd;
 }
 
 Archive::Failure ImageTarget::checkSpace(qint64 totalBytes) const

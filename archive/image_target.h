@@ -56,6 +56,14 @@ public:
      */
     Archive::Failure claim();
 
+    /**
+     * Claims the partial file an earlier run left, to go on writing at its end (a rescue
+     * that resumes); refuses what is not a regular file. Returns why not after saying so.
+     */
+    Archive::Failure claimPartial();
+    /// The partial file was replaced under its name by the file open as @p fd, now the image's.
+    void adopt(int fd);
+
     /// The folder's volume must be writable and hold @p totalBytes.
     Archive::Failure checkSpace(qint64 totalBytes) const;
 

@@ -1,11 +1,13 @@
 #include "archive/imaging_run.h"
 
 #include "archive/drive_session.h"
+#include "archive/rescue_claim.h"
 #include "imaging/imaging_state.h"
 #include "imaging/size_text.h"
 #include "platform/posix/native_file.h"
 
 #include <csignal>
+#include <fcntl.h>
 
 namespace {
 
@@ -29,6 +31,8 @@ QString signalName(int signal)
 
 ImagingRun::ImagingRun(const Settings &settings)
     : m_checksum(settings.checksum)
+    , m_tap(settings.tap)
+    , m_force(settings.target.force)
     , m_driveBlockSize(settings.driveBlockSize)
     , m_target(settings.target)
     , m_keeper(
@@ -48,7 +52,14 @@ ImagingRun::ImagingRun(const Settings &settings)
 Archive::Failure ImagingRun::claim()
 {
     m_record.started = QDateTime::currentDateTime();
-    return m_target.claim();
+    // A master goes on with the rescue an earlier run left, if there is one.
+    return m_tap ? Rescue::claim(m_target, m_force, m_map, m_resumed) : m_target.claim();
+}
+
+void ImagingRun::replaceImage(int fd)
+{
+    m_hasher.finish(-1); // it followed the file that was replaced
+    m_target.adopt(fd);
 }
 
 Archive::Failure ImagingRun::prepareDrive()
@@ -110,7 +121,16 @@ void ImagingRun::reportProblems()
 Archive::Failure ImagingRun::finish(RunRecord::Verdict verdict, const QString &text)
 {
     const qint64 size = NativeFile::size(m_target.fd());
-    const QString sha256 = m_hasher.finish(size);
+    QString sha256 = m_hasher.finish(size);
+    if (sha256.isEmpty() && m_checksum) {
+        // Not followed as it grew (cut back on resuming, or replaced): read it whole.
+        const int readable
+            = ::open(NativeFile::nameOf(m_target.fd()).constData(), O_RDONLY | O_CLOEXEC);
+        if (readable >= 0) {
+            sha256 = FileHasher::ofFile(readable);
+            NativeFile::close(readable);
+        }
+    }
     const Archive::Failure placing = m_target.place(verdict == RunRecord::Verdict::Complete);
     if (placing != Archive::Failure::None) {
         if (m_target.keepWhatWasRead())
@@ -124,7 +144,8 @@ Archive::Failure ImagingRun::finish(RunRecord::Verdict verdict, const QString &t
     }
     writeRecord(verdict, text, sha256);
     reportProblems();
-    const QString details = m_log.summary() + QStringLiteral(", ") + SizeText::windowUnits(size);
+    const QString details = (m_imageSummary.isEmpty() ? m_log.summary() : m_imageSummary)
+        + QStringLiteral(", ") + SizeText::windowUnits(size);
     if (verdict == RunRecord::Verdict::Complete)
         Archive::say(QStringLiteral("image complete: ") + details);
     else

@@ -11,6 +11,7 @@
 #include "archive/image_target.h"
 #include "archive/notices.h"
 #include "archive/record_keeper.h"
+#include "archive/rescue_map.h"
 #include "archive/run_record.h"
 #include "archive/tape_log.h"
 
@@ -33,6 +34,14 @@ public:
     ImageTarget &target() { return m_target; }
     TapeLog &log() { return m_log; }
     RunRecord::Record &record() { return m_record; }
+    /// A master's rescue map as the claim found it (empty when it starts afresh).
+    const Rescue::Map &rescueMap() const { return m_map; }
+    bool resumed() const { return m_resumed; }
+    /// The image file was replaced under its name by the file open as @p fd.
+    void replaceImage(int fd);
+    /// What the image holds in the closing line, instead of what this run's log met (a
+    /// run that went on with an earlier one's image met only part of it).
+    void describeImageAs(const QString &summary) { m_imageSummary = summary; }
 
     /// Claims the image file; the run's start is on record.
     Archive::Failure claim();
@@ -60,6 +69,11 @@ private:
     void reportProblems();
 
     const bool m_checksum;
+    const bool m_tap;
+    const bool m_force;
+    Rescue::Map m_map;
+    bool m_resumed = false;
+    QString m_imageSummary;
     const unsigned m_driveBlockSize;
     ImageTarget m_target;
     TapeLog m_log;

@@ -211,13 +211,17 @@ bool readLayout(const QByteArray &path, Layout &layout, QString &error)
         return false;
     }
     // A rescue's partial file holds its records in the order they were read, by its map
-    // ("<master>.map"): it is read only once the rescue has made the master of it.
+    // ("<master>.partial.map", or "<master>.map"): it is read only once the rescue has made
+    // the master of it.
     const QByteArray masterName = path.left(path.size() - int(sizeof ".partial") + 1);
-    if (path.endsWith(".partial") && ::access((masterName + ".map").constData(), F_OK) == 0) {
+    QByteArray partialMap = path + ".map";
+    if (::access(partialMap.constData(), F_OK) != 0)
+        partialMap = masterName + ".map";
+    if (path.endsWith(".partial") && ::access(partialMap.constData(), F_OK) == 0) {
         ::close(fd);
         error = QStringLiteral("%1 is the partial file of a rescue that has not finished (its map "
                                "is %2): finish the rescue, then merge the master it makes")
-                    .arg(shown(path), shown(masterName + ".map"));
+                    .arg(shown(path), shown(partialMap));
         return false;
     }
     TapFile file(fd, st.st_size);

@@ -42,7 +42,8 @@ bool joinable(const Run &a, const Run &b)
 {
     if (a.state != b.state || a.source != b.source || a.end() != b.first)
         return false;
-    if (a.state == State::Bad || a.state == State::End)
+    if (a.state == State::Bad || a.state == State::End
+        || (a.state == State::Empty && holdsBytes(a)))
         return false;
     if (holdsBytes(a) != holdsBytes(b))
         return false;
@@ -189,6 +190,17 @@ void Map::setEnd(std::uint64_t position)
     end.state = State::End;
     kept.append(end);
     m_runs = kept;
+    normalise();
+}
+
+void Map::relocate(const QVector<std::int64_t> &offsets, std::uint64_t bytes)
+{
+    for (int i = 0; i < m_runs.size() && i < offsets.size(); ++i) {
+        m_runs[i].offset = offsets[i];
+        if (offsets[i] < 0)
+            m_runs[i].bytes = 0;
+    }
+    partialBytes = bytes;
     normalise();
 }
 

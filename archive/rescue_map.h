@@ -35,7 +35,8 @@
  * kept and flagged), empty (read with an error, nothing returned), untried
  * (not read yet), mark (a tape mark), end (the end of data; count 0). Every
  * position from 0 up to the end (or the last run) appears in exactly one run.
- * A bad record is a run of its own, so that a later pass can replace it.
+ * A bad record is a run of its own, so that a later pass can replace it; so is
+ * an empty one that holds bytes (a flagged record of length 0 in the partial file).
  */
 #include <QByteArray>
 #include <QString>
@@ -91,6 +92,10 @@ public:
     bool setRange(std::uint64_t first, std::uint64_t count, State state);
     /// The end of data is at @p position: runs past it are dropped.
     void setEnd(std::uint64_t position);
+
+    /// The bytes of run i now start at @p offsets[i] (-1: it has none) of a partial file of
+    /// @p partialBytes, as when the master is written out in tape order.
+    void relocate(const QVector<std::int64_t> &offsets, std::uint64_t partialBytes);
 
     /// The state of @p position (Untried past the last run).
     State stateAt(std::uint64_t position) const;

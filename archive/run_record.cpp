@@ -138,6 +138,35 @@ Verdict verdictFromName(const QString &name, bool *ok)
     return Verdict::NotKnown;
 }
 
+QJsonArray passesToJson(const QVector<Pass> &passes)
+{
+    QJsonArray array;
+    for (const Pass &p : passes)
+        array.append(QJsonObject { { QStringLiteral("pass"), p.number },
+            { QStringLiteral("started"), isoTime(p.started) },
+            { QStringLiteral("ended"), isoTime(p.ended) }, { QStringLiteral("tried"), p.tried },
+            { QStringLiteral("good"), p.good }, { QStringLiteral("failed"), p.failed } });
+    return array;
+}
+
+QVector<Pass> passesFromJson(const QJsonArray &array)
+{
+    QVector<Pass> passes;
+    for (const QJsonValue &value : array) {
+        const QJsonObject o = value.toObject();
+        Pass p;
+        p.number = o.value(QStringLiteral("pass")).toInt();
+        p.started
+            = QDateTime::fromString(o.value(QStringLiteral("started")).toString(), Qt::ISODate);
+        p.ended = QDateTime::fromString(o.value(QStringLiteral("ended")).toString(), Qt::ISODate);
+        p.tried = qint64(o.value(QStringLiteral("tried")).toDouble());
+        p.good = qint64(o.value(QStringLiteral("good")).toDouble());
+        p.failed = qint64(o.value(QStringLiteral("failed")).toDouble());
+        passes.append(p);
+    }
+    return passes;
+}
+
 QByteArray toJson(const Record &record)
 {
     const QJsonObject device { { QStringLiteral("path"), record.devicePath },
@@ -164,6 +193,10 @@ QByteArray toJson(const Record &record)
         { QStringLiteral("verdict"), verdictName(record.verdict) },
         { QStringLiteral("verdictText"), record.verdictText },
         { QStringLiteral("sha256"), orNull(record.sha256) } };
+    if (!record.map.isEmpty()) {
+        json.insert(QStringLiteral("passes"), passesToJson(record.passes));
+        json.insert(QStringLiteral("map"), record.map);
+    }
     if (!record.merge.isEmpty())
         json.insert(QStringLiteral("merge"), record.merge);
     return QJsonDocument(json).toJson(QJsonDocument::Indented);
@@ -203,6 +236,8 @@ bool fromJson(const QByteArray &json, Record &record)
     record.bytesWritten = number("bytesWritten");
     record.verdictText = text("verdictText");
     record.sha256 = text("sha256");
+    record.passes = passesFromJson(object.value(QStringLiteral("passes")).toArray());
+    record.map = text("map");
     record.merge = object.value(QStringLiteral("merge")).toObject();
     return true;
 }

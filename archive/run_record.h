@@ -68,6 +68,16 @@ struct Problem
     QString text; ///< the sentence the run printed
 };
 
+/// One pass of a rescue over a damaged tape.
+struct Pass
+{
+    int number = 0;
+    QDateTime started, ended;
+    qint64 tried = 0; ///< records read (each visit once)
+    qint64 good = 0;
+    qint64 failed = 0;
+};
+
 struct Record
 {
     QString program;
@@ -88,6 +98,8 @@ struct Record
     Verdict verdict = Verdict::NotKnown;
     QString verdictText; ///< the verdict as the run stated it
     QString sha256; ///< of the image file, lower-case hex; empty when not computed
+    QVector<Pass> passes; ///< a master's passes in this run (none for other images)
+    QString map; ///< a master's rescue map in one line, empty for other images
     QJsonObject merge; ///< a merge's sources and the reads they differ in; empty otherwise
 };
 

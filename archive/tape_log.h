@@ -22,6 +22,10 @@ public:
     /// The tape was rewound: counting starts again.
     void restart();
 
+    /// The next object logged is at @p position (from 0): a read that did not start at the
+    /// start of the tape, or went on after skipping.
+    void skipTo(quint64 position) { m_objects = position; }
+
     void record(quint32 length);
     void mark();
     /// A block the drive could not read, kept as the @p length bytes it returned after

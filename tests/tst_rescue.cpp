@@ -1,6 +1,9 @@
 // Rescue of a damaged tape: the map kept beside the master.
 #include "archive/rescue_map.h"
+#include "archive/run_record.h"
+#include "tape_fixtures.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -21,6 +24,46 @@ QString shape(const Map &map)
     return out.join(QLatin1Char('|'));
 }
 
+Map mapAt(const QString &path)
+{
+    Map map;
+    QString error;
+    map.load(QFile::encodeName(path), error);
+    return map;
+}
+
+/// Runs tarnwick-image on @p tape with @p faults, the virtual tape logging its reads to
+/// @p readLog; started only (for killing) when @p killAfterMs is not negative.
+ToolRun rescue(const QStringList &arguments, const QString &tape, const QString &faults,
+    const QString &readLog, int killAfterMs = -1)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TAPE"), tape);
+    env.insert(QStringLiteral("TARNWICK_VTAPE_FAULTS"), faults);
+    env.insert(QStringLiteral("TARNWICK_VTAPE_READ_LOG"), readLog);
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TARNWICK_BIN_DIR "/tarnwick-image"),
+        QStringList { QStringLiteral("--format"), QStringLiteral("tap") } + arguments);
+    if (killAfterMs >= 0 && !process.waitForFinished(killAfterMs))
+        process.kill(); // SIGKILL: nothing of the program runs after it
+    if (!process.waitForFinished(60000))
+        return {};
+    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+        QString::fromLocal8Bit(process.readAllStandardOutput()),
+        QString::fromLocal8Bit(process.readAllStandardError()) };
+}
+
+/// The positions read since line @p from of the read log, and that log's length.
+QStringList readsSince(const QString &readLog, int &from)
+{
+    const QStringList all
+        = QString::fromLatin1(fileBytes(readLog)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList since = all.mid(from);
+    from = all.size();
+    return since;
+}
+
 } // namespace
 
 class RescueTest : public QObject
@@ -33,6 +76,11 @@ private slots:
     void mapSurvivesTextAndFile();
     void malformedMapsAreRefused_data();
     void malformedMapsAreRefused();
+    void laterPasses_data();
+    void laterPasses();
+    void foreignMapsAreRefused_data();
+    void foreignMapsAreRefused();
+    void killedAndResumed();
 };
 
 void RescueTest::mapKeepsOneRunPerStretch()
@@ -169,6 +217,199 @@ void RescueTest::malformedMapsAreRefused()
     QVERIFY(!map.parse(text, why));
     QCOMPARE(why, error);
     QCOMPARE(map.runs().size(), 1); // left as it was
+}
+
+// A damaged tape of 30 records and a mark, rescued in two runs: the second run's faults and
+// options, what it reads, and the map after each.
+void RescueTest::laterPasses_data()
+{
+    QTest::addColumn<QString>("firstFaults");
+    QTest::addColumn<QStringList>("firstOptions");
+    QTest::addColumn<int>("firstExit");
+    QTest::addColumn<QString>("firstShape");
+    QTest::addColumn<QString>("secondFaults");
+    QTest::addColumn<QString>("secondReads");
+    QTest::addColumn<int>("secondExit");
+    QTest::addColumn<QString>("secondShape");
+
+    const QString dead10to15 = QStringLiteral("dead=10,dead=11,dead=12,dead=13,dead=14,dead=15");
+    const QStringList onePass = { QStringLiteral("--passes"), QStringLiteral("1") };
+    // clang-format off
+    // The first pass secures what reads, spacing over the damaged stretch in growing steps;
+    // the next run reads only what that pass left, each record once.
+    QTest::newRow("a run of bad records is skipped, then tried") << dead10to15 << onePass << 12
+        << "0 10 good|10 1 empty|11 1 empty|12 1 untried|13 1 empty|14 2 untried|16 14 good|30 1 mark|31 0 end"
+        << "" << "10 11 12 13 14 15" << 0 << "0 30 good|30 1 mark|31 0 end";
+    // From both ends: forward until 12 fails, back from 15 until 13 fails.
+    QTest::newRow("a stretch is read from both ends") << dead10to15 << onePass << 12
+        << "0 10 good|10 1 empty|11 1 empty|12 1 untried|13 1 empty|14 2 untried|16 14 good|30 1 mark|31 0 end"
+        << "dead=12,dead=13" << "10 11 12 15 14 13" << 11
+        << "0 12 good|12 1 empty|13 1 empty|14 16 good|30 1 mark|31 0 end";
+    // Flaky records read on the second pass of the first run; the second run has nothing to do.
+    QTest::newRow("flaky records are whole after a second pass") << "flaky=3:1,flaky=20:1"
+        << QStringList() << 0 << "0 30 good|30 1 mark|31 0 end"
+        << "" << "" << 8 << "0 30 good|30 1 mark|31 0 end";
+    // Still failing, a record stays flagged, and an empty record replaces no data it had.
+    QTest::newRow("a record that never reads stays flagged") << "dead=5" << QStringList() << 11
+        << "0 5 good|5 1 empty|6 24 good|30 1 mark|31 0 end"
+        << "dead=5" << "5 5" << 11 << "0 5 good|5 1 empty|6 24 good|30 1 mark|31 0 end";
+    // clang-format on
+}
+
+void RescueTest::laterPasses()
+{
+    QFETCH(QString, firstFaults);
+    QFETCH(QStringList, firstOptions);
+    QFETCH(QString, secondFaults);
+    QTemporaryDir dir;
+    const QString tape = dir.filePath(QStringLiteral("tape.tap"));
+    QVERIFY(writeTape(tape, Objects(30, 1000) << kMark));
+    const QString master = dir.filePath(QStringLiteral("m.tap"));
+    const QString log = dir.filePath(QStringLiteral("reads"));
+    const QStringList options = QStringList {
+        QStringLiteral("--retries"), QStringLiteral("0"), QStringLiteral("--output"), master
+    } + firstOptions;
+
+    const ToolRun first = rescue(options, tape, firstFaults, log);
+    QTEST(first.exitCode, "firstExit");
+    QTEST(shape(mapAt(master + QStringLiteral(".map"))), "firstShape");
+    int lines = 0;
+    readsSince(log, lines);
+
+    const ToolRun second = rescue(options, tape, secondFaults, log);
+    QTEST(second.exitCode, "secondExit");
+    const QStringList reads = readsSince(log, lines);
+    QTEST(reads.join(QLatin1Char(' ')), "secondReads");
+    const Map after = mapAt(master + QStringLiteral(".map"));
+    QTEST(shape(after), "secondShape");
+    // The run record counts every visit of its passes (one read each, without retries).
+    RunRecord::Record record;
+    QVERIFY(RunRecord::readBeside(QFile::encodeName(master), record));
+    if (!reads.isEmpty()) {
+        qint64 tried = 0, good = 0, failed = 0;
+        for (const RunRecord::Pass &pass : qAsConst(record.passes)) {
+            tried += pass.tried;
+            good += pass.good;
+            failed += pass.failed;
+        }
+        QCOMPARE(tried, qint64(reads.size()));
+        QCOMPARE(good + failed, tried);
+        QCOMPARE(record.map, after.summary());
+    }
+    // The master is the tape wherever the map says a record is good, and whole when all are.
+    if (after.unfinished().isEmpty())
+        QCOMPARE(fileBytes(master), fileBytes(tape));
+    QVERIFY(after.inTapeOrder());
+    QCOMPARE(std::uint64_t(QFileInfo(master).size()), after.partialBytes);
+}
+
+// A partial file and a map that do not go together are refused, and both are left as they were.
+void RescueTest::foreignMapsAreRefused_data()
+{
+    QTest::addColumn<QString>("change"); // what is done to the partial file or its map
+    QTest::addColumn<bool>("force");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    // clang-format off
+    QTest::newRow("partial file shorter than the map says") << "truncate" << false << 8
+        << "does not belong to";
+    QTest::newRow("partial file's last bytes changed") << "flip" << false << 8
+        << "the last bytes the map accounts for are not the file's";
+    QTest::newRow("not a map") << "garbage" << true << 8 << "cannot be read: line 1";
+    // --force goes on with a rescue that can, saying so, rather than throw it away.
+    QTest::newRow("--force keeps a resumable rescue") << "" << true << 0
+        << "--force does not throw away the rescue";
+    // clang-format on
+}
+
+void RescueTest::foreignMapsAreRefused()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, force);
+    QTemporaryDir dir;
+    const QString tape = dir.filePath(QStringLiteral("tape.tap"));
+    QVERIFY(writeTape(tape, Objects(20, 1000) << kMark));
+    const QString master = dir.filePath(QStringLiteral("m.tap"));
+    const QString partial = master + QStringLiteral(".partial");
+    const QString log = dir.filePath(QStringLiteral("reads"));
+    QStringList options = { QStringLiteral("--passes"), QStringLiteral("1"),
+        QStringLiteral("--retries"), QStringLiteral("0"), QStringLiteral("--output"), master };
+    QCOMPARE(rescue(options, tape, QStringLiteral("dead=4"), log).exitCode, 11);
+    QVERIFY(QFile::rename(master, partial));
+    QVERIFY(QFile::rename(master + QStringLiteral(".map"), partial + QStringLiteral(".map")));
+    QByteArray bytes = fileBytes(partial);
+    QByteArray mapText = fileBytes(partial + QStringLiteral(".map"));
+    if (change == QLatin1String("truncate"))
+        bytes.chop(100);
+    else if (change == QLatin1String("flip"))
+        bytes[bytes.size() - 20] = char(bytes[bytes.size() - 20] ^ 1);
+    else if (change == QLatin1String("garbage"))
+        mapText = "hello\n";
+    QVERIFY(writeFile(partial, bytes));
+    QVERIFY(writeFile(partial + QStringLiteral(".map"), mapText));
+
+    if (force)
+        options << QStringLiteral("--force");
+    const ToolRun run = rescue(options, tape, QString(), log);
+    QTEST(run.exitCode, "exitCode");
+    QFETCH(QString, message);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    if (run.exitCode != 0) {
+        QCOMPARE(fileBytes(partial), bytes);
+        QCOMPARE(fileBytes(partial + QStringLiteral(".map")), mapText);
+        QVERIFY(!QFile::exists(master));
+    } else {
+        QCOMPARE(fileBytes(master), fileBytes(tape));
+    }
+}
+
+// Killed outright at 20 points of a slow read, resumed each time: the same master as one
+// read, and every record read about once: again only what the writer's buffer still held.
+void RescueTest::killedAndResumed()
+{
+    QTemporaryDir dir;
+    const int records = 2000;
+    const int length = 32768;
+    Objects objects;
+    for (int i = 0; i < records; ++i) {
+        objects << length;
+        if (i % 700 == 699)
+            objects << kMark;
+    }
+    objects << kMark;
+    const QString tape = dir.filePath(QStringLiteral("tape.tap"));
+    QVERIFY(writeTape(tape, objects));
+    const QString master = dir.filePath(QStringLiteral("m.tap"));
+    const QString log = dir.filePath(QStringLiteral("reads"));
+    const QStringList options = { QStringLiteral("--output"), master };
+    // The writer holds up to four chunks of 1 MiB and a record; the map follows it within
+    // 0.1 s, 50 reads of the slow tape.
+    const int buffered = 4 * (1048576 / length + 1) + 50 + 1;
+
+    int lines = 0;
+    int kills = 0;
+    int allowed = objects.size();
+    for (int i = 0; i < 20 && !QFile::exists(master); ++i) {
+        const Map before = mapAt(master + QStringLiteral(".partial.map"));
+        const ToolRun run = rescue(options, tape, QStringLiteral("slow"), log, 40 + 12 * i);
+        const QStringList reads = readsSince(log, lines);
+        // Each run goes on exactly where the map on disk said.
+        if (!reads.isEmpty())
+            QCOMPARE(reads.first().toULongLong(), before.next);
+        if (run.exitCode == -1) {
+            ++kills;
+            allowed += std::min(int(reads.size()), buffered);
+        }
+    }
+    QVERIFY(kills >= 15);
+    if (!QFile::exists(master))
+        QCOMPARE(rescue(options, tape, QString(), log).exitCode, 0);
+    QCOMPARE(fileBytes(master), fileBytes(tape));
+    readsSince(log, lines);
+    QVERIFY2(lines <= allowed,
+        qPrintable(QStringLiteral("%1 reads, at most %2 expected").arg(lines).arg(allowed)));
+    QVERIFY(!QFile::exists(master + QStringLiteral(".partial")));
+    QVERIFY(mapAt(master + QStringLiteral(".map")).unfinished().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(RescueTest)

@@ -277,6 +277,37 @@ private slots:
         CloseHandle(tape);
     }
 
+    // Records that fail on purpose: each read of the tape from its start, rewound between
+    // reads; a failing read passes the record and returns nothing, and a later one reads it.
+    void failingRecords_data()
+    {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<QString>("reads"); // each read of the tape, "|" between
+        // clang-format off
+        QTest::newRow("flaky, twice") << "flaky=1:2"
+            << "R100 C0 M R65536 C10 M E|R100 C0 M R65536 C10 M E|R100 R7 M R65536 C10 M E";
+        QTest::newRow("dead, and a slow one beside") << "slow, dead=0 flaky=3:1"
+            << "C0 R7 M C0 C10 M E|C0 R7 M R65536 C10 M E|C0 R7 M R65536 C10 M E";
+        // A mark cannot fail; malformed entries are ignored like unknown names.
+        QTest::newRow("a mark, and malformed entries") << "dead=2,flaky=1,flaky=x:1,dead=-1,flaky=0:"
+            << "R100 R7 M R65536 C10 M E";
+        // clang-format on
+    }
+
+    void failingRecords()
+    {
+        QFETCH(QString, faults);
+        QFETCH(QString, reads);
+        qputenv("TARNWICK_VTAPE_FAULTS", faults.toLatin1());
+        HANDLE tape = openTapeFile(m_tape);
+        QVERIFY(tape != INVALID_HANDLE_VALUE);
+        for (const QString &expected : reads.split(QLatin1Char('|'))) {
+            QCOMPARE(seek(tape, TAPE_ABSOLUTE_BLOCK, 0), NO_ERROR);
+            QCOMPARE(readSequence(tape), expected);
+        }
+        QVERIFY(CloseHandle(tape));
+    }
+
     void capacityAndRemaining_data()
     {
         QTest::addColumn<QByteArray>("setting");

@@ -78,6 +78,7 @@ void TapPipeline::commitEndOfMedium()
 void TapPipeline::handOver()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
+    m_committed += m_chunk->used;
     m_full.push_back(m_chunk);
     m_changed.notify_all();
     m_changed.wait(lock, [this] { return !m_free.empty(); });
@@ -117,10 +118,23 @@ void TapPipeline::writeLoop()
         lock.lock();
         if (!written)
             m_failed = true;
+        else if (!failedBefore)
+            m_written += chunk->used;
         m_full.pop_front();
         m_free.push_back(chunk);
         m_changed.notify_all();
     }
+}
+
+bool TapPipeline::flush()
+{
+    if (!m_writer.joinable())
+        return !m_failed;
+    if (m_chunk->used > 0)
+        handOver();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_full.empty(); });
+    return !m_failed;
 }
 
 bool TapPipeline::finish()

@@ -47,6 +47,13 @@ public:
     /// False when a write failed (see writeError()).
     bool finish();
 
+    /// Bytes committed so far, written or not.
+    std::uint64_t committed() const { return m_committed + m_chunk->used; }
+    /// Bytes handed to the file so far (not yet synced): the committed bytes up to some point.
+    std::uint64_t written() const { return m_written; }
+    /// Hands over what is committed and waits until it is written; false when a write failed.
+    bool flush();
+
     /// A write has failed; what is committed from then on is dropped.
     bool failed() const;
     /// errno of the failed write.
@@ -74,6 +81,8 @@ private:
     std::deque<Chunk *> m_free;
     bool m_finishing = false;
     std::atomic<bool> m_failed { false }; ///< read without the lock, once per record
+    std::uint64_t m_committed = 0; ///< in chunks handed over (reading thread only)
+    std::atomic<std::uint64_t> m_written { 0 };
     int m_error = 0; ///< set before m_failed
     std::thread m_writer;
 };

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -30,18 +31,43 @@ std::int64_t nominalCapacity()
     return value;
 }
 
-unsigned faultsFromOutside(const std::string &path)
+/// The fault lists from the environment and the side file.
+std::string faultsFromOutside(const std::string &path)
 {
-    unsigned faults = 0;
+    std::string lists;
     if (const char *list = std::getenv("TARNWICK_VTAPE_FAULTS"))
-        faults |= VirtualTape::parseFaults(list);
+        lists = list;
     std::ifstream side(path + ".faults");
     if (side) {
         std::stringstream text;
         text << side.rdbuf();
-        faults |= VirtualTape::parseFaults(text.str());
+        lists += ',' + text.str();
     }
-    return faults;
+    return lists;
+}
+
+/// The words of a fault list: separated by commas or white space.
+std::vector<std::string> faultWords(const std::string &list)
+{
+    std::vector<std::string> out;
+    std::string word;
+    std::istringstream words(list);
+    while (std::getline(words, word, ',')) {
+        std::istringstream parts(word);
+        std::string name;
+        while (parts >> name)
+            out.push_back(name);
+    }
+    return out;
+}
+
+bool number(const std::string &text, unsigned long long &value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    errno = 0;
+    value = std::strtoull(text.c_str(), nullptr, 10);
+    return errno == 0;
 }
 
 DWORD openError(int error)
@@ -62,7 +88,8 @@ DWORD openError(int error)
 
 std::unique_ptr<VirtualTape> VirtualTape::open(const std::string &path, DWORD &error)
 {
-    const unsigned faults = processFaults | faultsFromOutside(path);
+    const std::string lists = faultsFromOutside(path);
+    const unsigned faults = processFaults | parseFaults(lists);
     if (faults & Open) {
         error = ERROR_ACCESS_DENIED;
         return nullptr;
@@ -86,7 +113,11 @@ std::unique_ptr<VirtualTape> VirtualTape::open(const std::string &path, DWORD &e
         return nullptr;
     }
     error = NO_ERROR;
-    return std::unique_ptr<VirtualTape>(new VirtualTape(fd, info.st_size, faults));
+    std::unique_ptr<VirtualTape> tape(new VirtualTape(fd, info.st_size, faults));
+    parseFailingRecords(lists, tape->m_failing);
+    if (const char *log = std::getenv("TARNWICK_VTAPE_READ_LOG"); log && *log)
+        tape->m_readLog = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    return tape;
 }
 
 VirtualTape::VirtualTape(int fd, std::int64_t size, unsigned faults)
@@ -99,6 +130,8 @@ VirtualTape::VirtualTape(int fd, std::int64_t size, unsigned faults)
 VirtualTape::~VirtualTape()
 {
     ::close(m_fd); // releases the lock
+    if (m_readLog >= 0)
+        ::close(m_readLog);
 }
 
 void VirtualTape::setFaults(unsigned faults)
@@ -120,19 +153,40 @@ unsigned VirtualTape::parseFaults(const std::string &list)
     } names[] = { { "open", Open }, { "load", Load }, { "notready", NotReady }, { "media", Media },
         { "position", Position }, { "eject", Eject }, { "slow", Slow } };
     unsigned faults = 0;
-    std::string word;
-    std::istringstream words(list);
-    while (std::getline(words, word, ',')) {
-        std::istringstream parts(word);
-        std::string name;
-        while (parts >> name) {
-            for (const auto &entry : names) {
-                if (name == entry.name)
-                    faults |= entry.fault;
-            }
+    for (const std::string &name : faultWords(list)) {
+        for (const auto &entry : names) {
+            if (name == entry.name)
+                faults |= entry.fault;
         }
     }
     return faults;
+}
+
+void VirtualTape::parseFailingRecords(
+    const std::string &list, std::map<std::uint64_t, unsigned> &failing)
+{
+    for (const std::string &word : faultWords(list)) {
+        unsigned long long position = 0, reads = 0;
+        if (word.rfind("dead=", 0) == 0 && number(word.substr(5), position)) {
+            failing[position] = kNeverReads;
+            continue;
+        }
+        const std::size_t colon = word.find(':');
+        if (word.rfind("flaky=", 0) == 0 && colon != std::string::npos
+            && number(word.substr(6, colon - 6), position) && number(word.substr(colon + 1), reads)
+            && reads < kNeverReads)
+            failing[position] = unsigned(reads);
+    }
+}
+
+void VirtualTape::logRead(std::uint64_t position) const
+{
+    if (m_readLog < 0)
+        return;
+    const std::string line = std::to_string(position) + '\n';
+    // One write per line: a log shared by runs killed at any point stays whole lines.
+    if (::write(m_readLog, line.data(), line.size()) < 0)
+        return;
 }
 
 unsigned VirtualTape::prepareCallCount()
@@ -248,6 +302,8 @@ DWORD VirtualTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytes
         return ERROR_NO_MEDIA_IN_DRIVE;
     if (m_faults & Slow)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const std::uint64_t at = m_file.position();
+    logRead(at);
     const TapFile::Object object = m_file.read(buffer, length, bytesRead);
     switch (object.kind) {
     case TapFile::Kind::End:
@@ -256,6 +312,13 @@ DWORD VirtualTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytes
         return ERROR_FILEMARK_DETECTED;
     case TapFile::Kind::Record:
         break;
+    }
+    const auto failing = m_failing.find(at);
+    if (failing != m_failing.end() && failing->second > 0) {
+        if (failing->second != kNeverReads)
+            --failing->second;
+        bytesRead = 0;
+        return ERROR_CRC;
     }
     if (object.error)
         return ERROR_CRC;

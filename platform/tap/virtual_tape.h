@@ -29,12 +29,20 @@
  *  - `position` GetTapePosition fails (ERROR_IO_DEVICE), leaving the outputs alone;
  *  - `eject`    the eject fails (ERROR_IO_DEVICE) and the medium stays;
  *  - `slow`     every read takes 2 ms more, like a slow drive (for tests that act
- *               while a run is going on).
- * Unknown names are ignored.
+ *               while a run is going on);
+ *  - `flaky=K:N` the record at position K (records and marks counted from 0) fails
+ *               its first N reads on this open with ERROR_CRC and no data, then reads;
+ *  - `dead=K`   the record at position K never reads (ERROR_CRC, no data).
+ * Each failed read passes the record, as a drive does. Unknown names are ignored.
+ *
+ * When the environment variable TARNWICK_VTAPE_READ_LOG names a file, every
+ * read appends the position it read at to it, one line each, so that a test can
+ * count the reads of several runs, killed ones too.
  */
 #include "platform/backend/tape_backend.h"
 #include "platform/tap/tap_file.h"
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -63,6 +71,12 @@ public:
     /// The fault bits named in @p list ("load,media", "open notready").
     static unsigned parseFaults(const std::string &list);
 
+    /// Records that fail, by position: how many reads fail (kNeverReads: all); from
+    /// the `flaky=K:N` and `dead=K` entries of @p list, added to @p failing.
+    static constexpr unsigned kNeverReads = ~0u;
+    static void parseFailingRecords(
+        const std::string &list, std::map<std::uint64_t, unsigned> &failing);
+
     /// PrepareTape calls made on any virtual tape since the last reset.
     static unsigned prepareCallCount();
     static void resetPrepareCallCount();
@@ -90,10 +104,13 @@ public:
 
 private:
     VirtualTape(int fd, std::int64_t size, unsigned faults);
+    void logRead(std::uint64_t position) const;
 
     int m_fd;
     TapFile m_file;
     unsigned m_faults;
     std::uint32_t m_blockSize = 0;
     bool m_ejected = false;
+    std::map<std::uint64_t, unsigned> m_failing; ///< position -> reads still to fail
+    int m_readLog = -1;
 };

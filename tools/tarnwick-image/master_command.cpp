@@ -1,17 +1,22 @@
 #include "tools/tarnwick-image/master_command.h"
 
 #include "archive/master_reader.h"
+#include "archive/rescue_reader.h"
 #include "imaging/imaging_state.h"
 #include "platform/posix/native_file.h"
 #include "platform/posix/stop_signals.h"
+#include "platform/tap/tap_format.h"
 #include "platform/win32_tape.h"
 #include "tools/tarnwick-image/console.h"
 #include "tools/tarnwick-image/exit_codes.h"
 #include "tools/tarnwick-image/run_session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
-using Master::Stop;
+using Rescue::Stop;
 
 void showProgress(RunSession &session, qint64 endOfData)
 {
@@ -31,6 +36,95 @@ int writeFailed(RunSession &session, int error)
         session.target().writeFailure(QStringLiteral(": ") + NativeFile::errorText(error)));
 }
 
+void recordPasses(RunSession &session, const Rescue::Reader &reader)
+{
+    for (const Rescue::PassFigures &f : reader.passes()) {
+        RunRecord::Pass pass;
+        pass.number = f.number;
+        pass.started = f.started;
+        pass.ended = f.ended;
+        pass.tried = qint64(f.tried);
+        pass.good = qint64(f.good);
+        pass.failed = qint64(f.failed);
+        session.record().passes.append(pass);
+    }
+    session.record().map = reader.map().summary();
+}
+
+/// How much of the tape the master holds, from its map.
+Judgement judge(const Rescue::Map &map, Stop stop, qint64 endOfData, const QString &why)
+{
+    using RunRecord::Verdict;
+    const std::uint64_t objects = map.runs().isEmpty() ? 0 : map.runs().last().first;
+    const QString unfinished = Rescue::unfinishedText(map);
+    const QString again = QStringLiteral("; the same command again makes another pass");
+    if (stop != Stop::Done || !map.endKnown()) {
+        return { Verdict::StopsShort,
+            why + QStringLiteral("; the master holds what was read before (%1)").arg(map.summary())
+                + again };
+    }
+    if (endOfData >= 0 && objects < std::uint64_t(endOfData)) {
+        return { Verdict::StopsShort,
+            QStringLiteral("the drive reported the end of data after block %1, but spacing had "
+                           "found it after block %2; what lies between is not in the master")
+                .arg(objects)
+                .arg(endOfData) };
+    }
+    if (map.count(Rescue::State::Untried) > 0) {
+        return { Verdict::StopsShort,
+            QStringLiteral("the master is not whole: %1 of %2 blocks and marks; records not "
+                           "tried are not in it")
+                    .arg(unfinished)
+                    .arg(objects)
+                + again };
+    }
+    QString whole = QStringLiteral("every block and mark to the end of data is in the master "
+                                   "(%1 blocks and marks)")
+                        .arg(objects);
+    if (endOfData < 0)
+        whole += QStringLiteral("; the drive did not report the end of data, so whether "
+                                "anything follows the two tape marks that ended it is not known");
+    if (!unfinished.isEmpty()) {
+        return { Verdict::Damaged,
+            whole + QStringLiteral(", flagged where it could not be read whole: ") + unfinished
+                + again };
+    }
+    return { Verdict::Complete, whole };
+}
+
+/// Writes the master in tape order when the passes appended records out of it; false
+/// with errno set when that failed.
+bool intoTapeOrder(RunSession &session, const Rescue::Map &map)
+{
+    if (map.inTapeOrder())
+        return true;
+    const QByteArray partial = session.target().partialPath();
+    const QByteArray ordered = partial + ".ordered";
+    NativeFile::removeFile(ordered);
+    const int fd
+        = ::open(ordered.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int from = ::open(partial.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    Rescue::Map placed;
+    bool done
+        = fd >= 0 && from >= 0 && Rescue::assemble(from, map, fd, placed) && ::fdatasync(fd) == 0;
+    const int saved = errno;
+    if (from >= 0)
+        ::close(from);
+    if (done) {
+        placed.partialTail = Rescue::tailChecksum(fd, placed.partialBytes);
+        done = NativeFile::rename(ordered, partial, true) && placed.save(Rescue::mapPath(partial));
+    }
+    if (!done) {
+        if (fd >= 0)
+            ::close(fd);
+        NativeFile::removeFile(ordered);
+        errno = saved;
+        return false;
+    }
+    session.run().replaceImage(fd);
+    return true;
+}
+
 } // namespace
 
 int runMaster(const Options &options)
@@ -45,22 +139,48 @@ int runMaster(const Options &options)
         Console::say(QStringLiteral("the drive did not report where its data ends; reading up "
                                     "to two tape marks in a row"));
     }
-    if (SetTapePosition(drive, TAPE_ABSOLUTE_BLOCK, 0, 0, 0, FALSE) != NO_ERROR) {
-        return session.fail(ExitCode::PositionUnknown,
-            QStringLiteral("the drive could not rewind the tape (error %1)").arg(GetLastError()));
+    Rescue::Reader::Settings settings;
+    settings.retries = options.retries;
+    settings.passes = options.passes;
+    settings.endOfData = end;
+    settings.partialPath = session.target().partialPath();
+    settings.mapPath = Rescue::mapPath(settings.partialPath);
+    settings.stopRequested = [] { return StopSignals::received(); };
+    settings.progress = [&session, end] { showProgress(session, end); };
+    Rescue::Reader reader(
+        drive, session.target().fd(), session.run().rescueMap(), session.log(), settings);
+    if (!reader.start()) {
+        return session.fail(ExitCode::WriteFailed,
+            QStringLiteral("not enough memory for the run, or its map cannot be written"));
     }
-    Master::TapSink sink(session.target().fd());
-    if (!sink.start())
-        return session.fail(ExitCode::WriteFailed, QStringLiteral("not enough memory for the run"));
-    Master::Reader reader(
-        drive, sink, session.log(), options.retries, [] { return StopSignals::received(); },
-        [&session, end] { showProgress(session, end); });
-    const Stop stop = reader.run(end);
-    const bool written = sink.finish();
+    const Stop stop = reader.run();
+    const bool written = reader.finish();
+    recordPasses(session, reader);
     if (stop == Stop::Interrupted)
         session.interrupted();
     if (!written || stop == Stop::WriteFailed)
-        return writeFailed(session, sink.writeError());
-    const Judgement judgement = Master::judge(session.log(), stop, end, reader.driveError());
-    return session.end(judgement.verdict, judgement.text, ExitCode::ofVerdict(judgement.verdict));
+        return writeFailed(session, reader.writeError());
+    QString why = reader.problem();
+    if (stop == Stop::DriveFailed)
+        why = QStringLiteral("the drive failed (error %1)").arg(reader.driveError());
+    const Judgement judgement = judge(reader.map(), stop, end, why);
+    if (!intoTapeOrder(session, reader.map()))
+        return writeFailed(session, errno);
+    if (reader.endOfMedium()) {
+        unsigned char word[4];
+        TapFormat::putWord(word, TapFormat::kEndOfMedium);
+        if (::write(session.target().fd(), word, sizeof word) != sizeof word)
+            return writeFailed(session, errno);
+    }
+    if (session.run().resumed())
+        session.run().describeImageAs(reader.map().summary());
+    const int code
+        = session.end(judgement.verdict, judgement.text, ExitCode::ofVerdict(judgement.verdict));
+    if (session.target().placed()) {
+        const QByteArray image = session.target().path();
+        NativeFile::rename(
+            Rescue::mapPath(session.target().partialPath()), Rescue::mapPath(image), true);
+        NativeFile::syncFolderOf(image);
+    }
+    return code;
 }

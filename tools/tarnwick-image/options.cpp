@@ -59,7 +59,7 @@ QString rescueProblem(
     const QList<QByteArray> positionals = rawPositionals(arguments,
         { QStringLiteral("block-size"), QStringLiteral("output"), QStringLiteral("folder"),
             QStringLiteral("inspect"), QStringLiteral("format"), QStringLiteral("retries"),
-            QStringLiteral("drive-block-size"), QStringLiteral("merge"),
+            QStringLiteral("passes"), QStringLiteral("drive-block-size"), QStringLiteral("merge"),
             QStringLiteral("map-picture") });
     QStringList allowed;
     if (parser.isSet(QStringLiteral("merge"))) {
@@ -107,6 +107,8 @@ QString imagingProblem(const Options &options, const QCommandLineParser &parser)
         if (parser.isSet(QStringLiteral("block-size")) || options.yes)
             return QStringLiteral("--format tap keeps every block at its own length: "
                                   "--block-size and --yes do not apply");
+    } else if (parser.isSet(QStringLiteral("passes"))) {
+        return QStringLiteral("--passes applies to --format tap");
     } else if (parser.isSet(QStringLiteral("retries"))) {
         return QStringLiteral("--retries applies to --format tap; the .tape format reads "
                               "as the window does, once");
@@ -117,6 +119,8 @@ QString imagingProblem(const Options &options, const QCommandLineParser &parser)
     }
     if (options.retries < 0)
         return QStringLiteral("--retries takes a number from 0 to 100");
+    if (options.passes < 1)
+        return QStringLiteral("--passes takes a number from 1 to 100");
     return QString();
 }
 
@@ -128,7 +132,7 @@ QString usageText()
         "Usage: tarnwick-image [--block-size SIZE] [--yes] [--eject] [--force]\n"
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
         "                      (--output FILE | --folder DIR)\n"
-        "       tarnwick-image --format tap [--retries N] [--eject] [--force]\n"
+        "       tarnwick-image --format tap [--retries N] [--passes N] [--eject] [--force]\n"
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
         "                      (--output FILE | --folder DIR)\n"
         "       tarnwick-image --inspect FILE [--verify]\n"
@@ -149,6 +153,11 @@ QString usageText()
         "  --yes              when the tape's blocks are shorter than SIZE, pad them\n"
         "                     with zeros to SIZE (without it the run is abandoned)\n"
         "  --retries N        --format tap: read an unreadable block N more times (3)\n"
+        "  --passes N         --format tap: passes over the tape in this run (2): the first\n"
+        "                     reads what reads, skipping damaged stretches; later ones\n"
+        "                     return to the blocks not read whole. The run keeps FILE.map\n"
+        "                     (FILE.partial.map while it runs); the same command again goes\n"
+        "                     on where an interrupted run stopped, or makes more passes\n"
         "  --eject            eject the tape when the image is complete\n"
         "  --output FILE      write the image to FILE\n"
         "  --folder DIR       write it to DIR/Tape_Image_(<date and time>).tape (or .tap)\n"
@@ -195,7 +204,8 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
         flag("eject"), flag("force"), valued("output", "FILE"), valued("folder", "DIR"),
         valued("inspect", "FILE"), flag("verify"),
         valued("format", "FORMAT", QStringLiteral("tape")),
-        valued("retries", "N", QStringLiteral("3")), flag("no-sync"), flag("no-checksum"),
+        valued("retries", "N", QStringLiteral("3")), valued("passes", "N", QStringLiteral("2")),
+        flag("no-sync"), flag("no-checksum"),
         valued("drive-block-size", "BYTES", QStringLiteral("0")), valued("merge", "FILE"),
         valued("map-picture", "FILE") });
     if (!parser.parse(decoded))
@@ -234,6 +244,9 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
     options.retries = parser.value(QStringLiteral("retries")).toInt(&number);
     if (!number || options.retries > 100)
         options.retries = -1;
+    options.passes = parser.value(QStringLiteral("passes")).toInt(&number);
+    if (!number || options.passes > 100)
+        options.passes = 0;
     options.driveBlockSize = parser.value(QStringLiteral("drive-block-size")).toUInt(&number, 10);
     // The largest block a SCSI tape drive takes has 24 bits.
     if (!number || options.driveBlockSize > 0xFFFFFF)

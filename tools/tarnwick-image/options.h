@@ -25,6 +25,7 @@ struct Options
     QByteArray inspectPath;
     bool verify = false; ///< --inspect: check the checksum too
     int retries = 3; ///< --format tap: reads again after a read error
+    int passes = 2; ///< --format tap: passes over the tape a run makes
     bool sync = true; ///< wait for the image to reach the disk before naming it
     bool checksum = true; ///< compute the image's SHA-256 for the run record
     QList<QByteArray> mergeSources; ///< --merge: the masters, in order of preference

@@ -135,11 +135,17 @@ bool mapToDraw(const QByteArray &master, Rescue::Map &map, QString &error)
                     .arg(Console::shown(path), error);
         return false;
     };
-    // A rescue under way: "<master>.map" beside "<master>.partial", or the master not there yet.
+    // A rescue under way: its map "<master>.partial.map" (or "<master>.map") beside
+    // "<master>.partial", the master not there yet.
     const QByteArray masterName
         = master.endsWith(".partial") ? master.left(master.size() - 8) : master;
+    if (master.endsWith(".partial")
+        && NativeFile::kindAt(master + ".map") == NativeFile::Kind::Regular)
+        return loaded(master + ".map"); // while the rescue runs
     if (NativeFile::kindAt(masterName + ".map") == NativeFile::Kind::Regular)
         return loaded(masterName + ".map");
+    if (NativeFile::kindAt(masterName + ".partial.map") == NativeFile::Kind::Regular)
+        return loaded(masterName + ".partial.map");
     QFile file(QFile::decodeName(master));
     if (file.open(QIODevice::ReadOnly) && file.read(19) == "tarnwick-rescue-map")
         return loaded(master);

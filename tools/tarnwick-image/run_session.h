@@ -17,6 +17,7 @@ public:
     TapeLog &log() { return m_run.log(); }
     ProgressLine &progress() { return m_progress; }
     RunRecord::Record &record() { return m_run.record(); }
+    ImagingRun &run() { return m_run; }
 
     /// The image file claimed and the drive made ready. Returns an exit code.
     int begin();
