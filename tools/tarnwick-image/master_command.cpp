@@ -1,6 +1,7 @@
 #include "tools/tarnwick-image/master_command.h"
 
 #include "archive/master_reader.h"
+#include "archive/rescue_picture.h"
 #include "archive/rescue_reader.h"
 #include "imaging/imaging_state.h"
 #include "platform/posix/native_file.h"
@@ -180,6 +181,11 @@ int runMaster(const Options &options)
         const QByteArray image = session.target().path();
         NativeFile::rename(
             Rescue::mapPath(session.target().partialPath()), Rescue::mapPath(image), true);
+        // The map as a picture beside it, so the damage can be seen at a glance.
+        QString error;
+        if (!Rescue::writePicture(
+                reader.map(), Console::shown(image), Rescue::mapPath(image) + ".svg", error))
+            Console::say(QStringLiteral("the map's picture was not written: %1").arg(error));
         NativeFile::syncFolderOf(image);
     }
     return code;
