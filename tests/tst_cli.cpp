@@ -227,6 +227,13 @@ private slots:
         QTest::newRow("SIGKILL during a master") << "slow --format tap --output x.tap & partial x.tap; kill -KILL $!; wait $!; s=$?; "
             "grep -o '\"blocksRead\": [1-9]' x.tap.partial.json >&2; exit $s"
             << 128 + 9 << "\"blocksRead\": " << words({ "x.tap=missing", "x.tap.partial=records" });
+        // A run owns its partial file: a second --force run once deleted it mid-read.
+        QTest::newRow("--force while another run reads") << "slow --format tap --output x.tap & partial x.tap; "
+            "\"$IMG\" --force --format tap --output x.tap 2>err; s=$?; grep -o \"another run (process $!)\" err >&2; wait $! && exit $s"
+            << 8 << "another run (process " << words({ "x.tap=records", "x.tap.partial=missing" });
+        QTest::newRow("a killed run's file is taken over") << "slow --format tap --output x.tap & partial x.tap; kill -KILL $!; wait $!; "
+            "\"$IMG\" --force --format tap --output x.tap"
+            << 0 << "image complete" << words({ "x.tap=records", "x.tap.partial=missing" });
         QTest::newRow("file size limit") << "ulimit -f 64; \"$IMG\" --output x.tape" << 9
             << "reached the size limit" << words({ "x.tape=missing", "x.tape.partial=records" });
         QTest::newRow("file size limit, master") << "ulimit -f 64; \"$IMG\" --format tap --output x.tap" << 9
