@@ -323,13 +323,65 @@ private slots:
         QCOMPARE(fileBytes(master), fileBytes(expected));
     }
 
+    // Fault: a damaged virtual tape was read to its last whole record and called complete,
+    // exit 0, while what followed the damage was dropped. The tape: 512-byte records (520 bytes
+    // framed) 512 512 mark 512 512 mark, 2088 bytes; @p at and @p word change it.
+    void damagedTapes_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("cutTo"); // the file's length afterwards, or -1
+        QTest::addColumn<int>("at"); // a word written there, or -1
+        QTest::addColumn<uint>("word");
+        QTest::addColumn<QString>("message");
+        const QString cut
+            = QStringLiteral("damaged at byte 1564 of its file (block 5): the 236 bytes");
+        const QString trailer
+            = QStringLiteral("damaged at byte 1044 of its file (block 4): the 1044 bytes");
+        const QString marker
+            = QStringLiteral("damaged at byte 1040 of its file (block 3): the 1048 bytes");
+        for (const char *format : { "tap", "tape" }) {
+            const QString f = QString::fromLatin1(format);
+            QTest::addRow("%s: cut inside a record", format) << f << 1800 << -1 << 0u << cut;
+            QTest::addRow("%s: length words disagree", format)
+                << f << -1 << 1560 << 513u << trailer;
+            QTest::addRow("%s: a reserved marker", format)
+                << f << -1 << 1040 << 0xE0000000u << marker;
+        }
+    }
+
+    void damagedTapes()
+    {
+        QFETCH(QString, format);
+        QFETCH(int, cutTo);
+        QFETCH(int, at);
+        QFETCH(uint, word);
+        const QString source = tape({ 512, 512, kMark, 512, 512, kMark });
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        if (cutTo >= 0)
+            QVERIFY(file.resize(cutTo));
+        if (at >= 0) {
+            const char bytes[4]
+                = { char(word), char(word >> 8), char(word >> 16), char(word >> 24) };
+            QVERIFY(file.seek(at) && file.write(bytes, 4) == 4);
+        }
+        file.close();
+        const QString image = freshPath(QStringLiteral("damaged.") + format);
+        const ToolRun run = runImageTool(
+            { QStringLiteral("--format"), format, QStringLiteral("--output"), image }, source);
+        QFETCH(QString, message);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QCOMPARE(run.exitCode, 11);
+        QVERIFY2(!run.err.contains(QLatin1String("image complete")), qPrintable(run.err));
+    }
+
     // The window's format from a master: the same image as from the tape itself.
     void imagesFromAMaster()
     {
         const QString source = tape({ 512, 512, 512, 600001, kMark }, 1);
         const QString master = freshPath(QStringLiteral("m.tap"));
-        QCOMPARE(runImageTool(words({ "--format", "tap", "--output" }) << master, source).exitCode,
-            11);
+        QCOMPARE(
+            runImageTool(words({ "--format", "tap", "--output" }) << master, source).exitCode, 11);
         const QString fromTape = freshPath(QStringLiteral("t.tape"));
         const QString fromMaster = freshPath(QStringLiteral("m.tape"));
         // Both hold a cut and an unreadable block, as the window's rules leave them.

@@ -193,11 +193,31 @@ DWORD VirtualTape::setBlockSize(std::uint32_t blockSize)
     return NO_ERROR;
 }
 
+bool VirtualTape::metDamage(const TapFile::Object &object)
+{
+    if (object.kind != TapFile::Kind::End || !object.damaged)
+        return false;
+    m_damage.found = true;
+    m_damage.offset = m_file.offset();
+    m_damage.bytesAfter = m_file.size() - m_file.offset();
+    m_damage.block = m_file.position();
+    return true;
+}
+
+// The object at the file's position, when the walk there ended at the end of data.
+TapFile::Object VirtualTape::endHere()
+{
+    std::uint32_t copied = 0;
+    return m_file.read(nullptr, 0, copied); // an End does not move
+}
+
 DWORD VirtualTape::spaceToEndOfData()
 {
     if (m_ejected)
         return ERROR_NO_MEDIA_IN_DRIVE;
     m_file.spaceToEnd();
+    // The damaged place counts as a block the data ends after, as the reads find it.
+    m_pastDamage = metDamage(endHere());
     return NO_ERROR;
 }
 
@@ -205,8 +225,11 @@ DWORD VirtualTape::seekBlock(std::uint64_t block)
 {
     if (m_ejected)
         return ERROR_NO_MEDIA_IN_DRIVE;
+    m_pastDamage = false;
     m_file.seek(block);
-    return m_file.position() == block ? NO_ERROR : ERROR_NO_DATA_DETECTED;
+    if (m_file.position() < block)
+        m_pastDamage = metDamage(endHere()); // the data ends after the damaged place
+    return filePosition() == block ? NO_ERROR : ERROR_NO_DATA_DETECTED;
 }
 
 DWORD VirtualTape::position(std::uint64_t &block)
@@ -215,7 +238,7 @@ DWORD VirtualTape::position(std::uint64_t &block)
         return ERROR_NO_MEDIA_IN_DRIVE;
     if (m_faults & Position)
         return ERROR_IO_DEVICE;
-    block = m_file.position();
+    block = filePosition();
     return NO_ERROR;
 }
 
@@ -224,14 +247,24 @@ DWORD VirtualTape::spaceRecords(std::int64_t count)
     if (m_ejected)
         return ERROR_NO_MEDIA_IN_DRIVE;
     for (; count > 0; --count) {
+        if (m_pastDamage)
+            return ERROR_NO_DATA_DETECTED;
         std::uint32_t copied = 0;
         const TapFile::Object object = m_file.read(nullptr, 0, copied);
+        if (metDamage(object)) {
+            m_pastDamage = true;
+            continue;
+        }
         if (object.kind == TapFile::Kind::End)
             return object.endOfMedium ? ERROR_END_OF_MEDIA : ERROR_NO_DATA_DETECTED;
         if (object.kind == TapFile::Kind::Mark)
             return ERROR_FILEMARK_DETECTED;
     }
     for (; count < 0; ++count) {
+        if (m_pastDamage) {
+            m_pastDamage = false;
+            continue;
+        }
         bool mark = false;
         if (!m_file.stepBack(mark))
             return ERROR_BEGINNING_OF_MEDIA;
@@ -248,7 +281,13 @@ DWORD VirtualTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytes
         return ERROR_NO_MEDIA_IN_DRIVE;
     if (m_faults & Slow)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (m_pastDamage)
+        return ERROR_NO_DATA_DETECTED;
     const TapFile::Object object = m_file.read(buffer, length, bytesRead);
+    if (metDamage(object)) {
+        m_pastDamage = true;
+        return ERROR_CRC;
+    }
     switch (object.kind) {
     case TapFile::Kind::End:
         return object.endOfMedium ? ERROR_END_OF_MEDIA : ERROR_NO_DATA_DETECTED;

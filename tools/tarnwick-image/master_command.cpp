@@ -61,6 +61,7 @@ int runMaster(const Options &options)
         session.interrupted();
     if (!written || stop == Stop::WriteFailed)
         return writeFailed(session, sink.writeError());
-    const Judgement judgement = Master::judge(session.log(), stop, end, reader.driveError());
+    const Judgement judgement = RunJudge::withDamage(drive, session.log().objects(),
+        Master::judge(session.log(), stop, end, reader.driveError()));
     return session.end(judgement.verdict, judgement.text, ExitCode::ofVerdict(judgement.verdict));
 }
