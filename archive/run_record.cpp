@@ -1,5 +1,7 @@
 #include "archive/run_record.h"
 
+#include "archive/shown_name.h"
+
 #include "platform/posix/native_file.h"
 
 #include <QJsonArray>
@@ -221,9 +223,11 @@ bool writeBeside(const QByteArray &imagePath, const Record &record)
 
 bool writeChecksumBeside(const QByteArray &imagePath, const QString &sha256)
 {
-    const QByteArray name = imagePath.mid(imagePath.lastIndexOf('/') + 1);
+    bool escaped = false;
+    const QByteArray name
+        = Archive::checksumLineName(imagePath.mid(imagePath.lastIndexOf('/') + 1), escaped);
     return NativeFile::writeReplacing(
-        checksumPath(imagePath), sha256.toLatin1() + "  " + name + '\n');
+        checksumPath(imagePath), (escaped ? "\\" : "") + sha256.toLatin1() + "  " + name + '\n');
 }
 
 bool readBeside(const QByteArray &imagePath, Record &record)

@@ -244,6 +244,15 @@ private slots:
         QTest::newRow("a name that is not UTF-8") << "n=$(printf 'x\\377.tap'); out=$(\"$IMG\" --format tap --output \"$n\") "
             "&& [ \"$out\" = \"$n\" ] && [ -f \"$n\" ] && [ -f \"$n.json\" ] && [ -f \"$n.sha256\" ] && sha256sum -c \"$n.sha256\" >&2"
             << 0 << ": OK" << QStringList();
+        // Names with a newline and a backslash once forged lines and broke `sha256sum -c`.
+        QTest::newRow("an escaped name in a message") << "n=$(printf 'a\\\\b\\nc.tape'); echo x >\"$n\"; \"$IMG\" --output \"$n\""
+            << 8 << "tarnwick-image: a\\\\b\\nc.tape exists already" << QStringList();
+        QTest::newRow("sha256sum -c reads an escaped name") << "n=$(printf 'a\\\\b\\nc.tap'); \"$IMG\" --format tap --output \"$n\" >/dev/null "
+            "&& sha256sum -c \"$n.sha256\" >&2"
+            << 0 << "\\a\\\\b\\nc.tap: OK" << QStringList();
+        QTest::newRow("--inspect prints an escaped name") << "n=$(printf 'a\\\\b\\nc.tap'); \"$IMG\" --format tap --output \"$n\" >/dev/null "
+            "&& \"$IMG\" --inspect \"$n\" --verify >out && grep -e 'c.tap' out >&2"
+            << 0 << "file:                 a\\\\b\\nc.tap\n" << QStringList();
         // clang-format on
     }
 
