@@ -148,6 +148,7 @@ QByteArray toJson(const Record &record)
         { QStringLiteral("product"), orNull(record.product) },
         { QStringLiteral("revision"), orNull(record.revision) },
         { QStringLiteral("serial"), orNull(record.serial) } };
+    const bool buffered = record.bufferBytes >= 0;
     const QJsonObject json { { QStringLiteral("program"), record.program },
         { QStringLiteral("version"), record.version },
         { QStringLiteral("format"), formatName(record.format) },
@@ -163,6 +164,10 @@ QByteArray toJson(const Record &record)
         { QStringLiteral("files"), filesToJson(record.files) },
         { QStringLiteral("problems"), problemsToJson(record.problems) },
         { QStringLiteral("bytesWritten"), record.bytesWritten },
+        { QStringLiteral("bufferBytes"), buffered ? QJsonValue(record.bufferBytes) : QJsonValue() },
+        { QStringLiteral("readerWaits"), buffered ? QJsonValue(record.readerWaits) : QJsonValue() },
+        { QStringLiteral("readerWaitSeconds"),
+            buffered ? QJsonValue(record.readerWaitSeconds) : QJsonValue() },
         { QStringLiteral("verdict"), verdictName(record.verdict) },
         { QStringLiteral("verdictText"), record.verdictText },
         { QStringLiteral("sha256"), orNull(record.sha256) } };
@@ -201,6 +206,9 @@ bool fromJson(const QByteArray &json, Record &record)
     record.files = filesFromJson(object.value(QStringLiteral("files")).toArray());
     record.problems = problemsFromJson(object.value(QStringLiteral("problems")).toArray());
     record.bytesWritten = number("bytesWritten");
+    record.bufferBytes = number("bufferBytes");
+    record.readerWaits = qMax<qint64>(0, number("readerWaits"));
+    record.readerWaitSeconds = object.value(QStringLiteral("readerWaitSeconds")).toDouble();
     record.verdictText = text("verdictText");
     record.sha256 = text("sha256");
     return true;

@@ -119,6 +119,11 @@ private slots:
         QTest::newRow("a master takes no block size") << two << "" << out
             << words({ "--format", "tap", "--block-size", "512" }) << false << 2
             << "--block-size and --yes do not apply" << none << "missing";
+        QTest::newRow("a buffer below two chunks") << two << "" << out
+            << words({ "--format", "tap", "--buffer", "1M" }) << false << 2
+            << "--buffer takes a size from 2M to 64G" << none << "missing";
+        QTest::newRow("a buffer for a .tape") << two << "" << out << words({ "--buffer", "4M" })
+            << false << 2 << "--buffer applies to --format tap" << none << "missing";
         QTest::newRow("earlier file needs --force") << two << "" << out << QStringList() << true
             << 8 << "give --force" << earlier << "missing";
         QTest::newRow("failed run keeps the earlier file even with --force") << two << "position"

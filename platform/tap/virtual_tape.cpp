@@ -1,5 +1,6 @@
 #include "platform/tap/virtual_tape.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -44,6 +45,45 @@ unsigned faultsFromOutside(const std::string &path)
     return faults;
 }
 
+/// Bytes a second from "pace=400M" (K, M, G: thousands, millions, billions) among the
+/// fault switches; 0 when none is given.
+std::uint64_t paceIn(const std::string &list)
+{
+    std::uint64_t pace = 0;
+    std::string word;
+    std::istringstream words(list);
+    while (words >> word) {
+        for (char &c : word)
+            c = c == ',' ? ' ' : c;
+        std::istringstream parts(word);
+        std::string part;
+        while (parts >> part) {
+            if (part.compare(0, 5, "pace=") != 0)
+                continue;
+            char *end = nullptr;
+            const double value = std::strtod(part.c_str() + 5, &end);
+            const double unit = *end == 'K' ? 1e3 : *end == 'M' ? 1e6 : *end == 'G' ? 1e9 : 1;
+            if (value > 0)
+                pace = std::uint64_t(value * unit);
+        }
+    }
+    return pace;
+}
+
+std::uint64_t paceFromOutside(const std::string &path)
+{
+    std::uint64_t pace = 0;
+    if (const char *list = std::getenv("TARNWICK_VTAPE_FAULTS"))
+        pace = paceIn(list);
+    std::ifstream side(path + ".faults");
+    if (side) {
+        std::stringstream text;
+        text << side.rdbuf();
+        pace = std::max(pace, paceIn(text.str()));
+    }
+    return pace;
+}
+
 DWORD openError(int error)
 {
     switch (error) {
@@ -86,7 +126,9 @@ std::unique_ptr<VirtualTape> VirtualTape::open(const std::string &path, DWORD &e
         return nullptr;
     }
     error = NO_ERROR;
-    return std::unique_ptr<VirtualTape>(new VirtualTape(fd, info.st_size, faults));
+    std::unique_ptr<VirtualTape> tape(new VirtualTape(fd, info.st_size, faults));
+    tape->m_pace = paceFromOutside(path);
+    return tape;
 }
 
 VirtualTape::VirtualTape(int fd, std::int64_t size, unsigned faults)
@@ -281,9 +323,12 @@ DWORD VirtualTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytes
         return ERROR_NO_MEDIA_IN_DRIVE;
     if (m_faults & Slow)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (m_pace > 0)
+        pace();
     if (m_pastDamage)
         return ERROR_NO_DATA_DETECTED;
     const TapFile::Object object = m_file.read(buffer, length, bytesRead);
+    m_paceBytes += bytesRead;
     if (metDamage(object)) {
         m_pastDamage = true;
         return ERROR_CRC;
@@ -299,6 +344,18 @@ DWORD VirtualTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytes
     if (object.error)
         return ERROR_CRC;
     return object.length > length ? ERROR_MORE_DATA : NO_ERROR;
+}
+
+void VirtualTape::pace()
+{
+    // The bytes of the records read so far may not come faster than the pace.
+    using Clock = std::chrono::steady_clock;
+    if (m_paceBytes == 0)
+        m_paceStart = Clock::now();
+    const auto due = m_paceStart
+        + std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(double(m_paceBytes) / double(m_pace)));
+    std::this_thread::sleep_until(due);
 }
 
 DWORD VirtualTape::eject()

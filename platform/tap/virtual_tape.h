@@ -35,12 +35,15 @@
  *  - `position` GetTapePosition fails (ERROR_IO_DEVICE), leaving the outputs alone;
  *  - `eject`    the eject fails (ERROR_IO_DEVICE) and the medium stays;
  *  - `slow`     every read takes 2 ms more, like a slow drive (for tests that act
- *               while a run is going on).
+ *               while a run is going on);
+ *  - `pace=RATE` records come at most RATE bytes a second (K, M, G: thousands,
+ *               millions, billions), like a drive streaming at its speed.
  * Unknown names are ignored.
  */
 #include "platform/backend/tape_backend.h"
 #include "platform/tap/tap_file.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -112,8 +115,13 @@ private:
     TapFile::Object endHere();
     std::uint64_t filePosition() const { return m_file.position() + (m_pastDamage ? 1 : 0); }
 
+    void pace();
+
     int m_fd;
     TapFile m_file;
+    std::uint64_t m_pace = 0; ///< bytes a second; 0: as fast as the file reads
+    std::uint64_t m_paceBytes = 0; ///< record bytes read since the first paced read
+    std::chrono::steady_clock::time_point m_paceStart;
     Damage m_damage;
     bool m_pastDamage = false; ///< the damage was passed: the position is one beyond the file's
     unsigned m_faults;

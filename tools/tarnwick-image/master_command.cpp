@@ -49,7 +49,7 @@ int runMaster(const Options &options)
         return session.fail(ExitCode::PositionUnknown,
             QStringLiteral("the drive could not rewind the tape (error %1)").arg(GetLastError()));
     }
-    Master::TapSink sink(session.target().fd());
+    Master::TapSink sink(session.target().fd(), options.bufferBytes);
     if (!sink.start())
         return session.fail(ExitCode::WriteFailed, QStringLiteral("not enough memory for the run"));
     Master::Reader reader(
@@ -57,6 +57,9 @@ int runMaster(const Options &options)
         [&session, end] { showProgress(session, end); });
     const Stop stop = reader.run(end);
     const bool written = sink.finish();
+    session.record().bufferBytes = qint64(options.bufferBytes);
+    session.record().readerWaits = qint64(sink.readerWaits());
+    session.record().readerWaitSeconds = sink.readerWaitSeconds();
     if (stop == Stop::Interrupted)
         session.interrupted();
     if (!written || stop == Stop::WriteFailed)

@@ -32,6 +32,21 @@ QByteArray rawValue(const QList<QByteArray> &arguments, const char *name)
     return value;
 }
 
+/// @p text as bytes: a number with an optional K, M or G (KiB, MiB, GiB); 0 when it is none.
+quint64 sizeValue(QString text)
+{
+    static const QString suffixes = QStringLiteral("KMG");
+    int shift = 0;
+    const int suffix = text.isEmpty() ? -1 : suffixes.indexOf(text.back().toUpper());
+    if (suffix >= 0) {
+        shift = 10 * (suffix + 1);
+        text.chop(1);
+    }
+    bool number = false;
+    const quint64 value = text.toULongLong(&number, 10);
+    return number && value <= (quint64(1) << (63 - shift)) ? value << shift : 0;
+}
+
 QString imagingProblem(const Options &options, const QCommandLineParser &parser)
 {
     if (options.output.isEmpty() == options.folder.isEmpty())
@@ -43,7 +58,13 @@ QString imagingProblem(const Options &options, const QCommandLineParser &parser)
     } else if (parser.isSet(QStringLiteral("retries"))) {
         return QStringLiteral("--retries applies to --format tap; the .tape format reads "
                               "as the window does, once");
+    } else if (parser.isSet(QStringLiteral("buffer"))) {
+        return QStringLiteral("--buffer applies to --format tap; the .tape format is "
+                              "written as the window writes it");
     }
+    // From two chunks of 1 MiB up to 64 GiB; memory is taken only while the disk lags.
+    if (options.bufferBytes < (quint64(2) << 20) || options.bufferBytes > (quint64(64) << 30))
+        return QStringLiteral("--buffer takes a size from 2M to 64G (K, M, G: KiB, MiB, GiB)");
     if (options.blockSizeText.isNull()) {
         return QStringLiteral("--block-size takes auto or one of ")
             + BlockSize::entries().mid(1).join(QLatin1Char(' '));
@@ -61,7 +82,7 @@ QString usageText()
         "Usage: tarnwick-image [--block-size SIZE] [--yes] [--eject] [--force]\n"
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
         "                      (--output FILE | --folder DIR)\n"
-        "       tarnwick-image --format tap [--retries N] [--eject] [--force]\n"
+        "       tarnwick-image --format tap [--retries N] [--buffer SIZE] [--eject] [--force]\n"
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
         "                      (--output FILE | --folder DIR)\n"
         "       tarnwick-image --inspect FILE [--verify]\n"
@@ -79,6 +100,9 @@ QString usageText()
         "  --yes              when the tape's blocks are shorter than SIZE, pad them\n"
         "                     with zeros to SIZE (without it the run is abandoned)\n"
         "  --retries N        --format tap: read an unreadable block N more times (3)\n"
+        "  --buffer SIZE      --format tap: up to SIZE bytes (K, M, G suffixes) read\n"
+        "                     and waiting for the disk, so that the drive keeps streaming\n"
+        "                     while the disk is slow for a moment (256M)\n"
         "  --eject            eject the tape when the image is complete\n"
         "  --output FILE      write the image to FILE\n"
         "  --folder DIR       write it to DIR/Tape_Image_(<date and time>).tape (or .tap)\n"
@@ -119,7 +143,8 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
         valued("inspect", "FILE"), flag("verify"),
         valued("format", "FORMAT", QStringLiteral("tape")),
         valued("retries", "N", QStringLiteral("3")), flag("no-sync"), flag("no-checksum"),
-        valued("drive-block-size", "BYTES", QStringLiteral("0")) });
+        valued("drive-block-size", "BYTES", QStringLiteral("0")),
+        valued("buffer", "SIZE", QStringLiteral("256M")) });
     if (!parser.parse(decoded))
         return parser.errorText();
     if (!parser.positionalArguments().isEmpty())
@@ -150,6 +175,7 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
     options.checksum = !parser.isSet(QStringLiteral("no-checksum"));
     options.output = rawValue(arguments, "output");
     options.folder = rawValue(arguments, "folder");
+    options.bufferBytes = sizeValue(parser.value(QStringLiteral("buffer")));
     bool number = false;
     options.retries = parser.value(QStringLiteral("retries")).toInt(&number);
     if (!number || options.retries > 100)

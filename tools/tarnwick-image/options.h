@@ -27,6 +27,7 @@ struct Options
     int retries = 3; ///< --format tap: reads again after a read error
     bool sync = true; ///< wait for the image to reach the disk before naming it
     bool checksum = true; ///< compute the image's SHA-256 for the run record
+    quint64 bufferBytes = 256ull << 20; ///< --format tap: what may wait for the disk
 };
 
 /// Fills @p options from @p arguments (argv as given, the program name first).
