@@ -348,14 +348,16 @@ DWORD VirtualTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytes
 
 void VirtualTape::pace()
 {
-    // The bytes of the records read so far may not come faster than the pace.
+    // The bytes of the records read so far may not come faster than the pace; a reader that
+    // came late (it waited) does not get them faster afterwards, as a drive that stopped
+    // does not catch up.
     using Clock = std::chrono::steady_clock;
-    if (m_paceBytes == 0)
-        m_paceStart = Clock::now();
-    const auto due = m_paceStart
-        + std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(double(m_paceBytes) / double(m_pace)));
-    std::this_thread::sleep_until(due);
+    const auto now = Clock::now();
+    const auto behind = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(double(m_paceBytes) / double(m_pace)));
+    if (m_paceBytes == 0 || now - (m_paceStart + behind) > std::chrono::milliseconds(20))
+        m_paceStart = now - behind;
+    std::this_thread::sleep_until(m_paceStart + behind);
 }
 
 DWORD VirtualTape::eject()
