@@ -149,7 +149,7 @@ QByteArray toJson(const Record &record)
         { QStringLiteral("revision"), orNull(record.revision) },
         { QStringLiteral("serial"), orNull(record.serial) } };
     const bool buffered = record.bufferBytes >= 0;
-    const QJsonObject json { { QStringLiteral("program"), record.program },
+    QJsonObject json { { QStringLiteral("program"), record.program },
         { QStringLiteral("version"), record.version },
         { QStringLiteral("format"), formatName(record.format) },
         { QStringLiteral("device"), device },
@@ -171,6 +171,8 @@ QByteArray toJson(const Record &record)
         { QStringLiteral("verdict"), verdictName(record.verdict) },
         { QStringLiteral("verdictText"), record.verdictText },
         { QStringLiteral("sha256"), orNull(record.sha256) } };
+    if (!record.merge.isEmpty())
+        json.insert(QStringLiteral("merge"), record.merge);
     return QJsonDocument(json).toJson(QJsonDocument::Indented);
 }
 
@@ -211,6 +213,7 @@ bool fromJson(const QByteArray &json, Record &record)
     record.readerWaitSeconds = object.value(QStringLiteral("readerWaitSeconds")).toDouble();
     record.verdictText = text("verdictText");
     record.sha256 = text("sha256");
+    record.merge = object.value(QStringLiteral("merge")).toObject();
     return true;
 }
 

@@ -10,6 +10,7 @@
  */
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QMap>
 #include <QString>
 #include <QVector>
@@ -91,6 +92,7 @@ struct Record
     Verdict verdict = Verdict::NotKnown;
     QString verdictText; ///< the verdict as the run stated it
     QString sha256; ///< of the image file, lower-case hex; empty when not computed
+    QJsonObject merge; ///< a merge's sources and the reads they differ in; empty otherwise
 };
 
 QByteArray toJson(const Record &record);

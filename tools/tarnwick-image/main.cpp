@@ -7,6 +7,7 @@
 #include "tools/tarnwick-image/image_check.h"
 #include "tools/tarnwick-image/imaging_command.h"
 #include "tools/tarnwick-image/options.h"
+#include "tools/tarnwick-image/rescue_command.h"
 
 #include <QCoreApplication>
 
@@ -32,6 +33,10 @@ int main(int argc, char *argv[])
         return ExitCode::Complete;
     case Options::Mode::Inspect:
         return inspectImage(options.inspectPath, options.verify);
+    case Options::Mode::Merge:
+        return runMerge(options);
+    case Options::Mode::Picture:
+        return runMapPicture(options);
     case Options::Mode::Image:
         break;
     }

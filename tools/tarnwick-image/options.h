@@ -10,7 +10,7 @@
 
 struct Options
 {
-    enum class Mode { Image, Inspect, Help };
+    enum class Mode { Image, Inspect, Help, Merge, Picture };
     enum class Format { Tape, Tap };
 
     Mode mode = Mode::Image;
@@ -28,6 +28,9 @@ struct Options
     bool sync = true; ///< wait for the image to reach the disk before naming it
     bool checksum = true; ///< compute the image's SHA-256 for the run record
     quint64 bufferBytes = 256ull << 20; ///< --format tap: what may wait for the disk
+    QList<QByteArray> mergeSources; ///< --merge: the masters, in order of preference
+    QByteArray picturePath; ///< --map-picture: the SVG file to write
+    QByteArray pictureMaster; ///< --map-picture: the master (or its map) to draw
 };
 
 /// Fills @p options from @p arguments (argv as given, the program name first).
