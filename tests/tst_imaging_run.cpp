@@ -8,8 +8,6 @@
 
 #include <QtTest>
 
-#include <memory>
-
 #include <unistd.h>
 
 namespace {
@@ -154,68 +152,46 @@ void TestImagingRun::finish()
     QCOMPARE(exists(path + QStringLiteral(".partial")), !placed);
 }
 
-// A run owns its partial file: fault "a second --force run deletes the partial file of a run
-// still reading" (that run's whole read lost), and "a file renamed onto the partial name at the
-// end is put in place as this run's image".
+// A run owns its partial file up to its rename. Faults: a second --force run replaced the
+// partial file of a run about to rename it, and a file renamed onto the partial name then was
+// put in place as this run's image. (A second run while reading, and a killed run's file taken
+// over: tst_cli.)
 void TestImagingRun::ownership_data()
 {
-    QTest::addColumn<QString>("attack");
-    QTest::addColumn<bool>("placed");
+    QTest::addColumn<bool>("swap"); // else a second --force run
     QTest::addColumn<QString>("said");
     QTest::addColumn<QByteArray>("leftAsPartial"); // empty: no partial file remains
-    const QByteArray other("another run's file");
-    const QString held
-        = QStringLiteral("is being written by another run (process %1)").arg(::getpid());
-    QTest::newRow("second --force run while reading")
-        << "second run" << true << held << QByteArray();
     QTest::newRow("second --force run at the rename")
-        << "second run at rename" << true << held << QByteArray();
+        << false << QStringLiteral("is being written by another run (process %1)").arg(::getpid())
+        << QByteArray();
     QTest::newRow("file renamed onto the partial at the rename")
-        << "swap at rename" << false << "is no longer the file this run wrote" << other;
-    QTest::newRow("partial removed at the rename")
-        << "remove at rename" << false << "is no longer the file this run wrote" << QByteArray();
-    QTest::newRow("an ended run's file is taken over")
-        << "after the run" << false << "image complete" << QByteArray();
+        << true << "is no longer the file this run wrote" << QByteArray("another run's file");
 }
 
 void TestImagingRun::ownership()
 {
-    QFETCH(QString, attack);
+    QFETCH(bool, swap);
     const QString name = QStringLiteral("owned.tape");
     const QString partial = m_dir.filePath(name + QStringLiteral(".partial"));
     QFile::remove(m_dir.filePath(name));
-    QFile::remove(partial);
-    auto secondRun = [this, &name] {
-        ImagingRun second(settings(name, true));
-        if (second.claim() == Archive::Failure::None)
-            second.finish(RunRecord::Verdict::Complete, QString());
-    };
-    auto first = std::make_unique<ImagingRun>(settings(name));
-    QCOMPARE(first->claim(), Archive::Failure::None);
-    QCOMPARE(::write(first->target().fd(), "0123456789", 10), ssize_t(10));
-    if (attack == QLatin1String("second run"))
-        secondRun();
-    if (attack == QLatin1String("after the run"))
-        first.reset(); // killed: its lock is gone, the partial file stays
-    else if (attack == QLatin1String("second run at rename"))
-        ImageTarget::setBeforeRename(secondRun);
-    else if (attack == QLatin1String("swap at rename")) {
-        ImageTarget::setBeforeRename([this, &partial] {
-            QFile other(m_dir.filePath(QStringLiteral("other")));
-            QVERIFY(other.open(QIODevice::WriteOnly) && other.write("another run's file") > 0);
-            other.close();
-            QVERIFY(::rename(QFile::encodeName(other.fileName()), QFile::encodeName(partial)) == 0);
-        });
-    } else if (attack == QLatin1String("remove at rename"))
-        ImageTarget::setBeforeRename([&partial] { QFile::remove(partial); });
-    if (first) {
-        first->finish(RunRecord::Verdict::Complete, QString());
-        ImageTarget::setBeforeRename({});
-    } else
-        secondRun();
+    ImagingRun first(settings(name));
+    QCOMPARE(first.claim(), Archive::Failure::None);
+    QCOMPARE(::write(first.target().fd(), "0123456789", 10), ssize_t(10));
+    ImageTarget::setBeforeRename([&] {
+        if (!swap) {
+            ImagingRun second(settings(name, true));
+            QVERIFY(second.claim() != Archive::Failure::None);
+            return;
+        }
+        QFile other(m_dir.filePath(QStringLiteral("other")));
+        QVERIFY(other.open(QIODevice::WriteOnly) && other.write("another run's file") > 0);
+        other.close();
+        QVERIFY(::rename(QFile::encodeName(other.fileName()), QFile::encodeName(partial)) == 0);
+    });
+    first.finish(RunRecord::Verdict::Complete, QString());
+    ImageTarget::setBeforeRename({});
 
-    QFETCH(bool, placed);
-    QCOMPARE(first && first->target().placed(), placed);
+    QCOMPARE(first.target().placed(), !swap);
     QFETCH(QString, said);
     QVERIFY2(!g_said.filter(said).isEmpty(), qPrintable(g_said.join(QLatin1Char('\n'))));
     QFETCH(QByteArray, leftAsPartial);
@@ -223,7 +199,7 @@ void TestImagingRun::ownership()
     QCOMPARE(left.open(QIODevice::ReadOnly) ? left.readAll() : QByteArray(), leftAsPartial);
     QFile image(m_dir.filePath(name));
     QCOMPARE(image.open(QIODevice::ReadOnly) ? image.readAll() : QByteArray(),
-        placed ? QByteArray("0123456789") : QByteArray());
+        swap ? QByteArray() : QByteArray("0123456789"));
 }
 
 void TestImagingRun::frontEnd_data()

@@ -315,39 +315,6 @@ private slots:
         QCOMPARE(GetLastError(), ERROR_CRC);
     }
 
-    // A paced tape gives its records no faster than the pace, and one whose reader came late
-    // does not catch up (a drive that stopped loses that time): the streaming benchmark
-    // measures with it.
-    void pacing_data()
-    {
-        QTest::addColumn<int>("pauseMs"); // the reader's pause after half of the tape
-        QTest::addColumn<int>("fastestMs");
-        QTest::newRow("2 MB/s: 1 MiB in half a second") << 0 << 500;
-        QTest::newRow("a pause is not made up for") << 300 << 740;
-    }
-
-    void pacing()
-    {
-        QFETCH(int, pauseMs);
-        const QString path = m_dir.filePath(QStringLiteral("paced.tap"));
-        QVERIFY(writeTape(path, Objects(16, 65536)));
-        qputenv("TARNWICK_VTAPE_FAULTS", "pace=2M");
-        HANDLE tape = openTapeFile(path);
-        QVERIFY(tape != INVALID_HANDLE_VALUE);
-        QByteArray buffer(65536, '\0');
-        QElapsedTimer timer;
-        timer.start();
-        for (int i = 0; i < 16; ++i) {
-            if (i == 8)
-                QThread::msleep(ulong(pauseMs));
-            DWORD got = 0;
-            QVERIFY(ReadFile(tape, buffer.data(), 65536, &got, nullptr));
-        }
-        QFETCH(int, fastestMs);
-        QVERIFY2(timer.elapsed() >= fastestMs - 40, qPrintable(QString::number(timer.elapsed())));
-        CloseHandle(tape);
-    }
-
     // A damaged file reads as a drive reads a place it cannot read: an error there, then the
     // end of data. Fault: the damage read as a clean end of data, so a cut master was
     // "complete". damage: "offset+bytes after it", or empty for an undamaged file.
