@@ -38,7 +38,60 @@ QString refusal(const QByteArray &path, bool force, const char *what)
     return force ? QString() : QString::fromLatin1(what).arg(name);
 }
 
+std::function<void()> &beforeRename()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+QString heldByAnother(const QByteArray &path, int fd)
+{
+    const qint64 holder = NativeFile::lockHolder(fd);
+    return QStringLiteral("%1 is being written by another run%2; it is left alone")
+        .arg(Archive::shown(path),
+            holder > 0 ? QStringLiteral(" (process %1)").arg(holder) : QString());
+}
+
+/**
+ * An unfinished run's partial file at @p path, or an empty string when no run holds
+ * it. With @p remove (--force) it and its run record go, under its lock so that no run
+ * starts on it meanwhile.
+ */
+QString takeOverPartial(const QByteArray &path, bool remove)
+{
+    const int fd = NativeFile::openForReading(path);
+    if (fd < 0) {
+        // Not even readable to this user: no run of this user's writes it.
+        if (remove && NativeFile::lastError() == EACCES) {
+            NativeFile::removeFile(path);
+            NativeFile::removeFile(path + ".json");
+        }
+        return QString(); // else gone already, or refused by the look at the name after
+    }
+    QString problem;
+    if (!NativeFile::lockExclusive(fd))
+        problem = heldByAnother(path, fd);
+    else if (remove && NativeFile::stillAt(fd, path)) {
+        NativeFile::removeFile(path);
+        NativeFile::removeFile(path + ".json");
+    }
+    NativeFile::close(fd);
+    return problem;
+}
+
 } // namespace
+
+void ImageTarget::setBeforeRename(std::function<void()> hook)
+{
+    beforeRename() = std::move(hook);
+}
+
+Archive::Failure ImageTarget::holdForRun(int fd, const QByteArray &path)
+{
+    if (NativeFile::lockExclusive(fd))
+        return Archive::Failure::None;
+    return Archive::fail(Archive::Failure::CannotCreate, heldByAnother(path, fd));
+}
 
 ImageTarget::ImageTarget(const Settings &settings)
     : m_force(settings.force)
@@ -94,6 +147,9 @@ Archive::Failure ImageTarget::claim()
 {
     QString problem = refusal(m_path, m_force,
         "%1 exists already; give --force to replace it once the new image is complete");
+    // A run still going on keeps its file whatever is asked; a finished one's goes with --force.
+    if (problem.isEmpty() && NativeFile::kindAt(partialPath()) == Kind::Regular)
+        problem = takeOverPartial(partialPath(), m_force);
     if (problem.isEmpty()) {
         problem = refusal(partialPath(), m_force,
             "%1 is left from a run that did not finish and may hold the only copy of what it "
@@ -101,11 +157,7 @@ Archive::Failure ImageTarget::claim()
     }
     if (!problem.isEmpty())
         return Archive::fail(Archive::Failure::CannotCreate, problem);
-    if (NativeFile::kindAt(partialPath()) == Kind::Regular) {
-        NativeFile::removeFile(partialPath()); // --force: an unfinished run's file
-        NativeFile::removeFile(partialPath() + ".json");
-    }
-    m_fd = NativeFile::createExclusive(partialPath());
+    m_fd = NativeFile::createLocked(partialPath());
     if (m_fd < 0) {
         return Archive::fail(Archive::Failure::CannotCreate,
             QStringLiteral("cannot create %1: %2")
@@ -126,7 +178,16 @@ Archive::Failure ImageTarget::claimPartial()
                 .arg(
                     Archive::shown(partialPath()), NativeFile::errorText(NativeFile::lastError())));
     }
-    return Archive::Failure::None;
+    const Archive::Failure held = holdForRun(m_fd, partialPath());
+    if (held != Archive::Failure::None)
+        releasePartial();
+    return held;
+}
+
+void ImageTarget::releasePartial()
+{
+    NativeFile::close(m_fd);
+    m_fd = -1;
 }
 
 void ImageTarget::adopt(int fd)
@@ -170,6 +231,15 @@ Archive::Failure ImageTarget::place(bool complete)
                            "image is lost")
                 .arg(name));
     }
+    if (beforeRename())
+        beforeRename()();
+    // The name may have changed hands since the run began: only this run's file is renamed.
+    if (!NativeFile::stillAt(m_fd, partialPath())) {
+        return Archive::fail(Archive::Failure::WriteFailed,
+            QStringLiteral("%1.partial is no longer the file this run wrote (it was removed or "
+                           "replaced); nothing was renamed and the image is not put in place")
+                .arg(name));
+    }
     if (!NativeFile::rename(partialPath(), m_path, m_force && complete)) {
         if (NativeFile::lastError() != EEXIST) {
             return Archive::fail(Archive::Failure::WriteFailed,
@@ -185,6 +255,14 @@ Archive::Failure ImageTarget::place(bool complete)
                                     "it stays %1.partial")
                          .arg(name));
         return Archive::Failure::None;
+    }
+    if (!NativeFile::stillAt(m_fd, m_path)) {
+        // Replaced in the moment between the look and the rename: the other file goes back.
+        NativeFile::rename(m_path, partialPath(), false);
+        return Archive::fail(Archive::Failure::WriteFailed,
+            QStringLiteral("%1.partial was replaced by another file as it was renamed; that "
+                           "file is back at %1.partial and the image is not put in place")
+                .arg(name));
     }
     m_placed = true;
     NativeFile::removeFile(partialPath() + ".json"); // an earlier unfinished run's, if any

@@ -7,10 +7,17 @@
  * (and on the disk). A run that fails or is interrupted leaves the partial
  * file (when it holds anything) and never touches a file of the final name;
  * --force only lets a complete image replace one.
+ *
+ * A run owns its partial file: it holds a lock on it from before the drive is
+ * opened to its end, and no other run, --force or not, removes, replaces or
+ * renames a partial file whose lock is held. The lock goes with the process,
+ * so a killed run's files may be taken over.
  */
 #include "archive/notices.h"
 
 #include <QByteArray>
+
+#include <functional>
 
 class ImageTarget
 {
@@ -58,11 +65,25 @@ public:
 
     /**
      * Claims the partial file an earlier run left, to go on writing at its end (a rescue
-     * that resumes); refuses what is not a regular file. Returns why not after saying so.
+     * that resumes): opens it and takes its lock (see holdForRun()); refuses what is not a
+     * regular file and one that another run holds. Returns why not after saying so.
      */
     Archive::Failure claimPartial();
+    /// Lets go of the partial file claimPartial() took (its lock goes with it).
+    void releasePartial();
     /// The partial file was replaced under its name by the file open as @p fd, now the image's.
     void adopt(int fd);
+
+    /**
+     * Locks the open file @p fd, named @p path, for this run (the partial file, and any
+     * file kept beside it that must not change hands while the run goes on). Fails, after
+     * saying which run holds it, when another run does.
+     */
+    static Archive::Failure holdForRun(int fd, const QByteArray &path);
+
+    /// Called between the last look at the partial file and its rename; for tests that
+    /// act in that moment. Empty: nothing.
+    static void setBeforeRename(std::function<void()> hook);
 
     /// The folder's volume must be writable and hold @p totalBytes.
     Archive::Failure checkSpace(qint64 totalBytes) const;

@@ -118,7 +118,7 @@ Checksum checkChecksum(const QByteArray &path, const Judgement &judgement, QStri
     QString recorded;
     QByteArray text;
     if (NativeFile::readAll(RunRecord::checksumPath(path), 4096, text))
-        recorded = QString::fromLatin1(text.left(text.indexOf(' ')));
+        recorded = QString::fromLatin1(text.left(text.indexOf(' '))).remove(QLatin1Char('\\'));
     else if (judgement.fromRecord)
         recorded = judgement.record.sha256;
     actual.clear();

@@ -26,8 +26,8 @@ DWORD space(HANDLE drive, qint64 records)
 
 } // namespace
 
-TapSink::TapSink(int fd)
-    : m_pipe(fd, TapeBackend::kLargestRecord)
+TapSink::TapSink(int fd, std::uint64_t bufferBytes)
+    : m_pipe(fd, TapeBackend::kLargestRecord, bufferBytes)
 {
 }
 

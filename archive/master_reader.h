@@ -40,13 +40,16 @@ public:
 class TapSink : public MasterSink
 {
 public:
-    /// Writes to @p fd (not owned).
-    explicit TapSink(int fd);
+    /// Writes to @p fd (not owned), with up to @p bufferBytes waiting for the disk.
+    explicit TapSink(int fd, std::uint64_t bufferBytes = TapPipeline::kDefaultBuffer);
     /// Reserves its memory and starts writing; false when memory is short.
     bool start() { return m_pipe.start(); }
     /// Waits until everything is written; false when a write failed.
     bool finish() { return m_pipe.finish(); }
     int writeError() const { return m_pipe.writeError(); }
+    /// The times reading waited for the disk, and for how long in all.
+    std::uint64_t readerWaits() const { return m_pipe.readerWaits(); }
+    double readerWaitSeconds() const { return double(m_pipe.readerWaitNanoseconds()) / 1e9; }
 
     unsigned char *recordBuffer() override { return m_pipe.recordBuffer(); }
     bool commitRecord(std::uint32_t length, bool error) override

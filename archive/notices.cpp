@@ -1,6 +1,6 @@
 #include "archive/notices.h"
 
-#include <QFile>
+#include "archive/shown_name.h"
 
 #include <atomic>
 
@@ -29,7 +29,7 @@ Failure fail(Failure failure, const QString &message)
 
 QString shown(const QByteArray &path)
 {
-    return QFile::decodeName(path);
+    return shownName(path);
 }
 
 } // namespace Archive

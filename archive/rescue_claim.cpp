@@ -81,10 +81,18 @@ Archive::Failure claim(ImageTarget &target, bool force, Map &map, bool &resumed)
         }
     }
 
+    // Nothing of a partial file is looked at or changed before its lock is ours: another
+    // run that is still writing it keeps it.
+    if (present(partial)) {
+        const Archive::Failure failure = target.claimPartial();
+        if (failure != Archive::Failure::None)
+            return failure;
+    }
     if (present(partial) && present(partialMap)) {
         const QString why = loadFor(partialMap, partial, map);
         if (!why.isEmpty()) {
             map = Map();
+            target.releasePartial();
             return Archive::fail(Archive::Failure::CannotCreate,
                 why
                     + QStringLiteral("; the rescue cannot go on and nothing was changed: move "
@@ -95,9 +103,6 @@ Archive::Failure claim(ImageTarget &target, bool force, Map &map, bool &resumed)
                                         "goes on; move %1 and its map away to start again")
                              .arg(Archive::shown(partial), map.summary()));
         }
-        const Archive::Failure failure = target.claimPartial();
-        if (failure != Archive::Failure::None)
-            return failure;
         // What was written after the map was last saved is read again.
         if (!NativeFile::truncate(target.fd(), qint64(map.partialBytes))
             || ::lseek(target.fd(), 0, SEEK_END) < 0) {
@@ -119,6 +124,8 @@ Archive::Failure claim(ImageTarget &target, bool force, Map &map, bool &resumed)
         NativeFile::removeFile(partial);
         NativeFile::removeFile(partial + ".json");
     }
+    // claim() decides on any other partial file, taking its lock afresh.
+    target.releasePartial();
     if (!present(partial) && present(partialMap))
         NativeFile::removeFile(partialMap); // the map of a file that is gone describes nothing
     return target.claim();

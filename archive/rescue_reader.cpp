@@ -83,7 +83,7 @@ Reader::Reader(HANDLE drive, int fd, const Map &map, TapeLog &log, const Setting
     , m_fd(fd)
     , m_log(log)
     , m_settings(settings)
-    , m_pipe(fd, TapeBackend::kLargestRecord)
+    , m_pipe(fd, TapeBackend::kLargestRecord, settings.bufferBytes)
     , m_map(map)
     , m_saved(map)
     , m_base(map.partialBytes)
@@ -241,7 +241,9 @@ void Reader::keepMark(std::uint64_t position)
         m_log.skipTo(position);
         m_log.mark();
     }
-    save(true);
+    // Saved with what the disk holds so far, without waiting for the rest: waiting here
+    // would empty the buffer at every mark and stop a streaming drive.
+    save(false);
 }
 
 void Reader::keepEnd(std::uint64_t position)

@@ -61,6 +61,7 @@ public:
     {
         int retries = 3; ///< more reads of a record that failed, per visit
         int passes = 2; ///< passes this run makes (a resumed pass counts)
+        std::uint64_t bufferBytes = TapPipeline::kDefaultBuffer; ///< waiting for the disk
         qint64 endOfData = -1; ///< as spacing found it; -1 when unknown
         QByteArray mapPath; ///< the map beside the partial file
         QByteArray partialPath; ///< the partial file's name, for reading it back
@@ -89,6 +90,9 @@ public:
     QString problem() const { return m_problem; }
     bool endOfMedium() const { return m_endOfMedium; }
     int writeError() const { return m_pipe.writeError(); }
+    /// The times reading waited for the disk, and for how long in all.
+    std::uint64_t readerWaits() const { return m_pipe.readerWaits(); }
+    double readerWaitSeconds() const { return double(m_pipe.readerWaitNanoseconds()) / 1e9; }
     /// Waits for the writer and saves the map a last time; false when a write failed.
     bool finish();
 

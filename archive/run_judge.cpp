@@ -2,6 +2,7 @@
 
 #include "archive/tape_log.h"
 #include "imaging/imaging_state.h"
+#include "platform/tap/virtual_tape.h"
 #include "platform/win32_tape.h"
 
 #include <vector>
@@ -28,6 +29,15 @@ bool dataFollows(HANDLE drive, quint64 objects)
     return false;
 }
 
+/// Whether the blocks from @p from to @p to of @p drive are tape marks only.
+bool onlyMarksBetween(HANDLE drive, quint64 from, quint64 to)
+{
+    if (SetTapePosition(drive, TAPE_ABSOLUTE_BLOCK, 0, DWORD(from), DWORD(from >> 32), FALSE)
+        != NO_ERROR)
+        return false;
+    return !dataFollows(drive, to - from) || to == from;
+}
+
 } // namespace
 
 Judgement engineRun(const TapeLog &log, HANDLE drive, quint64 endOfData)
@@ -46,6 +56,30 @@ Judgement engineRun(const TapeLog &log, HANDLE drive, quint64 endOfData)
     if (log.damageCount() > 0)
         return { RunRecord::Verdict::Damaged, whole + QStringLiteral(", ") + log.damage() };
     return { RunRecord::Verdict::Complete, whole };
+}
+
+Judgement withDamage(HANDLE drive, quint64 objectsRead, Judgement judgement)
+{
+    VirtualTape *tape = VirtualTape::fromHandle(drive);
+    if (!tape || !tape->damage().found)
+        return judgement;
+    const VirtualTape::Damage damage = tape->damage();
+    if (judgement.verdict == RunRecord::Verdict::StopsShort
+        && onlyMarksBetween(drive, objectsRead, damage.block)) {
+        judgement = { RunRecord::Verdict::Damaged,
+            QStringLiteral("every block before it is in the image (%1 blocks and marks)")
+                .arg(objectsRead) };
+    }
+    judgement.text
+        = QStringLiteral("the virtual tape is damaged at byte %1 of its file (block %2): "
+                         "the %3 bytes from there to its end could not be read; ")
+              .arg(damage.offset)
+              .arg(damage.block + 1)
+              .arg(damage.bytesAfter)
+        + judgement.text;
+    if (judgement.verdict == RunRecord::Verdict::Complete)
+        judgement.verdict = RunRecord::Verdict::Damaged;
+    return judgement;
 }
 
 } // namespace RunJudge

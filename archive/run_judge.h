@@ -28,4 +28,13 @@ namespace RunJudge {
  */
 Judgement engineRun(const TapeLog &log, HANDLE drive, quint64 endOfData);
 
+/**
+ * @p judgement of a run on @p drive that read @p objectsRead blocks and marks, naming
+ * where the drive's medium was found damaged (a virtual tape whose file is damaged: where,
+ * and how much could not be read after it): such an image is not complete. An image that
+ * stops short only of the damage (marks aside) holds all that can be read, as one with an
+ * unreadable block does.
+ */
+Judgement withDamage(HANDLE drive, quint64 objectsRead, Judgement judgement);
+
 } // namespace RunJudge

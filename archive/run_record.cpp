@@ -1,5 +1,7 @@
 #include "archive/run_record.h"
 
+#include "archive/shown_name.h"
+
 #include "platform/posix/native_file.h"
 
 #include <QJsonArray>
@@ -175,6 +177,7 @@ QByteArray toJson(const Record &record)
         { QStringLiteral("product"), orNull(record.product) },
         { QStringLiteral("revision"), orNull(record.revision) },
         { QStringLiteral("serial"), orNull(record.serial) } };
+    const bool buffered = record.bufferBytes >= 0;
     QJsonObject json { { QStringLiteral("program"), record.program },
         { QStringLiteral("version"), record.version },
         { QStringLiteral("format"), formatName(record.format) },
@@ -190,6 +193,10 @@ QByteArray toJson(const Record &record)
         { QStringLiteral("files"), filesToJson(record.files) },
         { QStringLiteral("problems"), problemsToJson(record.problems) },
         { QStringLiteral("bytesWritten"), record.bytesWritten },
+        { QStringLiteral("bufferBytes"), buffered ? QJsonValue(record.bufferBytes) : QJsonValue() },
+        { QStringLiteral("readerWaits"), buffered ? QJsonValue(record.readerWaits) : QJsonValue() },
+        { QStringLiteral("readerWaitSeconds"),
+            buffered ? QJsonValue(record.readerWaitSeconds) : QJsonValue() },
         { QStringLiteral("verdict"), verdictName(record.verdict) },
         { QStringLiteral("verdictText"), record.verdictText },
         { QStringLiteral("sha256"), orNull(record.sha256) } };
@@ -234,6 +241,9 @@ bool fromJson(const QByteArray &json, Record &record)
     record.files = filesFromJson(object.value(QStringLiteral("files")).toArray());
     record.problems = problemsFromJson(object.value(QStringLiteral("problems")).toArray());
     record.bytesWritten = number("bytesWritten");
+    record.bufferBytes = number("bufferBytes");
+    record.readerWaits = qMax<qint64>(0, number("readerWaits"));
+    record.readerWaitSeconds = object.value(QStringLiteral("readerWaitSeconds")).toDouble();
     record.verdictText = text("verdictText");
     record.sha256 = text("sha256");
     record.passes = passesFromJson(object.value(QStringLiteral("passes")).toArray());
@@ -259,9 +269,11 @@ bool writeBeside(const QByteArray &imagePath, const Record &record)
 
 bool writeChecksumBeside(const QByteArray &imagePath, const QString &sha256)
 {
-    const QByteArray name = imagePath.mid(imagePath.lastIndexOf('/') + 1);
+    bool escaped = false;
+    const QByteArray name
+        = Archive::checksumLineName(imagePath.mid(imagePath.lastIndexOf('/') + 1), escaped);
     return NativeFile::writeReplacing(
-        checksumPath(imagePath), sha256.toLatin1() + "  " + name + '\n');
+        checksumPath(imagePath), (escaped ? "\\" : "") + sha256.toLatin1() + "  " + name + '\n');
 }
 
 bool readBeside(const QByteArray &imagePath, Record &record)

@@ -95,6 +95,10 @@ struct Record
     QVector<TapeFile> files;
     QVector<Problem> problems;
     qint64 bytesWritten = 0; ///< the image file's size
+    /// A master's buffer between reading and writing, in bytes; -1 for a run without one.
+    qint64 bufferBytes = -1;
+    qint64 readerWaits = 0; ///< times reading waited for the disk, the buffer being full
+    double readerWaitSeconds = 0; ///< how long it waited in all
     Verdict verdict = Verdict::NotKnown;
     QString verdictText; ///< the verdict as the run stated it
     QString sha256; ///< of the image file, lower-case hex; empty when not computed

@@ -119,6 +119,11 @@ private slots:
         QTest::newRow("a master takes no block size") << two << "" << out
             << words({ "--format", "tap", "--block-size", "512" }) << false << 2
             << "--block-size and --yes do not apply" << none << "missing";
+        QTest::newRow("a buffer below two chunks") << two << "" << out
+            << words({ "--format", "tap", "--buffer", "1M" }) << false << 2
+            << "--buffer takes a size from 2M to 64G" << none << "missing";
+        QTest::newRow("a buffer for a .tape") << two << "" << out << words({ "--buffer", "4M" })
+            << false << 2 << "--buffer applies to --format tap" << none << "missing";
         QTest::newRow("earlier file needs --force") << two << "" << out << QStringList() << true
             << 8 << "give --force" << earlier << "missing";
         QTest::newRow("failed run keeps the earlier file even with --force") << two << "position"
@@ -227,6 +232,13 @@ private slots:
         QTest::newRow("SIGKILL during a master") << "slow --format tap --output x.tap & partial x.tap; kill -KILL $!; wait $!; s=$?; "
             "grep -o '\"blocksRead\": [1-9]' x.tap.partial.json >&2; exit $s"
             << 128 + 9 << "\"blocksRead\": " << words({ "x.tap=missing", "x.tap.partial=records" });
+        // A run owns its partial file: a second --force run once deleted it mid-read.
+        QTest::newRow("--force while another run reads") << "slow --format tap --output x.tap & partial x.tap; "
+            "\"$IMG\" --force --format tap --output x.tap 2>err; s=$?; grep -o \"another run (process $!)\" err >&2; wait $! && exit $s"
+            << 8 << "another run (process " << words({ "x.tap=records", "x.tap.partial=missing" });
+        QTest::newRow("a killed run's file is taken over") << "slow --format tap --output x.tap & partial x.tap; kill -KILL $!; wait $!; "
+            "\"$IMG\" --force --format tap --output x.tap"
+            << 0 << "image complete" << words({ "x.tap=records", "x.tap.partial=missing" });
         QTest::newRow("file size limit") << "ulimit -f 64; \"$IMG\" --output x.tape" << 9
             << "reached the size limit" << words({ "x.tape=missing", "x.tape.partial=records" });
         QTest::newRow("file size limit, master") << "ulimit -f 64; \"$IMG\" --format tap --output x.tap" << 9
@@ -237,6 +249,22 @@ private slots:
         QTest::newRow("a name that is not UTF-8") << "n=$(printf 'x\\377.tap'); out=$(\"$IMG\" --format tap --output \"$n\") "
             "&& [ \"$out\" = \"$n\" ] && [ -f \"$n\" ] && [ -f \"$n.json\" ] && [ -f \"$n.sha256\" ] && sha256sum -c \"$n.sha256\" >&2"
             << 0 << ": OK" << QStringList();
+        // Fault: a damaged virtual tape was read to its last whole record and called complete,
+        // exit 0. `damaged` copies $TAPE to d.tap; its second record starts at byte 65544.
+        QTest::newRow("tap: cut inside a record") << "damaged; truncate -s 100000 d.tap; TAPE=d.tap \"$IMG\" --format tap --output x.tap"
+            << 11 << "damaged at byte 65544 of its file (block 2): the 34456 bytes" << words({ "x.tap=records" });
+        QTest::newRow("tape: cut inside a record") << "damaged; truncate -s 100000 d.tap; TAPE=d.tap \"$IMG\" --output x.tape"
+            << 11 << "damaged at byte 65544 of its file (block 2): the 34456 bytes" << words({ "x.tape=image" });
+        QTest::newRow("tape: length words disagree") << "damaged; printf '\\001' | dd of=d.tap bs=1 seek=131084 conv=notrunc 2>/dev/null; "
+            "TAPE=d.tap \"$IMG\" --output x.tape" << 11 << "damaged at byte 65544 of its file (block 2): the 13043260 bytes" << QStringList();
+        QTest::newRow("tap: a reserved marker") << "damaged; printf '\\340' | dd of=d.tap bs=1 seek=65547 conv=notrunc 2>/dev/null; "
+            "TAPE=d.tap \"$IMG\" --format tap --output x.tap" << 11 << "damaged at byte 65544 of its file (block 2): the 13043260 bytes" << QStringList();
+        // Names with a newline and a backslash once forged lines and broke `sha256sum -c`.
+        QTest::newRow("an escaped name in a message") << "n=$(printf 'a\\\\b\\nc.tape'); echo x >\"$n\"; \"$IMG\" --output \"$n\""
+            << 8 << "tarnwick-image: a\\\\b\\nc.tape exists already" << QStringList();
+        QTest::newRow("sha256sum -c reads an escaped name") << "n=$(printf 'a\\\\b\\nc.tap'); \"$IMG\" --format tap --output \"$n\" >/dev/null "
+            "&& sha256sum -c \"$n.sha256\" >&2"
+            << 0 << "\\a\\\\b\\nc.tap: OK" << QStringList();
         // clang-format on
     }
 
@@ -255,6 +283,7 @@ private slots:
         shell.start(QStringLiteral("sh"),
             { QStringLiteral("-c"),
                 QStringLiteral("slow() { TARNWICK_VTAPE_FAULTS=slow exec \"$IMG\" \"$@\"; }; "
+                               "damaged() { cp \"$TAPE\" d.tap; }; "
                                "partial() { i=0; while [ ! -s \"$1.partial\" ] && [ $i -lt 2000 ]; "
                                "do sleep 0.01; i=$((i+1)); done; }; ")
                     + script });
@@ -321,8 +350,8 @@ private slots:
     {
         const QString source = tape({ 512, 512, 512, 600001, kMark }, 1);
         const QString master = freshPath(QStringLiteral("m.tap"));
-        QCOMPARE(runImageTool(words({ "--format", "tap", "--output" }) << master, source).exitCode,
-            11);
+        QCOMPARE(
+            runImageTool(words({ "--format", "tap", "--output" }) << master, source).exitCode, 11);
         const QString fromTape = freshPath(QStringLiteral("t.tape"));
         const QString fromMaster = freshPath(QStringLiteral("m.tape"));
         // Both hold a cut and an unreadable block, as the window's rules leave them.

@@ -42,6 +42,8 @@ private slots:
     void abandon();
     void finish_data();
     void finish();
+    void ownership_data();
+    void ownership();
     void frontEnd_data();
     void frontEnd();
     void report_data();
@@ -148,6 +150,56 @@ void TestImagingRun::finish()
     QCOMPARE(int(record.verdict), verdict);
     QCOMPARE(record.bytesWritten, qint64(10));
     QCOMPARE(exists(path + QStringLiteral(".partial")), !placed);
+}
+
+// A run owns its partial file up to its rename. Faults: a second --force run replaced the
+// partial file of a run about to rename it, and a file renamed onto the partial name then was
+// put in place as this run's image. (A second run while reading, and a killed run's file taken
+// over: tst_cli.)
+void TestImagingRun::ownership_data()
+{
+    QTest::addColumn<bool>("swap"); // else a second --force run
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<QByteArray>("leftAsPartial"); // empty: no partial file remains
+    QTest::newRow("second --force run at the rename")
+        << false << QStringLiteral("is being written by another run (process %1)").arg(::getpid())
+        << QByteArray();
+    QTest::newRow("file renamed onto the partial at the rename")
+        << true << "is no longer the file this run wrote" << QByteArray("another run's file");
+}
+
+void TestImagingRun::ownership()
+{
+    QFETCH(bool, swap);
+    const QString name = QStringLiteral("owned.tape");
+    const QString partial = m_dir.filePath(name + QStringLiteral(".partial"));
+    QFile::remove(m_dir.filePath(name));
+    ImagingRun first(settings(name));
+    QCOMPARE(first.claim(), Archive::Failure::None);
+    QCOMPARE(::write(first.target().fd(), "0123456789", 10), ssize_t(10));
+    ImageTarget::setBeforeRename([&] {
+        if (!swap) {
+            ImagingRun second(settings(name, true));
+            QVERIFY(second.claim() != Archive::Failure::None);
+            return;
+        }
+        QFile other(m_dir.filePath(QStringLiteral("other")));
+        QVERIFY(other.open(QIODevice::WriteOnly) && other.write("another run's file") > 0);
+        other.close();
+        QVERIFY(::rename(QFile::encodeName(other.fileName()), QFile::encodeName(partial)) == 0);
+    });
+    first.finish(RunRecord::Verdict::Complete, QString());
+    ImageTarget::setBeforeRename({});
+
+    QCOMPARE(first.target().placed(), !swap);
+    QFETCH(QString, said);
+    QVERIFY2(!g_said.filter(said).isEmpty(), qPrintable(g_said.join(QLatin1Char('\n'))));
+    QFETCH(QByteArray, leftAsPartial);
+    QFile left(partial);
+    QCOMPARE(left.open(QIODevice::ReadOnly) ? left.readAll() : QByteArray(), leftAsPartial);
+    QFile image(m_dir.filePath(name));
+    QCOMPARE(image.open(QIODevice::ReadOnly) ? image.readAll() : QByteArray(),
+        swap ? QByteArray() : QByteArray("0123456789"));
 }
 
 void TestImagingRun::frontEnd_data()

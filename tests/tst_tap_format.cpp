@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +49,15 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
 }
 
+/// Resident memory of this process in bytes.
+qint64 resident()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    return statm.readAll().split(' ').value(1).toLongLong() * ::sysconf(_SC_PAGESIZE);
+}
+
 } // namespace
 
 class TestTapFormat : public QObject
@@ -59,6 +69,8 @@ private slots:
     void recordWord();
     void bothWritersFrameAlike_data();
     void bothWritersFrameAlike();
+    void bufferRidesOutAStall_data();
+    void bufferRidesOutAStall();
 
 private:
     QTemporaryDir m_dir;
@@ -100,7 +112,8 @@ void TestTapFormat::bothWritersFrameAlike_data()
     QTest::newRow("end of medium") << "R3 EOM"
                                    << "R3 EOM";
     // Both refuse what they cannot frame and keep nothing of it (mktap stops there).
-    QTest::newRow("empty read whole refused") << "R2 R0" << "R2 E";
+    QTest::newRow("empty read whole refused") << "R2 R0"
+                                              << "R2 E";
 }
 
 void TestTapFormat::bothWritersFrameAlike()
@@ -165,6 +178,56 @@ void TestTapFormat::bothWritersFrameAlike()
     }
     ::close(in);
     QTEST(seen.join(QLatin1Char(' ')), "readBack");
+}
+
+// The buffer between reading and writing: a disk that stalls must not stop the reader when the
+// buffer holds what comes meanwhile, the reader's waits are counted when it does not, and a
+// disk that keeps up leaves the buffer's memory untouched. Faults: a queue of four chunks
+// whatever the buffer; a queue that took its chunks in turn, touching all of them.
+void TestTapFormat::bufferRidesOutAStall_data()
+{
+    QTest::addColumn<int>("bufferMiB");
+    QTest::addColumn<int>("stallMs"); // before the disk takes anything
+    QTest::addColumn<bool>("waits");
+    QTest::addColumn<int>("residentMiB"); // at most this much more memory afterwards
+    QTest::newRow("stall within the buffer") << 64 << 300 << false << 24;
+    QTest::newRow("stall longer than the buffer") << 4 << 300 << true << 24;
+    QTest::newRow("a disk that keeps up, a large buffer") << 1024 << 0 << false << 12;
+}
+
+void TestTapFormat::bufferRidesOutAStall()
+{
+    QFETCH(int, bufferMiB);
+    QFETCH(int, stallMs);
+    constexpr int kRecords = 256; // 16 MiB of 64 KiB records
+    constexpr std::uint32_t kLength = 1 << 16;
+    int ends[2];
+    QVERIFY(::pipe(ends) == 0);
+    qint64 drained = 0;
+    std::thread disk([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
+        std::vector<char> sink(1 << 16);
+        for (ssize_t got; (got = ::read(ends[0], sink.data(), sink.size())) > 0;)
+            drained += got;
+    });
+    const qint64 before = resident();
+    TapPipeline pipe(ends[1], kLength, quint64(bufferMiB) << 20);
+    QVERIFY(pipe.start());
+    for (int i = 0; i < kRecords; ++i) {
+        std::memset(pipe.recordBuffer(), i, kLength);
+        QVERIFY(pipe.commitRecord(kLength, false));
+    }
+    QVERIFY(pipe.finish());
+    const qint64 grown = resident() - before;
+    ::close(ends[1]);
+    disk.join();
+    ::close(ends[0]);
+    QCOMPARE(drained, qint64(kRecords) * (kLength + 8));
+    QFETCH(bool, waits);
+    QCOMPARE(pipe.readerWaits() > 0, waits);
+    QCOMPARE(pipe.readerWaitNanoseconds() > quint64(stallMs) * 500000, waits);
+    QFETCH(int, residentMiB);
+    QVERIFY2(grown < qint64(residentMiB) << 20, qPrintable(QString::number(grown)));
 }
 
 QTEST_GUILESS_MAIN(TestTapFormat)

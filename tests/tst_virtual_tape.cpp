@@ -346,26 +346,30 @@ private slots:
         QCOMPARE(GetLastError(), ERROR_CRC);
     }
 
+    // A damaged file reads as a drive reads a place it cannot read: an error there, then the
+    // end of data. Fault: the damage read as a clean end of data, so a cut master was
+    // "complete". damage: "offset+bytes after it", or empty for an undamaged file.
     void malformedFiles_data()
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("reads");
         QTest::addColumn<qint64>("recorded");
+        QTest::addColumn<QString>("damage");
         // clang-format off
-        QTest::newRow("empty") << "empty.tap" << "E" << Q_INT64_C(0);
-        QTest::newRow("half a word") << "short_word.tap" << "E" << Q_INT64_C(0);
-        QTest::newRow("trailer differs") << "bad_trailer.tap" << "R4 E" << Q_INT64_C(4);
-        QTest::newRow("record cut short") << "truncated_record.tap" << "R4 E" << Q_INT64_C(4);
-        QTest::newRow("huge length") << "huge_length.tap" << "E" << Q_INT64_C(0);
-        QTest::newRow("reserved class") << "reserved_class.tap" << "R2 M E" << Q_INT64_C(2);
-        QTest::newRow("erase gaps") << "gaps.tap" << "R3 M EOM" << Q_INT64_C(3);
-        QTest::newRow("odd record unpadded") << "odd_unpadded.tap" << "E" << Q_INT64_C(0);
-        QTest::newRow("error flag") << "error_flag.tap" << "C5 M E" << Q_INT64_C(5);
-        QTest::newRow("garbage after data") << "trailing_garbage.tap" << "R4 M E" << Q_INT64_C(4);
-        QTest::newRow("marks only") << "marks_only.tap" << "M M E" << Q_INT64_C(0);
-        QTest::newRow("end of medium") << "end_of_medium.tap" << "R2 EOM" << Q_INT64_C(2);
-        QTest::newRow("trailer past end") << "trailer_past_end.tap" << "R2 E" << Q_INT64_C(2);
-        QTest::newRow("gaps to the end") << "gap_to_end.tap" << "E" << Q_INT64_C(0);
+        QTest::newRow("empty") << "empty.tap" << "E" << Q_INT64_C(0) << "";
+        QTest::newRow("half a word") << "short_word.tap" << "C0 E" << Q_INT64_C(0) << "0+2";
+        QTest::newRow("trailer differs") << "bad_trailer.tap" << "R4 C0 E" << Q_INT64_C(4) << "12+20";
+        QTest::newRow("record cut short") << "truncated_record.tap" << "R4 C0 E" << Q_INT64_C(4) << "12+14";
+        QTest::newRow("huge length") << "huge_length.tap" << "C0 E" << Q_INT64_C(0) << "0+23";
+        QTest::newRow("reserved class") << "reserved_class.tap" << "R2 M C0 E" << Q_INT64_C(2) << "14+34";
+        QTest::newRow("erase gaps") << "gaps.tap" << "R3 M EOM" << Q_INT64_C(3) << "";
+        QTest::newRow("odd record unpadded") << "odd_unpadded.tap" << "C0 E" << Q_INT64_C(0) << "0+15";
+        QTest::newRow("error flag") << "error_flag.tap" << "C5 M E" << Q_INT64_C(5) << "";
+        QTest::newRow("garbage after data") << "trailing_garbage.tap" << "R4 M C0 E" << Q_INT64_C(4) << "16+3";
+        QTest::newRow("marks only") << "marks_only.tap" << "M M E" << Q_INT64_C(0) << "";
+        QTest::newRow("end of medium") << "end_of_medium.tap" << "R2 EOM" << Q_INT64_C(2) << "";
+        QTest::newRow("trailer past end") << "trailer_past_end.tap" << "R2 C0 E" << Q_INT64_C(2) << "10+12";
+        QTest::newRow("gaps to the end") << "gap_to_end.tap" << "C0 E" << Q_INT64_C(0) << "0+18";
         // clang-format on
         const QStringList corpus = QDir(QStringLiteral(TARNWICK_TEST_DATA "/tap"))
                                        .entryList({ QStringLiteral("*.tap") }, QDir::Files);
@@ -384,11 +388,22 @@ private slots:
         HANDLE tape = openTapeFile(path);
         QVERIFY(tape != INVALID_HANDLE_VALUE);
         QCOMPARE(readSequence(tape), reads);
+        const VirtualTape::Damage damage = VirtualTape::fromHandle(tape)->damage();
+        QTEST(damage.found ? QStringLiteral("%1+%2").arg(damage.offset).arg(damage.bytesAfter)
+                           : QString(),
+            "damage");
         const DWORD end = positionOf(tape);
         QCOMPARE(seek(tape, TAPE_REWIND), NO_ERROR);
         QCOMPARE(seek(tape, TAPE_SPACE_END_OF_DATA), NO_ERROR);
         QCOMPARE(positionOf(tape), end);
         QCOMPARE(media(tape).first - media(tape).second, recorded);
+        if (damage.found) { // read again from before the damage, as a retry does
+            QCOMPARE(
+                SetTapePosition(tape, TAPE_SPACE_RELATIVE_BLOCKS, 0, DWORD(-1), DWORD(-1), FALSE),
+                NO_ERROR);
+            QCOMPARE(positionOf(tape), DWORD(damage.block));
+            QCOMPARE(readSequence(tape), QStringLiteral("C0 E"));
+        }
         CloseHandle(tape);
     }
 

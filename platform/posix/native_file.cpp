@@ -1,14 +1,18 @@
 #include "platform/posix/native_file.h"
 
+#include <QList>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace NativeFile {
@@ -211,6 +215,59 @@ QByteArray nameOf(int fd)
 {
     const QByteArray name = kDescriptorFolder + QByteArray::number(fd);
     return ::access(name.constData(), F_OK) == 0 ? name : QByteArray();
+}
+
+bool lockExclusive(int fd)
+{
+    return whileInterrupted([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0;
+}
+
+int createLocked(const QByteArray &path)
+{
+    // A nameless file, locked, then given its name: linkat() fails on a taken name as
+    // O_EXCL does.
+    const int fd = whileInterrupted([&path] {
+        return ::open(folderOf(path).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    });
+    if (fd >= 0) {
+        const QByteArray name = kDescriptorFolder + QByteArray::number(fd);
+        if (lockExclusive(fd)
+            && ::linkat(AT_FDCWD, name.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW)
+                == 0)
+            return fd;
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        if (error == EEXIST)
+            return -1;
+    }
+    // A file system (or a system without /proc) that cannot do this: lock at once instead.
+    const int created = createExclusive(path);
+    if (created >= 0 && !lockExclusive(created)) {
+        const int error = errno;
+        ::close(created);
+        errno = error;
+        return -1;
+    }
+    return created;
+}
+
+qint64 lockHolder(int fd)
+{
+    struct stat info = {};
+    QByteArray locks;
+    if (::fstat(fd, &info) != 0 || !readAll("/proc/locks", 1 << 20, locks))
+        return -1;
+    // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF": the device in hex, the inode in decimal.
+    const QByteArray file = QByteArray::number(major(info.st_dev), 16).rightJustified(2, '0') + ':'
+        + QByteArray::number(minor(info.st_dev), 16).rightJustified(2, '0') + ':'
+        + QByteArray::number(quint64(info.st_ino));
+    for (const QByteArray &line : locks.split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 5 && fields[1] == "FLOCK" && fields[5] == file)
+            return fields[4].toLongLong();
+    }
+    return -1;
 }
 
 bool writeReplacing(const QByteArray &path, const QByteArray &data)

@@ -81,6 +81,21 @@ bool stillAt(int fd, const QByteArray &path);
 /// empty one where the system offers none (/proc not mounted).
 QByteArray nameOf(int fd);
 
+/**
+ * Takes an exclusive lock (flock) on @p fd's file without waiting: false with EWOULDBLOCK
+ * when another open of the file (another run) holds one. The lock goes with the last
+ * descriptor of this open, so a killed process leaves none behind.
+ */
+bool lockExclusive(int fd);
+
+/// Creates @p path as createExclusive() does, with the lock of lockExclusive() held before
+/// the name appears, so that no other process sees the file unlocked. -1 on failure.
+int createLocked(const QByteArray &path);
+
+/// The process holding a flock on @p fd's file, as the system lists its locks, or -1
+/// when that cannot be known.
+qint64 lockHolder(int fd);
+
 /// Writes @p data to @p path through a temporary name beside it and a rename.
 bool writeReplacing(const QByteArray &path, const QByteArray &data);
 

@@ -88,20 +88,25 @@ TapFile::Object TapFile::peek(std::int64_t &dataOffset, std::int64_t &nextOffset
     Object object;
     std::int64_t offset = m_offset;
     std::uint32_t word = 0;
+    object.damaged = true; // until the object is found whole
     for (;;) {
-        if (!readWord(offset, word))
+        if (!readWord(offset, word)) {
+            object.damaged = offset != m_size; // a clean end is the file's last byte
             return object;
+        }
         if (word != kEraseGap)
             break;
         offset += 4; // every pass moves forward, so a file of gaps ends
     }
     if (word == kEndOfMedium) {
         object.endOfMedium = true;
+        object.damaged = false;
         return object;
     }
     nextOffset = offset + 4;
     if (word == kTapeMark) {
         object.kind = Kind::Mark;
+        object.damaged = false;
         return object;
     }
     if ((word & ~(kErrorFlag | kLengthMask)) != 0)
@@ -114,6 +119,7 @@ TapFile::Object TapFile::peek(std::int64_t &dataOffset, std::int64_t &nextOffset
         || (checkTrailer && (!readWord(trailerOffset, trailer) || trailer != word)))
         return object;
     object.kind = Kind::Record;
+    object.damaged = false;
     object.length = std::uint32_t(length);
     object.error = (word & kErrorFlag) != 0;
     object.word = word;
@@ -159,8 +165,11 @@ TapFile::Object TapFile::read(void *buffer, std::uint32_t capacity, std::uint32_
         else if (wanted > 0)
             read = preadAll(m_fd, buffer, wanted, dataOffset);
         std::uint32_t trailer = 0;
-        if (!read || !readWord(nextOffset - 4, trailer) || trailer != object.word)
-            return Object(); // damaged, or the file failed under us: the end of data
+        if (!read || !readWord(nextOffset - 4, trailer) || trailer != object.word) {
+            Object damage; // damaged, or the file failed under us: the end of data
+            damage.damaged = true;
+            return damage;
+        }
         copied = wanted;
     }
     m_offset = nextOffset;

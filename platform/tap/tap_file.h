@@ -11,9 +11,10 @@
  * same word again. Every other word (reserved classes, private markers) is
  * treated like a damaged file.
  *
- * Damage never reaches the caller as anything but the end of data: a record
- * whose trailing word differs, a record or word running past the end of the
- * file, and an unknown word all end the data where they start. The reader
+ * Damage ends the data where it starts, flagged as damage so that a caller
+ * can tell it from a clean end: a record whose trailing word differs, a record
+ * or word running past the end of the file, an unknown word and a failed read
+ * of the file. The reader
  * keeps the current offset and position (and, once known, where the data
  * ends) and a 64 KiB window of the file: memory does not grow with the size of
  * the tape.
@@ -33,6 +34,7 @@ public:
         std::uint32_t length = 0; ///< data bytes of a record
         bool error = false; ///< the record was recorded as unreadable
         bool endOfMedium = false; ///< an End that is the end-of-medium marker
+        bool damaged = false; ///< an End where the file cannot be read on (see offset())
         std::uint32_t word = 0; ///< a record's length word, as it stands before and after it
     };
 
@@ -42,6 +44,7 @@ public:
     std::uint64_t position() const { return m_position; }
     /// File offset of the next object; after a read, its record ends just before it.
     std::int64_t offset() const { return m_offset; }
+    std::int64_t size() const { return m_size; }
 
     /**
      * Reads the next object. For a record, copies min(length, @p capacity)

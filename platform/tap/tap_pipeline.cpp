@@ -2,23 +2,25 @@
 
 #include "platform/tap/tap_format.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr std::size_t kHandOverAt = 1 << 20; ///< a chunk goes to the writer once this full
-constexpr int kChunks = 4; ///< one being filled, up to three queued or being written
+constexpr std::size_t kHandOverAt = TapPipeline::kChunkBytes;
 /// A record's framing, and a mark or marker after it.
 constexpr std::size_t kFraming = TapFormat::kRecordFraming + 4;
 
 } // namespace
 
-TapPipeline::TapPipeline(int fd, std::uint32_t largestRecord)
+TapPipeline::TapPipeline(int fd, std::uint32_t largestRecord, std::uint64_t bufferBytes)
     : m_fd(fd)
     , m_capacity(kHandOverAt + largestRecord + kFraming)
+    , m_chunkCount(std::max<std::uint64_t>(2, bufferBytes / kHandOverAt))
 {
 }
 
@@ -31,7 +33,8 @@ TapPipeline::~TapPipeline()
 
 bool TapPipeline::start()
 {
-    for (int i = 0; i < kChunks; ++i) {
+    m_chunks.reserve(m_chunkCount);
+    for (std::size_t i = 0; i < m_chunkCount; ++i) {
         // Reserved, not committed: a chunk takes memory only where records were put.
         void *data = ::mmap(nullptr, m_capacity, PROT_READ | PROT_WRITE,
             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -40,8 +43,8 @@ bool TapPipeline::start()
         m_chunks.push_back({ static_cast<unsigned char *>(data), 0 });
     }
     m_chunk = &m_chunks.front();
-    for (int i = 1; i < kChunks; ++i)
-        m_free.push_back(&m_chunks[std::size_t(i)]);
+    for (std::size_t i = m_chunkCount - 1; i > 0; --i)
+        m_free.push_back(&m_chunks[i]);
     m_writer = std::thread([this] { writeLoop(); });
     return true;
 }
@@ -81,9 +84,16 @@ void TapPipeline::handOver()
     m_committed += m_chunk->used;
     m_full.push_back(m_chunk);
     m_changed.notify_all();
-    m_changed.wait(lock, [this] { return !m_free.empty(); });
-    m_chunk = m_free.front();
-    m_free.pop_front();
+    if (m_free.empty()) {
+        const auto from = std::chrono::steady_clock::now();
+        m_changed.wait(lock, [this] { return !m_free.empty(); });
+        ++m_waits;
+        m_waitNanoseconds += std::uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::chrono::steady_clock::now() - from)
+                                               .count());
+    }
+    m_chunk = m_free.back();
+    m_free.pop_back();
     m_chunk->used = 0;
 }
 

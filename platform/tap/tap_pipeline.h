@@ -8,9 +8,15 @@
  * Reading and writing overlap, and the cost per record is a few stores, so
  * small records go as fast as large ones.
  *
- * Memory stays flat whatever the size of the tape: a few chunks of about
- * 1 MiB plus room for the largest record each. The room is reserved, not
- * touched, so only the bytes records really use take memory.
+ * The queue holds as many chunks of about 1 MiB as the buffer size asks (at
+ * least two), so that a disk that stalls for a moment does not stop the
+ * reader (a drive that must stop repositions: time lost, wear on the tape).
+ * Memory stays flat whatever the size of the tape: each chunk has room for
+ * the largest record beyond its 1 MiB, and all of it is reserved, not
+ * touched; a freed chunk is the next one filled, so a writer that keeps up
+ * touches only a few chunks and the buffer takes memory only while it holds
+ * what the disk has not yet taken. Every time the reader finds no free chunk
+ * it waits, and the waits are counted.
  *
  * Used from one reading thread; the writing thread is internal.
  */
@@ -25,8 +31,12 @@
 class TapPipeline
 {
 public:
-    /// Writes to @p fd (not owned); a record may be up to @p largestRecord bytes long.
-    TapPipeline(int fd, std::uint32_t largestRecord);
+    static constexpr std::size_t kChunkBytes = 1 << 20; ///< handed to the writer once this full
+    static constexpr std::uint64_t kDefaultBuffer = 256ull << 20;
+
+    /// Writes to @p fd (not owned); a record may be up to @p largestRecord bytes long;
+    /// up to @p bufferBytes (in chunks of kChunkBytes) wait for the writer.
+    TapPipeline(int fd, std::uint32_t largestRecord, std::uint64_t bufferBytes = kDefaultBuffer);
     ~TapPipeline();
     TapPipeline(const TapPipeline &) = delete;
     TapPipeline &operator=(const TapPipeline &) = delete;
@@ -59,6 +69,10 @@ public:
     /// errno of the failed write.
     int writeError() const;
 
+    /// How often the reader had to wait for the writer, and for how long in all.
+    std::uint64_t readerWaits() const { return m_waits; }
+    std::uint64_t readerWaitNanoseconds() const { return m_waitNanoseconds; }
+
 private:
     struct Chunk
     {
@@ -73,12 +87,15 @@ private:
 
     int m_fd;
     std::size_t m_capacity;
+    std::size_t m_chunkCount;
+    std::uint64_t m_waits = 0; ///< the reader's thread only
+    std::uint64_t m_waitNanoseconds = 0;
     std::vector<Chunk> m_chunks;
     Chunk *m_chunk = nullptr; ///< being filled by the reading thread
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Chunk *> m_full; ///< waiting to be written, in order
-    std::deque<Chunk *> m_free;
+    std::vector<Chunk *> m_free; ///< the last freed on top: it is still in memory
     bool m_finishing = false;
     std::atomic<bool> m_failed { false }; ///< read without the lock, once per record
     std::uint64_t m_committed = 0; ///< in chunks handed over (reading thread only)

@@ -1,5 +1,6 @@
 #include "platform/tap/virtual_tape.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -70,6 +71,45 @@ bool number(const std::string &text, unsigned long long &value)
     return errno == 0;
 }
 
+/// Bytes a second from "pace=400M" (K, M, G: thousands, millions, billions) among the
+/// fault switches; 0 when none is given.
+std::uint64_t paceIn(const std::string &list)
+{
+    std::uint64_t pace = 0;
+    std::string word;
+    std::istringstream words(list);
+    while (words >> word) {
+        for (char &c : word)
+            c = c == ',' ? ' ' : c;
+        std::istringstream parts(word);
+        std::string part;
+        while (parts >> part) {
+            if (part.compare(0, 5, "pace=") != 0)
+                continue;
+            char *end = nullptr;
+            const double value = std::strtod(part.c_str() + 5, &end);
+            const double unit = *end == 'K' ? 1e3 : *end == 'M' ? 1e6 : *end == 'G' ? 1e9 : 1;
+            if (value > 0)
+                pace = std::uint64_t(value * unit);
+        }
+    }
+    return pace;
+}
+
+std::uint64_t paceFromOutside(const std::string &path)
+{
+    std::uint64_t pace = 0;
+    if (const char *list = std::getenv("TARNWICK_VTAPE_FAULTS"))
+        pace = paceIn(list);
+    std::ifstream side(path + ".faults");
+    if (side) {
+        std::stringstream text;
+        text << side.rdbuf();
+        pace = std::max(pace, paceIn(text.str()));
+    }
+    return pace;
+}
+
 DWORD openError(int error)
 {
     switch (error) {
@@ -117,6 +157,7 @@ std::unique_ptr<VirtualTape> VirtualTape::open(const std::string &path, DWORD &e
     parseFailingRecords(lists, tape->m_failing);
     if (const char *log = std::getenv("TARNWICK_VTAPE_READ_LOG"); log && *log)
         tape->m_readLog = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    tape->m_pace = paceFromOutside(path);
     return tape;
 }
 
@@ -247,11 +288,31 @@ DWORD VirtualTape::setBlockSize(std::uint32_t blockSize)
     return NO_ERROR;
 }
 
+bool VirtualTape::metDamage(const TapFile::Object &object)
+{
+    if (object.kind != TapFile::Kind::End || !object.damaged)
+        return false;
+    m_damage.found = true;
+    m_damage.offset = m_file.offset();
+    m_damage.bytesAfter = m_file.size() - m_file.offset();
+    m_damage.block = m_file.position();
+    return true;
+}
+
+// The object at the file's position, when the walk there ended at the end of data.
+TapFile::Object VirtualTape::endHere()
+{
+    std::uint32_t copied = 0;
+    return m_file.read(nullptr, 0, copied); // an End does not move
+}
+
 DWORD VirtualTape::spaceToEndOfData()
 {
     if (m_ejected)
         return ERROR_NO_MEDIA_IN_DRIVE;
     m_file.spaceToEnd();
+    // The damaged place counts as a block the data ends after, as the reads find it.
+    m_pastDamage = metDamage(endHere());
     return NO_ERROR;
 }
 
@@ -259,8 +320,11 @@ DWORD VirtualTape::seekBlock(std::uint64_t block)
 {
     if (m_ejected)
         return ERROR_NO_MEDIA_IN_DRIVE;
+    m_pastDamage = false;
     m_file.seek(block);
-    return m_file.position() == block ? NO_ERROR : ERROR_NO_DATA_DETECTED;
+    if (m_file.position() < block)
+        m_pastDamage = metDamage(endHere()); // the data ends after the damaged place
+    return filePosition() == block ? NO_ERROR : ERROR_NO_DATA_DETECTED;
 }
 
 DWORD VirtualTape::position(std::uint64_t &block)
@@ -269,7 +333,7 @@ DWORD VirtualTape::position(std::uint64_t &block)
         return ERROR_NO_MEDIA_IN_DRIVE;
     if (m_faults & Position)
         return ERROR_IO_DEVICE;
-    block = m_file.position();
+    block = filePosition();
     return NO_ERROR;
 }
 
@@ -278,14 +342,24 @@ DWORD VirtualTape::spaceRecords(std::int64_t count)
     if (m_ejected)
         return ERROR_NO_MEDIA_IN_DRIVE;
     for (; count > 0; --count) {
+        if (m_pastDamage)
+            return ERROR_NO_DATA_DETECTED;
         std::uint32_t copied = 0;
         const TapFile::Object object = m_file.read(nullptr, 0, copied);
+        if (metDamage(object)) {
+            m_pastDamage = true;
+            continue;
+        }
         if (object.kind == TapFile::Kind::End)
             return object.endOfMedium ? ERROR_END_OF_MEDIA : ERROR_NO_DATA_DETECTED;
         if (object.kind == TapFile::Kind::Mark)
             return ERROR_FILEMARK_DETECTED;
     }
     for (; count < 0; ++count) {
+        if (m_pastDamage) {
+            m_pastDamage = false;
+            continue;
+        }
         bool mark = false;
         if (!m_file.stepBack(mark))
             return ERROR_BEGINNING_OF_MEDIA;
@@ -302,9 +376,18 @@ DWORD VirtualTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytes
         return ERROR_NO_MEDIA_IN_DRIVE;
     if (m_faults & Slow)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    const std::uint64_t at = m_file.position();
+    if (m_pace > 0)
+        pace();
+    const std::uint64_t at = filePosition();
     logRead(at);
+    if (m_pastDamage)
+        return ERROR_NO_DATA_DETECTED;
     const TapFile::Object object = m_file.read(buffer, length, bytesRead);
+    m_paceBytes += bytesRead;
+    if (metDamage(object)) {
+        m_pastDamage = true;
+        return ERROR_CRC;
+    }
     switch (object.kind) {
     case TapFile::Kind::End:
         return object.endOfMedium ? ERROR_END_OF_MEDIA : ERROR_NO_DATA_DETECTED;
@@ -323,6 +406,20 @@ DWORD VirtualTape::read(void *buffer, std::uint32_t length, std::uint32_t &bytes
     if (object.error)
         return ERROR_CRC;
     return object.length > length ? ERROR_MORE_DATA : NO_ERROR;
+}
+
+void VirtualTape::pace()
+{
+    // The bytes of the records read so far may not come faster than the pace; a reader that
+    // came late (it waited) does not get them faster afterwards, as a drive that stopped
+    // does not catch up.
+    using Clock = std::chrono::steady_clock;
+    const auto now = Clock::now();
+    const auto behind = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(double(m_paceBytes) / double(m_pace)));
+    if (m_paceBytes == 0 || now - (m_paceStart + behind) > std::chrono::milliseconds(20))
+        m_paceStart = now - behind;
+    std::this_thread::sleep_until(m_paceStart + behind);
 }
 
 DWORD VirtualTape::eject()

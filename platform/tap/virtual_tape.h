@@ -15,6 +15,12 @@
  * and locked with flock(LOCK_EX | LOCK_NB): a second open, from this process
  * or another, fails with ERROR_SHARING_VIOLATION.
  *
+ * A damaged file (a record whose length words disagree, a record cut by the
+ * end of the file, a reserved marker) reads as a drive reads a place it cannot
+ * read: the read there fails with ERROR_CRC and passes it as one block, after
+ * which the data ends (nothing beyond it can be framed). damage() says where
+ * it is, for a verdict that names it.
+ *
  * Fault switches make the tape fail on purpose, for tests. All are off unless
  * asked for, in one of three ways, which add up:
  *  - in-process: VirtualTape::setFaults(VirtualTape::Load | ...) before the
@@ -33,7 +39,9 @@
  *  - `flaky=K:N` the record at position K (records and marks counted from 0) fails
  *               its first N reads on this open with ERROR_CRC and no data, then reads;
  *  - `dead=K`   the record at position K never reads (ERROR_CRC, no data).
- * Each failed read passes the record, as a drive does. Unknown names are ignored.
+ *  - `pace=RATE` records come at most RATE bytes a second (K, M, G: thousands,
+ *               millions, billions), like a drive streaming at its speed.
+ * A failed read passes the record, as a drive does. Unknown names are ignored.
  *
  * When the environment variable TARNWICK_VTAPE_READ_LOG names a file, every
  * read appends the position it read at to it, one line each, so that a test can
@@ -42,6 +50,7 @@
 #include "platform/backend/tape_backend.h"
 #include "platform/tap/tap_file.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -86,6 +95,16 @@ public:
 
     ~VirtualTape() override;
 
+    /// Where the file is damaged, once a read, space or seek has come to it.
+    struct Damage
+    {
+        bool found = false;
+        std::int64_t offset = 0; ///< in the file
+        std::int64_t bytesAfter = 0; ///< from offset to the end of the file: not readable
+        std::uint64_t block = 0; ///< the tape position there (blocks and marks before it)
+    };
+    const Damage &damage() const { return m_damage; }
+
     unsigned instanceFaults() const { return m_faults; }
     void setInstanceFaults(unsigned faults) { m_faults = faults; }
     bool ejected() const { return m_ejected; }
@@ -106,8 +125,20 @@ private:
     VirtualTape(int fd, std::int64_t size, unsigned faults);
     void logRead(std::uint64_t position) const;
 
+    /// Notes @p object, just met at the file's position, when it is damage; returns whether.
+    bool metDamage(const TapFile::Object &object);
+    TapFile::Object endHere();
+    std::uint64_t filePosition() const { return m_file.position() + (m_pastDamage ? 1 : 0); }
+
+    void pace();
+
     int m_fd;
     TapFile m_file;
+    std::uint64_t m_pace = 0; ///< bytes a second; 0: as fast as the file reads
+    std::uint64_t m_paceBytes = 0; ///< record bytes read since the first paced read
+    std::chrono::steady_clock::time_point m_paceStart;
+    Damage m_damage;
+    bool m_pastDamage = false; ///< the damage was passed: the position is one beyond the file's
     unsigned m_faults;
     std::uint32_t m_blockSize = 0;
     bool m_ejected = false;

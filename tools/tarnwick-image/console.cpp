@@ -1,6 +1,6 @@
 #include "tools/tarnwick-image/console.h"
 
-#include <QFile>
+#include "archive/shown_name.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -43,7 +43,7 @@ void outPath(const QByteArray &path)
 
 QString shown(const QByteArray &path)
 {
-    return QFile::decodeName(path);
+    return Archive::shownName(path);
 }
 
 void raw(const QString &text)

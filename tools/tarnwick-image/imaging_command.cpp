@@ -58,7 +58,8 @@ int judge(RunSession &session, HANDLE drive)
     // The engine's count leaves one out; the position it spaced to is the end of data.
     const quint64 endOfData = ImagingState::blockCount + 1;
     session.record().endOfData = qint64(endOfData);
-    const Judgement judgement = RunJudge::engineRun(session.log(), drive, endOfData);
+    const Judgement judgement = RunJudge::withDamage(
+        drive, session.log().objects(), RunJudge::engineRun(session.log(), drive, endOfData));
     return session.end(judgement.verdict, judgement.text, ExitCode::ofVerdict(judgement.verdict));
 }
 

@@ -143,6 +143,7 @@ int runMaster(const Options &options)
     Rescue::Reader::Settings settings;
     settings.retries = options.retries;
     settings.passes = options.passes;
+    settings.bufferBytes = options.bufferBytes;
     settings.endOfData = end;
     settings.partialPath = session.target().partialPath();
     settings.mapPath = Rescue::mapPath(settings.partialPath);
@@ -157,6 +158,9 @@ int runMaster(const Options &options)
     const Stop stop = reader.run();
     const bool written = reader.finish();
     recordPasses(session, reader);
+    session.record().bufferBytes = qint64(options.bufferBytes);
+    session.record().readerWaits = qint64(reader.readerWaits());
+    session.record().readerWaitSeconds = reader.readerWaitSeconds();
     if (stop == Stop::Interrupted)
         session.interrupted();
     if (!written || stop == Stop::WriteFailed)
@@ -164,7 +168,9 @@ int runMaster(const Options &options)
     QString why = reader.problem();
     if (stop == Stop::DriveFailed)
         why = QStringLiteral("the drive failed (error %1)").arg(reader.driveError());
-    const Judgement judgement = judge(reader.map(), stop, end, why);
+    const Rescue::Map &map = reader.map();
+    const Judgement judgement = RunJudge::withDamage(
+        drive, map.runs().isEmpty() ? 0 : map.runs().last().end(), judge(map, stop, end, why));
     if (!intoTapeOrder(session, reader.map()))
         return writeFailed(session, errno);
     if (reader.endOfMedium()) {

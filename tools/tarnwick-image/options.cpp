@@ -32,6 +32,21 @@ QByteArray rawValue(const QList<QByteArray> &arguments, const char *name)
     return value;
 }
 
+/// @p text as bytes: a number with an optional K, M or G (KiB, MiB, GiB); 0 when it is none.
+quint64 sizeValue(QString text)
+{
+    static const QString suffixes = QStringLiteral("KMG");
+    int shift = 0;
+    const int suffix = text.isEmpty() ? -1 : suffixes.indexOf(text.back().toUpper());
+    if (suffix >= 0) {
+        shift = 10 * (suffix + 1);
+        text.chop(1);
+    }
+    bool number = false;
+    const quint64 value = text.toULongLong(&number, 10);
+    return number && value <= (quint64(1) << (63 - shift)) ? value << shift : 0;
+}
+
 /// The arguments that are not options or their values, as their bytes.
 QList<QByteArray> rawPositionals(const QList<QByteArray> &arguments, const QStringList &valued)
 {
@@ -59,8 +74,8 @@ QString rescueProblem(
     const QList<QByteArray> positionals = rawPositionals(arguments,
         { QStringLiteral("block-size"), QStringLiteral("output"), QStringLiteral("folder"),
             QStringLiteral("inspect"), QStringLiteral("format"), QStringLiteral("retries"),
-            QStringLiteral("passes"), QStringLiteral("drive-block-size"), QStringLiteral("merge"),
-            QStringLiteral("map-picture") });
+            QStringLiteral("passes"), QStringLiteral("buffer"), QStringLiteral("drive-block-size"),
+            QStringLiteral("merge"), QStringLiteral("map-picture") });
     QStringList allowed;
     if (parser.isSet(QStringLiteral("merge"))) {
         if (parser.isSet(QStringLiteral("map-picture")))
@@ -112,7 +127,13 @@ QString imagingProblem(const Options &options, const QCommandLineParser &parser)
     } else if (parser.isSet(QStringLiteral("retries"))) {
         return QStringLiteral("--retries applies to --format tap; the .tape format reads "
                               "as the window does, once");
+    } else if (parser.isSet(QStringLiteral("buffer"))) {
+        return QStringLiteral("--buffer applies to --format tap; the .tape format is "
+                              "written as the window writes it");
     }
+    // From two chunks of 1 MiB up to 64 GiB; memory is taken only while the disk lags.
+    if (options.bufferBytes < (quint64(2) << 20) || options.bufferBytes > (quint64(64) << 30))
+        return QStringLiteral("--buffer takes a size from 2M to 64G (K, M, G: KiB, MiB, GiB)");
     if (options.blockSizeText.isNull()) {
         return QStringLiteral("--block-size takes auto or one of ")
             + BlockSize::entries().mid(1).join(QLatin1Char(' '));
@@ -132,7 +153,8 @@ QString usageText()
         "Usage: tarnwick-image [--block-size SIZE] [--yes] [--eject] [--force]\n"
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
         "                      (--output FILE | --folder DIR)\n"
-        "       tarnwick-image --format tap [--retries N] [--passes N] [--eject] [--force]\n"
+        "       tarnwick-image --format tap [--retries N] [--passes N] [--buffer SIZE]\n"
+        "                      [--eject] [--force]\n"
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
         "                      (--output FILE | --folder DIR)\n"
         "       tarnwick-image --inspect FILE [--verify]\n"
@@ -158,6 +180,9 @@ QString usageText()
         "                     return to the blocks not read whole. The run keeps FILE.map\n"
         "                     (FILE.partial.map while it runs); the same command again goes\n"
         "                     on where an interrupted run stopped, or makes more passes\n"
+        "  --buffer SIZE      --format tap: up to SIZE bytes (K, M, G suffixes) read\n"
+        "                     and waiting for the disk, so that the drive keeps streaming\n"
+        "                     while the disk is slow for a moment (256M)\n"
         "  --eject            eject the tape when the image is complete\n"
         "  --output FILE      write the image to FILE\n"
         "  --folder DIR       write it to DIR/Tape_Image_(<date and time>).tape (or .tap)\n"
@@ -206,7 +231,8 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
         valued("format", "FORMAT", QStringLiteral("tape")),
         valued("retries", "N", QStringLiteral("3")), valued("passes", "N", QStringLiteral("2")),
         flag("no-sync"), flag("no-checksum"),
-        valued("drive-block-size", "BYTES", QStringLiteral("0")), valued("merge", "FILE"),
+        valued("drive-block-size", "BYTES", QStringLiteral("0")),
+        valued("buffer", "SIZE", QStringLiteral("256M")), valued("merge", "FILE"),
         valued("map-picture", "FILE") });
     if (!parser.parse(decoded))
         return parser.errorText();
@@ -240,6 +266,7 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
     options.checksum = !parser.isSet(QStringLiteral("no-checksum"));
     options.output = rawValue(arguments, "output");
     options.folder = rawValue(arguments, "folder");
+    options.bufferBytes = sizeValue(parser.value(QStringLiteral("buffer")));
     bool number = false;
     options.retries = parser.value(QStringLiteral("retries")).toInt(&number);
     if (!number || options.retries > 100)

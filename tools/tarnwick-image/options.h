@@ -28,6 +28,7 @@ struct Options
     int passes = 2; ///< --format tap: passes over the tape a run makes
     bool sync = true; ///< wait for the image to reach the disk before naming it
     bool checksum = true; ///< compute the image's SHA-256 for the run record
+    quint64 bufferBytes = 256ull << 20; ///< --format tap: what may wait for the disk
     QList<QByteArray> mergeSources; ///< --merge: the masters, in order of preference
     QByteArray picturePath; ///< --map-picture: the SVG file to write
     QByteArray pictureMaster; ///< --map-picture: the master (or its map) to draw

@@ -1,8 +1,8 @@
-#include "scanner/core/shown_name.h"
+#include "archive/shown_name.h"
 
 #include <QChar>
 
-namespace Quorlin {
+namespace Archive {
 namespace {
 
 /// The character that starts at @p bytes[at] and its length, or -1 when the
@@ -81,4 +81,20 @@ QString shownName(const QByteArray &bytes)
     return shown;
 }
 
-} // namespace Quorlin
+QByteArray checksumLineName(const QByteArray &name, bool &escaped)
+{
+    escaped = false;
+    QByteArray line;
+    line.reserve(name.size());
+    for (const char c : name) {
+        const char *escape = c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+        escaped = escaped || escape;
+        if (escape)
+            line += escape;
+        else
+            line += c;
+    }
+    return line;
+}
+
+} // namespace Archive
