@@ -3,6 +3,7 @@
 #include "imaging/size_text.h"
 #include "scanner/core/archive_reader.h"
 #include "scanner/core/archive_stream.h"
+#include "scanner/core/dump_restore.h"
 #include "scanner/core/extractor.h"
 #include "scanner/core/record_layout.h"
 #include "scanner/core/report.h"
@@ -618,6 +619,8 @@ bool ArchiveWalk::copyData(RestoreFile &file, const QByteArray &name, int *statu
 
 bool restoreArchive(const ScanResult &result, int index, const QSet<int> &entries, RestoreRun &run)
 {
+    if (isDumpArchive(result.archives.at(index)))
+        return restoreDumpArchive(result, index, entries, run);
     return ArchiveWalk(result, index, run).run(entries);
 }
 
