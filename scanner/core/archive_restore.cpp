@@ -178,8 +178,9 @@ bool ArchiveWalk::run(const QSet<int> &selected)
     if (m_archive.format.startsWith(QLatin1String("ZIP"), Qt::CaseInsensitive))
         m_zipModes
             = zipUnixModes(m_result.facts, m_archive.offset, m_archive.offset + m_archive.length);
-    m_keepPlaced
-        = m_index + 1 < m_result.archives.size() && m_result.archives.at(m_index + 1).continuation;
+    m_keepPlaced = m_index + 1 < m_result.archives.size()
+        && (m_result.archives.at(m_index + 1).continuation
+            || m_result.archives.at(m_index + 1).volumeJoined);
     // A damaged archive is read no further than its damage, so what lies beyond (the
     // next tape file, garbage) never becomes part of a file; a whole one no further
     // than its tape file.
@@ -214,8 +215,8 @@ bool ArchiveWalk::run(const QSet<int> &selected)
         whole = restoreEntry(entry, e, chosen) && whole;
     }
     finishGroups(!m_stopped && !m_archive.damaged && e == m_archive.entries.size());
-    if (m_keepPlaced)
-        m_run.placedBefore = m_placed;
+    if (m_keepPlaced) // the volumes of one tar: links reach back to any of them
+        m_run.placedBefore.insert(m_placed);
     return whole && !m_stopped;
 }
 

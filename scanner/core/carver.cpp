@@ -7,6 +7,7 @@
 #include "scanner/core/dump_volume.h"
 #include "scanner/core/record_layout.h"
 #include "scanner/core/signatures.h"
+#include "scanner/core/tar_volumes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -420,6 +421,7 @@ ScanResult scanImage(
         return result;
     }
     Carver(result, stream, scanPart, cancel).run();
+    joinTarVolumes(&result, stream);
     return result;
 }
 

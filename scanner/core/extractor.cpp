@@ -5,6 +5,7 @@
 #include "scanner/core/body_stream.h"
 #include "scanner/core/report.h"
 #include "scanner/core/shown_name.h"
+#include "scanner/core/tar_volumes.h"
 
 #include <QRegularExpression>
 
@@ -177,12 +178,33 @@ bool Extractor::run(const Selection &selection)
             advance(bytes, m_progress ? shownName(current) : QString());
         },
         [this] { return cancelled(); }, {}, {}, {} };
+    // A member split over tape volumes is written from its parts, not as each part.
+    Selection chosen = selection;
+    QVector<const SplitMember *> joined;
+    for (const SplitMember &member : m_result.splitMembers) {
+        bool wanted = chosen.entries.value(member.archive).contains(member.entry);
+        for (const auto &piece : member.continuations)
+            wanted = wanted || chosen.entries.value(piece.first).contains(piece.second);
+        if (!wanted)
+            continue;
+        joined.append(&member);
+        chosen.entries[member.archive].remove(member.entry);
+        for (const auto &piece : member.continuations)
+            chosen.entries[piece.first].remove(piece.second);
+    }
+    for (auto it = chosen.entries.begin(); it != chosen.entries.end();)
+        it = it.value().isEmpty() ? chosen.entries.erase(it) : std::next(it);
     bool whole = true;
-    for (auto it = selection.entries.cbegin();
-         it != selection.entries.cend() && !cancelled() && !run.overTotal; ++it) {
+    for (const SplitMember *member : qAsConst(joined)) {
+        if (!cancelled() && !run.overTotal)
+            whole = restoreSplitMember(m_result, *member, run) && whole;
+    }
+    for (auto it = chosen.entries.cbegin();
+         it != chosen.entries.cend() && !cancelled() && !run.overTotal; ++it) {
         whole = restoreArchive(m_result, it.key(), it.value(), run) && whole;
         // Hard links across the damage reach only into the archive just before.
-        if (!m_result.archives.value(it.key() + 1).continuation)
+        const FoundArchive next = m_result.archives.value(it.key() + 1);
+        if (!next.continuation && !next.volumeJoined)
             run.placedBefore.clear();
     }
     m_problems += run.problems;
