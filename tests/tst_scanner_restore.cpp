@@ -967,6 +967,61 @@ private slots:
             QVERIFY2(run.err.contains(QLatin1String("is not in this image")), qPrintable(run.err));
         }
     }
+
+    /// Names vfat and NTFS refuse (or, trailing dots, drop, so that two names become one)
+    /// are written escaped, with a map of escaped to stored names and a note.
+    void refusedNamesAreEscaped_data()
+    {
+        QTest::addColumn<QString>("target"); ///< "option": --escape-names; "vfat": a vfat folder
+        QTest::newRow("asked with --escape-names") << "option";
+        QTest::newRow("a vfat folder on a loop device") << "vfat";
+    }
+
+    void refusedNamesAreEscaped()
+    {
+        QFETCH(QString, target);
+        QFile filesystems(QStringLiteral("/proc/filesystems"));
+        const bool vfat = target == QLatin1String("vfat");
+        if (vfat && ::geteuid() != 0)
+            QSKIP("a vfat image is mounted on a loop device: root only");
+        if (vfat
+            && (!filesystems.open(QIODevice::ReadOnly)
+                || !filesystems.readAll().contains("\tvfat\n")))
+            QSKIP("this kernel has no vfat");
+        TemporaryDir base;
+        QVERIFY(bash(base.path(),
+            QStringLiteral("mkdir -p src/'we?ird' out && cd src && printf a >'we?ird/a:b' && "
+                           "printf t >trail. && printf s >'sp ' && printf o >ok && "
+                           "tar -cf ../names.tar *"))
+                    .isEmpty());
+        const QString out = base.filePath(QStringLiteral("out"));
+        if (vfat)
+            QVERIFY(bash(base.path(),
+                QStringLiteral("truncate -s 8M fat.img && mkfs.vfat fat.img >/dev/null && "
+                               "mount -o loop fat.img out"))
+                        .isEmpty());
+        const QString image = imageOf(
+            base.filePath(QStringLiteral("image")), { base.filePath(QStringLiteral("names.tar")) });
+        QStringList arguments { QStringLiteral("--extract"), image, out };
+        if (!vfat)
+            arguments.insert(1, QStringLiteral("--escape-names"));
+        const ToolRun run = quorlin(arguments);
+        const QString found = filesBelow(out);
+        const QString map
+            = QString::fromUtf8(fileBytes(out + QStringLiteral("/quorlin-escaped-names.txt")));
+        if (vfat)
+            bash(base.path(), QStringLiteral("umount out"));
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY2(
+            run.err.contains(QLatin1String("4 name(s) written with %XX")), qPrintable(run.err));
+        QCOMPARE(found,
+            QStringLiteral(
+                "archive-1/ok archive-1/sp%20 archive-1/trail%2E archive-1/we%3Fird/a%3Ab "
+                "quorlin-escaped-names.txt"));
+        for (const char *line : { "archive-1/trail%2E\tarchive-1/trail.\n",
+                 "archive-1/we%3Fird\tarchive-1/we?ird\n", "archive-1/sp%20\tarchive-1/sp \n" })
+            QVERIFY2(map.contains(QLatin1String(line)), qPrintable(map));
+    }
 };
 
 QTEST_MAIN(TestScannerRestore)

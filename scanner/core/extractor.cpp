@@ -233,6 +233,23 @@ bool Extractor::run(const Selection &selection)
         m_problems.append(folder.errorString());
         whole = false;
     }
+    int escaped = 0;
+    const QByteArray map = folder.writeNameMap(&escaped);
+    if (escaped > 0 && map.isEmpty()) {
+        m_problems.append(folder.errorString());
+        whole = false;
+    } else if (escaped > 0) {
+        const QString why = folder.refusingFileSystem() == QLatin1String("--escape-names")
+            ? QStringLiteral("As asked with --escape-names")
+            : QStringLiteral("The folder's file system (%1) refuses some of the names")
+                  .arg(folder.refusingFileSystem());
+        m_problems.append(QStringLiteral("%1: %2 name(s) written with %XX for the bytes vfat "
+                                         "and NTFS refuse; %3 maps them to the names in the "
+                                         "archives.")
+                              .arg(why)
+                              .arg(escaped)
+                              .arg(shownName(m_folder) + QLatin1Char('/') + shownName(map)));
+    }
     if (folder.ownersNotKept()) {
         m_problems.append(QStringLiteral("Owners and groups were not kept: only root may give "
                                          "files to others, so they belong to whoever extracted "
