@@ -94,25 +94,25 @@ TarHeader memberAt(BodyStream &stream, qint64 at, qint64 *dataAt)
     return header;
 }
 
-/// Where the data of the member of @p archive named @p path that runs past @p end starts;
-/// -1 when its headers do not lead there.
+/// Where the data of the last member of @p archive, before @p end, starts when it is
+/// named @p path; -1 when not. The tape mark's zeros may follow its first part, or the
+/// next volume's header: the walk stops at the first block that is no header.
 qint64 cutMemberData(BodyStream &stream, const FoundArchive &archive, const QByteArray &path,
     qint64 end, TarHeader *found)
 {
+    qint64 lastData = -1;
     for (qint64 at = archive.offset; at + block <= end;) {
         qint64 dataAt = 0;
         const TarHeader header = memberAt(stream, at, &dataAt);
         if (!header.valid)
-            return -1;
+            break;
+        *found = header;
+        lastData = dataAt;
         const qint64 stored
             = header.type == '5' || header.type == '1' || header.type == '2' ? 0 : header.size;
-        if (dataAt + stored > end) {
-            *found = header;
-            return header.name == path ? dataAt : -1;
-        }
         at = dataAt + rounded(stored);
     }
-    return -1;
+    return lastData >= 0 && found->name == path ? lastData : -1;
 }
 
 qint64 tapeFileEnd(const ScanResult &result, qint64 at)
@@ -152,7 +152,8 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
                 : -1;
             SplitMember made;
             made.path = header.name;
-            if (firstAt >= 0 && header.offset > 0 && firstAt + header.offset <= end) {
+            if (firstAt >= 0 && header.offset > 0 && header.offset < first.size
+                && firstAt + header.offset <= end) {
                 made.archive = b - 1;
                 made.entry = before->entries.size() - 1;
                 made.size = first.size;
