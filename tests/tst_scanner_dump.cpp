@@ -5,6 +5,7 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <cstring>
@@ -51,19 +52,12 @@ QString describe(const QString &folder, bool owners)
 
 quint32 readWord(const QByteArray &bytes, int at)
 {
-    quint32 value;
-    std::memcpy(&value, bytes.constData() + at, 4);
-    return value;
+    return qFromLittleEndian<quint32>(bytes.constData() + at);
 }
 
 void writeWord(QByteArray &bytes, int at, quint32 value)
 {
-    std::memcpy(bytes.data() + at, &value, 4);
-}
-
-quint32 swap32(quint32 v)
-{
-    return (v >> 24) | ((v >> 8) & 0xff00u) | ((v << 8) & 0xff0000u) | (v << 24);
+    qToLittleEndian(value, bytes.data() + at);
 }
 
 /// Rewrites each header record of a little-endian volume by @p header and each folder's
@@ -87,8 +81,8 @@ QByteArray rewritten(QByteArray volume, const std::function<void(QByteArray &)> 
         writeWord(record, 28, 0);
         quint32 sum = 0;
         for (int i = 0; i < 1024; i += 4)
-            sum += bigEndian ? swap32(readWord(record, i)) : readWord(record, i);
-        writeWord(record, 28, bigEndian ? swap32(84446 - sum) : 84446 - sum);
+            sum += bigEndian ? qbswap(readWord(record, i)) : readWord(record, i);
+        writeWord(record, 28, bigEndian ? qbswap(84446 - sum) : 84446 - sum);
         volume.replace(at, 1024, record);
         at += 1024 * (1 + following);
     }
