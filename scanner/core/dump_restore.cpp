@@ -337,7 +337,12 @@ void DumpIndex::resolve()
 {
     for (auto it = m_inodes.begin(); it != m_inodes.end(); ++it) {
         Inode &inode = it.value();
-        const qint64 count = std::min<qint64>(inode.blockCount(), qint64(1) << 26);
+        // No more blocks than its headers describe: a size in a header may claim a petabyte.
+        qint64 described = 0;
+        for (const Inode::Chunk &chunk : qAsConst(inode.chunks))
+            described += chunk.present.size();
+        const qint64 count = std::min(inode.blockCount(), described);
+        inode.cut = inode.cut || count < inode.blockCount();
         inode.blocks.fill(missing, int(count));
         qint64 block = 0;
         for (const Inode::Chunk &chunk : qAsConst(inode.chunks)) {
@@ -363,6 +368,8 @@ void DumpIndex::resolve()
         const auto lost = std::find(inode.blocks.cbegin(), inode.blocks.cend(), missing);
         if (lost != inode.blocks.cend() && inode.damagedByte < 0)
             inode.damagedByte = (lost - inode.blocks.cbegin()) * recordSize;
+        else if (count < inode.blockCount() && inode.damagedByte < 0)
+            inode.damagedByte = count * recordSize;
     }
 }
 
@@ -635,7 +642,9 @@ bool DumpWrite::writeFile(const Inode &inode, const QByteArray &name, QByteArray
             known = offset + length;
         m_run.advance(length, name);
     }
-    if (!file.setLength(inode.size))
+    // A file whose last headers are lost ends where what is known of it does.
+    if (!file.setLength(
+            inode.cut ? std::min(inode.size, inode.blocks.size() * recordSize) : inode.size))
         return problem(QStringLiteral("%1: %2").arg(shownName(name), file.errorString()));
     const bool damaged = inode.isDamaged();
     *used
@@ -693,6 +702,18 @@ bool restoreDumpArchive(
                                 .arg(shownName(archive.note)));
     QList<int> chosen = entries.values();
     std::sort(chosen.begin(), chosen.end());
+    qint64 wanted = 0;
+    for (int e : qAsConst(chosen))
+        wanted += trustedSize(archive.entries.value(e));
+    const qint64 limit = sizeLimit(archive, run.maxSize);
+    if (wanted > limit) {
+        run.problems.append(QStringLiteral("Archive %1 expands to %2, more than the %3 one "
+                                           "archive may write: not extracted (raise the limit "
+                                           "with --max-size)")
+                                .arg(index + 1)
+                                .arg(SizeText::human(wanted), SizeText::human(limit)));
+        return false;
+    }
     DumpWrite write(result, index, run, dump);
     for (int e : qAsConst(chosen)) {
         if (e < 0 || e >= archive.entries.size())
