@@ -380,7 +380,8 @@ QByteArray DumpIndex::smallData(const Inode &inode, qint64 most) const
     const qint64 size = std::min(inode.size, most);
     for (int b = 0; b < inode.blocks.size() && data.size() < size; ++b) {
         const qint64 at = inode.blocks.at(b);
-        if (at == missing || (at >= 0 && !readRecord(at, record)))
+        // A folder or link ends before an unreadable record: its bytes would be names.
+        if (at == missing || (at >= 0 && (unreadable(at) || !readRecord(at, record))))
             return data;
         if (at == hole)
             std::fill(record, record + recordSize, 0);
