@@ -980,26 +980,21 @@ private slots:
     void refusedNamesAreEscaped()
     {
         QFETCH(QString, target);
-        QFile filesystems(QStringLiteral("/proc/filesystems"));
         const bool vfat = target == QLatin1String("vfat");
-        if (vfat && ::geteuid() != 0)
-            QSKIP("a vfat image is mounted on a loop device: root only");
         if (vfat
-            && (!filesystems.open(QIODevice::ReadOnly)
-                || !filesystems.readAll().contains("\tvfat\n")))
-            QSKIP("this kernel has no vfat");
+            && (::geteuid() != 0
+                || !fileBytes(QStringLiteral("/proc/filesystems")).contains("\tvfat\n")))
+            QSKIP("a vfat image is mounted on a loop device: root and a kernel with vfat only");
         TemporaryDir base;
         QVERIFY(bash(base.path(),
             QStringLiteral("mkdir -p src/'we?ird' out && cd src && printf a >'we?ird/a:b' && "
                            "printf t >trail. && printf s >'sp ' && printf o >ok && "
-                           "tar -cf ../names.tar *"))
+                           "tar -cf ../names.tar * && cd .. && if [ %1 = vfat ]; then "
+                           "truncate -s 8M fat.img && mkfs.vfat fat.img >/dev/null && "
+                           "mount -o loop fat.img out; fi")
+                .arg(target))
                     .isEmpty());
         const QString out = base.filePath(QStringLiteral("out"));
-        if (vfat)
-            QVERIFY(bash(base.path(),
-                QStringLiteral("truncate -s 8M fat.img && mkfs.vfat fat.img >/dev/null && "
-                               "mount -o loop fat.img out"))
-                        .isEmpty());
         const QString image = imageOf(
             base.filePath(QStringLiteral("image")), { base.filePath(QStringLiteral("names.tar")) });
         QStringList arguments { QStringLiteral("--extract"), image, out };
