@@ -170,7 +170,7 @@ inline QByteArray tapeFileBytes(const QString &kind, const QVector<File> &files)
 
 inline bool isRegion(const QString &kind)
 {
-    return kind == QLatin1String("dump") || kind.startsWith(QLatin1String("random:"));
+    return kind.startsWith(QLatin1String("random:"));
 }
 
 } // namespace ScannerTest

@@ -902,6 +902,121 @@ private slots:
         }
         QCOMPARE(bytesAt(QFile::encodeName(out) + "/archive-1/file"), QByteArray("mine"));
     }
+
+    /// A GNU multi-volume tar, one volume a tape file: a member the end of a volume cuts
+    /// is joined from the continuation header of the next; with a volume missing it is
+    /// named damaged and what is missing said. Members split over volumes were named
+    /// damaged though every volume was there, and a hard link to a file of an earlier
+    /// volume was not made.
+    void splitMembersAreJoined_data()
+    {
+        QTest::addColumn<QString>("volumes"); ///< which of v1..v5 the tape holds
+        QTest::addColumn<bool>("master");
+        QTest::addColumn<int>("exitCode");
+        // clang-format off
+        QTest::newRow("every volume") << "v1 v2 v3 v4 v5" << false << 0;
+        QTest::newRow("every volume, master") << "v1 v2 v3 v4 v5" << true << 0;
+        QTest::newRow("a middle volume missing") << "v1 v3 v4 v5" << true << 1;
+        QTest::newRow("the first volume missing") << "v2 v3 v4 v5" << false << 1;
+        // clang-format on
+    }
+
+    void splitMembersAreJoined()
+    {
+        QFETCH(QString, volumes);
+        QFETCH(bool, master);
+        QFETCH(int, exitCode);
+        TemporaryDir base;
+        QVERIFY(bash(base.path(),
+            QStringLiteral("mkdir -p d && for f in a:25000 b:40000 c:15000 e:30000; do "
+                           "head -c ${f#*:} /dev/urandom >d/${f%:*}; done && ln d/a d/link && "
+                           "tar -c -M -L 30 -b 20 -f v1 -f v2 -f v3 -f v4 -f v5 -f v6 d"))
+                    .isEmpty());
+        QStringList files;
+        for (const QString &volume : volumes.split(QLatin1Char(' ')))
+            files << base.filePath(volume);
+        const QString made = imageOf(base.filePath(QStringLiteral("image")), files);
+        QVERIFY(!made.isEmpty());
+        const QString image = master ? base.filePath(QStringLiteral("image/source.tap")) : made;
+        const QString out = base.filePath(QStringLiteral("out"));
+        const ToolRun run = quorlin({ QStringLiteral("--extract"), image, out });
+        QVERIFY2(run.exitCode == exitCode, qPrintable(run.err));
+        // Each name once, whole, or named damaged with what is missing said.
+        QSet<QString> names;
+        int damaged = 0;
+        for (const QString &name : filesBelow(out).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (name.startsWith(QLatin1String("raw-")))
+                continue;
+            QString inside = name.section(QLatin1Char('/'), 1);
+            if (inside.endsWith(QLatin1String(".damaged"))) {
+                inside.chop(8);
+                QVERIFY2(run.err.contains(QStringLiteral("/") + inside), qPrintable(run.err));
+                ++damaged;
+            } else {
+                QCOMPARE(
+                    fileBytes(out + QLatin1Char('/') + name), fileBytes(base.filePath(inside)));
+            }
+            QVERIFY2(!names.contains(inside), qPrintable(inside));
+            names.insert(inside);
+        }
+        if (exitCode == 0) {
+            QCOMPARE(names.size(), 5);
+            QCOMPARE(damaged, 0);
+        } else {
+            QVERIFY(damaged > 0);
+            QVERIFY2(run.err.contains(QLatin1String("is not in this image")), qPrintable(run.err));
+        }
+    }
+
+    /// Names vfat and NTFS refuse (or, trailing dots, drop, so that two names become one)
+    /// are written escaped, with a map of escaped to stored names and a note.
+    void refusedNamesAreEscaped_data()
+    {
+        QTest::addColumn<QString>("target"); ///< "option": --escape-names; "vfat": a vfat folder
+        QTest::newRow("asked with --escape-names") << "option";
+        QTest::newRow("a vfat folder on a loop device") << "vfat";
+    }
+
+    void refusedNamesAreEscaped()
+    {
+        QFETCH(QString, target);
+        const bool vfat = target == QLatin1String("vfat");
+        if (vfat
+            && (::geteuid() != 0
+                || !fileBytes(QStringLiteral("/proc/filesystems")).contains("\tvfat\n")))
+            QSKIP("a vfat image is mounted on a loop device: root and a kernel with vfat only");
+        TemporaryDir base;
+        QVERIFY(bash(base.path(),
+            QStringLiteral("mkdir -p src/'we?ird' out && cd src && printf a >'we?ird/a:b' && "
+                           "printf t >trail. && printf s >'sp ' && printf o >ok && "
+                           "tar -cf ../names.tar * && cd .. && if [ %1 = vfat ]; then "
+                           "truncate -s 8M fat.img && mkfs.vfat fat.img >/dev/null && "
+                           "mount -o loop fat.img out; fi")
+                .arg(target))
+                    .isEmpty());
+        const QString out = base.filePath(QStringLiteral("out"));
+        const QString image = imageOf(
+            base.filePath(QStringLiteral("image")), { base.filePath(QStringLiteral("names.tar")) });
+        QStringList arguments { QStringLiteral("--extract"), image, out };
+        if (!vfat)
+            arguments.insert(1, QStringLiteral("--escape-names"));
+        const ToolRun run = quorlin(arguments);
+        const QString found = filesBelow(out);
+        const QString map
+            = QString::fromUtf8(fileBytes(out + QStringLiteral("/quorlin-escaped-names.txt")));
+        if (vfat)
+            bash(base.path(), QStringLiteral("umount out"));
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY2(
+            run.err.contains(QLatin1String("4 name(s) written with %XX")), qPrintable(run.err));
+        QCOMPARE(found,
+            QStringLiteral(
+                "archive-1/ok archive-1/sp%20 archive-1/trail%2E archive-1/we%3Fird/a%3Ab "
+                "quorlin-escaped-names.txt"));
+        for (const char *line : { "archive-1/trail%2E\tarchive-1/trail.\n",
+                 "archive-1/we%3Fird\tarchive-1/we?ird\n", "archive-1/sp%20\tarchive-1/sp \n" })
+            QVERIFY2(map.contains(QLatin1String(line)), qPrintable(map));
+    }
 };
 
 QTEST_MAIN(TestScannerRestore)

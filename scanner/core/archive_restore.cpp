@@ -3,6 +3,7 @@
 #include "imaging/size_text.h"
 #include "scanner/core/archive_reader.h"
 #include "scanner/core/archive_stream.h"
+#include "scanner/core/dump_restore.h"
 #include "scanner/core/extractor.h"
 #include "scanner/core/record_layout.h"
 #include "scanner/core/report.h"
@@ -177,8 +178,9 @@ bool ArchiveWalk::run(const QSet<int> &selected)
     if (m_archive.format.startsWith(QLatin1String("ZIP"), Qt::CaseInsensitive))
         m_zipModes
             = zipUnixModes(m_result.facts, m_archive.offset, m_archive.offset + m_archive.length);
-    m_keepPlaced
-        = m_index + 1 < m_result.archives.size() && m_result.archives.at(m_index + 1).continuation;
+    m_keepPlaced = m_index + 1 < m_result.archives.size()
+        && (m_result.archives.at(m_index + 1).continuation
+            || m_result.archives.at(m_index + 1).volumeJoined);
     // A damaged archive is read no further than its damage, so what lies beyond (the
     // next tape file, garbage) never becomes part of a file; a whole one no further
     // than its tape file.
@@ -213,8 +215,8 @@ bool ArchiveWalk::run(const QSet<int> &selected)
         whole = restoreEntry(entry, e, chosen) && whole;
     }
     finishGroups(!m_stopped && !m_archive.damaged && e == m_archive.entries.size());
-    if (m_keepPlaced)
-        m_run.placedBefore = m_placed;
+    if (m_keepPlaced) // the volumes of one tar: links reach back to any of them
+        m_run.placedBefore.insert(m_placed);
     return whole && !m_stopped;
 }
 
@@ -618,6 +620,8 @@ bool ArchiveWalk::copyData(RestoreFile &file, const QByteArray &name, int *statu
 
 bool restoreArchive(const ScanResult &result, int index, const QSet<int> &entries, RestoreRun &run)
 {
+    if (isDumpArchive(result.archives.at(index)))
+        return restoreDumpArchive(result, index, entries, run);
     return ArchiveWalk(result, index, run).run(entries);
 }
 

@@ -3,9 +3,11 @@
 #include "scanner/core/amanda_header.h"
 #include "scanner/core/archive_reader.h"
 #include "scanner/core/body_stream.h"
+#include "scanner/core/dump_restore.h"
 #include "scanner/core/dump_volume.h"
 #include "scanner/core/record_layout.h"
 #include "scanner/core/signatures.h"
+#include "scanner/core/tar_volumes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -233,7 +235,18 @@ private:
     bool takeDump(qint64 at)
     {
         closeRaw(false);
-        return placeRegion(at, readDumpVolume(m_window.stream(), at, m_layout.tapeFileEnd(at)));
+        // Listed file by file; kept whole as data when no file can be named.
+        FoundArchive dump;
+        if (!readDumpArchive(m_facts, m_window.stream(), at, &dump))
+            return placeRegion(at, readDumpVolume(m_window.stream(), at, m_layout.tapeFileEnd(at)));
+        m_result.archives.append(dump);
+        m_gridBase = at;
+        m_damaged = -1;
+        m_resumeAt = -1;
+        m_lastEnd = at + dump.length;
+        m_gapStart = m_lastEnd;
+        m_pos = std::max(m_lastEnd, at + 1);
+        return true;
     }
 
     /// The header block alone: the dump behind it is scanned as any other.
@@ -408,6 +421,7 @@ ScanResult scanImage(
         return result;
     }
     Carver(result, stream, scanPart, cancel).run();
+    joinTarVolumes(&result, stream);
     return result;
 }
 

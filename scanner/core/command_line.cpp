@@ -31,6 +31,9 @@ const char usage[]
       "  --owners          restore owners and groups, and make device files (needs root;\n"
       "                    by default files belong to whoever extracts; asked for without\n"
       "                    root, the files are the user's own and the exit code is 1)\n"
+      "  --escape-names    write names as vfat and NTFS take them (: \\ ? * \" < > |,\n"
+      "                    control characters, trailing dots and spaces as %XX), with a\n"
+      "                    map in DIR; done anyway when DIR's file system refuses them\n"
       "Exit codes: 0 everything restored, 1 something damaged, not written or over the\n"
       "limit, 2 wrong usage, 3 all the image holds is whole, but the image does not\n"
       "hold the whole tape (its run record says so).\n";
@@ -75,6 +78,8 @@ bool parseOptions(const QStringList &arguments, ExtractOptions *options, QString
             options->keepSetuid = true;
         } else if (argument == QLatin1String("--owners")) {
             options->owners = true;
+        } else if (argument == QLatin1String("--escape-names")) {
+            options->escapeNames = true;
         } else if (argument == QLatin1String("--max-size") && i + 1 < arguments.size()) {
             options->maxSize = parseSize(arguments[++i]);
             if (options->maxSize < 0)
@@ -93,7 +98,7 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
     QStringList rest;
     const bool parsed = parseOptions(arguments.mid(2), &options, &rest);
     const bool list = mode == QLatin1String("--list") && rest.size() == 1 && !options.keepSetuid
-        && !options.owners;
+        && !options.owners && !options.escapeNames;
     const bool extract = mode == QLatin1String("--extract") && rest.size() >= 2;
     if (!parsed || (!list && !extract)) {
         const bool help = mode == QLatin1String("--help") || mode == QLatin1String("-h");

@@ -5,6 +5,7 @@
 #include "scanner/core/body_stream.h"
 #include "scanner/core/report.h"
 #include "scanner/core/shown_name.h"
+#include "scanner/core/tar_volumes.h"
 
 #include <QRegularExpression>
 
@@ -177,12 +178,33 @@ bool Extractor::run(const Selection &selection)
             advance(bytes, m_progress ? shownName(current) : QString());
         },
         [this] { return cancelled(); }, {}, {}, {} };
+    // A member split over tape volumes is written from its parts, not as each part.
+    Selection chosen = selection;
+    QVector<const SplitMember *> joined;
+    for (const SplitMember &member : m_result.splitMembers) {
+        bool wanted = chosen.entries.value(member.archive).contains(member.entry);
+        for (const auto &piece : member.continuations)
+            wanted = wanted || chosen.entries.value(piece.first).contains(piece.second);
+        if (!wanted)
+            continue;
+        joined.append(&member);
+        chosen.entries[member.archive].remove(member.entry);
+        for (const auto &piece : member.continuations)
+            chosen.entries[piece.first].remove(piece.second);
+    }
+    for (auto it = chosen.entries.begin(); it != chosen.entries.end();)
+        it = it.value().isEmpty() ? chosen.entries.erase(it) : std::next(it);
     bool whole = true;
-    for (auto it = selection.entries.cbegin();
-         it != selection.entries.cend() && !cancelled() && !run.overTotal; ++it) {
+    for (const SplitMember *member : qAsConst(joined)) {
+        if (!cancelled() && !run.overTotal)
+            whole = restoreSplitMember(m_result, *member, run) && whole;
+    }
+    for (auto it = chosen.entries.cbegin();
+         it != chosen.entries.cend() && !cancelled() && !run.overTotal; ++it) {
         whole = restoreArchive(m_result, it.key(), it.value(), run) && whole;
         // Hard links across the damage reach only into the archive just before.
-        if (!m_result.archives.value(it.key() + 1).continuation)
+        const FoundArchive next = m_result.archives.value(it.key() + 1);
+        if (!next.continuation && !next.volumeJoined)
             run.placedBefore.clear();
     }
     m_problems += run.problems;
@@ -210,6 +232,23 @@ bool Extractor::run(const Selection &selection)
     if (!folder.finishFolders()) {
         m_problems.append(folder.errorString());
         whole = false;
+    }
+    int escaped = 0;
+    const QByteArray map = folder.writeNameMap(&escaped);
+    if (escaped > 0 && map.isEmpty()) {
+        m_problems.append(folder.errorString());
+        whole = false;
+    } else if (escaped > 0) {
+        const QString why = folder.refusingFileSystem() == QLatin1String("--escape-names")
+            ? QStringLiteral("As asked with --escape-names")
+            : QStringLiteral("The folder's file system (%1) refuses some of the names")
+                  .arg(folder.refusingFileSystem());
+        m_problems.append(QStringLiteral("%1: %2 name(s) written with %XX for the bytes vfat "
+                                         "and NTFS refuse; %3 maps them to the names in the "
+                                         "archives.")
+                              .arg(why)
+                              .arg(escaped)
+                              .arg(shownName(m_folder) + QLatin1Char('/') + shownName(map)));
     }
     if (folder.ownersNotKept()) {
         m_problems.append(QStringLiteral("Owners and groups were not kept: only root may give "

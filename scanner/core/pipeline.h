@@ -20,8 +20,9 @@
  * 4. Reading archives (archive_stream, archive_reader, dump_volume, zip_end.cpp,
  *    cpio_resume.cpp): libarchive over a stretch of the stream lists an
  *    archive's entries and says where it ends, which is where the carver looks
- *    next; after damage, a cpio is taken up again at its next header.
- * 5. Extracting (extractor, archive_restore, restore_folder, shown_name):
+ *    next; after damage, a cpio is taken up again at its next header. A dump
+ *    is read by its own headers (dump_restore), its volumes joined.
+ * 5. Extracting (extractor, archive_restore, dump_restore, restore_folder, shown_name):
  *    the chosen entries and raw regions written below one folder, never
  *    through a link and never over an existing file.
  * 6. Reporting (scan_result, report, command_line): what was found, as the

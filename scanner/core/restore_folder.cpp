@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -215,7 +216,80 @@ bool RestoreFolder::open(const QString &path)
     if (m_root < 0)
         m_error = QStringLiteral("Cannot open the folder %1: %2")
                       .arg(shownName(path), systemError(errno));
+    // File systems made for other systems refuse names a Unix archive may hold (vfat
+    // also drops trailing dots, so two names would become one).
+    struct statfs system;
+    if (m_root >= 0 && ::fstatfs(m_root, &system) == 0) {
+        static const QPair<long, const char *> refusing[]
+            = { { 0x4d44, "vfat" }, { 0x5346544e, "NTFS" }, { 0x2011bab0, "exFAT" },
+                  { 0x517b, "SMB" }, { long(0xff534d42), "CIFS" }, { 0xfe534d42, "SMB2" } };
+        for (const auto &kind : refusing) {
+            if (long(system.f_type) == kind.first)
+                m_refusing = QLatin1String(kind.second);
+        }
+    }
+    if (m_refusing.isEmpty() && m_policy.escapeNames)
+        m_refusing = QStringLiteral("--escape-names");
     return m_root >= 0;
+}
+
+QByteArray RestoreFolder::safeName(const QByteArray &name)
+{
+    if (m_refusing.isEmpty())
+        return name;
+    QByteArray safe;
+    safe.reserve(name.size());
+    const auto escaped = [&safe](uchar c) {
+        static const char digits[] = "0123456789ABCDEF";
+        safe.append('%').append(digits[c >> 4]).append(digits[c & 15]);
+    };
+    for (int begin = 0; begin <= name.size();) {
+        int end = name.indexOf('/', begin);
+        if (end < 0)
+            end = name.size();
+        // Trailing dots and spaces are dropped or refused: they are escaped too.
+        int kept = end;
+        while (kept > begin && (name[kept - 1] == '.' || name[kept - 1] == ' ')
+            && name.mid(begin, kept - begin) != "." && name.mid(begin, kept - begin) != "..")
+            --kept;
+        for (int i = begin; i < end; ++i) {
+            const auto c = uchar(name[i]);
+            if (i >= kept || c < 0x20 || c == 0x7f || std::strchr(":\\?*\"<>|", c))
+                escaped(c);
+            else
+                safe.append(char(c));
+        }
+        if (end < name.size())
+            safe.append('/');
+        begin = end + 1;
+    }
+    // Each escaped name once in the map, from its first changed part on.
+    if (safe != name && !m_escaped.contains(safe))
+        m_escaped.insert(safe, name);
+    return safe;
+}
+
+QByteArray RestoreFolder::writeNameMap(int *count)
+{
+    *count = m_escaped.size();
+    if (m_escaped.isEmpty())
+        return {};
+    QByteArray text = "# Names written escaped (%XX stands for the byte XX), a tab, the name "
+                      "in the archive as quorlin shows it\n";
+    for (auto it = m_escaped.cbegin(); it != m_escaped.cend(); ++it)
+        text += it.key() + '\t' + shownName(it.value()).toUtf8() + '\n';
+    const QByteArray name = "quorlin-escaped-names.txt";
+    const int fd = ::openat(
+        m_root, name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const bool written
+        = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size();
+    if (fd >= 0)
+        ::close(fd);
+    if (!written) {
+        fail(name, errno);
+        return {};
+    }
+    return name;
 }
 
 bool RestoreFolder::fail(const QByteArray &name, int error)
@@ -338,8 +412,9 @@ RestoreFile RestoreFolder::reopen(const QByteArray &name)
     return openFile(name, false, 0);
 }
 
-RestoreFile RestoreFolder::openFile(const QByteArray &name, bool fresh, uint mode)
+RestoreFile RestoreFolder::openFile(const QByteArray &given, bool fresh, uint mode)
 {
+    const QByteArray name = safeName(given);
     RestoreFile file;
     QByteArray leaf;
     const int folder = folderOf(name, &leaf);
@@ -441,8 +516,10 @@ bool RestoreFolder::finish(RestoreFile &file, const EntryMetadata &metadata)
     return done;
 }
 
-QByteArray RestoreFolder::hardLink(const QByteArray &existing, const QByteArray &name)
+QByteArray RestoreFolder::hardLink(const QByteArray &existingGiven, const QByteArray &given)
 {
+    const QByteArray existing = safeName(existingGiven);
+    const QByteArray name = safeName(given);
     QByteArray sourceLeaf;
     const int sourceFolder = folderOf(existing, &sourceLeaf);
     if (sourceFolder < 0)
@@ -460,8 +537,9 @@ QByteArray RestoreFolder::hardLink(const QByteArray &existing, const QByteArray 
 }
 
 QByteArray RestoreFolder::symbolicLink(
-    const QByteArray &target, const QByteArray &name, const EntryMetadata &metadata)
+    const QByteArray &target, const QByteArray &given, const EntryMetadata &metadata)
 {
+    const QByteArray name = safeName(given);
     QByteArray leaf;
     const int folder = folderOf(name, &leaf);
     if (folder < 0)
@@ -475,8 +553,9 @@ QByteArray RestoreFolder::symbolicLink(
 }
 
 QByteArray RestoreFolder::special(
-    const QByteArray &name, uint type, quint64 device, const EntryMetadata &metadata)
+    const QByteArray &given, uint type, quint64 device, const EntryMetadata &metadata)
 {
+    const QByteArray name = safeName(given);
     if (type != S_IFIFO && !m_policy.owners) {
         m_error = QStringLiteral("%1: a device file, made only with --owners, as root")
                       .arg(shownName(name));
@@ -518,8 +597,9 @@ bool RestoreFolder::applyMetadataAt(
     return true;
 }
 
-bool RestoreFolder::makeFolder(const QByteArray &name, const EntryMetadata &metadata)
+bool RestoreFolder::makeFolder(const QByteArray &given, const EntryMetadata &metadata)
 {
+    const QByteArray name = safeName(given);
     if (openFolder(name, true) < 0)
         return false;
     // A folder that was there before belongs to the user: left as it is.

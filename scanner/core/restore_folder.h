@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QHash>
+#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QVector>
@@ -30,6 +31,8 @@ struct RestorePolicy
 {
     bool keepSetuid = false; ///< modes exactly as stored, setuid and setgid included
     bool owners = false; ///< owners and groups as stored, device files made (needs root)
+    /// Names as a file system made for other systems takes them, whatever the folder's is.
+    bool escapeNames = false;
 };
 
 class RestoreFolder;
@@ -120,6 +123,13 @@ public:
     bool finishFolders();
     /// Owners were asked for, but the system refused to give files away (not root).
     bool ownersNotKept() const { return m_ownersNotKept; }
+    /// The folder's file system refuses some names (vfat, NTFS, exFAT, SMB): names with
+    /// : \ ? * " < > |, control characters or trailing dots and spaces are written with
+    /// those bytes as %XX. Empty when names are written as they are.
+    QString refusingFileSystem() const { return m_refusing; }
+    /// Writes the map of the names written escaped to the names they stand for, when there
+    /// are any; the map's name, or empty. @p count gets how many.
+    QByteArray writeNameMap(int *count);
 
 private:
     int folderOf(const QByteArray &name, QByteArray *leaf);
@@ -140,6 +150,8 @@ private:
     /// After a refused change of owner (@p error): whether to go on without owners.
     bool ownersRefused(int error);
     QByteArray removeMade(int folder, const QByteArray &name);
+    /// @p name as the folder's file system takes it; names changed are kept for the map.
+    QByteArray safeName(const QByteArray &name);
 
     RestorePolicy m_policy;
     uint m_umask;
@@ -162,6 +174,8 @@ private:
     QString m_error;
     int m_temporaries = 0;
     bool m_ownersNotKept = false;
+    QString m_refusing;
+    QMap<QByteArray, QByteArray> m_escaped; ///< escaped name to the name it stands for
 };
 
 } // namespace Quorlin

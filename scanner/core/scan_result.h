@@ -99,6 +99,7 @@ struct FoundArchive
     QVector<FoundEntry> entries;
     bool damaged = false;
     bool continuation = false; ///< found right after the damage of the archive before it
+    bool volumeJoined = false; ///< a tar volume whose first member goes on from the archive before
     /// Stream offset of damage inside what was read (a record a .tap file flags as
     /// unreadable); -1 when the damage is where reading broke off, at offset + length.
     qint64 damageInside = -1;
@@ -118,9 +119,34 @@ struct RawRegion
     int partOf = -1; ///< index of the damaged archive whose unreadable part this is
 };
 
+/// A member of a multi-volume tar that one volume's tape file ends inside and the
+/// next volumes' continuation headers carry on (the name and the offset of each part).
+struct SplitMember
+{
+    int archive = -1; ///< where its first part lies (its last entry), or its first continuation
+    int entry = -1;
+    QByteArray path;
+    qint64 size = 0; ///< the whole member's
+    struct Part
+    {
+        qint64 at; ///< stream offset of the part's data
+        qint64 offset; ///< where in the member it belongs
+        qint64 length;
+    };
+    QVector<Part> parts;
+    /// The continuation entries (archive, entry) that the join replaces.
+    QVector<QPair<int, int>> continuations;
+    uint mode = 0644;
+    qint64 mtime = 0;
+    qint64 uid = 0;
+    qint64 gid = 0;
+    QString missing; ///< what the image lacks of it, in plain words; empty when whole
+};
+
 struct ScanResult
 {
     ImageFacts facts;
+    QVector<SplitMember> splitMembers;
     QVector<FoundArchive> archives;
     QVector<RawRegion> rawRegions;
     qint64 zeroBytes = 0; ///< all-zero records outside archives (tape marks, padding)
