@@ -4,6 +4,7 @@
 #include "scanner/core/archive_reader.h"
 #include "scanner/core/archive_stream.h"
 #include "scanner/core/extractor.h"
+#include "scanner/core/mtf_reader.h"
 #include "scanner/core/record_layout.h"
 #include "scanner/core/report.h"
 #include "scanner/core/shown_name.h"
@@ -618,6 +619,8 @@ bool ArchiveWalk::copyData(RestoreFile &file, const QByteArray &name, int *statu
 
 bool restoreArchive(const ScanResult &result, int index, const QSet<int> &entries, RestoreRun &run)
 {
+    if (result.archives.at(index).format == QLatin1String(mtfSetFormat))
+        return restoreMtfSet(result, index, entries, run);
     return ArchiveWalk(result, index, run).run(entries);
 }
 

@@ -4,6 +4,7 @@
 #include "scanner/core/archive_reader.h"
 #include "scanner/core/body_stream.h"
 #include "scanner/core/dump_volume.h"
+#include "scanner/core/mtf_reader.h"
 #include "scanner/core/record_layout.h"
 #include "scanner/core/signatures.h"
 
@@ -205,6 +206,8 @@ private:
             return takeDump(at);
         if (kind == Signature::Amanda)
             return takeAmandaHeader(at);
+        if (kind == Signature::Mtf)
+            return takeMtf(at);
         const Compression compression = kind == Signature::Compressed
             ? detectCompression(m_window.at(at), available)
             : Compression::None;
@@ -234,6 +237,20 @@ private:
     {
         closeRaw(false);
         return placeRegion(at, readDumpVolume(m_window.stream(), at, m_layout.tapeFileEnd(at)));
+    }
+
+    /// A backup media's sets, read across its filemarks to its end.
+    bool takeMtf(qint64 at)
+    {
+        closeRaw(false);
+        const MtfRead read = readMtfMedia(m_window.stream(), m_layout, at, m_end);
+        m_result.archives += read.sets;
+        m_gridBase = at;
+        m_damaged = -1;
+        m_lastEnd = read.end;
+        m_gapStart = m_lastEnd;
+        m_pos = std::max(m_lastEnd, at + 1);
+        return true;
     }
 
     /// The header block alone: the dump behind it is scanned as any other.

@@ -134,7 +134,9 @@ QString expansionNote(const FoundArchive &archive, qint64 maxSize)
 QString entryDamageNote(const ImageFacts &facts, const FoundEntry &entry)
 {
     if (!entry.damaged)
-        return {};
+        return entry.note;
+    if (!entry.note.isEmpty())
+        return QStringLiteral("damaged: ") + entry.note;
     if (entry.checkFailed)
         return QStringLiteral("damaged: whole in length, but the compressed stream it is in "
                               "fails its check, so its bytes may be wrong");
@@ -207,7 +209,7 @@ QString listing(const ScanResult &result, qint64 maxSize)
                 << ' ' << entryOutputName(a, entry);
             if (!entry.linkTarget.isEmpty() || !entry.rawLinkTarget.isEmpty())
                 out << " -> " << linkTargetName(entry);
-            if (entry.damaged)
+            if (entry.damaged || !entry.note.isEmpty())
                 out << "  [" << entryDamageNote(result.facts, entry) << ']';
             out << '\n';
         }

@@ -88,6 +88,19 @@ struct FoundEntry
     /// one, so there the first names come before their data. size is what the
     /// entry itself stores (contentSize() gives the content's).
     int dataEntry = -1;
+    /// Where its bytes lie in the stream, for archives the scanner reads itself
+    /// (not through libarchive): pieces of the file at their offsets in it.
+    struct Piece
+    {
+        qint64 fileOffset = 0;
+        qint64 streamOffset = 0;
+        qint64 length = 0;
+    };
+    QVector<Piece> pieces;
+    int mode = -1; ///< permission bits when the scanner's own reader knows them, else -1
+    /// What the reader says of it in words (why it is damaged, or why it is kept as
+    /// stored); empty when there is nothing to say.
+    QString note;
 };
 
 struct FoundArchive

@@ -3,6 +3,7 @@
 #include "scanner/core/amanda_header.h"
 #include "scanner/core/decoder.h"
 #include "scanner/core/dump_volume.h"
+#include "scanner/core/mtf_reader.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -190,6 +191,10 @@ Signature detectSignature(const unsigned char *data, std::size_t available)
     case 'A':
         if (isAmandaHeader(data, available))
             return Signature::Amanda;
+        break;
+    case 'T':
+        if (isMtfTapeBlock(data, available))
+            return Signature::Mtf;
         break;
     default:
         break;
