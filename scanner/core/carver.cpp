@@ -7,6 +7,7 @@
 #include "scanner/core/mtf_reader.h"
 #include "scanner/core/record_layout.h"
 #include "scanner/core/signatures.h"
+#include "scanner/core/tape_labels.h"
 
 #include <algorithm>
 #include <cstring>
@@ -208,6 +209,8 @@ private:
             return takeAmandaHeader(at);
         if (kind == Signature::Mtf)
             return takeMtf(at);
+        if (kind == Signature::Label)
+            return takeLabels(at);
         const Compression compression = kind == Signature::Compressed
             ? detectCompression(m_window.at(at), available)
             : Compression::None;
@@ -251,6 +254,22 @@ private:
         m_gapStart = m_lastEnd;
         m_pos = std::max(m_lastEnd, at + 1);
         return true;
+    }
+
+    /// A group of label records; a header group names the data that follows it.
+    bool takeLabels(qint64 at)
+    {
+        closeRaw(false);
+        const LabelGroup group = readLabelGroup(m_window.stream(), at, m_end);
+        if (group.length == 0)
+            return false;
+        RawRegion labels;
+        labels.offset = at;
+        labels.length = group.length;
+        labels.kind = QStringLiteral("label");
+        labels.label = group.facts;
+        m_labelled = group.header ? group : LabelGroup();
+        return placeRegion(at, labels);
     }
 
     /// The header block alone: the dump behind it is scanned as any other.
@@ -348,6 +367,13 @@ private:
             if (m_damaged >= 0 && (beforeContinuation || m_rawAtDamage))
                 region.partOf = m_damaged;
             region.label = unreadableLabel(region);
+            if (m_labelled.header) {
+                region.name = m_labelled.fileName;
+                region.recordFormat = m_labelled.recordFormat;
+                region.recordLength = m_labelled.recordLength;
+                region.ebcdic = m_labelled.ebcdic;
+                m_labelled = LabelGroup();
+            }
             m_result.rawRegions.append(region);
         }
         m_rawStart = -1;
@@ -392,6 +418,7 @@ private:
     qint64 m_rawEnd = -1;
     qint64 m_rawTapeFileEnd = 0;
     bool m_rawAtDamage = false;
+    LabelGroup m_labelled; ///< the header labels of the file being scanned
 };
 
 } // namespace

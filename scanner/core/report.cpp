@@ -106,6 +106,10 @@ QString rawRegionNote(const ScanResult &result, int index)
     QStringList notes;
     if (region.kind == QLatin1String("amanda"))
         notes.append(QStringLiteral("an Amanda tape file header"));
+    else if (region.kind == QLatin1String("label"))
+        notes.append(QStringLiteral("tape labels"));
+    else if (!region.name.isEmpty())
+        notes.append(QStringLiteral("the labelled file \"%1\"").arg(region.name));
     else if (!region.kind.isEmpty())
         notes.append(QStringLiteral("a %1 volume").arg(region.kind));
     else if (region.partOf >= 0)

@@ -129,6 +129,12 @@ struct RawRegion
                   ///< ("amanda"); empty for unknown data
     QString label; ///< what the volume says of itself (date, file system, level)
     int partOf = -1; ///< index of the damaged archive whose unreadable part this is
+    /// A labelled tape file: the name its header label gives it, and how its records
+    /// are laid out (see tape_labels.h); empty and 0 otherwise.
+    QString name;
+    char recordFormat = 0;
+    int recordLength = 0;
+    bool ebcdic = false;
 };
 
 struct ScanResult

@@ -4,6 +4,7 @@
 #include "scanner/core/decoder.h"
 #include "scanner/core/dump_volume.h"
 #include "scanner/core/mtf_reader.h"
+#include "scanner/core/tape_labels.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -195,6 +196,15 @@ Signature detectSignature(const unsigned char *data, std::size_t available)
     case 'T':
         if (isMtfTapeBlock(data, available))
             return Signature::Mtf;
+        break;
+    case 'V': // VOL1, HDR1, EOF1 and EOV1, in ASCII and in EBCDIC
+    case 'H':
+    case 'E':
+    case 0xe5:
+    case 0xc8:
+    case 0xc5:
+        if (isLabelGroupStart(data, available))
+            return Signature::Label;
         break;
     default:
         break;
