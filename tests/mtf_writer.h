@@ -100,6 +100,8 @@ public:
         QVector<Stream> more = {}, quint16 stanAttributes = 0, bool checksum = true)
     {
         QByteArray fixed = common("FILE", 88);
+        put32(&fixed, 4, m_continued ? 1 : 0); // a continuation block
+        m_continued = false;
         put32(&fixed, 52, attributes);
         date(&fixed, 56, mtime);
         put32(&fixed, 76, quint32(m_folders));
@@ -120,6 +122,13 @@ public:
         put64(&fixed, 12, quint64(size));
         block(fixed, streams);
         return *this;
+    }
+
+    /// FILE whose block and data go on from the previous volume.
+    Writer &continuedFile(const QString &name, const QByteArray &data, qint64 mtime)
+    {
+        m_continued = true;
+        return file(name, data, mtime, 0, {}, 0x01, false);
     }
 
     /// CFIL: the file just written could not be read whole by the backup program.
@@ -307,6 +316,7 @@ private:
     int m_sets = 0;
     int m_folders = 0;
     int m_files = 0;
+    bool m_continued = false;
     QVector<QPair<int, QByteArray>> m_pendingStrings;
     QByteArray m_current;
     QVector<QByteArray> m_files_done;

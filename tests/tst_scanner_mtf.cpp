@@ -48,6 +48,8 @@ Media makeMedia(MtfTest::StringType strings, int block, const QString &fault)
     if (fault == QLatin1String("damaged stream"))
         w.file(QStringLiteral("middle.bin"), {}, 1600000400, 0,
             { { "STAN", middle, 0, true }, { "CSUM", Writer::checksumOf(middle) } }, 0, false);
+    else if (fault == QLatin1String("continued"))
+        w.continuedFile(QStringLiteral("middle.bin"), middle, 1600000400);
     else if (fault == QLatin1String("compressed") || fault == QLatin1String("encrypted"))
         w.file(QStringLiteral("middle.bin"), middle, 1600000400, 0, {},
             fault == QLatin1String("compressed") ? MtfTest::streamCompressed
@@ -215,8 +217,14 @@ private slots:
                                                        << "tap"
                                                        << "archive-1/Docs/report.txt"
                                                        << "unreadable";
-        QTest::newRow("tape cut inside a file") << "cut"
-                                                << "tape" << middle << "ends inside it";
+        QTest::newRow("tape file cut inside a file, .tape image: a record of zeros")
+            << "cut"
+            << "tape" << middle << "record of zeros";
+        QTest::newRow("tape file cut inside a file, master")
+            << "cut"
+            << "tap" << middle << "tape file ends inside it";
+        QTest::newRow("file begun on an earlier volume") << "continued"
+                                                         << "bkf" << middle << "earlier volume";
     }
 
     void damageIsNamed()
@@ -236,14 +244,19 @@ private slots:
                 (*b)[int(middleAt) + 1024 + 100] = char((*b)[int(middleAt) + 1024 + 100] ^ 1);
             };
         QString image;
-        if (fault == QLatin1String("cut") && kind == QLatin1String("tape")) {
+        if (fault == QLatin1String("cut") && kind != QLatin1String("bkf")) {
             // The tape file ends, and the tape with it, inside the file's data.
-            Media cut = media;
-            QVector<QByteArray> files = media.writer.tapeFiles();
+            // The tape file ends inside the file's data; the tape goes on after it.
+            const bool master = kind == QLatin1String("tap");
+            const QVector<QByteArray> files = media.writer.tapeFiles();
             Tape tape;
             tape.file(files[0], 10240)
-                .file(files[1].left(int(middleAt) - files[0].size() - 1024 + 3000), 10240, false);
-            image = imageFromTape(dir.path(), tape, QStringLiteral("Auto"));
+                .file(files[1].left(int(middleAt) - files[0].size() - 1024 + 3000), 10240, !master);
+            for (int i = 2; i < files.size(); ++i)
+                tape.file(files[i], 10240);
+            image = master && tape.write(dir.filePath(QStringLiteral("source.tap")))
+                ? dir.filePath(QStringLiteral("source.tap"))
+                : imageFromTape(dir.path(), tape, QStringLiteral("Auto"));
         } else if (fault == QLatin1String("cut")) {
             image = place(
                 dir.path(), media, kind, [&](QByteArray *b) { b->truncate(int(middleAt) + 3000); });
@@ -290,7 +303,8 @@ private slots:
             QVERIFY2(found != name, qPrintable(found));
         }
         // What follows the damage is still restored, unless the media ends there.
-        if (fault != QLatin1String("cut") && fault != QLatin1String("unreadable"))
+        if (fault != QLatin1String("unreadable")
+            && !(fault == QLatin1String("cut") && kind == QLatin1String("bkf")))
             QVERIFY(filesIn(out).contains(QStringLiteral("archive-2/Docs/report.txt")));
     }
 };

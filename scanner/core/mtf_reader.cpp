@@ -29,6 +29,8 @@ constexpr quint32 corruptObject = 0x40000;
 constexpr quint16 streamEncrypted = 0x08;
 constexpr quint16 streamCompressed = 0x10;
 constexpr quint16 streamChecksummed = 0x20;
+constexpr quint16 streamContinued = 0x01;
+constexpr quint32 blockContinued = 0x01; ///< a block that goes on from the previous volume
 
 const char *const blockIds[]
     = { "TAPE", "SSET", "VOLB", "DIRB", "FILE", "CFIL", "ESPB", "ESET", "EOTM", "SFMB" };
@@ -288,6 +290,10 @@ private:
                 folder.isEmpty() ? name : folder + QLatin1Char('/') + name, u32(52), when(56),
                 qint64(qFromLittleEndian<quint64>(h + 12)));
             m_file = set()->entries.size() - 1;
+            if (qFromLittleEndian<quint32>(h + 4) & blockContinued)
+                markDamaged(file(),
+                    QStringLiteral("it begins on an earlier volume: only its part on this one "
+                                   "is here"));
         } else if (id == "CFIL") {
             if (FoundEntry *last = lastFile())
                 markDamaged(last,
@@ -390,16 +396,19 @@ private:
             const qint64 data = at + streamHeaderLength;
             if (id == "SPAD")
                 return data + length > m_end ? m_end : boundary(data + length);
-            const qint64 available = std::max<qint64>(0, std::min(length, m_end - data));
+            // A stream never runs over a tape mark: what follows one is the next tape file.
+            const qint64 limit
+                = m_layout.tapeMarksKnown() ? std::min(m_end, m_layout.tapeFileEnd(data)) : m_end;
+            const qint64 available = std::max<qint64>(0, std::min(length, limit - data));
             FoundEntry *f = file();
-            const qint64 whole = (f && (id == "STAN" || id == "SPAR"))
-                ? untilZeroRecord(data, available)
-                : available;
-            if (whole < available) {
+            const qint64 zeros
+                = (f && (id == "STAN" || id == "SPAR")) ? zeroRecordIn(data, available) : -1;
+            const qint64 whole = zeros >= 0 ? lastDataBefore(data, zeros) - data : available;
+            if (zeros >= 0) {
                 markDamaged(f,
                     QStringLiteral("a record of zeros, as a tape mark or an unreadable block is "
                                    "written, inside its data at offset %1: the rest is not kept")
-                        .arg(data + whole));
+                        .arg(zeros));
             }
             if (f && id == "STAN") {
                 if ((media & (streamCompressed | streamEncrypted)) && f->note.isEmpty()) {
@@ -412,6 +421,10 @@ private:
                         : QStringLiteral("encrypted by the backup program: written as stored, "
                                          "not decrypted");
                 }
+                if ((media & streamContinued) && stanAt == 0)
+                    markDamaged(f,
+                        QStringLiteral("its data begins on an earlier volume: only its part on "
+                                       "this one is here"));
                 f->pieces.append({ stanAt, data, whole });
                 stanAt += whole;
                 f->size = std::max(f->size, stanAt);
@@ -442,10 +455,14 @@ private:
                         QStringLiteral("its data does not match the checksum the backup "
                                        "program stored"));
             }
+            if (zeros >= 0)
+                return zeros; // the blocks after the tape mark are read as blocks
             if (available < length) {
                 if (FoundEntry *cut = file())
-                    markDamaged(cut, QStringLiteral("the tape ends inside it"));
-                return m_end;
+                    markDamaged(cut,
+                        limit < m_end ? QStringLiteral("its tape file ends inside it")
+                                      : QStringLiteral("the tape ends inside it"));
+                return limit < m_end ? limit : m_end;
             }
             at = pos + (data + length - pos + 3) / 4 * 4; // headers sit on 4-byte steps
             if (sparse && file())
@@ -453,14 +470,14 @@ private:
         }
     }
 
-    /// How much of the @p length bytes at @p data comes before a whole record of zeros.
+    /// Where a whole record of zeros starts in the @p length bytes at @p data; -1 when none.
     /// In an image whose tape marks are records of zeros, one inside a file's data is
     /// where its tape file ended (or a block that could not be read): what follows
     /// is no part of it.
-    qint64 untilZeroRecord(qint64 data, qint64 length)
+    qint64 zeroRecordIn(qint64 data, qint64 length)
     {
         if (!m_layout.recordsKnown() || m_layout.tapeMarksKnown())
-            return length;
+            return -1;
         for (qint64 record = m_layout.nextRecordStart(data); record < data + length;
              record = m_layout.nextRecordStart(m_layout.recordEnd(record))) {
             const qint64 recordEnd = m_layout.recordEnd(record);
@@ -468,9 +485,21 @@ private:
                 break;
             const QByteArray bytesThere = read(record, recordEnd - record);
             if (!bytesThere.isEmpty() && allZero(bytes(bytesThere), std::size_t(bytesThere.size())))
-                return record - data;
+                return record;
         }
-        return length;
+        return -1;
+    }
+
+    /// The end of the last byte that is not zero in [from, to), within the record
+    /// before @p to: the zeros a record was padded with before a tape mark are no data.
+    qint64 lastDataBefore(qint64 from, qint64 to)
+    {
+        const qint64 start = std::max(from, m_layout.recordStart(std::max(from, to - 1)));
+        const QByteArray before = read(start, to - start);
+        qint64 end = before.size();
+        while (end > 0 && before[int(end - 1)] == '\0')
+            --end;
+        return start + end;
     }
 
     /// An alternate data stream: its name's length, the name in UTF-16, then its data,
