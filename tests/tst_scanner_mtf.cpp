@@ -167,6 +167,9 @@ private slots:
                  "archive-2/Docs/report.txt", "Zone.Identifier" })
             QVERIFY2(listed.out.contains(QLatin1String(said)), said);
         QVERIFY2(!listed.out.contains(QLatin1String("Raw region")), qPrintable(listed.out));
+        // A .bkf is no image of an abandoned run.
+        QCOMPARE(listed.out.contains(QLatin1String("Complete: not judged: a Windows backup file")),
+            kind == QLatin1String("bkf"));
         const QString out = dir.filePath(QStringLiteral("out"));
         const ToolRun run = quorlin({ QStringLiteral("--extract"), image, out });
         QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));

@@ -41,6 +41,14 @@ QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
     } else {
         lines.append({ QStringLiteral("Trailer"), QStringLiteral("none: image without trailer") });
     }
+    if (!facts.hasTrailer && !facts.tapFile
+        && facts.path.endsWith(QLatin1String(".bkf"), Qt::CaseInsensitive)) {
+        // Written by a backup program straight to disk: no run made it, none can judge it.
+        lines.append({ QStringLiteral("Complete"),
+            QStringLiteral("not judged: a Windows backup file (.bkf), no tape image; it is read "
+                           "as it stands") });
+        return lines;
+    }
     // Whether the image holds the whole tape: the imager's own rules, so the two never disagree.
     const ImageVerdict::Judgement verdict = ImageVerdict::judge(QFile::encodeName(facts.path));
     lines.append({ QStringLiteral("Complete"),
