@@ -24,7 +24,6 @@ constexpr quint16 streamCompressed = 0x10;
 constexpr quint16 streamChecksummed = 0x20;
 // FILE and DIRB attributes.
 constexpr quint32 readOnly = 0x100;
-constexpr quint32 hidden = 0x200;
 
 struct Stream
 {
@@ -140,7 +139,7 @@ public:
         return *this;
     }
 
-    /// A filemark, ESET with the catalogue streams, a filemark.
+    /// A filemark, ESET with the catalogue streams, ESPB, a filemark.
     Writer &endSet()
     {
         filemark();
@@ -148,7 +147,7 @@ public:
         put16(&fixed, 78, quint16(m_sets));
         date(&fixed, 80, 1700000000);
         block(fixed, { { "TSMP", QByteArray(40, 's') }, { "TFDD", QByteArray(100, 'f') } });
-        return filemark();
+        return pad().filemark();
     }
 
     /// ESPB, an end of set pad block.
