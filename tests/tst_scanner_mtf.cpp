@@ -198,6 +198,9 @@ private slots:
         QTest::addColumn<QString>("damaged"); ///< kept as NAME.damaged, or "-NAME": lost
         QTest::addColumn<QString>("said");
         const QString middle = QStringLiteral("archive-1/Docs/middle.bin");
+        QTest::newRow("damaged SSET block: its files are still restored")
+            << "damaged set block"
+            << "bkf" << QStringLiteral("-none") << "start block is damaged";
         QTest::newRow("damaged FILE block skipped to the next block")
             << "damaged block"
             << "bkf" << QStringLiteral("-") + middle << "damaged descriptor block";
@@ -240,8 +243,10 @@ private slots:
         Media media = makeMedia(MtfTest::Unicode, 1024, fault);
         const qint64 middleAt = media.writer.bkfOffsetOfFile(4);
         std::function<void(QByteArray *)> edit;
-        if (fault == QLatin1String("damaged block"))
-            edit = [&](QByteArray *b) { b->replace(int(middleAt) + 12, 4, "XXXX"); };
+        if (fault == QLatin1String("damaged set block"))
+            edit = [&](QByteArray *b) { b->replace(2 * 1024 + 12, 4, "XYZW"); };
+        else if (fault == QLatin1String("damaged block"))
+            edit = [&](QByteArray *b) { b->replace(int(middleAt) + 12, 4, "XYZW"); };
         else if (fault == QLatin1String("checksum"))
             edit = [&](QByteArray *b) {
                 (*b)[int(middleAt) + 1024 + 100] = char((*b)[int(middleAt) + 1024 + 100] ^ 1);

@@ -123,7 +123,7 @@ public:
                 pos += zeroStep; // a tape mark in the image, or padding
                 continue;
             }
-            if (m_set < 0)
+            if (m_set < 0 && !setGoesOn(pos))
                 break; // outside a set, what is no block is the next thing on the tape
             const qint64 next = nextBlock(pos + m_block);
             damage(pos,
@@ -170,9 +170,20 @@ private:
     }
 
     /// The next valid descriptor block on the logical block grid at or after @p from.
-    qint64 nextBlock(qint64 from)
+    /// Outside a set: whether the bytes at @p at are a damaged SSET, with the blocks of
+    /// its folders and files close behind it.
+    bool setGoesOn(qint64 at)
     {
-        for (qint64 pos = boundary(from); pos + headerLength <= m_end; pos += m_block) {
+        constexpr qint64 lookAhead = 64;
+        const qint64 next = nextBlock(at + m_block, at + lookAhead * m_block);
+        const QByteArray id = read(next, 4);
+        return next < m_end && (id == "VOLB" || id == "DIRB" || id == "FILE");
+    }
+
+    qint64 nextBlock(qint64 from, qint64 before = -1)
+    {
+        const qint64 stop = before < 0 ? m_end : std::min(before, m_end);
+        for (qint64 pos = boundary(from); pos + headerLength <= stop; pos += m_block) {
             const QByteArray header = read(pos, headerLength);
             if (isBlockHeader(bytes(header), std::size_t(header.size())))
                 return pos;
@@ -209,7 +220,7 @@ private:
     {
         if (!set()) {
             m_set = m_read.sets.size();
-            m_read.sets.append(newArchive(at));
+            m_read.sets.append(newArchive(m_read.sets.isEmpty() ? m_begin : at));
             set()->note = QStringLiteral("a set whose start block is damaged or on an earlier "
                                          "volume");
         }
