@@ -73,13 +73,16 @@ private slots:
     void labelledFiles_data()
     {
         QTest::addColumn<bool>("ebcdic");
-        QTest::newRow("ASCII labels, master") << false;
-        QTest::newRow("EBCDIC labels, master") << true;
+        QTest::addColumn<bool>("goesOn"); ///< the second file's end labels are EOV: it goes on
+        QTest::newRow("ASCII labels, master") << false << false;
+        QTest::newRow("EBCDIC labels, master") << true << false;
+        QTest::newRow("second file goes on on the next volume") << false << true;
     }
 
     void labelledFiles()
     {
         QFETCH(bool, ebcdic);
+        QFETCH(bool, goesOn);
         const QByteArrayList lines { "HELLO WORLD", "PAYROLL RUN 2023-11-14", "END" };
         const QByteArray first = encoded(fixedRecords(lines, 80), ebcdic);
         const QByteArray second = ebcdic
@@ -102,27 +105,34 @@ private slots:
             .mark()
             .record(second)
             .mark()
-            .record(label(fileLabel("EOF1", "NOTES", 2, 1), ebcdic))
-            .record(label("EOF2V0400000200", ebcdic))
+            .record(label(fileLabel(goesOn ? "EOV1" : "EOF1", "NOTES", 2, 1), ebcdic))
+            .record(label(goesOn ? "EOV2V0400000200" : "EOF2V0400000200", ebcdic))
             .mark()
             .mark();
         QTemporaryDir dir;
         const QString image = dir.filePath(QStringLiteral("source.tap"));
         QVERIFY(tape.write(image));
         const ToolRun listed = quorlin({ QStringLiteral("--list"), image });
-        QVERIFY2(listed.exitCode == 0, qPrintable(listed.out + listed.err));
+        QVERIFY2(listed.exitCode == (goesOn ? 1 : 0), qPrintable(listed.out + listed.err));
         for (const QString &said :
             { QStringLiteral("volume TST001"), QStringLiteral("owner \"OPERATIONS\""),
                 QStringLiteral("file \"PAYROLL.DATA\", file 1, created 2023-11-14"),
                 QStringLiteral("record format F, block length 800, record length 80"),
-                QStringLiteral("file \"NOTES\", file 2"), QStringLiteral("end of file \"NOTES\""),
+                QStringLiteral("file \"NOTES\", file 2"),
+                goesOn ? QStringLiteral("end of volume in file \"NOTES\"")
+                       : QStringLiteral("end of file \"NOTES\""),
                 ebcdic ? QStringLiteral("EBCDIC labels") : QStringLiteral("ASCII labels") })
             QVERIFY2(listed.out.contains(said), qPrintable(said + QLatin1Char('\n') + listed.out));
         const QString out = dir.filePath(QStringLiteral("out"));
         const ToolRun run = quorlin({ QStringLiteral("--extract"), image, out });
-        QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+        QVERIFY2(run.exitCode == (goesOn ? 1 : 0), qPrintable(run.out + run.err));
         QCOMPARE(fileBytes(out + QStringLiteral("/PAYROLL.DATA")), first);
-        QCOMPARE(fileBytes(out + QStringLiteral("/NOTES")), second);
+        // A file that goes on on the next volume is only a part: never under its own name.
+        QCOMPARE(QFile::exists(out + QStringLiteral("/NOTES")), !goesOn);
+        QCOMPARE(
+            fileBytes(out + (goesOn ? QStringLiteral("/NOTES.damaged") : QStringLiteral("/NOTES"))),
+            second);
+        QCOMPARE(run.err.contains(QLatin1String("NOTES.damaged: only its part")), goesOn);
         if (ebcdic) {
             QCOMPARE(fileBytes(out + QStringLiteral("/PAYROLL.DATA.txt")), lines.join('\n') + '\n');
             QCOMPARE(fileBytes(out + QStringLiteral("/NOTES.txt")),

@@ -263,6 +263,13 @@ private:
         const LabelGroup group = readLabelGroup(m_window.stream(), at, m_end);
         if (group.length == 0)
             return false;
+        // The file its header named goes on on the next volume: what is here is a part.
+        RawRegion *part = m_result.rawRegions.isEmpty() ? nullptr : &m_result.rawRegions.last();
+        if (group.endOfVolume && part && part->name == group.fileName && !part->name.isEmpty()) {
+            part->name += QStringLiteral(".damaged");
+            part->label = QStringLiteral("only its part on this volume: its end labels say it "
+                                         "goes on on the next one");
+        }
         RawRegion labels;
         labels.offset = at;
         labels.length = group.length;

@@ -265,6 +265,10 @@ bool Extractor::extractRaw(RestoreFolder &folder, const RawRegion &region)
         return false;
     }
     m_written.append(shownName(m_folder) + QLatin1Char('/') + shownName(used));
+    if (region.name.endsWith(QLatin1String(".damaged"))) {
+        m_problems.append(QStringLiteral("%1: %2").arg(shownName(used), region.label));
+        return false;
+    }
     return region.recordFormat == 0 || region.length > labelledTextLimit
         || writeRecordsAsText(folder, image, region, name);
 }

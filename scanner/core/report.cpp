@@ -66,6 +66,10 @@ bool hasDamage(const ScanResult &result)
         if (archive.damaged)
             return true;
     }
+    for (const RawRegion &region : result.rawRegions) {
+        if (region.name.endsWith(QLatin1String(".damaged"))) // a labelled file in part
+            return true;
+    }
     return false;
 }
 

@@ -123,6 +123,7 @@ LabelGroup readLabelGroup(BodyStream &stream, qint64 at, qint64 end)
                   << QStringLiteral("owner \"%1\"").arg(field(label, 37, 14));
         } else if (kind == "HDR1" || kind == "EOF1" || kind == "EOV1") {
             group.header = kind == "HDR1";
+            group.endOfVolume = kind == "EOV1";
             group.fileName = field(label, 4, 17);
             facts << QStringLiteral("%1 \"%2\", file %3, created %4")
                          .arg(kind == "HDR1"      ? QStringLiteral("file")

@@ -28,6 +28,7 @@ struct LabelGroup
     qint64 length = 0; ///< bytes of the records read
     QString facts; ///< in words, for the listing
     bool header = false; ///< a header group: a file follows
+    bool endOfVolume = false; ///< EOV: the file before it goes on on the next volume
     QString fileName; ///< the file identifier of a header group
     char recordFormat = 0; ///< 'F', 'V', 'U' ('D' for ASCII variable records)
     int blockLength = 0;
