@@ -52,6 +52,13 @@ def member_ranges(fmt, archive_bytes, files):
         for info, end in zip(infos, ends):
             ranges[info.filename] = (info.header_offset, end)
         return ranges
+    if fmt == "mtf":
+        # names are stored in parts (UTF-16); each file's data is unique (it starts
+        # with its own path) and its FILE block lies in the logical block before it
+        for path, data in files:
+            at = archive_bytes.find(data) if data else -1
+            ranges[path] = (max(0, at - 1024), at + len(data)) if at >= 0 else None
+        return ranges
     for path, data in files:
         # the header holds the name; the data follows it unchanged
         name_at = archive_bytes.find(path.encode())

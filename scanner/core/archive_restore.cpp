@@ -5,6 +5,7 @@
 #include "scanner/core/archive_stream.h"
 #include "scanner/core/dump_restore.h"
 #include "scanner/core/extractor.h"
+#include "scanner/core/mtf_reader.h"
 #include "scanner/core/record_layout.h"
 #include "scanner/core/report.h"
 #include "scanner/core/shown_name.h"
@@ -622,6 +623,8 @@ bool restoreArchive(const ScanResult &result, int index, const QSet<int> &entrie
 {
     if (isDumpArchive(result.archives.at(index)))
         return restoreDumpArchive(result, index, entries, run);
+    if (result.archives.at(index).format == QLatin1String(mtfSetFormat))
+        return restoreMtfSet(result, index, entries, run);
     return ArchiveWalk(result, index, run).run(entries);
 }
 

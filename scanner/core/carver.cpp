@@ -5,8 +5,10 @@
 #include "scanner/core/body_stream.h"
 #include "scanner/core/dump_restore.h"
 #include "scanner/core/dump_volume.h"
+#include "scanner/core/mtf_reader.h"
 #include "scanner/core/record_layout.h"
 #include "scanner/core/signatures.h"
+#include "scanner/core/tape_labels.h"
 #include "scanner/core/tar_volumes.h"
 
 #include <algorithm>
@@ -207,6 +209,10 @@ private:
             return takeDump(at);
         if (kind == Signature::Amanda)
             return takeAmandaHeader(at);
+        if (kind == Signature::Mtf)
+            return takeMtf(at);
+        if (kind == Signature::Label)
+            return takeLabels(at);
         const Compression compression = kind == Signature::Compressed
             ? detectCompression(m_window.at(at), available)
             : Compression::None;
@@ -247,6 +253,43 @@ private:
         m_gapStart = m_lastEnd;
         m_pos = std::max(m_lastEnd, at + 1);
         return true;
+    }
+
+    /// A backup media's sets, read across its filemarks to its end.
+    bool takeMtf(qint64 at)
+    {
+        closeRaw(false);
+        const MtfRead read = readMtfMedia(m_window.stream(), m_layout, at, m_end);
+        m_result.archives += read.sets;
+        m_gridBase = at;
+        m_damaged = -1;
+        m_lastEnd = read.end;
+        m_gapStart = m_lastEnd;
+        m_pos = std::max(m_lastEnd, at + 1);
+        return true;
+    }
+
+    /// A group of label records; a header group names the data that follows it.
+    bool takeLabels(qint64 at)
+    {
+        closeRaw(false);
+        const LabelGroup group = readLabelGroup(m_window.stream(), at, m_end);
+        if (group.length == 0)
+            return false;
+        // The file its header named goes on on the next volume: what is here is a part.
+        RawRegion *part = m_result.rawRegions.isEmpty() ? nullptr : &m_result.rawRegions.last();
+        if (group.endOfVolume && part && part->name == group.fileName && !part->name.isEmpty()) {
+            part->name += QStringLiteral(".damaged");
+            part->label = QStringLiteral("only its part on this volume: its end labels say it "
+                                         "goes on on the next one");
+        }
+        RawRegion labels;
+        labels.offset = at;
+        labels.length = group.length;
+        labels.kind = QStringLiteral("label");
+        labels.label = group.facts;
+        m_labelled = group.header ? group : LabelGroup();
+        return placeRegion(at, labels);
     }
 
     /// The header block alone: the dump behind it is scanned as any other.
@@ -344,6 +387,13 @@ private:
             if (m_damaged >= 0 && (beforeContinuation || m_rawAtDamage))
                 region.partOf = m_damaged;
             region.label = unreadableLabel(region);
+            if (m_labelled.header) {
+                region.name = m_labelled.fileName;
+                region.recordFormat = m_labelled.recordFormat;
+                region.recordLength = m_labelled.recordLength;
+                region.ebcdic = m_labelled.ebcdic;
+                m_labelled = LabelGroup();
+            }
             m_result.rawRegions.append(region);
         }
         m_rawStart = -1;
@@ -388,6 +438,7 @@ private:
     qint64 m_rawEnd = -1;
     qint64 m_rawTapeFileEnd = 0;
     bool m_rawAtDamage = false;
+    LabelGroup m_labelled; ///< the header labels of the file being scanned
 };
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "scanner/core/body_stream.h"
 #include "scanner/core/report.h"
 #include "scanner/core/shown_name.h"
+#include "scanner/core/tape_labels.h"
 #include "scanner/core/tar_volumes.h"
 
 #include <QRegularExpression>
@@ -85,6 +86,11 @@ QString entryOutputName(int archiveIndex, const QString &entryPath)
 
 QString rawRegionOutputName(const ImageFacts &facts, const RawRegion &region)
 {
+    if (!region.name.isEmpty()) { // a labelled file, under its label's name, in the folder
+        QString name = region.name;
+        name.replace(QLatin1Char('/'), QLatin1Char('_'));
+        return name.startsWith(QLatin1Char('.')) ? QLatin1Char('_') + name : name;
+    }
     return QStringLiteral("%1-%2.bin")
         .arg(region.kind.isEmpty() ? QStringLiteral("raw") : region.kind)
         .arg(facts.imageOffset(region.offset));
@@ -293,6 +299,34 @@ bool Extractor::extractRaw(RestoreFolder &folder, const RawRegion &region)
     EntryMetadata metadata;
     metadata.mode = 0644;
     const QByteArray used = folder.place(out, metadata);
+    if (used.isEmpty()) {
+        m_problems.append(folder.errorString());
+        return false;
+    }
+    m_written.append(shownName(m_folder) + QLatin1Char('/') + shownName(used));
+    if (region.name.endsWith(QLatin1String(".damaged"))) {
+        m_problems.append(QStringLiteral("%1: %2").arg(shownName(used), region.label));
+        return false;
+    }
+    return region.recordFormat == 0 || region.length > labelledTextLimit
+        || writeRecordsAsText(folder, image, region, name);
+}
+
+bool Extractor::writeRecordsAsText(
+    RestoreFolder &folder, BodyStream &image, const RawRegion &region, const QString &name)
+{
+    QByteArray data(int(region.length), Qt::Uninitialized);
+    if (image.readAt(region.offset, data.data(), region.length) != region.length)
+        return true; // the file itself was written; its text is only offered
+    const QByteArray text = labelledText(region, data);
+    if (text.isEmpty())
+        return true;
+    RestoreFile out = folder.create((name + QStringLiteral(".txt")).toUtf8(), 0644);
+    EntryMetadata metadata;
+    metadata.mode = 0644;
+    const QByteArray used = out.isOpen() && out.write(text.constData(), text.size(), 0)
+        ? folder.place(out, metadata)
+        : QByteArray();
     if (used.isEmpty()) {
         m_problems.append(folder.errorString());
         return false;

@@ -11,6 +11,11 @@
 
 namespace Quorlin {
 
+class BodyStream;
+
+/// The largest labelled file also written as text.
+constexpr qint64 labelledTextLimit = qint64(256) << 20;
+
 /// What to write out: entries by archive index, raw regions by index.
 struct Selection
 {
@@ -84,6 +89,9 @@ public:
 
 private:
     bool extractRaw(RestoreFolder &folder, const RawRegion &region);
+    /// A labelled file of EBCDIC text records is also written as lines of text, NAME.txt.
+    bool writeRecordsAsText(
+        RestoreFolder &folder, BodyStream &image, const RawRegion &region, const QString &name);
     void advance(qint64 bytes, const QString &current);
     bool cancelled() const { return m_cancel && m_cancel->load(); }
 

@@ -41,6 +41,14 @@ QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
     } else {
         lines.append({ QStringLiteral("Trailer"), QStringLiteral("none: image without trailer") });
     }
+    if (!facts.hasTrailer && !facts.tapFile
+        && facts.path.endsWith(QLatin1String(".bkf"), Qt::CaseInsensitive)) {
+        // Written by a backup program straight to disk: no run made it, none can judge it.
+        lines.append({ QStringLiteral("Complete"),
+            QStringLiteral("not judged: a Windows backup file (.bkf), no tape image; it is read "
+                           "as it stands") });
+        return lines;
+    }
     // Whether the image holds the whole tape: the imager's own rules, so the two never disagree.
     const ImageVerdict::Judgement verdict = ImageVerdict::judge(QFile::encodeName(facts.path));
     lines.append({ QStringLiteral("Complete"),
@@ -56,6 +64,10 @@ bool hasDamage(const ScanResult &result)
         return true;
     for (const FoundArchive &archive : result.archives) {
         if (archive.damaged)
+            return true;
+    }
+    for (const RawRegion &region : result.rawRegions) {
+        if (region.name.endsWith(QLatin1String(".damaged"))) // a labelled file in part
             return true;
     }
     return false;
@@ -106,6 +118,10 @@ QString rawRegionNote(const ScanResult &result, int index)
     QStringList notes;
     if (region.kind == QLatin1String("amanda"))
         notes.append(QStringLiteral("an Amanda tape file header"));
+    else if (region.kind == QLatin1String("label"))
+        notes.append(QStringLiteral("tape labels"));
+    else if (!region.name.isEmpty())
+        notes.append(QStringLiteral("the labelled file \"%1\"").arg(region.name));
     else if (!region.kind.isEmpty())
         notes.append(QStringLiteral("a %1 volume").arg(region.kind));
     else if (region.partOf >= 0)
@@ -134,7 +150,9 @@ QString expansionNote(const FoundArchive &archive, qint64 maxSize)
 QString entryDamageNote(const ImageFacts &facts, const FoundEntry &entry)
 {
     if (!entry.damaged)
-        return {};
+        return entry.note;
+    if (!entry.note.isEmpty())
+        return QStringLiteral("damaged: ") + entry.note;
     if (entry.checkFailed)
         return QStringLiteral("damaged: whole in length, but the compressed stream it is in "
                               "fails its check, so its bytes may be wrong");
@@ -207,7 +225,7 @@ QString listing(const ScanResult &result, qint64 maxSize)
                 << ' ' << entryOutputName(a, entry);
             if (!entry.linkTarget.isEmpty() || !entry.rawLinkTarget.isEmpty())
                 out << " -> " << linkTargetName(entry);
-            if (entry.damaged)
+            if (entry.damaged || !entry.note.isEmpty())
                 out << "  [" << entryDamageNote(result.facts, entry) << ']';
             out << '\n';
         }

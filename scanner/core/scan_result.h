@@ -88,6 +88,19 @@ struct FoundEntry
     /// one, so there the first names come before their data. size is what the
     /// entry itself stores (contentSize() gives the content's).
     int dataEntry = -1;
+    /// Where its bytes lie in the stream, for archives the scanner reads itself
+    /// (not through libarchive): pieces of the file at their offsets in it.
+    struct Piece
+    {
+        qint64 fileOffset = 0;
+        qint64 streamOffset = 0;
+        qint64 length = 0;
+    };
+    QVector<Piece> pieces;
+    int mode = -1; ///< permission bits when the scanner's own reader knows them, else -1
+    /// What the reader says of it in words (why it is damaged, or why it is kept as
+    /// stored); empty when there is nothing to say.
+    QString note;
 };
 
 struct FoundArchive
@@ -117,6 +130,12 @@ struct RawRegion
                   ///< ("amanda"); empty for unknown data
     QString label; ///< what the volume says of itself (date, file system, level)
     int partOf = -1; ///< index of the damaged archive whose unreadable part this is
+    /// A labelled tape file: the name its header label gives it, and how its records
+    /// are laid out (see tape_labels.h); empty and 0 otherwise.
+    QString name;
+    char recordFormat = 0;
+    int recordLength = 0;
+    bool ebcdic = false;
 };
 
 /// A member of a multi-volume tar that one volume's tape file ends inside and the

@@ -3,6 +3,8 @@
 #include "scanner/core/amanda_header.h"
 #include "scanner/core/decoder.h"
 #include "scanner/core/dump_volume.h"
+#include "scanner/core/mtf_reader.h"
+#include "scanner/core/tape_labels.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -190,6 +192,19 @@ Signature detectSignature(const unsigned char *data, std::size_t available)
     case 'A':
         if (isAmandaHeader(data, available))
             return Signature::Amanda;
+        break;
+    case 'T':
+        if (isMtfTapeBlock(data, available))
+            return Signature::Mtf;
+        break;
+    case 'V': // VOL1, HDR1, EOF1 and EOV1, in ASCII and in EBCDIC
+    case 'H':
+    case 'E':
+    case 0xe5:
+    case 0xc8:
+    case 0xc5:
+        if (isLabelGroupStart(data, available))
+            return Signature::Label;
         break;
     default:
         break;

@@ -4,7 +4,7 @@
 namespace Quorlin {
 
 /// The kinds of stream start the scanner looks for before asking a reader.
-enum class Signature { None, Tar, Cpio, Zip, Compressed, Dump, Amanda };
+enum class Signature { None, Tar, Cpio, Zip, Compressed, Dump, Amanda, Mtf, Label };
 
 /// Bytes a check may look at: a dump volume's header record.
 constexpr std::size_t signatureLength = 1024;
