@@ -163,7 +163,8 @@ QByteArray toJson(const Record &record)
         { QStringLiteral("bytesWritten"), record.bytesWritten },
         { QStringLiteral("verdict"), verdictName(record.verdict) },
         { QStringLiteral("verdictText"), record.verdictText },
-        { QStringLiteral("sha256"), orNull(record.sha256) } };
+        { QStringLiteral("sha256"), orNull(record.sha256) },
+        { QStringLiteral("drive"), record.drive.isEmpty() ? QJsonValue() : record.drive } };
     return QJsonDocument(json).toJson(QJsonDocument::Indented);
 }
 
@@ -201,6 +202,7 @@ bool fromJson(const QByteArray &json, Record &record)
     record.bytesWritten = number("bytesWritten");
     record.verdictText = text("verdictText");
     record.sha256 = text("sha256");
+    record.drive = object.value(QStringLiteral("drive")).toObject();
     return true;
 }
 

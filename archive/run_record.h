@@ -10,6 +10,7 @@
  */
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QMap>
 #include <QString>
 #include <QVector>
@@ -87,6 +88,8 @@ struct Record
     Verdict verdict = Verdict::NotKnown;
     QString verdictText; ///< the verdict as the run stated it
     QString sha256; ///< of the image file, lower-case hex; empty when not computed
+    /// What the drive told beyond its data (drive_witness.h); empty when nothing was asked.
+    QJsonObject drive;
 };
 
 QByteArray toJson(const Record &record);

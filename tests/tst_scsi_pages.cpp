@@ -160,13 +160,11 @@ void TestScsiPages::tapeAlert()
     TapeAlertFacts alerts;
     QCOMPARE(ScsiPages::parseTapeAlert(bytes(page), std::size_t(page.size()), alerts), parsed);
     QStringList set;
-    for (int flag = 1; flag <= 64; ++flag) {
-        if (alerts.has(flag))
-            set << QString::fromStdString(ScsiPages::tapeAlertName(flag));
-    }
+    for (const std::string &name : alerts.names)
+        set << QString::fromStdString(name);
     QCOMPARE(set.join(QStringLiteral(", ")), names);
-    QCOMPARE(ScsiPages::asksCleaning(alerts), cleaning);
-    QCOMPARE(ScsiPages::tapeAtRisk(alerts), atRisk);
+    QCOMPARE(alerts.cleanNow, cleaning);
+    QCOMPARE(alerts.tapeAtRisk, atRisk);
 }
 
 void TestScsiPages::errorCounters()

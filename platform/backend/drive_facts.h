@@ -9,6 +9,7 @@
  */
 #include <cstdint>
 #include <string>
+#include <vector>
 
 /// What the person at the drive must do about a sense answer.
 enum class SenseAction {
@@ -50,6 +51,9 @@ struct TapeAlertFacts
     bool known = false;
     std::string problem; ///< why it is not known
     std::uint64_t flags = 0; ///< bit n-1 for flag n
+    std::vector<std::string> names; ///< of the flags set, in flag order
+    bool cleanNow = false; ///< the drive must be cleaned before it reads on
+    bool tapeAtRisk = false; ///< more reads may harm the tape (media, snapped tape)
     bool has(int flag) const { return flag >= 1 && flag <= 64 && (flags >> (flag - 1)) & 1; }
 };
 

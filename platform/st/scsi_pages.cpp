@@ -86,6 +86,13 @@ bool parseTapeAlert(const unsigned char *data, std::size_t length, TapeAlertFact
         return false;
     alerts.known = true;
     alerts.flags = flags;
+    alerts.names.clear();
+    for (int flag = 1; flag <= 64; ++flag) {
+        if (alerts.has(flag))
+            alerts.names.push_back(tapeAlertName(flag));
+    }
+    alerts.cleanNow = asksCleaning(alerts);
+    alerts.tapeAtRisk = tapeAtRisk(alerts);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "tools/tarnwick-image/master_command.h"
 
+#include "archive/drive_witness.h"
 #include "archive/master_reader.h"
 #include "imaging/imaging_state.h"
 #include "platform/posix/native_file.h"
@@ -31,6 +32,28 @@ int writeFailed(RunSession &session, int error)
         session.target().writeFailure(QStringLiteral(": ") + NativeFile::errorText(error)));
 }
 
+Master::AfterFailure advice(DriveWitness::Advice advice)
+{
+    switch (advice) {
+    case DriveWitness::Advice::PassOn:
+        return Master::AfterFailure::PassOn;
+    case DriveWitness::Advice::StopRun:
+        return Master::AfterFailure::StopRun;
+    case DriveWitness::Advice::ReadAgain:
+        break;
+    }
+    return Master::AfterFailure::ReadAgain;
+}
+
+Judgement stoppedByDrive(const TapeLog &log, const QString &why)
+{
+    return { RunRecord::Verdict::StopsShort,
+        QStringLiteral("%1; the master ends after block %2 with what was read, and the rest of "
+                       "the tape is not in it")
+            .arg(why)
+            .arg(log.objects()) };
+}
+
 } // namespace
 
 int runMaster(const Options &options)
@@ -55,12 +78,21 @@ int runMaster(const Options &options)
     Master::Reader reader(
         drive, sink, session.log(), options.retries, [] { return StopSignals::received(); },
         [&session, end] { showProgress(session, end); });
-    const Stop stop = reader.run(end);
+    DriveWitness witness(drive, options.keepRetrying);
+    reader.setFailureHook([&witness](DWORD error, quint64 block) {
+        return advice(witness.afterFailedRead(error, block));
+    });
+    const bool cleanFirst = witness.beforeRun() == DriveWitness::Advice::StopRun;
+    const Stop stop = cleanFirst ? Stop::DriveAsked : reader.run(end);
+    witness.atEnd();
+    session.record().drive = witness.json();
     const bool written = sink.finish();
     if (stop == Stop::Interrupted)
         session.interrupted();
     if (!written || stop == Stop::WriteFailed)
         return writeFailed(session, sink.writeError());
-    const Judgement judgement = Master::judge(session.log(), stop, end, reader.driveError());
+    const Judgement judgement = stop == Stop::DriveAsked
+        ? stoppedByDrive(session.log(), witness.stopText())
+        : Master::judge(session.log(), stop, end, reader.driveError());
     return session.end(judgement.verdict, judgement.text, ExitCode::ofVerdict(judgement.verdict));
 }

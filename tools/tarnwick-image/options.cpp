@@ -40,9 +40,10 @@ QString imagingProblem(const Options &options, const QCommandLineParser &parser)
         if (parser.isSet(QStringLiteral("block-size")) || options.yes)
             return QStringLiteral("--format tap keeps every block at its own length: "
                                   "--block-size and --yes do not apply");
-    } else if (parser.isSet(QStringLiteral("retries"))) {
-        return QStringLiteral("--retries applies to --format tap; the .tape format reads "
-                              "as the window does, once");
+    } else if (parser.isSet(QStringLiteral("retries"))
+        || parser.isSet(QStringLiteral("keep-retrying"))) {
+        return QStringLiteral("--retries and --keep-retrying apply to --format tap; the .tape "
+                              "format reads as the window does, once");
     }
     if (options.blockSizeText.isNull()) {
         return QStringLiteral("--block-size takes auto or one of ")
@@ -61,10 +62,12 @@ QString usageText()
         "Usage: tarnwick-image [--block-size SIZE] [--yes] [--eject] [--force]\n"
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
         "                      (--output FILE | --folder DIR)\n"
-        "       tarnwick-image --format tap [--retries N] [--eject] [--force]\n"
+        "       tarnwick-image --format tap [--retries N] [--keep-retrying] [--eject]\n"
+        "                      [--force]\n"
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
         "                      (--output FILE | --folder DIR)\n"
         "       tarnwick-image --inspect FILE [--verify]\n"
+        "       tarnwick-image --drive-info\n"
         "\n"
         "Images the tape in the first tape drive ($TAPE, else /dev/nst0; a regular\n"
         "file is read as a virtual tape) into one image file, and leaves a run\n"
@@ -79,6 +82,8 @@ QString usageText()
         "  --yes              when the tape's blocks are shorter than SIZE, pad them\n"
         "                     with zeros to SIZE (without it the run is abandoned)\n"
         "  --retries N        --format tap: read an unreadable block N more times (3)\n"
+        "  --keep-retrying    --format tap: read it again even when the drive says the\n"
+        "                     tape is at risk (TapeAlert media or snapped tape)\n"
         "  --eject            eject the tape when the image is complete\n"
         "  --output FILE      write the image to FILE\n"
         "  --folder DIR       write it to DIR/Tape_Image_(<date and time>).tape (or .tap)\n"
@@ -91,6 +96,10 @@ QString usageText()
         "  --no-checksum      leave the SHA-256 out of the run record\n"
         "  --inspect FILE     whether an image holds the whole tape, and its run record\n"
         "  --verify           with --inspect: check the image against its checksum\n"
+        "  --drive-info       what the drive and its cartridge tell of themselves (limits,\n"
+        "                     density, compression, TapeAlert, error counters, cartridge\n"
+        "                     memory), without reading the tape; needs access to the\n"
+        "                     drive's /dev/sgN\n"
         "\n"
         "Exit codes: 0 complete image, 1 not a complete image (--inspect), 2 usage,\n"
         "3 no drive, 4 drive not ready or no medium, 5 load failed, 6 block size\n"
@@ -119,7 +128,8 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
         valued("inspect", "FILE"), flag("verify"),
         valued("format", "FORMAT", QStringLiteral("tape")),
         valued("retries", "N", QStringLiteral("3")), flag("no-sync"), flag("no-checksum"),
-        valued("drive-block-size", "BYTES", QStringLiteral("0")) });
+        valued("drive-block-size", "BYTES", QStringLiteral("0")), flag("keep-retrying"),
+        flag("drive-info") });
     if (!parser.parse(decoded))
         return parser.errorText();
     if (!parser.positionalArguments().isEmpty())
@@ -137,6 +147,12 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
     }
     if (parser.isSet(QStringLiteral("verify")))
         return QStringLiteral("--verify goes with --inspect");
+    if (parser.isSet(QStringLiteral("drive-info"))) {
+        options.mode = Options::Mode::DriveInfo;
+        return parser.optionNames().size() == 1
+            ? QString()
+            : QStringLiteral("--drive-info takes no other option");
+    }
     options.mode = Options::Mode::Image;
     const QString format = parser.value(QStringLiteral("format"));
     if (format != QLatin1String("tape") && format != QLatin1String("tap"))
@@ -148,6 +164,7 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
     options.force = parser.isSet(QStringLiteral("force"));
     options.sync = !parser.isSet(QStringLiteral("no-sync"));
     options.checksum = !parser.isSet(QStringLiteral("no-checksum"));
+    options.keepRetrying = parser.isSet(QStringLiteral("keep-retrying"));
     options.output = rawValue(arguments, "output");
     options.folder = rawValue(arguments, "folder");
     bool number = false;
