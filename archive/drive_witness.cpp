@@ -9,6 +9,12 @@ namespace {
 /// The read that asks for the sense of a failed record transfers this much.
 constexpr qint64 kSenseReadLength = 256 * 1024;
 
+/// The drive's own word: its lines stand apart from the run's, which the tape alone decides.
+void say(const QString &message)
+{
+    Archive::say(QStringLiteral("drive: ") + message);
+}
+
 QString blockText(quint64 block)
 {
     return QStringLiteral("block %1").arg(block + 1);
@@ -33,9 +39,9 @@ DriveWitness::Advice DriveWitness::beforeRun()
     }
     m_json = DriveWords::factsJson(m_facts);
     if (!m_facts.access.empty()) {
-        Archive::say(QStringLiteral("the drive's sense data, TapeAlert and counters cannot be "
-                                    "read (%1); a failed read is only known as failed")
-                         .arg(DriveWords::accessText(m_facts)));
+        say(QStringLiteral("the drive's sense data, TapeAlert and counters cannot be "
+                           "read (%1); a failed read is only known as failed")
+                .arg(DriveWords::accessText(m_facts)));
         return Advice::ReadAgain;
     }
     m_tells = true;
@@ -43,15 +49,15 @@ DriveWitness::Advice DriveWitness::beforeRun()
     m_json.insert(QStringLiteral("tapeAlertBefore"), DriveWords::alertsJson(m_facts.alerts));
     m_json.insert(QStringLiteral("countersBefore"), DriveWords::countersJson(m_facts.counters));
     if (m_facts.alerts.known && !m_facts.alerts.names.empty()) {
-        Archive::say(QStringLiteral("TapeAlert before the run: %1")
-                         .arg(DriveWords::alertNames(m_facts.alerts)));
+        say(QStringLiteral("TapeAlert before the run: %1")
+                .arg(DriveWords::alertNames(m_facts.alerts)));
     }
     if (m_facts.adapterMaxKb > 0 && m_facts.limitsKnown
         && std::uint64_t(m_facts.adapterMaxKb) * 1024 < m_facts.maxBlock) {
-        Archive::say(QStringLiteral("this adapter transfers at most %1 KiB at once, less than "
-                                    "the drive's largest record: a longer record cannot be "
-                                    "read whole through it")
-                         .arg(m_facts.adapterMaxKb));
+        say(QStringLiteral("this adapter transfers at most %1 KiB at once, less than "
+                           "the drive's largest record: a longer record cannot be "
+                           "read whole through it")
+                .arg(m_facts.adapterMaxKb));
     }
     if (m_facts.alerts.cleanNow) {
         m_stopText = QStringLiteral("the drive asks to be cleaned (TapeAlert: clean now): clean "
@@ -69,7 +75,7 @@ TapeAlertFacts DriveWitness::readAlerts(const QString &when, QJsonObject &into)
     into.insert(QStringLiteral("tapeAlert"), DriveWords::alertsJson(alerts));
     into.insert(QStringLiteral("counters"), DriveWords::countersJson(counters));
     if (alerts.known && !alerts.names.empty())
-        Archive::say(QStringLiteral("TapeAlert %1: %2").arg(when, DriveWords::alertNames(alerts)));
+        say(QStringLiteral("TapeAlert %1: %2").arg(when, DriveWords::alertNames(alerts)));
     return alerts;
 }
 
@@ -81,12 +87,12 @@ void DriveWitness::recordLength(const ReadFailureFacts &failure, quint64 block)
         return;
     const qint64 length = kSenseReadLength - sense.information;
     if (m_facts.adapterMaxKb > 0 && length > m_facts.adapterMaxKb * 1024) {
-        Archive::say(QStringLiteral("%1 is a record of %2 bytes, longer than the %3 KiB this "
-                                    "adapter transfers at once: read the tape through an "
-                                    "adapter that takes records of that length")
-                         .arg(blockText(block))
-                         .arg(length)
-                         .arg(m_facts.adapterMaxKb));
+        say(QStringLiteral("%1 is a record of %2 bytes, longer than the %3 KiB this "
+                           "adapter transfers at once: read the tape through an "
+                           "adapter that takes records of that length")
+                .arg(blockText(block))
+                .arg(length)
+                .arg(m_facts.adapterMaxKb));
     }
 }
 
@@ -109,15 +115,15 @@ DriveWitness::Advice DriveWitness::afterFailedRead(DWORD error, quint64 block)
     for (auto it = sense.begin(); it != sense.end(); ++it)
         entry.insert(it.key(), it.value());
     if (failure.sense.present) {
-        QString line = QStringLiteral("%1: the drive answered %2")
-                           .arg(blockText(block), DriveWords::senseText(failure.sense));
+        QString line
+            = QStringLiteral("%1: %2").arg(blockText(block), DriveWords::senseText(failure.sense));
         if (!failure.sense.advice.empty())
             line += QStringLiteral(": ") + QString::fromStdString(failure.sense.advice);
-        Archive::say(line);
+        say(line);
         recordLength(failure, block);
     } else {
-        Archive::say(QStringLiteral("%1: the drive's sense for the failed read is not known (%2)")
-                         .arg(blockText(block), QString::fromStdString(failure.problem)));
+        say(QStringLiteral("%1: the sense of the failed read is not known (%2)")
+                .arg(blockText(block), QString::fromStdString(failure.problem)));
     }
     const TapeAlertFacts alerts
         = readAlerts(QStringLiteral("after %1").arg(blockText(block)), entry);
@@ -145,10 +151,18 @@ DriveWitness::Advice DriveWitness::judge(
             = QStringLiteral("the drive is no longer ready (%1)").arg(DriveWords::senseText(sense));
         return Advice::StopRun;
     }
+    // A snapped tape (TapeAlert 14) cannot be read on: what was read is secured.
+    if (alerts.has(14) && !m_keepRetrying) {
+        m_stopText = QStringLiteral("the drive reports a snapped tape after %1 (TapeAlert: %2): "
+                                    "reading stops to secure what was read; --keep-retrying "
+                                    "reads on all the same")
+                         .arg(blockText(block), DriveWords::alertNames(alerts));
+        return Advice::StopRun;
+    }
     if (alerts.tapeAtRisk && !m_keepRetrying) {
-        Archive::say(QStringLiteral("the tape is at risk (TapeAlert: %1): %2 is not read again; "
-                                    "--keep-retrying reads it again all the same")
-                         .arg(DriveWords::alertNames(alerts), blockText(block)));
+        say(QStringLiteral("the tape is at risk (TapeAlert: %1): %2 is not read again; "
+                           "--keep-retrying reads it again all the same")
+                .arg(DriveWords::alertNames(alerts), blockText(block)));
         return Advice::PassOn;
     }
     return Advice::ReadAgain;

@@ -179,37 +179,43 @@ void TestDriveWitness::afterFailedRead_data()
     // clang-format off
     QTest::newRow("medium error read again") << medium << quint64(0) << quint64(0) << false
         << "R1 R50! R2" << "0 1 1 1 2 3" << Master::Stop::EndOfData
-        << "block 2: the drive answered MEDIUM ERROR, unrecovered read error (11/00): the tape "
+        << "drive: block 2: MEDIUM ERROR, unrecovered read error (11/00): the tape "
            "could not be read here: a damaged or worn medium (a dirty head looks the same; "
            "TapeAlert tells them apart)"
         << "medium-error";
-    // A snapped or failing tape is not worn further by reading the block again.
-    QTest::newRow("snapped tape stops retrying") << medium << quint64(0) << flag(14) << false
+    // A failing tape is not worn further by reading the block again.
+    QTest::newRow("media flag stops retrying") << medium << quint64(0) << flag(4) << false
         << "R1 R50! R2" << "0 1 2 3" << Master::Stop::EndOfData
-        << "the tape is at risk (TapeAlert: unrecoverable mechanical cartridge failure (snapped "
-           "tape)): block 2 is not read again; --keep-retrying reads it again all the same"
+        << "drive: the tape is at risk (TapeAlert: media): block 2 is not read again; "
+           "--keep-retrying reads it again all the same"
+        << "medium-error";
+    // A snapped tape: stop at once, what was read kept.
+    QTest::newRow("snapped tape stops the run") << medium << quint64(0) << flag(14) << false
+        << "R1 R50!" << "0 1" << Master::Stop::DriveAsked
+        << "drive: TapeAlert after block 2: unrecoverable mechanical cartridge failure (snapped "
+           "tape)"
         << "medium-error";
     QTest::newRow("media flag, keep retrying") << medium << quint64(0) << flag(4) << true
         << "R1 R50! R2" << "0 1 1 1 2 3" << Master::Stop::EndOfData
-        << "TapeAlert after block 2: media" << "medium-error";
+        << "drive: TapeAlert after block 2: media" << "medium-error";
     // Clean now: stop at once, what was read (the flagged block too) kept.
     QTest::newRow("clean now stops the run") << medium << quint64(0) << flag(20) << false
         << "R1 R50!" << "0 1" << Master::Stop::DriveAsked
-        << "TapeAlert after block 2: clean now" << "medium-error";
+        << "drive: TapeAlert after block 2: clean now" << "medium-error";
     QTest::newRow("foreign format stops the run") << fixedSense(3, 0x30, 0x02) << quint64(0)
         << quint64(0) << false << "R1 R50!" << "0 1" << Master::Stop::DriveAsked
-        << "block 2: the drive answered MEDIUM ERROR, cannot read medium - incompatible format "
+        << "drive: block 2: MEDIUM ERROR, cannot read medium - incompatible format "
            "(30/02): this drive cannot read this cartridge's format; try a drive of its "
            "generation"
         << "wrong-format";
     QTest::newRow("reset: read again") << fixedSense(6, 0x29, 0x02) << quint64(0) << quint64(0)
         << false << "R1 R50! R2" << "0 1 1 1 2 3" << Master::Stop::EndOfData
-        << "block 2: the drive answered UNIT ATTENTION, scsi bus reset occurred (29/02): the "
+        << "drive: block 2: UNIT ATTENTION, scsi bus reset occurred (29/02): the "
            "drive was reset or the cartridge changed: the position is lost and must be read "
            "again before going on"
         << "position-lost";
     QTest::newRow("clean now before the run") << medium << flag(20) << quint64(0) << false
-        << "" << "" << Master::Stop::DriveAsked << "TapeAlert before the run: clean now" << "";
+        << "" << "" << Master::Stop::DriveAsked << "drive: TapeAlert before the run: clean now" << "";
     // clang-format on
 }
 
