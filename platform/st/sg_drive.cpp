@@ -167,9 +167,11 @@ void SgDrive::readFailure(std::uint64_t block, ReadFailureFacts &failure)
     std::vector<unsigned char> none;
     std::vector<unsigned char> sense;
     if (!command(locate, sizeof locate, none, sense)) {
-        failure.sense = ScsiSense::decode(sense.data(), sense.size());
-        failure.known = failure.sense.present;
-        failure.problem = "the drive could not go back to the record";
+        // The sense of the LOCATE is not the read's: it only says why the record was not reached.
+        const SenseFacts refused = ScsiSense::decode(sense.data(), sense.size());
+        failure.problem = "the drive could not go back to the record"
+            + (refused.present ? " (" + refused.keyName + ", " + refused.ascName + ")"
+                               : std::string());
     } else {
         std::vector<unsigned char> record(kSenseReadLength);
         const auto read = ScsiPages::readCommand(kSenseReadLength);
