@@ -3,6 +3,7 @@
 #include "archive/drive_words.h"
 #include "archive/notices.h"
 #include "platform/drive_report.h"
+#include "platform/win32_tape.h"
 
 namespace {
 
@@ -191,4 +192,32 @@ QJsonObject DriveWitness::json() const
     if (!m_stopText.isEmpty())
         json.insert(QStringLiteral("stoppedBecause"), m_stopText);
     return json;
+}
+
+QString DriveWitness::barcodeInDrive()
+{
+    // Opened and closed again before the run opens it: st lets one program in at a time.
+    const HANDLE drive = CreateFileW(L"//./Tape0", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    if (drive == INVALID_HANDLE_VALUE)
+        return QString();
+    CartridgeFacts cartridge;
+    QueryCartridge(drive, cartridge);
+    CloseHandle(drive);
+    return QString::fromStdString(cartridge.barcode);
+}
+
+QString DriveWitness::masterName(const QString &barcode, const QDateTime &when)
+{
+    QString name;
+    for (const QChar c : barcode) {
+        const bool plain = (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            || (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-')
+            || c == QLatin1Char('.');
+        name += plain ? c : QLatin1Char('_');
+    }
+    if (name.startsWith(QLatin1Char('.')))
+        name[0] = QLatin1Char('_'); // never a hidden file
+    return name + when.toString(QStringLiteral("'_'yyyy-MM-dd'_'HH-mm-ss'.tap'"));
 }

@@ -15,6 +15,7 @@
 #include "platform/backend/drive_facts.h"
 #include "platform/backend/win32_types.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
@@ -45,6 +46,13 @@ public:
     QString barcode() const;
     /// The run record's "drive" object.
     QJsonObject json() const;
+
+    /// The barcode of the cartridge in the drive, asked before a run opens it (and without
+    /// clearing TapeAlert); empty when the drive does not tell.
+    static QString barcodeInDrive();
+    /// "<barcode>_<date and time>.tap", a character of the barcode that has no place in a file
+    /// name made "_".
+    static QString masterName(const QString &barcode, const QDateTime &when);
 
 private:
     /// Reads TapeAlert and the counters into @p into; says the flags set @p when.

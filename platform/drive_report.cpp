@@ -21,6 +21,12 @@ DWORD QueryDriveFacts(HANDLE device, DriveFacts &facts)
     return done(tape ? tape->driveFacts(facts) : ERROR_INVALID_HANDLE);
 }
 
+DWORD QueryCartridge(HANDLE device, CartridgeFacts &cartridge)
+{
+    TapeBackend *tape = backend(device);
+    return done(tape ? tape->cartridge(cartridge) : ERROR_INVALID_HANDLE);
+}
+
 DWORD QueryDriveAlerts(HANDLE device, TapeAlertFacts &alerts, ErrorCounterFacts &counters)
 {
     TapeBackend *tape = backend(device);

@@ -8,6 +8,8 @@
 
 /// All the drive says of itself and the loaded cartridge, without reading the tape.
 DWORD QueryDriveFacts(HANDLE device, DriveFacts &facts);
+/// The cartridge's memory alone (its barcode names a master before the run reads anything).
+DWORD QueryCartridge(HANDLE device, CartridgeFacts &cartridge);
 /// TapeAlert and the read error counters; reading TapeAlert clears its flags.
 DWORD QueryDriveAlerts(HANDLE device, TapeAlertFacts &alerts, ErrorCounterFacts &counters);
 /// The sense of a failed read of record @p block (0-based, marks counted); the tape stays put.

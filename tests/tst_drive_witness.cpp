@@ -161,6 +161,8 @@ private slots:
     void initTestCase() { Archive::setNoticeSink(&keep); }
     void afterFailedRead_data();
     void afterFailedRead();
+    void masterName_data();
+    void masterName();
 };
 
 void TestDriveWitness::afterFailedRead_data()
@@ -264,6 +266,25 @@ void TestDriveWitness::afterFailedRead()
     if (!failures.isEmpty())
         QCOMPARE(failures.at(0).toObject().value(QStringLiteral("block")).toInt(), 2);
     QVERIFY(CloseHandle(handle));
+}
+
+void TestDriveWitness::masterName_data()
+{
+    QTest::addColumn<QString>("barcode");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("LTO label") << "ABC123L6"
+                               << "ABC123L6_2026-12-06_10-15-00.tap";
+    // A barcode is the cartridge's word, not ours: no folder or hidden file may come of it.
+    QTest::newRow("slash and blank") << "../A B/C"
+                                     << "_._A_B_C_2026-12-06_10-15-00.tap";
+    QTest::newRow("not ASCII") << QStringLiteral("T\u00c4PE") << "T_PE_2026-12-06_10-15-00.tap";
+}
+
+void TestDriveWitness::masterName()
+{
+    QFETCH(QString, barcode);
+    const QDateTime when(QDate(2026, 12, 6), QTime(10, 15));
+    QTEST(DriveWitness::masterName(barcode, when), "name");
 }
 
 QTEST_GUILESS_MAIN(TestDriveWitness)

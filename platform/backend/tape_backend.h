@@ -80,6 +80,12 @@ public:
         (void)facts;
         return ERROR_NOT_SUPPORTED;
     }
+    /// The cartridge's memory alone: nothing else is read, TapeAlert stays set.
+    virtual DWORD cartridge(CartridgeFacts &facts)
+    {
+        (void)facts;
+        return ERROR_NOT_SUPPORTED;
+    }
     /// TapeAlert (read, and so cleared, in the drive) and the read error counters.
     virtual DWORD driveAlerts(TapeAlertFacts &alerts, ErrorCounterFacts &counters)
     {

@@ -137,11 +137,17 @@ void SgDrive::facts(DriveFacts &facts)
         ScsiPages::parseModeSense(answer.data(), answer.size(), facts);
     alerts(facts.alerts);
     counters(facts.counters);
-    answer.assign(4096, 0);
-    const auto attributes = ScsiPages::readAttributeCommand(std::uint32_t(answer.size()));
-    if (ask(attributes.data(), attributes.size(), answer, facts.cartridge.problem)
-        && !ScsiPages::parseAttributes(answer.data(), answer.size(), facts.cartridge))
-        facts.cartridge.problem = "the drive's answer is not an attribute list";
+    cartridge(facts.cartridge);
+}
+
+void SgDrive::cartridge(CartridgeFacts &cartridge)
+{
+    std::vector<unsigned char> answer(4096);
+    const auto command = ScsiPages::readAttributeCommand(std::uint32_t(answer.size()));
+    cartridge = CartridgeFacts();
+    if (ask(command.data(), command.size(), answer, cartridge.problem)
+        && !ScsiPages::parseAttributes(answer.data(), answer.size(), cartridge))
+        cartridge.problem = "the drive's answer is not an attribute list";
 }
 
 bool SgDrive::readPosition(std::int64_t &block)

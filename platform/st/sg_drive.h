@@ -36,6 +36,8 @@ public:
     /// TapeAlert (reading it clears the flags in the drive).
     void alerts(TapeAlertFacts &alerts);
     void counters(ErrorCounterFacts &counters);
+    /// The cartridge memory (READ ATTRIBUTE).
+    void cartridge(CartridgeFacts &cartridge);
     /// The record @p block (0-based) read again for its sense; the tape is left where it was.
     void readFailure(std::uint64_t block, ReadFailureFacts &failure);
 

@@ -307,6 +307,12 @@ DWORD StTape::driveFacts(DriveFacts &facts)
     return facts.access.empty() ? NO_ERROR : ERROR_ACCESS_DENIED;
 }
 
+DWORD StTape::cartridge(CartridgeFacts &facts)
+{
+    sgDrive().cartridge(facts);
+    return facts.known ? NO_ERROR : ERROR_NOT_SUPPORTED;
+}
+
 DWORD StTape::driveAlerts(TapeAlertFacts &alerts, ErrorCounterFacts &counters)
 {
     sgDrive().alerts(alerts);

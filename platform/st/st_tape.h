@@ -79,6 +79,7 @@ public:
     DWORD identify(TapeIdentity &identity) override;
     DWORD driveFacts(DriveFacts &facts) override;
     DWORD driveAlerts(TapeAlertFacts &alerts, ErrorCounterFacts &counters) override;
+    DWORD cartridge(CartridgeFacts &facts) override;
     DWORD readFailure(std::uint64_t block, ReadFailureFacts &failure) override;
 
 private:

@@ -10,6 +10,8 @@
 #include "tools/tarnwick-image/exit_codes.h"
 #include "tools/tarnwick-image/run_session.h"
 
+#include <QFile>
+
 namespace {
 
 using Master::Stop;
@@ -56,8 +58,19 @@ Judgement stoppedByDrive(const TapeLog &log, const QString &why)
 
 } // namespace
 
-int runMaster(const Options &options)
+int runMaster(const Options &given)
 {
+    // A cartridge whose memory gives its barcode names its master in the folder.
+    Options options = given;
+    const QString barcode = options.folder.isEmpty() ? QString() : DriveWitness::barcodeInDrive();
+    if (!barcode.isEmpty()) {
+        QByteArray folder = options.folder;
+        while (folder.size() > 1 && folder.endsWith('/'))
+            folder.chop(1);
+        options.output = folder + '/'
+            + QFile::encodeName(DriveWitness::masterName(barcode, QDateTime::currentDateTime()));
+        options.folder.clear();
+    }
     RunSession session(options);
     if (const int code = session.begin())
         return code;
