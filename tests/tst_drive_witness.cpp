@@ -80,6 +80,7 @@ public:
     {
         facts.cartridge.known = true;
         facts.cartridge.barcode = "ABC123L6";
+        facts.adapterMaxKb = 64;
         alerts(alertsBefore, facts.alerts);
         return NO_ERROR;
     }
@@ -216,6 +217,17 @@ void TestDriveWitness::afterFailedRead_data()
            "drive was reset or the cartridge changed: the position is lost and must be read "
            "again before going on"
         << "position-lost";
+    // Read again for its sense, a record of 300000 bytes tells its length by its residue.
+    QByteArray longer = fixedSense(0, 0, 0);
+    longer[2] = char(0x20); // ILI
+    const qint32 residue = 262144 - 300000;
+    for (int i = 0; i < 4; ++i)
+        longer[3 + i] = char(quint32(residue) >> (24 - 8 * i));
+    QTest::newRow("longer than the adapter") << longer << quint64(0) << quint64(0) << false
+        << "R1 R50! R2" << "0 1 1 1 2 3" << Master::Stop::EndOfData
+        << "drive: block 2 is a record of 300000 bytes, longer than the 64 KiB this adapter "
+           "transfers at once: read the tape through an adapter that takes records of that length"
+        << "none";
     QTest::newRow("clean now before the run") << medium << flag(20) << quint64(0) << false
         << "" << "" << Master::Stop::DriveAsked << "drive: TapeAlert before the run: clean now" << "";
     // clang-format on
