@@ -146,7 +146,7 @@ QByteArray toJson(const Record &record)
         { QStringLiteral("product"), orNull(record.product) },
         { QStringLiteral("revision"), orNull(record.revision) },
         { QStringLiteral("serial"), orNull(record.serial) } };
-    const QJsonObject json { { QStringLiteral("program"), record.program },
+    QJsonObject json { { QStringLiteral("program"), record.program },
         { QStringLiteral("version"), record.version },
         { QStringLiteral("format"), formatName(record.format) },
         { QStringLiteral("device"), device },
@@ -163,8 +163,11 @@ QByteArray toJson(const Record &record)
         { QStringLiteral("bytesWritten"), record.bytesWritten },
         { QStringLiteral("verdict"), verdictName(record.verdict) },
         { QStringLiteral("verdictText"), record.verdictText },
-        { QStringLiteral("sha256"), orNull(record.sha256) },
-        { QStringLiteral("drive"), record.drive.isEmpty() ? QJsonValue() : record.drive } };
+        { QStringLiteral("sha256"), orNull(record.sha256) } };
+    if (!record.merge.isEmpty())
+        json.insert(QStringLiteral("merge"), record.merge);
+    if (!record.drive.isEmpty())
+        json.insert(QStringLiteral("drive"), record.drive);
     return QJsonDocument(json).toJson(QJsonDocument::Indented);
 }
 
@@ -202,6 +205,7 @@ bool fromJson(const QByteArray &json, Record &record)
     record.bytesWritten = number("bytesWritten");
     record.verdictText = text("verdictText");
     record.sha256 = text("sha256");
+    record.merge = object.value(QStringLiteral("merge")).toObject();
     record.drive = object.value(QStringLiteral("drive")).toObject();
     return true;
 }

@@ -88,6 +88,7 @@ struct Record
     Verdict verdict = Verdict::NotKnown;
     QString verdictText; ///< the verdict as the run stated it
     QString sha256; ///< of the image file, lower-case hex; empty when not computed
+    QJsonObject merge; ///< a merge's sources and the reads they differ in; empty otherwise
     /// What the drive told beyond its data (drive_witness.h); empty when nothing was asked.
     QJsonObject drive;
 };

@@ -25,6 +25,7 @@ enum : int {
     Damaged = 11, ///< read to the end of data, but some records are not whole in the image
     StopsShort = 12, ///< the image ends before the end of the tape's data
     NotKnown = 13, ///< --inspect: a well-formed image, but no run record says it is whole
+    Unmergeable = 14, ///< --merge, --map-picture: a master unreadable, or masters that disagree
 };
 
 /// The exit code for a failed step of the archive (Complete for Failure::None).

@@ -8,6 +8,7 @@
 #include "tools/tarnwick-image/image_check.h"
 #include "tools/tarnwick-image/imaging_command.h"
 #include "tools/tarnwick-image/options.h"
+#include "tools/tarnwick-image/rescue_command.h"
 
 #include <QCoreApplication>
 
@@ -35,6 +36,10 @@ int main(int argc, char *argv[])
         return inspectImage(options.inspectPath, options.verify);
     case Options::Mode::DriveInfo:
         return showDriveInfo();
+    case Options::Mode::Merge:
+        return runMerge(options);
+    case Options::Mode::Picture:
+        return runMapPicture(options);
     case Options::Mode::Image:
         break;
     }

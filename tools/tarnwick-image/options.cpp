@@ -32,6 +32,73 @@ QByteArray rawValue(const QList<QByteArray> &arguments, const char *name)
     return value;
 }
 
+/// The arguments that are not options or their values, as their bytes.
+QList<QByteArray> rawPositionals(const QList<QByteArray> &arguments, const QStringList &valued)
+{
+    QList<QByteArray> out;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QByteArray &a = arguments[i];
+        if (a == "--") {
+            out += arguments.mid(i + 1);
+            break;
+        }
+        if (a.startsWith("--")) {
+            if (!a.contains('=') && valued.contains(QString::fromLatin1(a.mid(2))))
+                ++i;
+        } else if (!a.startsWith('-') || a.size() == 1) {
+            out << a;
+        }
+    }
+    return out;
+}
+
+/// --merge A B ... and --map-picture FILE MASTER: what else they take, and their files.
+QString rescueProblem(
+    const QList<QByteArray> &arguments, const QCommandLineParser &parser, Options &options)
+{
+    const QList<QByteArray> positionals = rawPositionals(arguments,
+        { QStringLiteral("block-size"), QStringLiteral("output"), QStringLiteral("folder"),
+            QStringLiteral("inspect"), QStringLiteral("format"), QStringLiteral("retries"),
+            QStringLiteral("drive-block-size"), QStringLiteral("merge"),
+            QStringLiteral("map-picture") });
+    QStringList allowed;
+    if (parser.isSet(QStringLiteral("merge"))) {
+        if (parser.isSet(QStringLiteral("map-picture")))
+            return QStringLiteral("give one of --merge and --map-picture");
+        options.mode = Options::Mode::Merge;
+        options.mergeSources = QList<QByteArray> { rawValue(arguments, "merge") } + positionals;
+        options.output = rawValue(arguments, "output");
+        options.force = parser.isSet(QStringLiteral("force"));
+        options.sync = !parser.isSet(QStringLiteral("no-sync"));
+        options.checksum = !parser.isSet(QStringLiteral("no-checksum"));
+        options.format = Options::Format::Tap;
+        if (parser.isSet(QStringLiteral("format"))
+            && parser.value(QStringLiteral("format")) != QLatin1String("tap"))
+            return QStringLiteral("--merge makes a .tap master: --format tap, or no --format");
+        if (options.mergeSources.size() < 2)
+            return QStringLiteral("--merge takes two masters or more");
+        if (options.output.isEmpty() || parser.values(QStringLiteral("output")).size() > 1)
+            return QStringLiteral("--merge writes to one --output FILE");
+        allowed << QStringLiteral("merge") << QStringLiteral("output") << QStringLiteral("force")
+                << QStringLiteral("no-sync") << QStringLiteral("no-checksum")
+                << QStringLiteral("format");
+    } else {
+        options.mode = Options::Mode::Picture;
+        options.picturePath = rawValue(arguments, "map-picture");
+        if (positionals.size() != 1)
+            return QStringLiteral("--map-picture FILE.svg takes one master (or its map) to draw");
+        options.pictureMaster = positionals.first();
+        allowed << QStringLiteral("map-picture");
+    }
+    for (const QString &name : parser.optionNames())
+        if (!allowed.contains(name))
+            return QStringLiteral("--%1 does not go with --%2")
+                .arg(name,
+                    options.mode == Options::Mode::Merge ? QStringLiteral("merge")
+                                                         : QStringLiteral("map-picture"));
+    return QString();
+}
+
 QString imagingProblem(const Options &options, const QCommandLineParser &parser)
 {
     if (options.output.isEmpty() == options.folder.isEmpty())
@@ -67,6 +134,9 @@ QString usageText()
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
         "                      (--output FILE | --folder DIR)\n"
         "       tarnwick-image --inspect FILE [--verify]\n"
+        "       tarnwick-image --merge MASTER MASTER... --output FILE [--force]\n"
+        "                      [--no-sync] [--no-checksum]\n"
+        "       tarnwick-image --map-picture FILE.svg MASTER\n"
         "       tarnwick-image --drive-info\n"
         "\n"
         "Images the tape in the first tape drive ($TAPE, else /dev/nst0; a regular\n"
@@ -96,6 +166,12 @@ QString usageText()
         "  --no-checksum      leave the SHA-256 out of the run record\n"
         "  --inspect FILE     whether an image holds the whole tape, and its run record\n"
         "  --verify           with --inspect: check the image against its checksum\n"
+        "  --merge MASTER...  combine masters of one tape (from other drives or runs)\n"
+        "                     into the best master: a record read good by any of them\n"
+        "                     wins; FILE.map says which master gave each record\n"
+        "  --map-picture FILE.svg\n"
+        "                     draw MASTER's rescue map (MASTER.map, or MASTER itself):\n"
+        "                     the tape as a strip coloured by state, tape marks as ticks\n"
         "  --drive-info       what the drive and its cartridge tell of themselves (limits,\n"
         "                     density, compression, TapeAlert, error counters, cartridge\n"
         "                     memory), without reading the tape; needs access to the\n"
@@ -106,7 +182,8 @@ QString usageText()
         "refused, 7 block size declined, 8 cannot create the file, 9 disk full or\n"
         "write failed, 10 tape position unknown, 11 read to the end but some blocks\n"
         "are not whole in the image (unreadable or cut), 12 the image stops short of\n"
-        "the end of data, 13 --inspect: no run record says whether the image is whole.\n"
+        "the end of data, 13 --inspect: no run record says whether the image is whole,\n"
+        "14 --merge or --map-picture: a master cannot be read, or the masters disagree.\n"
         "Stopped by SIGINT, SIGTERM or SIGHUP: FILE.partial keeps what was read, and the\n"
         "program ends by that signal.\n")
         .arg(BlockSize::entries().mid(1).join(QLatin1Char(' ')));
@@ -128,10 +205,12 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
         valued("inspect", "FILE"), flag("verify"),
         valued("format", "FORMAT", QStringLiteral("tape")),
         valued("retries", "N", QStringLiteral("3")), flag("no-sync"), flag("no-checksum"),
-        valued("drive-block-size", "BYTES", QStringLiteral("0")), flag("keep-retrying"),
-        flag("drive-info") });
+        valued("drive-block-size", "BYTES", QStringLiteral("0")), valued("merge", "FILE"),
+        valued("map-picture", "FILE"), flag("keep-retrying"), flag("drive-info") });
     if (!parser.parse(decoded))
         return parser.errorText();
+    if (parser.isSet(QStringLiteral("merge")) || parser.isSet(QStringLiteral("map-picture")))
+        return rescueProblem(arguments, parser, options);
     if (!parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument: ") + parser.positionalArguments().first();
     if (parser.isSet(help)) {

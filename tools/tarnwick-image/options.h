@@ -10,7 +10,7 @@
 
 struct Options
 {
-    enum class Mode { Image, Inspect, DriveInfo, Help };
+    enum class Mode { Image, Inspect, DriveInfo, Help, Merge, Picture };
     enum class Format { Tape, Tap };
 
     Mode mode = Mode::Image;
@@ -27,6 +27,9 @@ struct Options
     int retries = 3; ///< --format tap: reads again after a read error
     bool sync = true; ///< wait for the image to reach the disk before naming it
     bool checksum = true; ///< compute the image's SHA-256 for the run record
+    QList<QByteArray> mergeSources; ///< --merge: the masters, in order of preference
+    QByteArray picturePath; ///< --map-picture: the SVG file to write
+    QByteArray pictureMaster; ///< --map-picture: the master (or its map) to draw
     bool keepRetrying = false; ///< read a block again even when the drive says the tape is at risk
 };
 
