@@ -7,9 +7,6 @@
 
 namespace {
 
-/// The read that asks for the sense of a failed record transfers this much.
-constexpr qint64 kSenseReadLength = 256 * 1024;
-
 /// The drive's own word: its lines stand apart from the run's, which the tape alone decides.
 void say(const QString &message)
 {
@@ -86,7 +83,7 @@ void DriveWitness::recordLength(const ReadFailureFacts &failure, quint64 block)
     const SenseFacts &sense = failure.sense;
     if (!sense.incorrectLength || !sense.informationValid || sense.information >= 0)
         return;
-    const qint64 length = kSenseReadLength - sense.information;
+    const qint64 length = qint64(failure.readLength) - sense.information;
     if (m_facts.adapterMaxKb > 0 && length > m_facts.adapterMaxKb * 1024) {
         say(QStringLiteral("%1 is a record of %2 bytes, longer than the %3 KiB this "
                            "adapter transfers at once: read the tape through an "

@@ -95,6 +95,7 @@ public:
         failure.known = true;
         failure.positionBefore = std::int64_t(at);
         failure.positionAfter = std::int64_t(block + 1);
+        failure.readLength = 256 * 1024;
         failure.sense = ScsiSense::decode(
             reinterpret_cast<const unsigned char *>(sense.constData()), std::size_t(sense.size()));
         return NO_ERROR;

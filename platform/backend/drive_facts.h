@@ -112,4 +112,5 @@ struct ReadFailureFacts
     SenseFacts sense;
     std::int64_t positionBefore = -1; ///< READ POSITION before the read again
     std::int64_t positionAfter = -1; ///< and after it, before going back
+    std::uint32_t readLength = 0; ///< what the read again asked for: a residue counts from it
 };

@@ -179,13 +179,21 @@ void SgDrive::readFailure(std::uint64_t block, ReadFailureFacts &failure)
             + (refused.present ? " (" + refused.keyName + ", " + refused.ascName + ")"
                                : std::string());
     } else {
-        std::vector<unsigned char> record(kSenseReadLength);
-        const auto read = ScsiPages::readCommand(kSenseReadLength);
+        // No more than the adapter transfers at once, or SG_IO refuses the read itself.
+        std::int64_t maxKb = -1, hwMaxKb = -1;
+        m_system.adapterLimits(m_stPath, maxKb, hwMaxKb);
+        failure.readLength = maxKb > 0 && std::uint64_t(maxKb) * 1024 < kSenseReadLength
+            ? std::uint32_t(maxKb * 1024)
+            : kSenseReadLength;
+        std::vector<unsigned char> record(failure.readLength);
+        const auto read = ScsiPages::readCommand(failure.readLength);
         const bool whole = command(read.data(), read.size(), record, sense);
         failure.sense = ScsiSense::decode(sense.data(), sense.size());
-        failure.known = true;
+        failure.known = failure.sense.present;
         if (whole && !failure.sense.present)
             failure.problem = "the record read without error this time";
+        else if (!failure.sense.present)
+            failure.problem = m_access.empty() ? "the drive gave no sense data" : m_access;
         readPosition(failure.positionAfter);
     }
     // Back through st itself: it then forgets the block counts it kept.
