@@ -45,9 +45,14 @@ Reader::Reader(HANDLE drive, MasterSink &sink, TapeLog &log, int retries,
 DWORD Reader::read(std::uint32_t &got)
 {
     // A master keeps every block whole, up to the largest any tape transfers.
-    return ReadFile(m_drive, m_sink.recordBuffer(), TapeBackend::kLargestRecord, &got, nullptr)
+    const DWORD error
+        = ReadFile(m_drive, m_sink.recordBuffer(), TapeBackend::kLargestRecord, &got, nullptr)
         ? NO_ERROR
         : GetLastError();
+    if (m_failureHook && error != NO_ERROR && error != ERROR_FILEMARK_DETECTED
+        && error != ERROR_NO_DATA_DETECTED && error != ERROR_END_OF_MEDIA)
+        m_after = m_failureHook(error, m_log.objects());
+    return error;
 }
 
 /// Back before the block being read: the drive may have passed it or stayed.
@@ -65,7 +70,8 @@ bool Reader::backBefore()
 int Reader::readAgain(DWORD &error, std::uint32_t &got)
 {
     int reads = 1;
-    while (error == ERROR_CRC && reads <= m_retries && backBefore()) {
+    while (error == ERROR_CRC && reads <= m_retries && m_after == AfterFailure::ReadAgain
+        && backBefore()) {
         error = read(got);
         ++reads;
     }
@@ -90,6 +96,7 @@ Stop Reader::run(qint64 endOfData)
         if (m_sink.failed())
             return Stop::WriteFailed;
         std::uint32_t got = 0;
+        m_after = AfterFailure::ReadAgain;
         DWORD error = read(got);
         const int reads = error == ERROR_CRC ? readAgain(error, got) : 1;
         switch (error) {
@@ -134,6 +141,8 @@ Stop Reader::run(qint64 endOfData)
             m_error = error;
             return Stop::DriveFailed;
         }
+        if (m_after == AfterFailure::StopRun)
+            return Stop::DriveAsked;
         afterMark = error == ERROR_FILEMARK_DETECTED;
         if (m_progress)
             m_progress();

@@ -64,8 +64,20 @@ private:
     TapPipeline m_pipe;
 };
 
-/// Why reading stopped.
-enum class Stop { EndOfData, EndOfMedium, TwoMarks, DriveFailed, Stuck, WriteFailed, Interrupted };
+/// Why reading stopped. DriveAsked: the failure hook said stop (a drive to clean, say).
+enum class Stop {
+    EndOfData,
+    EndOfMedium,
+    TwoMarks,
+    DriveFailed,
+    Stuck,
+    WriteFailed,
+    Interrupted,
+    DriveAsked
+};
+
+/// What the failure hook says after a read that failed.
+enum class AfterFailure { ReadAgain, PassOn, StopRun };
 
 class Reader
 {
@@ -82,6 +94,11 @@ public:
     Stop run(qint64 endOfData);
     /// The drive's error after Stop::DriveFailed.
     DWORD driveError() const { return m_error; }
+    /// Asked after every read that fails with @p error, at @p block (0-based, marks counted).
+    void setFailureHook(std::function<AfterFailure(DWORD error, quint64 block)> hook)
+    {
+        m_failureHook = std::move(hook);
+    }
 
 private:
     DWORD read(std::uint32_t &got);
@@ -96,6 +113,8 @@ private:
     std::function<bool()> m_stopRequested;
     std::function<void()> m_progress;
     DWORD m_error = NO_ERROR;
+    std::function<AfterFailure(DWORD, quint64)> m_failureHook;
+    AfterFailure m_after = AfterFailure::ReadAgain; ///< for the block being read
 };
 
 /// Spaces to the end of data and returns its position (blocks and marks); -1 when

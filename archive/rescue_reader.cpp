@@ -151,11 +151,24 @@ Reader::Outcome Reader::readAt(std::uint64_t position)
             ? DWORD(NO_ERROR)
             : GetLastError();
     };
+    // What the drive says of a failure decides whether reading it again is worth it.
+    Master::AfterFailure after = Master::AfterFailure::ReadAgain;
+    const auto ask = [&] {
+        if (m_settings.afterFailure && o.error != NO_ERROR && o.error != ERROR_FILEMARK_DETECTED
+            && o.error != ERROR_NO_DATA_DETECTED && o.error != ERROR_END_OF_MEDIA
+            && o.error != ERROR_MORE_DATA)
+            after = m_settings.afterFailure(o.error, position);
+    };
     o.error = read();
-    while (o.error == ERROR_CRC && o.reads <= m_settings.retries && seekTo(position)) {
+    ask();
+    while (o.error == ERROR_CRC && o.reads <= m_settings.retries
+        && after == Master::AfterFailure::ReadAgain && seekTo(position)) {
         o.error = read();
         ++o.reads;
+        ask();
     }
+    if (after == Master::AfterFailure::StopRun)
+        m_driveAsked = true;
     return o;
 }
 
@@ -288,6 +301,10 @@ bool Reader::save(bool flush)
 
 bool Reader::stopping(Stop &stop)
 {
+    if (m_driveAsked) {
+        stop = Stop::DriveAsked;
+        return true;
+    }
     if (m_settings.stopRequested && m_settings.stopRequested()) {
         stop = Stop::Interrupted;
         return true;

@@ -20,6 +20,7 @@
  * is resumed from that map: the partial file is cut back to what the map accounts for, and the pass
  * goes on at the map's "next" (see resume()).
  */
+#include "archive/master_reader.h"
 #include "archive/rescue_map.h"
 #include "archive/tape_log.h"
 #include "platform/backend/win32_types.h"
@@ -52,6 +53,7 @@ enum class Stop {
     WriteFailed,
     DriveFailed, ///< an error the drive gives for no record (driveError())
     PositionLost, ///< the drive is not where it was sent (problem())
+    DriveAsked, ///< the failure hook said stop (a drive to clean, a tape at risk)
 };
 
 class Reader
@@ -67,6 +69,9 @@ public:
         QByteArray partialPath; ///< the partial file's name, for reading it back
         std::function<bool()> stopRequested;
         std::function<void()> progress;
+        /// Asked after every read that fails with an error of the medium or the drive, at
+        /// the record's position: read it again, pass on, or stop the run.
+        std::function<Master::AfterFailure(DWORD error, std::uint64_t position)> afterFailure;
     };
 
     /**
@@ -133,6 +138,7 @@ private:
     bool stopping(Stop &stop);
 
     HANDLE m_drive;
+    bool m_driveAsked = false; ///< the failure hook asked to stop
     int m_fd;
     TapeLog &m_log;
     Settings m_settings;

@@ -206,6 +206,8 @@ QByteArray toJson(const Record &record)
     }
     if (!record.merge.isEmpty())
         json.insert(QStringLiteral("merge"), record.merge);
+    if (!record.drive.isEmpty())
+        json.insert(QStringLiteral("drive"), record.drive);
     return QJsonDocument(json).toJson(QJsonDocument::Indented);
 }
 
@@ -249,6 +251,7 @@ bool fromJson(const QByteArray &json, Record &record)
     record.passes = passesFromJson(object.value(QStringLiteral("passes")).toArray());
     record.map = text("map");
     record.merge = object.value(QStringLiteral("merge")).toObject();
+    record.drive = object.value(QStringLiteral("drive")).toObject();
     return true;
 }
 

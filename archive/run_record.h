@@ -105,6 +105,8 @@ struct Record
     QVector<Pass> passes; ///< a master's passes in this run (none for other images)
     QString map; ///< a master's rescue map in one line, empty for other images
     QJsonObject merge; ///< a merge's sources and the reads they differ in; empty otherwise
+    /// What the drive told beyond its data (drive_witness.h); empty when nothing was asked.
+    QJsonObject drive;
 };
 
 QByteArray toJson(const Record &record);

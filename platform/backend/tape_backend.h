@@ -8,6 +8,7 @@
  * win32_tape.cpp check their arguments, call one of these and set the last
  * error; the backends deal only in Windows error codes (NO_ERROR on success).
  */
+#include "platform/backend/drive_facts.h"
 #include "platform/backend/win32_handles.h"
 
 #include <cstdint>
@@ -71,4 +72,30 @@ public:
     virtual DWORD eject() = 0;
     /// Fills @p identity as far as the device tells.
     virtual DWORD identify(TapeIdentity &identity) = 0;
+
+    /// What the drive tells of itself and its cartridge; ERROR_NOT_SUPPORTED for a
+    /// device with nothing to tell (the virtual tape).
+    virtual DWORD driveFacts(DriveFacts &facts)
+    {
+        (void)facts;
+        return ERROR_NOT_SUPPORTED;
+    }
+    /// The cartridge's memory alone: nothing else is read, TapeAlert stays set.
+    virtual DWORD cartridge(CartridgeFacts &facts)
+    {
+        (void)facts;
+        return ERROR_NOT_SUPPORTED;
+    }
+    /// TapeAlert (read, and so cleared, in the drive) and the read error counters.
+    virtual DWORD driveAlerts(TapeAlertFacts &alerts, ErrorCounterFacts &counters)
+    {
+        (void)alerts, (void)counters;
+        return ERROR_NOT_SUPPORTED;
+    }
+    /// The sense of a read of record @p block that failed; the position is kept.
+    virtual DWORD readFailure(std::uint64_t block, ReadFailureFacts &failure)
+    {
+        (void)block, (void)failure;
+        return ERROR_NOT_SUPPORTED;
+    }
 };

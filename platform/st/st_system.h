@@ -6,6 +6,7 @@
  * failure as the system call would: -1 with errno set.
  */
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 class StSystem
@@ -23,6 +24,17 @@ public:
      * there is none.
      */
     virtual std::string genericNodeFor(const std::string &stPath) = 0;
+    /**
+     * The largest transfer of the adapter behind the tape node @p stPath, in KiB:
+     * max_sectors_kb and max_hw_sectors_kb of its request queue, else the host's
+     * max_sectors. False (both left alone) when sysfs does not tell.
+     */
+    virtual bool adapterLimits(
+        const std::string &stPath, std::int64_t &maxKb, std::int64_t &hwMaxKb)
+    {
+        (void)stPath, (void)maxKb, (void)hwMaxKb;
+        return false;
+    }
 };
 
 /// The real system calls.

@@ -294,6 +294,38 @@ DWORD StTape::identify(TapeIdentity &identity)
     return NO_ERROR;
 }
 
+SgDrive &StTape::sgDrive()
+{
+    if (!m_sgDrive)
+        m_sgDrive.reset(new SgDrive(m_system, m_fd, m_path));
+    return *m_sgDrive;
+}
+
+DWORD StTape::driveFacts(DriveFacts &facts)
+{
+    sgDrive().facts(facts);
+    return facts.access.empty() ? NO_ERROR : ERROR_ACCESS_DENIED;
+}
+
+DWORD StTape::cartridge(CartridgeFacts &facts)
+{
+    sgDrive().cartridge(facts);
+    return facts.known ? NO_ERROR : ERROR_NOT_SUPPORTED;
+}
+
+DWORD StTape::driveAlerts(TapeAlertFacts &alerts, ErrorCounterFacts &counters)
+{
+    sgDrive().alerts(alerts);
+    sgDrive().counters(counters);
+    return alerts.known ? NO_ERROR : ERROR_NOT_SUPPORTED;
+}
+
+DWORD StTape::readFailure(std::uint64_t block, ReadFailureFacts &failure)
+{
+    sgDrive().readFailure(block, failure);
+    return failure.known ? NO_ERROR : ERROR_NOT_SUPPORTED;
+}
+
 DWORD StTape::eject()
 {
     m_endOfData = -1;

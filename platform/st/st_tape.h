@@ -46,6 +46,7 @@
  * the known end of data corrects a tape with less than 1 MiB recorded.
  */
 #include "platform/backend/tape_backend.h"
+#include "platform/st/sg_drive.h"
 #include "platform/st/st_system.h"
 
 #include <memory>
@@ -76,6 +77,10 @@ public:
     DWORD read(void *buffer, std::uint32_t length, std::uint32_t &bytesRead) override;
     DWORD eject() override;
     DWORD identify(TapeIdentity &identity) override;
+    DWORD driveFacts(DriveFacts &facts) override;
+    DWORD driveAlerts(TapeAlertFacts &alerts, ErrorCounterFacts &counters) override;
+    DWORD cartridge(CartridgeFacts &facts) override;
+    DWORD readFailure(std::uint64_t block, ReadFailureFacts &failure) override;
 
 private:
     StTape(StSystem &system, int fd, std::string path);
@@ -91,6 +96,7 @@ private:
     /// A SCSI command with data in, on the st node or else on its generic node.
     bool askDrive(const unsigned char *command, std::size_t commandLength,
         std::vector<unsigned char> &answer);
+    SgDrive &sgDrive();
 
     StSystem &m_system;
     int m_fd;
@@ -101,4 +107,5 @@ private:
     std::vector<unsigned char> m_longRecord; ///< allocated on the first read that needs it
     /// The length of the last read st took in m_longRecord; 0 before the first.
     std::size_t m_readLimit = 0;
+    std::unique_ptr<SgDrive> m_sgDrive; ///< opened on the first question beyond st's
 };

@@ -3,6 +3,7 @@
 #include "archive/notices.h"
 #include "platform/posix/stop_signals.h"
 #include "tools/tarnwick-image/console.h"
+#include "tools/tarnwick-image/drive_info.h"
 #include "tools/tarnwick-image/exit_codes.h"
 #include "tools/tarnwick-image/image_check.h"
 #include "tools/tarnwick-image/imaging_command.h"
@@ -33,6 +34,8 @@ int main(int argc, char *argv[])
         return ExitCode::Complete;
     case Options::Mode::Inspect:
         return inspectImage(options.inspectPath, options.verify);
+    case Options::Mode::DriveInfo:
+        return showDriveInfo();
     case Options::Mode::Merge:
         return runMerge(options);
     case Options::Mode::Picture:

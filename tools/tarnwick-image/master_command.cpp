@@ -1,5 +1,6 @@
 #include "tools/tarnwick-image/master_command.h"
 
+#include "archive/drive_witness.h"
 #include "archive/master_reader.h"
 #include "archive/rescue_picture.h"
 #include "archive/rescue_reader.h"
@@ -11,6 +12,8 @@
 #include "tools/tarnwick-image/console.h"
 #include "tools/tarnwick-image/exit_codes.h"
 #include "tools/tarnwick-image/run_session.h"
+
+#include <QFile>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -126,10 +129,34 @@ bool intoTapeOrder(RunSession &session, const Rescue::Map &map)
     return true;
 }
 
+Master::AfterFailure advice(DriveWitness::Advice advice)
+{
+    switch (advice) {
+    case DriveWitness::Advice::PassOn:
+        return Master::AfterFailure::PassOn;
+    case DriveWitness::Advice::StopRun:
+        return Master::AfterFailure::StopRun;
+    case DriveWitness::Advice::ReadAgain:
+        break;
+    }
+    return Master::AfterFailure::ReadAgain;
+}
+
 } // namespace
 
-int runMaster(const Options &options)
+int runMaster(const Options &given)
 {
+    // A cartridge whose memory gives its barcode names its master in the folder.
+    Options options = given;
+    const QString barcode = options.folder.isEmpty() ? QString() : DriveWitness::barcodeInDrive();
+    if (!barcode.isEmpty()) {
+        QByteArray folder = options.folder;
+        while (folder.size() > 1 && folder.endsWith('/'))
+            folder.chop(1);
+        options.output = folder + '/'
+            + QFile::encodeName(DriveWitness::masterName(barcode, QDateTime::currentDateTime()));
+        options.folder.clear();
+    }
     RunSession session(options);
     if (const int code = session.begin())
         return code;
@@ -140,7 +167,12 @@ int runMaster(const Options &options)
         Console::say(QStringLiteral("the drive did not report where its data ends; reading up "
                                     "to two tape marks in a row"));
     }
+    // The drive's own word on every failed read: its sense, TapeAlert, whether to go on.
+    DriveWitness witness(drive, options.keepRetrying);
     Rescue::Reader::Settings settings;
+    settings.afterFailure = [&witness](DWORD error, std::uint64_t position) {
+        return advice(witness.afterFailedRead(error, position));
+    };
     settings.retries = options.retries;
     settings.passes = options.passes;
     settings.bufferBytes = options.bufferBytes;
@@ -155,7 +187,10 @@ int runMaster(const Options &options)
         return session.fail(ExitCode::WriteFailed,
             QStringLiteral("not enough memory for the run, or its map cannot be written"));
     }
-    const Stop stop = reader.run();
+    const bool cleanFirst = witness.beforeRun() == DriveWitness::Advice::StopRun;
+    const Stop stop = cleanFirst ? Stop::DriveAsked : reader.run();
+    witness.atEnd();
+    session.record().drive = witness.json();
     const bool written = reader.finish();
     recordPasses(session, reader);
     session.record().bufferBytes = qint64(options.bufferBytes);
@@ -168,6 +203,8 @@ int runMaster(const Options &options)
     QString why = reader.problem();
     if (stop == Stop::DriveFailed)
         why = QStringLiteral("the drive failed (error %1)").arg(reader.driveError());
+    if (stop == Stop::DriveAsked)
+        why = witness.stopText();
     const Rescue::Map &map = reader.map();
     const Judgement judgement = RunJudge::withDamage(
         drive, map.runs().isEmpty() ? 0 : map.runs().last().end(), judge(map, stop, end, why));

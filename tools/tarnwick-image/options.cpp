@@ -124,9 +124,10 @@ QString imagingProblem(const Options &options, const QCommandLineParser &parser)
                                   "--block-size and --yes do not apply");
     } else if (parser.isSet(QStringLiteral("passes"))) {
         return QStringLiteral("--passes applies to --format tap");
-    } else if (parser.isSet(QStringLiteral("retries"))) {
-        return QStringLiteral("--retries applies to --format tap; the .tape format reads "
-                              "as the window does, once");
+    } else if (parser.isSet(QStringLiteral("retries"))
+        || parser.isSet(QStringLiteral("keep-retrying"))) {
+        return QStringLiteral("--retries and --keep-retrying apply to --format tap; the .tape "
+                              "format reads as the window does, once");
     } else if (parser.isSet(QStringLiteral("buffer"))) {
         return QStringLiteral("--buffer applies to --format tap; the .tape format is "
                               "written as the window writes it");
@@ -153,14 +154,15 @@ QString usageText()
         "Usage: tarnwick-image [--block-size SIZE] [--yes] [--eject] [--force]\n"
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
         "                      (--output FILE | --folder DIR)\n"
-        "       tarnwick-image --format tap [--retries N] [--passes N] [--buffer SIZE]\n"
-        "                      [--eject] [--force]\n"
+        "       tarnwick-image --format tap [--retries N] [--keep-retrying] [--passes N]\n"
+        "                      [--buffer SIZE] [--eject] [--force]\n"
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
         "                      (--output FILE | --folder DIR)\n"
         "       tarnwick-image --inspect FILE [--verify]\n"
         "       tarnwick-image --merge MASTER MASTER... --output FILE [--force]\n"
         "                      [--no-sync] [--no-checksum]\n"
         "       tarnwick-image --map-picture FILE.svg MASTER\n"
+        "       tarnwick-image --drive-info\n"
         "\n"
         "Images the tape in the first tape drive ($TAPE, else /dev/nst0; a regular\n"
         "file is read as a virtual tape) into one image file, and leaves a run\n"
@@ -175,6 +177,8 @@ QString usageText()
         "  --yes              when the tape's blocks are shorter than SIZE, pad them\n"
         "                     with zeros to SIZE (without it the run is abandoned)\n"
         "  --retries N        --format tap: read an unreadable block N more times (3)\n"
+        "  --keep-retrying    --format tap: read it again even when the drive says the\n"
+        "                     tape is at risk (TapeAlert media or snapped tape)\n"
         "  --passes N         --format tap: passes over the tape in this run (2): the first\n"
         "                     reads what reads, skipping damaged stretches; later ones\n"
         "                     return to the blocks not read whole. The run keeps FILE.map\n"
@@ -201,6 +205,10 @@ QString usageText()
         "  --map-picture FILE.svg\n"
         "                     draw MASTER's rescue map (MASTER.map, or MASTER itself):\n"
         "                     the tape as a strip coloured by state, tape marks as ticks\n"
+        "  --drive-info       what the drive and its cartridge tell of themselves (limits,\n"
+        "                     density, compression, TapeAlert, error counters, cartridge\n"
+        "                     memory), without reading the tape; needs access to the\n"
+        "                     drive's /dev/sgN\n"
         "\n"
         "Exit codes: 0 complete image, 1 not a complete image (--inspect), 2 usage,\n"
         "3 no drive, 4 drive not ready or no medium, 5 load failed, 6 block size\n"
@@ -233,7 +241,7 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
         flag("no-sync"), flag("no-checksum"),
         valued("drive-block-size", "BYTES", QStringLiteral("0")),
         valued("buffer", "SIZE", QStringLiteral("256M")), valued("merge", "FILE"),
-        valued("map-picture", "FILE") });
+        valued("map-picture", "FILE"), flag("keep-retrying"), flag("drive-info") });
     if (!parser.parse(decoded))
         return parser.errorText();
     if (parser.isSet(QStringLiteral("merge")) || parser.isSet(QStringLiteral("map-picture")))
@@ -253,6 +261,12 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
     }
     if (parser.isSet(QStringLiteral("verify")))
         return QStringLiteral("--verify goes with --inspect");
+    if (parser.isSet(QStringLiteral("drive-info"))) {
+        options.mode = Options::Mode::DriveInfo;
+        return parser.optionNames().size() == 1
+            ? QString()
+            : QStringLiteral("--drive-info takes no other option");
+    }
     options.mode = Options::Mode::Image;
     const QString format = parser.value(QStringLiteral("format"));
     if (format != QLatin1String("tape") && format != QLatin1String("tap"))
@@ -264,6 +278,7 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
     options.force = parser.isSet(QStringLiteral("force"));
     options.sync = !parser.isSet(QStringLiteral("no-sync"));
     options.checksum = !parser.isSet(QStringLiteral("no-checksum"));
+    options.keepRetrying = parser.isSet(QStringLiteral("keep-retrying"));
     options.output = rawValue(arguments, "output");
     options.folder = rawValue(arguments, "folder");
     options.bufferBytes = sizeValue(parser.value(QStringLiteral("buffer")));

@@ -10,7 +10,7 @@
 
 struct Options
 {
-    enum class Mode { Image, Inspect, Help, Merge, Picture };
+    enum class Mode { Image, Inspect, DriveInfo, Help, Merge, Picture };
     enum class Format { Tape, Tap };
 
     Mode mode = Mode::Image;
@@ -32,6 +32,7 @@ struct Options
     QList<QByteArray> mergeSources; ///< --merge: the masters, in order of preference
     QByteArray picturePath; ///< --map-picture: the SVG file to write
     QByteArray pictureMaster; ///< --map-picture: the master (or its map) to draw
+    bool keepRetrying = false; ///< read a block again even when the drive says the tape is at risk
 };
 
 /// Fills @p options from @p arguments (argv as given, the program name first).
