@@ -105,12 +105,13 @@ QStringList inventoryLines(const Inventory &inventory, const QString &path)
                      count(inventory.storage.size(), "slot", "slots"),
                      count(inventory.importExports.size(), "import/export slot",
                          "import/export storage"));
-    for (const Element &e : inventory.drives)
-        lines << elementLine(inventory, inventory.placeName(e.address), e);
-    for (const Element &e : inventory.storage)
-        lines << elementLine(inventory, inventory.placeName(e.address), e);
-    for (const Element &e : inventory.importExports)
-        lines << elementLine(inventory, inventory.placeName(e.address), e);
+    for (const auto *kind : { &inventory.drives, &inventory.storage, &inventory.importExports }) {
+        for (const Element &e : *kind) {
+            QString name = inventory.placeName(e.address);
+            name[0] = name[0].toUpper();
+            lines << elementLine(inventory, name, e);
+        }
+    }
     return lines;
 }
 
