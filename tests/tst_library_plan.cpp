@@ -112,36 +112,6 @@ private slots:
         QCOMPARE(free.join(QLatin1Char(' ')), drives);
         QCOMPARE(plan.passedOver.join(QLatin1Char(';')), passedOver);
     }
-
-    void slotLists_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("slotText");
-        QTest::newRow("single and range") << QStringLiteral("3,5-7") << QStringLiteral("3 5 6 7");
-        QTest::newRow("blanks around") << QStringLiteral(" 2 , 4") << QStringLiteral("2 4");
-        QTest::newRow("backwards range") << QStringLiteral("7-5") << QString();
-        QTest::newRow("slot 0") << QStringLiteral("0") << QString();
-        QTest::newRow("not a number") << QStringLiteral("a-b") << QString();
-        QTest::newRow("empty item") << QStringLiteral("1,,2") << QString();
-        QTest::newRow("open range") << QStringLiteral("4-") << QString();
-    }
-
-    void slotLists()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, slotText);
-        QList<int> parsed;
-        QString problem;
-        const bool ok = parseSlotList(text, parsed, problem);
-        QCOMPARE(ok, !slotText.isEmpty());
-        QStringList got;
-        for (const int s : parsed)
-            got << QString::number(s);
-        if (ok)
-            QCOMPARE(got.join(QLatin1Char(' ')), slotText);
-        else
-            QVERIFY(problem.contains(text));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestLibraryPlan)
