@@ -13,10 +13,10 @@ namespace {
 // "D:TW0009<1025" a drive holding TW0009 from address 1025, "D:-" an empty drive,
 // "D:!" a faulty empty drive, "S:TW0001" a slot, "S:*" a cartridge without
 // barcode, "S:-" an empty slot, "E:..." an import/export slot.
-Inventory inventoryOf(const QString &spec)
+Inventory inventoryOf(const QString &layout)
 {
     Inventory inventory;
-    const auto words = spec.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const auto words = layout.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString &word : words) {
         Element e;
         const QString content = word.mid(2).section(QLatin1Char('<'), 0, 0);
