@@ -38,7 +38,7 @@ bool listedInGroup(const passwd *user, gid_t gid)
 
 } // namespace
 
-QString deviceAccessHint(const QString &path)
+QString deviceAccessHint(const QString &path, const QString &noun)
 {
     const QByteArray native = QFile::encodeName(path);
     struct stat info = {};
@@ -65,7 +65,7 @@ QString deviceAccessHint(const QString &path)
             .arg(name);
     }
     const QString login = user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("$USER");
-    return QStringLiteral("; the drive belongs to group \"%1\" (mode %2): join it with \"sudo "
+    return QStringLiteral("; the %4 belongs to group \"%1\" (mode %2): join it with \"sudo "
                           "usermod -aG %1 %3\" and log in again")
-        .arg(name, mode, login);
+        .arg(name, mode, login, noun);
 }

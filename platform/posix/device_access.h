@@ -12,6 +12,7 @@
  * grants access and how to join it, that the user joined it after this session
  * started, or that only the node's owner may open it. Empty when @p path is not
  * a character device, cannot be looked at, or its mode lets this user read it
- * (the refusal then has another cause, which a group would not cure).
+ * (the refusal then has another cause, which a group would not cure). @p noun names
+ * the device in the hint ("drive", "changer").
  */
-QString deviceAccessHint(const QString &path);
+QString deviceAccessHint(const QString &path, const QString &noun = QStringLiteral("drive"));

@@ -1,0 +1,144 @@
+#include "archive/library_plan.h"
+
+#include <QSet>
+
+namespace Library {
+
+using ScsiChanger::Element;
+
+namespace {
+
+// A barcode is the operator's label, not a path: anything that could leave the
+// folder or hide the file becomes '_'.
+QString fileStem(const QString &barcode)
+{
+    QString stem = barcode;
+    for (QChar &c : stem) {
+        if (!(c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('_')
+                || c == QLatin1Char('.'))
+            || c.unicode() > 0x7E)
+            c = QLatin1Char('_');
+    }
+    if (stem.startsWith(QLatin1Char('.')))
+        stem[0] = QLatin1Char('_');
+    return stem;
+}
+
+QString barcodeOf(const Element &e)
+{
+    return QString::fromStdString(e.barcode);
+}
+
+// Both storage and import/export slots, numbered as the inventory numbers them.
+const Element *slotElement(const Inventory &inventory, int slot)
+{
+    const int storage = int(inventory.storage.size());
+    if (slot >= 1 && slot <= storage)
+        return &inventory.storage[std::size_t(slot - 1)];
+    if (slot > storage && slot <= storage + int(inventory.importExports.size()))
+        return &inventory.importExports[std::size_t(slot - storage - 1)];
+    return nullptr;
+}
+
+} // namespace
+
+BatchPlan planBatch(const Inventory &inventory, const Selection &selection)
+{
+    BatchPlan plan;
+    for (std::size_t d = 0; d < inventory.drives.size(); ++d) {
+        const Element &drive = inventory.drives[d];
+        if (drive.full) {
+            plan.passedOver << QStringLiteral("drive %1 holds %2%3: left alone")
+                                   .arg(d)
+                                   .arg(drive.barcode.empty()
+                                           ? QStringLiteral("a cartridge without barcode")
+                                           : barcodeOf(drive))
+                                   .arg(drive.sourceValid ? QStringLiteral(" from ")
+                                               + inventory.placeName(drive.source)
+                                                          : QString());
+        } else if (drive.exception) {
+            plan.passedOver << QStringLiteral("drive %1 reports a fault (ASC %2h): not used")
+                                   .arg(d)
+                                   .arg(drive.asc, 2, 16, QLatin1Char('0'));
+        } else {
+            plan.freeDrives.push_back(int(d));
+        }
+    }
+
+    QList<int> chosen = selection.slotNumbers;
+    for (const QString &barcode : selection.barcodes) {
+        int found = -1;
+        for (int slot = 1; found < 0 && slotElement(inventory, slot); ++slot) {
+            const Element *e = slotElement(inventory, slot);
+            if (e->full && barcodeOf(*e) == barcode)
+                found = slot;
+        }
+        if (found > 0)
+            chosen << found;
+        else
+            plan.passedOver << QStringLiteral("barcode %1 is in no slot").arg(barcode);
+    }
+    if (selection.slotNumbers.isEmpty() && selection.barcodes.isEmpty()) {
+        for (int slot = 1; slot <= int(inventory.storage.size()); ++slot) {
+            if (inventory.storage[std::size_t(slot - 1)].full)
+                chosen << slot;
+        }
+    }
+
+    QSet<int> seen;
+    QSet<QString> names;
+    for (const int slot : chosen) {
+        if (seen.contains(slot))
+            continue;
+        seen.insert(slot);
+        const Element *e = slotElement(inventory, slot);
+        if (!e) {
+            plan.passedOver << QStringLiteral("there is no slot %1").arg(slot);
+            continue;
+        }
+        if (!e->full) {
+            plan.passedOver << QStringLiteral("slot %1 is empty").arg(slot);
+            continue;
+        }
+        if (ScsiChanger::isCleaning(*e)) {
+            plan.passedOver << QStringLiteral("slot %1 holds the cleaning cartridge %2: not imaged")
+                                   .arg(slot)
+                                   .arg(barcodeOf(*e));
+            continue;
+        }
+        PlannedCartridge cartridge;
+        cartridge.slot = slot;
+        cartridge.address = e->address;
+        cartridge.barcode = barcodeOf(*e);
+        cartridge.imageName = cartridge.barcode.isEmpty()
+            ? QStringLiteral("slot-%1.tap").arg(slot)
+            : fileStem(cartridge.barcode) + QStringLiteral(".tap");
+        // Two cartridges labelled alike must not write one file.
+        if (names.contains(cartridge.imageName))
+            cartridge.imageName
+                = fileStem(cartridge.barcode) + QStringLiteral("-slot-%1.tap").arg(slot);
+        names.insert(cartridge.imageName);
+        plan.cartridges.push_back(cartridge);
+    }
+    return plan;
+}
+
+bool parseSlotList(const QString &text, QList<int> &numbers, QString &problem)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    for (const QString &part : parts) {
+        const QStringList ends = part.trimmed().split(QLatin1Char('-'));
+        bool firstOk = false, lastOk = ends.size() == 1;
+        const int first = ends.first().toInt(&firstOk);
+        const int last = ends.size() == 2 ? ends.last().toInt(&lastOk) : first;
+        if (ends.size() > 2 || !firstOk || !lastOk || first < 1 || last < first || last > 65535) {
+            problem = QStringLiteral("\"%1\" is not a slot list such as 1-4,7").arg(text);
+            return false;
+        }
+        for (int slot = first; slot <= last; ++slot)
+            numbers << slot;
+    }
+    return true;
+}
+
+} // namespace Library
