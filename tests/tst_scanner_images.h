@@ -99,14 +99,21 @@ inline bool writeFiles(const QString &dir, const QVector<File> &files)
 /// Writes @p tape to a .tap file in @p dir and has tarnwick-image, answering Yes, copy it
 /// into an image at @p blockSize ("Auto" or a number). Returns the image path, or an empty
 /// string when the run made none (an image that stops short or holds damage is one).
-inline QString imageFromTape(const QString &dir, const Tape &tape, const QString &blockSize)
+/// @p cutFromEnd bytes taken off the end of the tape's .tap file first (a damaged virtual tape).
+inline QString imageFromTape(
+    const QString &dir, const Tape &tape, const QString &blockSize, int cutFromEnd = 0)
 {
     const QString tapPath = dir + QStringLiteral("/source.tap");
     const QString imagePath = dir + QStringLiteral("/Tape_Image_(test).tape");
     QFile::remove(imagePath);
     const QStringList arguments { QStringLiteral("--block-size"), blockSize.toLower(),
         QStringLiteral("--yes"), QStringLiteral("--output"), imagePath };
-    const int exitCode = tape.write(tapPath) ? runImageTool(arguments, tapPath).exitCode : -1;
+    bool written = tape.write(tapPath);
+    if (written && cutFromEnd > 0) {
+        QFile file(tapPath);
+        written = file.resize(file.size() - cutFromEnd);
+    }
+    const int exitCode = written ? runImageTool(arguments, tapPath).exitCode : -1;
     return exitCode == 0 || exitCode == 11 || exitCode == 12 ? imagePath : QString();
 }
 

@@ -493,6 +493,10 @@ private slots:
         // Half the tape: the run stopped after a shorter block, before the end of data.
         QTest::newRow("image that stops short") << "short" << "tape" << 40000 << 3 << three << ""
             << "does not hold the whole tape";
+        // The virtual tape's file ends inside its last record: once exit 0, as if the
+        // image held all the tape did.
+        QTest::newRow("image of a damaged tape") << "damaged" << "tape" << 40000 << 1 << three << ""
+            << "was read from a damaged tape";
         // clang-format on
     }
 
@@ -540,13 +544,16 @@ private slots:
             source.file(gz, 10240);
         } else if (tape == QLatin1String("huge")) {
             source.record(randomBytes(5, 5 << 20)).mark().file(tar, 10240);
+        } else if (tape == QLatin1String("damaged")) {
+            source.file(tar, 10240).file(randomBytes(8, 30000), 10240);
         } else if (tape == QLatin1String("short")) {
             // An Auto run ends once the records so far outweigh the blocks times the last
             // length: after the 512-byte blocks, the tar's and the rest are not read.
             source.file(tar, 10240).file(randomBytes(6, 4096), 512).file(tar, 10240);
         }
         TemporaryDir dir;
-        const QString made = imageFromTape(dir.path(), source, QStringLiteral("Auto"));
+        const QString made = imageFromTape(
+            dir.path(), source, QStringLiteral("Auto"), tape == QLatin1String("damaged") ? 100 : 0);
         QVERIFY(!made.isEmpty());
         const QString path
             = image == QLatin1String("tap") ? dir.filePath(QStringLiteral("source.tap")) : made;

@@ -117,15 +117,22 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
     const bool partOfTape = verdict.fromRecord
         && (verdict.verdict == RunRecord::Verdict::StopsShort
             || verdict.verdict == RunRecord::Verdict::Unfinished);
+    // The run met damage the image may not show (a read that stopped just before it):
+    // what lay there is not in the image, so the image is not called whole.
+    const bool damagedTape = verdict.fromRecord && verdict.verdict == RunRecord::Verdict::Damaged;
     const auto partNote = [&] {
-        err << "quorlin: " << shownName(image) << " does not hold the whole tape ("
-            << verdict.summary << "): what came after its end on the tape is not in it\n";
+        if (partOfTape) {
+            err << "quorlin: " << shownName(image) << " does not hold the whole tape ("
+                << verdict.summary << "): what came after its end on the tape is not in it\n";
+        } else if (damagedTape) {
+            err << "quorlin: " << shownName(image) << " was read from a damaged tape ("
+                << verdict.summary << "): what could not be read there is not in it\n";
+        }
     };
     if (list) {
         out << listing(result, options.maxSize);
-        if (partOfTape)
-            partNote();
-        if (!result.error.isEmpty() || hasDamage(result))
+        partNote();
+        if (!result.error.isEmpty() || hasDamage(result) || damagedTape)
             return 1;
         return partOfTape ? 3 : 0;
     }
@@ -137,9 +144,8 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
     for (const QString &problem : extractor.problems())
         err << "quorlin: " << problem << '\n';
     out << extractor.written().size() << " file(s) written to " << shownName(folder) << ".\n";
-    if (partOfTape)
-        partNote();
-    if (!whole || !result.error.isEmpty())
+    partNote();
+    if (!whole || !result.error.isEmpty() || damagedTape)
         return 1;
     return partOfTape ? 3 : 0;
 }
