@@ -152,15 +152,6 @@ QByteArray oldFormat(const QByteArray &volume)
     return rewritten(volume, header, folder, false);
 }
 
-ToolRun quorlin(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(TARNWICK_BIN_DIR "/quorlin"), arguments);
-    process.waitForFinished(120000);
-    return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-        QString::fromUtf8(process.readAllStandardError()) };
-}
-
 } // namespace
 
 class TestScannerDump : public QObject

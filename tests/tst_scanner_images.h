@@ -8,6 +8,8 @@
 
 #include <QFileInfo>
 #include <QMap>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <archive.h>
@@ -178,6 +180,19 @@ inline QByteArray tapeFileBytes(const QString &kind, const QVector<File> &files)
 inline bool isRegion(const QString &kind)
 {
     return kind.startsWith(QLatin1String("random:"));
+}
+
+/// quorlin run with @p arguments, with no display to reach (a window must not open).
+inline ToolRun quorlin(const QStringList &arguments, int waitMs = 120000)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-display"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TARNWICK_BIN_DIR "/quorlin"), arguments);
+    process.waitForFinished(waitMs);
+    return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+        QString::fromUtf8(process.readAllStandardError()) };
 }
 
 } // namespace ScannerTest

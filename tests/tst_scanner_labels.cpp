@@ -9,18 +9,6 @@ using namespace ScannerTest;
 
 namespace {
 
-ToolRun quorlin(const QStringList &arguments)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-display"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(TARNWICK_BIN_DIR "/quorlin"), arguments);
-    process.waitForFinished(60000);
-    return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-        QString::fromUtf8(process.readAllStandardError()) };
-}
-
 QByteArray encoded(const QByteArray &text, bool ebcdic)
 {
     QByteArray out = text;

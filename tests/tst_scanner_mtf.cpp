@@ -86,18 +86,6 @@ Media makeMedia(MtfTest::StringType strings, int block, const QString &fault)
     return m;
 }
 
-ToolRun quorlin(const QStringList &arguments)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-display"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(TARNWICK_BIN_DIR "/quorlin"), arguments);
-    process.waitForFinished(60000);
-    return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-        QString::fromUtf8(process.readAllStandardError()) };
-}
-
 /// Writes the media as @p kind: "bkf" (a file of its own), "tape" (an image) or "tap" (a
 /// master), tape files in records of 10240 bytes. @p edit changes the .bkf's bytes.
 QString place(const QString &dir, const Media &media, const QString &kind,

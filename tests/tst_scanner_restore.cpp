@@ -264,18 +264,6 @@ private:
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
-    static ToolRun quorlin(const QStringList &arguments)
-    {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-display"));
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(TARNWICK_BIN_DIR "/quorlin"), arguments);
-        process.waitForFinished(60000);
-        return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError()) };
-    }
-
 private slots:
     void initTestCase()
     {
