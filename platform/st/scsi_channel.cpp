@@ -1,5 +1,7 @@
 #include "platform/st/scsi_channel.h"
 
+#include "platform/st/scsi_sense.h"
+
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,22 +21,6 @@ void close(int fd)
 {
     if (fd >= 0)
         ::close(fd); // nothing was written through it that a failed close could lose
-}
-
-void decodeSense(const unsigned char *sense, std::size_t length, Outcome &outcome)
-{
-    if (length < 2)
-        return;
-    const unsigned char code = sense[0] & 0x7F;
-    if ((code == 0x72 || code == 0x73) && length >= 4) {
-        outcome.senseKey = sense[1] & 0x0F;
-        outcome.asc = sense[2];
-        outcome.ascq = sense[3];
-    } else if ((code == 0x70 || code == 0x71) && length >= 14) {
-        outcome.senseKey = sense[2] & 0x0F;
-        outcome.asc = sense[12];
-        outcome.ascq = sense[13];
-    }
 }
 
 Outcome send(int fd, const unsigned char *command, std::size_t commandLength, Direction direction,
@@ -62,8 +48,12 @@ Outcome send(int fd, const unsigned char *command, std::size_t commandLength, Di
     // The driver's low bits (timeout, hard error) mean the command never completed;
     // its sense flag alone is a normal check condition.
     outcome.transportFailed = io.host_status != 0 || (io.driver_status & 0x07) != 0;
-    if (io.sb_len_wr > 0)
-        decodeSense(sense, io.sb_len_wr, outcome);
+    if (io.sb_len_wr > 0) {
+        const SenseFacts facts = ScsiSense::decode(sense, io.sb_len_wr);
+        outcome.senseKey = facts.key;
+        outcome.asc = facts.asc;
+        outcome.ascq = facts.ascq;
+    }
     if (direction == Direction::FromDevice)
         outcome.transferred = length - std::size_t(io.resid > 0 ? io.resid : 0);
     return outcome;

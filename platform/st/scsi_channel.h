@@ -35,7 +35,4 @@ Outcome send(int fd, const unsigned char *command, std::size_t commandLength, Di
 /// The generic node (/dev/sgM) of a changer node /dev/schN, or empty when there is none.
 std::string genericNodeOfChanger(const std::string &path);
 
-/// Sense key, ASC and ASCQ of fixed or descriptor format sense data.
-void decodeSense(const unsigned char *sense, std::size_t length, Outcome &outcome);
-
 } // namespace ScsiChannel
