@@ -200,6 +200,7 @@ bool Reader::keep(std::uint64_t position, const Outcome &o, bool log)
 {
     bool good = o.error == NO_ERROR;
     const Run *before = m_map.runAt(position);
+    const State was = before ? before->state : State::Untried;
     const std::uint64_t framed = TapFormat::recordWord(o.got, !good) ? o.got + (o.got & 1) + 8 : 0;
     m_next = position + 1;
     // A later failed read keeps whatever earlier one returned more.
@@ -221,6 +222,15 @@ bool Reader::keep(std::uint64_t position, const Outcome &o, bool log)
     }
     event.bytes = m_base + m_pipe.committed() - std::uint64_t(event.offset);
     note(event);
+    // Read on a later pass: what the first pass logged as damage is not; a record it
+    // skipped is not in the log at all.
+    if (!log) {
+        const bool wasDamage = was == State::Bad || was == State::Empty;
+        if (good && wasDamage && !m_log.readWholeLater(position + 1, o.got, m_pass))
+            m_logPartial = true;
+        if (was == State::Untried)
+            m_logPartial = true;
+    }
     if (log) {
         m_log.skipTo(position);
         if (good && o.reads > 1)

@@ -94,6 +94,9 @@ public:
     DWORD driveError() const { return m_error; }
     QString problem() const { return m_problem; }
     bool endOfMedium() const { return m_endOfMedium; }
+    /// False when a later pass read records the log of pass 1 does not hold: the map, not
+    /// the log, then describes the master.
+    bool logComplete() const { return !m_logPartial; }
     int writeError() const { return m_pipe.writeError(); }
     /// The times reading waited for the disk, and for how long in all.
     std::uint64_t readerWaits() const { return m_pipe.readerWaits(); }
@@ -139,6 +142,7 @@ private:
 
     HANDLE m_drive;
     bool m_driveAsked = false; ///< the failure hook asked to stop
+    bool m_logPartial = false; ///< see logComplete()
     int m_fd;
     TapeLog &m_log;
     Settings m_settings;

@@ -40,6 +40,7 @@ void TapeLog::unreadable(quint32 length, int tries, const QString &kept)
 {
     counted(length);
     ++m_damage;
+    m_damaged.insert(m_objects, { int(m_files.size()) - 1, length });
     const QString read = tries > 1 ? QStringLiteral(" (%1 reads)").arg(tries) : QString();
     m_problems.append({ m_objects, RunRecord::ProblemKind::Unreadable,
         QStringLiteral("block %1 could not be read%2; %3").arg(m_objects).arg(read, kept) });
@@ -50,6 +51,7 @@ void TapeLog::cut(quint32 length, const QString &kept)
 {
     counted(length);
     ++m_damage;
+    m_damaged.insert(m_objects, { int(m_files.size()) - 1, length });
     m_problems.append({ m_objects, RunRecord::ProblemKind::Cut,
         QStringLiteral("block %1 is longer than %2 bytes; %3")
             .arg(m_objects)
@@ -62,6 +64,30 @@ void TapeLog::recovered(int tries)
 {
     m_problems.append({ m_objects + 1, RunRecord::ProblemKind::Recovered,
         QStringLiteral("block %1 was read whole at read %2").arg(m_objects + 1).arg(tries) });
+}
+
+bool TapeLog::readWholeLater(quint64 block, quint32 length, int pass)
+{
+    const auto found = m_damaged.constFind(block);
+    if (found == m_damaged.constEnd())
+        return false;
+    const Damaged was = *found;
+    m_damaged.remove(block);
+    RunRecord::TapeFile &file = m_files[was.file];
+    if (--file.lengths[was.length] == 0)
+        file.lengths.remove(was.length);
+    ++file.lengths[length];
+    m_recordBytes += length;
+    m_recordBytes -= was.length;
+    --m_damage;
+    for (RunRecord::Problem &problem : m_problems) {
+        if (problem.block == block && problem.kind != RunRecord::ProblemKind::Recovered) {
+            problem.kind = RunRecord::ProblemKind::Recovered;
+            problem.text
+                = QStringLiteral("block %1 was read whole on pass %2").arg(block).arg(pass);
+        }
+    }
+    return true;
 }
 
 QString TapeLog::damage() const

@@ -8,6 +8,7 @@
  */
 #include "archive/run_record.h"
 
+#include <QMap>
 #include <QString>
 #include <QVector>
 
@@ -35,6 +36,12 @@ public:
     void cut(quint32 length, const QString &kept);
     /// The block about to be logged was read whole, but only at try @p tries.
     void recovered(int tries);
+    /**
+     * Block @p block (1-based), logged unreadable or cut, was read whole later, on pass
+     * @p pass, as @p length bytes: no longer damage, its length counted anew. False
+     * (nothing changed) when this log holds no such block.
+     */
+    bool readWholeLater(quint64 block, quint32 length, int pass);
 
     quint64 objects() const { return m_objects; } ///< blocks and marks read
     quint64 marks() const { return m_marks; }
@@ -65,5 +72,11 @@ private:
     int m_damage = 0;
     QVector<RunRecord::TapeFile> m_files { RunRecord::TapeFile() };
     QVector<RunRecord::Problem> m_problems;
+    struct Damaged
+    {
+        int file = 0; ///< index into m_files
+        quint32 length = 0; ///< as counted
+    };
+    QMap<quint64, Damaged> m_damaged; ///< by block, for readWholeLater()
     std::function<void(bool mark)> m_watcher;
 };

@@ -272,6 +272,16 @@ void RescueTest::laterPasses()
 
     const ToolRun first = rescue(options, tape, firstFaults, log);
     QTEST(first.exitCode, "firstExit");
+    // Once the run record and the summary kept the first pass's failure of a record
+    // the second pass read whole.
+    if (first.exitCode == 0) {
+        RunRecord::Record firstRecord;
+        QVERIFY(RunRecord::readBeside(QFile::encodeName(master), firstRecord));
+        for (const RunRecord::Problem &problem : qAsConst(firstRecord.problems))
+            QVERIFY2(problem.kind != RunRecord::ProblemKind::Unreadable, qPrintable(problem.text));
+        QVERIFY2(first.err.contains(QLatin1String("30 records (30 of 1000 bytes)")),
+            qPrintable(first.err));
+    }
     QTEST(shape(mapAt(master + QStringLiteral(".map"))), "firstShape");
     int lines = 0;
     readsSince(log, lines);

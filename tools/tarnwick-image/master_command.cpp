@@ -216,7 +216,7 @@ int runMaster(const Options &given)
         if (::write(session.target().fd(), word, sizeof word) != sizeof word)
             return writeFailed(session, errno);
     }
-    if (session.run().resumed())
+    if (session.run().resumed() || !reader.logComplete())
         session.run().describeImageAs(reader.map().summary());
     const int code
         = session.end(judgement.verdict, judgement.text, ExitCode::ofVerdict(judgement.verdict));
