@@ -466,25 +466,11 @@ QByteArray ArchiveWalk::writeData(archive_entry *entry, const QByteArray &name, 
 
 bool ArchiveWalk::mayWrite(qint64 size, const QByteArray &name)
 {
-    if (m_run.totalWritten + qint64(size) > m_run.totalLimit) {
-        m_stopped = m_run.overTotal = true;
-        return problem(QStringLiteral("The extraction writes more than the %1 it may write "
-                                      "in all: stopped at %2, which was not kept, and "
-                                      "nothing after it was written (raise the limit with "
-                                      "--max-size)")
-                           .arg(SizeText::human(m_run.totalLimit), shownName(name)));
-    }
-    if (m_written + qint64(size) > m_limit) {
-        m_stopped = true;
-        return problem(QStringLiteral("Archive %1 writes more than the %2 one archive may "
-                                      "write: stopped at %3, which was not kept (raise the "
-                                      "limit with --max-size)")
-                           .arg(m_index + 1)
-                           .arg(SizeText::human(m_limit), shownName(name)));
-    }
-    m_written += size;
-    m_run.totalWritten += size;
-    return true;
+    const QString over = countWrite(m_run, m_index, m_written, m_limit, size, name);
+    if (over.isEmpty())
+        return true;
+    m_stopped = true;
+    return problem(over);
 }
 
 bool ArchiveWalk::writeUnpacked(
@@ -618,6 +604,28 @@ bool ArchiveWalk::copyData(RestoreFile &file, const QByteArray &name, int *statu
 }
 
 } // namespace
+
+QString countWrite(
+    RestoreRun &run, int index, qint64 &written, qint64 limit, qint64 size, const QByteArray &name)
+{
+    if (run.totalWritten + size > run.totalLimit) {
+        run.overTotal = true;
+        return QStringLiteral("The extraction writes more than the %1 it may write in all: "
+                              "stopped at %2, which was not kept, and nothing after it was "
+                              "written (raise the limit with --max-size)")
+            .arg(SizeText::human(run.totalLimit), shownName(name));
+    }
+    if (written + size > limit) {
+        return QStringLiteral("Archive %1 writes more than the %2 one archive may write: "
+                              "stopped at %3, which was not kept (raise the limit with "
+                              "--max-size)")
+            .arg(index + 1)
+            .arg(SizeText::human(limit), shownName(name));
+    }
+    written += size;
+    run.totalWritten += size;
+    return QString();
+}
 
 bool restoreArchive(const ScanResult &result, int index, const QSet<int> &entries, RestoreRun &run)
 {

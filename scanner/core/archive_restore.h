@@ -26,6 +26,15 @@ struct RestoreRun
     bool overTotal = false; ///< totalLimit was reached: nothing more is written
 };
 
+/**
+ * Counts @p size more bytes written for @p name by archive @p index, which has written
+ * @p written of the @p limit one archive may: empty when they fit within that and the
+ * whole run's limit; else nothing is counted and the text says which limit stops it
+ * (the run's marks run.overTotal).
+ */
+QString countWrite(
+    RestoreRun &run, int index, qint64 &written, qint64 limit, qint64 size, const QByteArray &name);
+
 /// Writes the entries @p entries of archive @p index below its folder
 /// "archive-N". Hard links are made as links, also when their data lies with
 /// an entry that was not chosen (tar keeps it with the first name, cpio newc

@@ -593,25 +593,11 @@ bool DumpWrite::restore(int e)
 
 bool DumpWrite::mayWrite(qint64 size, const QByteArray &name)
 {
-    if (m_run.totalWritten + size > m_run.totalLimit) {
-        m_stopped = m_run.overTotal = true;
-        return problem(QStringLiteral("The extraction writes more than the %1 it may write "
-                                      "in all: stopped at %2, which was not kept, and "
-                                      "nothing after it was written (raise the limit with "
-                                      "--max-size)")
-                           .arg(SizeText::human(m_run.totalLimit), shownName(name)));
-    }
-    if (m_written + size > m_limit) {
-        m_stopped = true;
-        return problem(QStringLiteral("Archive %1 writes more than the %2 one archive may "
-                                      "write: stopped at %3, which was not kept (raise the "
-                                      "limit with --max-size)")
-                           .arg(m_index + 1)
-                           .arg(SizeText::human(m_limit), shownName(name)));
-    }
-    m_written += size;
-    m_run.totalWritten += size;
-    return true;
+    const QString over = countWrite(m_run, m_index, m_written, m_limit, size, name);
+    if (over.isEmpty())
+        return true;
+    m_stopped = true;
+    return problem(over);
 }
 
 bool DumpWrite::writeFile(const Inode &inode, const QByteArray &name, QByteArray *used)
