@@ -400,6 +400,33 @@ private slots:
         QVERIFY(ledger.events.last().startsWith(QLatin1String("TW0002:not imaged")));
     }
 
+    // A stop forwards the signal to the imager, puts the cartridge back and loads
+    // nothing more; what was not begun is not reported as missed.
+    void stopPutsCartridgeBack()
+    {
+        const QString started = m_dir.filePath(QStringLiteral("started"));
+        const QString imager = m_dir.filePath(QStringLiteral("slow-imager"));
+        QVERIFY(writeFile(
+            imager, "#!/bin/sh\n: > '" + QFile::encodeName(started) + "'\nexec sleep 30\n"));
+        QVERIFY(QFile::setPermissions(imager, QFile::ReadOwner | QFile::ExeOwner));
+        FakeLibrary library;
+        fill(library, 2);
+        MemoryLedger ledger;
+        BatchSettings s = settings(1, imager);
+        s.stopRequested = [started] { return QFile::exists(started) ? int(SIGTERM) : 0; };
+        Batch batch(library, library, ledger, s);
+        const Inventory inventory = inventoryOf(library, 2, 1);
+        QElapsedTimer clock;
+        clock.start();
+        const BatchResult result = batch.run(inventory, planBatch(inventory, Selection()));
+        QVERIFY(clock.elapsed() < 20000);
+        QCOMPARE(result.stoppedBy, int(SIGTERM));
+        QCOMPARE(ledger.verdictOf(QStringLiteral("TW0001")), QStringLiteral("interrupted"));
+        QCOMPARE(ledger.attempts.size(), std::size_t(1));
+        QCOMPARE(library.moves, words(text("1024>1 1>1024")));
+        QVERIFY(ledger.events.filter(QStringLiteral("TW0002")).isEmpty());
+    }
+
     // A cartridge a killed run left in a drive goes home to be resumed; one nobody
     // knows stays unless --unload-foreign.
     void takeBack_data()
