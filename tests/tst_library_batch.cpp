@@ -4,12 +4,15 @@
 // becomes the attempt's verdict.
 #include "archive/library_batch.h"
 #include "archive/library_drives.h"
+#include "platform/posix/child_process.h"
 #include "tape_fixtures.h"
 
 #include <QtTest>
 
 #include <csignal>
 #include <mutex>
+#include <sys/wait.h>
+#include <thread>
 
 using namespace Library;
 
@@ -425,6 +428,21 @@ private slots:
         QCOMPARE(ledger.attempts.size(), std::size_t(1));
         QCOMPARE(library.moves, words(text("1024>1 1>1024")));
         QVERIFY(ledger.events.filter(QStringLiteral("TW0002")).isEmpty());
+    }
+
+    // A batch killed outright must not leave an imager reading a drive: the child ends
+    // with the thread that started it.
+    void imagerEndsWithItsBatch()
+    {
+        std::unique_ptr<ChildProcess> child = std::make_unique<ChildProcess>();
+        int error = 0;
+        std::thread([&] { QVERIFY(child->start("/bin/sleep", { "30" }, {}, error)); }).join();
+        QElapsedTimer clock;
+        clock.start();
+        const int status = child->wait();
+        QVERIFY(clock.elapsed() < 20000);
+        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(WTERMSIG(status), int(SIGTERM));
     }
 
     // A cartridge a killed run left in a drive goes home to be resumed; one nobody
