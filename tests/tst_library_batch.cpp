@@ -4,6 +4,7 @@
 // becomes the attempt's verdict.
 #include "archive/library_batch.h"
 #include "archive/library_drives.h"
+#include "archive/library_journal.h"
 #include "platform/posix/child_process.h"
 #include "tape_fixtures.h"
 
@@ -141,15 +142,14 @@ struct MemoryLedger : Ledger
         return last;
     }
     bool writeSummaries(QString &) override { return true; }
-    Attempt attemptOf(const QString &cartridge)
+    QString verdictOf(const QString &cartridge)
     {
         for (const Attempt &a : latest()) {
             if (a.cartridge == cartridge)
-                return a;
+                return a.verdict;
         }
-        return Attempt();
+        return QString();
     }
-    QString verdictOf(const QString &cartridge) { return attemptOf(cartridge).verdict; }
 };
 
 } // namespace
@@ -321,7 +321,21 @@ private slots:
         library.neverReady << QStringLiteral("TW0003");
         library.refused << 1027; // slot 4
         const QMap<std::uint16_t, QString> home = library.held;
-        MemoryLedger ledger;
+        const QString folder = settings(2).folder;
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        Journal journal;
+        QString problem;
+        QVERIFY2(journal.open(folder, problem), qPrintable(problem));
+        const std::unique_ptr<Ledger> journalled = journalLedger(journal);
+        Ledger &ledger = *journalled;
+        const auto attemptOf = [&journal](const char *name) {
+            for (const Attempt &a : journal.latest()) {
+                if (a.cartridge == QLatin1String(name))
+                    return a;
+            }
+            return Attempt();
+        };
         {
             Batch batch(library, library, ledger, settings(2));
             const Inventory inventory = inventoryOf(library, 5, 2);
@@ -330,15 +344,15 @@ private slots:
             QCOMPARE(result.stoppedBy, 0);
         }
         QCOMPARE(library.held, home);
-        for (const QString &name : words(text("TW0001 TW0002"))) {
-            QCOMPARE(ledger.verdictOf(name), QStringLiteral("complete"));
-            QCOMPARE(
-                fileBytes(m_dir.filePath(QStringLiteral("out/") + name + QStringLiteral(".tap"))),
-                fileBytes(library.tapes[name]));
+        for (const char *name : { "TW0001", "TW0002" }) {
+            QCOMPARE(attemptOf(name).verdict, QStringLiteral("complete"));
+            QCOMPARE(fileBytes(QDir(folder).filePath(text(name) + QStringLiteral(".tap"))),
+                fileBytes(library.tapes[text(name)]));
         }
-        QCOMPARE(ledger.verdictOf(QStringLiteral("TW0003")), QStringLiteral("failed"));
-        QCOMPARE(ledger.verdictOf(QStringLiteral("TW0004")), QStringLiteral("failed"));
-        const Attempt first = ledger.attemptOf(QStringLiteral("TW0001"));
+        QCOMPARE(attemptOf("TW0003").verdict, QStringLiteral("failed"));
+        QCOMPARE(attemptOf("TW0004").verdict, QStringLiteral("failed"));
+        QVERIFY(QFile::exists(QDir(folder).filePath(QStringLiteral("library.csv"))));
+        const Attempt first = attemptOf("TW0001");
         QCOMPARE(first.tapeFiles, qint64(2));
         QCOMPARE(first.records, qint64(4));
         QCOMPARE(first.sha256.size(), 64);
