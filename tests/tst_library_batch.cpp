@@ -336,8 +336,13 @@ private slots:
             }
             return Attempt();
         };
+        // The operator's words reach each run record; notes only the cartridge's own.
+        QVERIFY(QDir(folder).mkpath(QStringLiteral("notes")));
+        QVERIFY(writeFile(QDir(folder).filePath(QStringLiteral("notes/TW0002.txt")), "in box 7"));
+        BatchSettings described = settings(2);
+        described.description = QStringLiteral("the Smith donation");
         {
-            Batch batch(library, library, ledger, settings(2));
+            Batch batch(library, library, ledger, described);
             const Inventory inventory = inventoryOf(library, 5, 2);
             const BatchResult result = batch.run(inventory, planBatch(inventory, Selection()));
             QCOMPARE(result.notComplete, 2);
@@ -349,13 +354,23 @@ private slots:
             QCOMPARE(fileBytes(QDir(folder).filePath(text(name) + QStringLiteral(".tap"))),
                 fileBytes(library.tapes[text(name)]));
         }
+        RunRecord::Record second, first;
+        QVERIFY(RunRecord::readBeside(
+            QFile::encodeName(QDir(folder).filePath(text("TW0002.tap"))), second));
+        QVERIFY(RunRecord::readBeside(
+            QFile::encodeName(QDir(folder).filePath(text("TW0001.tap"))), first));
+        QCOMPARE(second.operatorFields.description, described.description);
+        QCOMPARE(second.operatorFields.notes, text("in box 7"));
+        QVERIFY(first.operatorFields.notes.isEmpty());
         QCOMPARE(attemptOf("TW0003").verdict, QStringLiteral("failed"));
         QCOMPARE(attemptOf("TW0004").verdict, QStringLiteral("failed"));
         QVERIFY(QFile::exists(QDir(folder).filePath(QStringLiteral("library.csv"))));
-        const Attempt first = attemptOf("TW0001");
-        QCOMPARE(first.tapeFiles, qint64(2));
-        QCOMPARE(first.records, qint64(4));
-        QCOMPARE(first.sha256.size(), 64);
+        const Attempt imaged = attemptOf("TW0001");
+        QCOMPARE(imaged.tapeFiles, qint64(2));
+        QCOMPARE(imaged.records, qint64(4));
+        QCOMPARE(imaged.sha256.size(), 64);
+        QCOMPARE(imaged.sha256, first.sha256);
+        QCOMPARE(imaged.description, described.description);
         // Each load is undone by the same drive before it loads the next.
         for (const QString &drive : words(text("1 2"))) {
             QStringList own;
