@@ -478,10 +478,10 @@ bool Batch::takeBackDrives(const Inventory &inventory)
         const QString barcode = QString::fromStdString(e.barcode);
         const int from = e.sourceValid ? inventory.slotNumber(e.source) : -1;
         const Attempt *mine = nullptr;
+        // Some changers give no barcode for a cartridge in a drive: then the slot it
+        // came from must be the attempt's.
         for (const Attempt &a : running) {
-            if (a.drive == node
-                && (barcode.isEmpty() ? a.barcode.isEmpty() && a.slot == from
-                                      : a.barcode == barcode))
+            if (a.drive == node && (barcode.isEmpty() ? a.slot == from : a.barcode == barcode))
                 mine = &a;
         }
         if (!mine && !p.settings.unloadForeign)

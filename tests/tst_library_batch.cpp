@@ -478,13 +478,18 @@ private slots:
     // knows stays unless --unload-foreign.
     void takeBack_data()
     {
+        QTest::addColumn<QString>("drives");
         QTest::addColumn<bool>("unloadForeign");
         QTest::addColumn<QStringList>("moves");
-        QTest::newRow("ours only") << false << words(text("1>1024"));
-        QTest::newRow("and the foreign one") << true << words(text("1>1024 2>1025"));
+        const QString both = text("TW0001<1024 XX0009<1025");
+        QTest::newRow("ours only") << both << false << words(text("1>1024"));
+        QTest::newRow("and the foreign one") << both << true << words(text("1>1024 2>1025"));
+        QTest::newRow("ours, its barcode not shown in the drive")
+            << text("<1024 XX0009<1025") << false << words(text("1>1024"));
     }
     void takeBack()
     {
+        QFETCH(QString, drives);
         QFETCH(bool, unloadForeign);
         FakeLibrary library;
         library.held = { { 1, text("TW0001") }, { 2, text("XX0009") } };
@@ -499,7 +504,7 @@ private slots:
         BatchSettings s = settings(2);
         s.unloadForeign = unloadForeign;
         Batch batch(library, library, ledger, s);
-        QVERIFY(batch.takeBackDrives(libraryOf(text("- -"), text("TW0001<1024 XX0009<1025"))));
+        QVERIFY(batch.takeBackDrives(libraryOf(text("- -"), drives)));
         QTEST(library.moves, "moves");
         QCOMPARE(ledger.nextStep(QStringLiteral("TW0001"), false), NextStep::Resume);
         QCOMPARE(ledger.verdictOf(QStringLiteral("TW0001")), QStringLiteral("interrupted"));
