@@ -573,6 +573,8 @@ BatchResult Batch::run(const Inventory &inventory, const BatchPlan &plan)
             workers.push_back(drive);
     }
     p.workersLeft = int(workers.size());
+    if (p.settings.stopRequested)
+        p.stopping = p.settings.stopRequested(); // asked before the first cartridge
     std::vector<std::thread> threads;
     for (const int drive : workers) {
         const std::uint16_t address = inventory.drives[std::size_t(drive)].address;
