@@ -338,6 +338,9 @@ bool Batch::Private::handle(
                 .arg(drive)
                 .arg(attempt.image));
         record([&](QString &p) { return ledger.finish(attempt, p); });
+        // The drive's own line, so that a query of the events finds it without the cartridge.
+        if (!usable)
+            record([&](QString &p) { return ledger.event(QString(), 0, node, ours.last(), p); });
         record([&](QString &p) { return ledger.writeSummaries(p); });
         std::lock_guard<std::mutex> hold(lock);
         ++done;

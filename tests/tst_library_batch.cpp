@@ -430,6 +430,8 @@ private slots:
                     .errors.join(QLatin1Char(' '))
                     .contains(QLatin1String("asks to be cleaned")));
         QVERIFY(ledger.events.last().startsWith(QLatin1String("TW0002:not imaged")));
+        QVERIFY(ledger.events.contains(
+            text(":drive 0 asks to be cleaned: not used again in this batch")));
     }
 
     // A stop forwards the signal to the imager, puts the cartridge back and loads
