@@ -335,8 +335,9 @@ bool Journal::begin(Attempt &attempt, QString &problem)
         problem = QStringLiteral("the journal is not open");
         return false;
     }
-    if (!attempt.started.isValid())
-        attempt.started = now(); // as stored: whole seconds
+    attempt.started = attempt.started.isValid() // as stored: whole seconds
+        ? QDateTime::fromSecsSinceEpoch(attempt.started.toSecsSinceEpoch(), Qt::UTC)
+        : now();
     attempt.verdict = QStringLiteral("running");
     attempt.ended = QDateTime();
     Statement insert(d->db,
