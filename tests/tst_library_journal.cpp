@@ -169,6 +169,9 @@ private slots:
         QVERIFY(open(second));
         for (int n = 1; n <= 20; ++n)
             QVERIFY(record(second, S("P%1").arg(n), 1000 + n, { S("complete") }));
+        QString problem;
+        QVERIFY(
+            second.event(S("CLN001"), 4, QString(), S("slot 4: cleaning, not imaged"), problem));
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
         Journal journal;
@@ -177,10 +180,13 @@ private slots:
         QCOMPARE(journal.nextStep(S("P20"), false), NextStep::Skip);
         QVERIFY(!journal.latest().front().ended.isValid());
         QProcess tool; // as people query it
-        tool.start(
-            S("sqlite3"), { file(), S("SELECT verdict FROM latest WHERE cartridge = 'TW0001'") });
+        tool.start(S("sqlite3"),
+            { file(),
+                S("SELECT verdict FROM latest WHERE cartridge = 'TW0001'; "
+                  "SELECT cartridge, slot, drive IS NULL, text FROM events") });
         QVERIFY2(tool.waitForFinished(), "sqlite3 missing: scripts/install-deps installs it");
-        QCOMPARE(tool.readAllStandardOutput(), QByteArray("running\n"));
+        QCOMPARE(tool.readAllStandardOutput(),
+            QByteArray("running\nCLN001|4|1|slot 4: cleaning, not imaged\n"));
     }
 
     void refusals_data()
