@@ -469,13 +469,19 @@ BatchResult Batch::run(const Inventory &inventory, const BatchPlan &plan)
                 QStringLiteral("imaged completely before: passed over"));
             ++p.done;
             break;
-        case NextStep::LeaveFailed:
+        case NextStep::LeaveFailed: {
+            const QString unread = p.ledger.lastProblem();
             p.event(name, cartridge.slot, QString(),
-                QStringLiteral("its last attempt did not image it completely: left alone "
-                               "(--retry-failed tries again)"));
+                unread.isEmpty()
+                    ? QStringLiteral("its last attempt did not image it completely: left alone "
+                                     "(--retry-failed tries again)")
+                    : QStringLiteral("its attempts cannot be read from the journal (%1): left "
+                                     "alone")
+                          .arg(unread));
             ++p.done;
             ++p.notComplete;
             break;
+        }
         case NextStep::Image:
         case NextStep::Resume:
         case NextStep::Retry:

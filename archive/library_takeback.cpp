@@ -36,6 +36,12 @@ bool takeBackDrives(const Inventory &inventory, TakeBack &p)
         if (a.verdict == QLatin1String("running"))
             running.push_back(a);
     }
+    const QString unread = p.ledger.lastProblem();
+    if (!unread.isEmpty())
+        p.event(QString(), 0, QString(),
+            QStringLiteral("the journal cannot be read (%1): a cartridge in a drive is taken "
+                           "for a foreign one")
+                .arg(unread));
     bool moved = false;
     for (std::size_t n = 0; n < inventory.drives.size(); ++n) {
         const ScsiChanger::Element &e = inventory.drives[n];
