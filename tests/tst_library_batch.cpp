@@ -495,21 +495,24 @@ private slots:
         QFETCH(bool, unloadForeign);
         FakeLibrary library;
         library.held = { { 1, text("TW0001") }, { 2, text("XX0009") } };
-        MemoryLedger ledger;
+        BatchSettings s = settings(2);
+        s.unloadForeign = unloadForeign;
+        const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(folder));
+        Journal journal;
+        QString problem;
+        QVERIFY2(journal.open(folder, problem), qPrintable(problem));
         Attempt killed;
         killed.cartridge = killed.barcode = QStringLiteral("TW0001");
         killed.slot = 1;
         killed.drive = QStringLiteral("/dev/nst0");
-        killed.verdict = QStringLiteral("running");
-        QString ignored;
-        ledger.begin(killed, ignored);
-        BatchSettings s = settings(2);
-        s.unloadForeign = unloadForeign;
-        Batch batch(library, library, ledger, s);
+        QVERIFY(journal.begin(killed, problem));
+        const std::unique_ptr<Ledger> ledger = journalLedger(journal);
+        Batch batch(library, library, *ledger, s);
         QVERIFY(batch.takeBackDrives(libraryOf(text("- -"), drives)));
         QTEST(library.moves, "moves");
-        QCOMPARE(ledger.nextStep(QStringLiteral("TW0001"), false), NextStep::Resume);
-        QCOMPARE(ledger.verdictOf(QStringLiteral("TW0001")), QStringLiteral("interrupted"));
+        QCOMPARE(journal.nextStep(QStringLiteral("TW0001"), false), NextStep::Resume);
+        QCOMPARE(journal.latest().front().verdict, QStringLiteral("interrupted"));
     }
 };
 
