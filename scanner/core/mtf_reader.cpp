@@ -412,12 +412,12 @@ private:
                 = m_layout.tapeMarksKnown() ? std::min(m_end, m_layout.tapeFileEnd(data)) : m_end;
             const qint64 available = std::max<qint64>(0, std::min(length, limit - data));
             FoundEntry *f = file();
+            qint64 zeros
+                = (f && (id == "STAN" || id == "SPAR")) ? zeroRecordIn(data, available) : -1;
             // A record of zeros inside the data is data when the blocks go on where the
             // stream's length says: a tape mark there would have moved what follows.
-            const qint64 zeros
-                = (f && (id == "STAN" || id == "SPAR") && !chainGoesOn(pos, data + length))
-                ? zeroRecordIn(data, available)
-                : -1;
+            if (zeros >= 0 && chainGoesOn(pos, data + length))
+                zeros = -1;
             const qint64 whole = zeros >= 0 ? lastDataBefore(data, zeros) - data : available;
             if (zeros >= 0) {
                 markDamaged(f,
