@@ -344,7 +344,9 @@ private slots:
     void amandaSplitDumpsAreJoined_data()
     {
         QTest::addColumn<QString>("kind"); ///< "tape" (an image) or "tap" (a master)
-        QTest::addColumn<QString>("order"); ///< the parts on the tape; "2'": part 2, other bytes
+        /// The parts on the tape; "2'": part 2 with other bytes, "2!": its first data record
+        /// flagged unreadable.
+        QTest::addColumn<QString>("order");
         QTest::addColumn<QString>("total"); ///< what the headers say after "N/"
         QTest::addColumn<QString>("said"); ///< in the problems; empty: restored whole
         QTest::newRow("three parts, image") << "tape"
@@ -375,6 +377,10 @@ private slots:
                                                         << "1 2 2' 3"
                                                         << "3"
                                                         << "part 2 is on the tape twice";
+        QTest::newRow("an unreadable record in a part, master") << "tap"
+                                                                << "1 2! 3"
+                                                                << "3"
+                                                                << "unreadable";
     }
 
     void amandaSplitDumpsAreJoined()
@@ -388,6 +394,7 @@ private slots:
         constexpr int chunk = 65536;
         QCOMPARE((dump.size() + chunk - 1) / chunk, 3);
         Tape tape;
+        int records = 0; ///< tape marks count
         for (const QString &part : order.split(QLatin1Char(' '))) {
             const int n = part.left(1).toInt();
             QByteArray header = QStringLiteral("AMANDA: SPLIT_FILE 20240102030405 client "
@@ -400,6 +407,9 @@ private slots:
                 ? randomBytes(5, chunk)
                 : dump.mid((n - 1) * chunk, chunk);
             tape.file(header + data, 32768);
+            if (part.endsWith(QLatin1Char('!')))
+                tape.damage(records + 1, 7);
+            records += (header.size() + data.size() + 32767) / 32768 + 1;
         }
         tape.file(randomBytes(6, 50000), 32768); // another tape file after the dump
         QTemporaryDir dir;
