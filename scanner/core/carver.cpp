@@ -1,6 +1,7 @@
 #include "scanner/core/carver.h"
 
 #include "scanner/core/amanda_header.h"
+#include "scanner/core/amanda_parts.h"
 #include "scanner/core/archive_reader.h"
 #include "scanner/core/body_stream.h"
 #include "scanner/core/dump_restore.h"
@@ -472,6 +473,7 @@ ScanResult scanImage(
         return result;
     }
     Carver(result, stream, scanPart, cancel).run();
+    joinAmandaParts(&result, stream, cancel);
     joinTarVolumes(&result, stream);
     return result;
 }

@@ -247,6 +247,9 @@ bool Extractor::run(const Selection &selection)
     } else if (escaped > 0) {
         const QString why = folder.refusingFileSystem() == QLatin1String("--escape-names")
             ? QStringLiteral("As asked with --escape-names")
+            : folder.refusingFileSystem().isEmpty()
+            ? QStringLiteral("The folder's file system refused some of the names when they "
+                             "were made (too long, or bytes it does not take)")
             : QStringLiteral("The folder's file system (%1) refuses some of the names")
                   .arg(folder.refusingFileSystem());
         m_problems.append(QStringLiteral("%1: %2 name(s) written with %XX for the bytes vfat "

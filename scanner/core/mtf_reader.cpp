@@ -412,8 +412,12 @@ private:
                 = m_layout.tapeMarksKnown() ? std::min(m_end, m_layout.tapeFileEnd(data)) : m_end;
             const qint64 available = std::max<qint64>(0, std::min(length, limit - data));
             FoundEntry *f = file();
-            const qint64 zeros
+            qint64 zeros
                 = (f && (id == "STAN" || id == "SPAR")) ? zeroRecordIn(data, available) : -1;
+            // A record of zeros inside the data is data when the blocks go on where the
+            // stream's length says: a tape mark there would have moved what follows.
+            if (zeros >= 0 && chainGoesOn(pos, data + length))
+                zeros = -1;
             const qint64 whole = zeros >= 0 ? lastDataBefore(data, zeros) - data : available;
             if (zeros >= 0) {
                 markDamaged(f,
@@ -479,6 +483,40 @@ private:
             if (sparse && file())
                 file()->size = std::max(file()->size, m_declaredSize);
         }
+    }
+
+    /// Whether the streams after the one ending at @p streamEnd, in the block at @p pos,
+    /// chain on to the next descriptor block on the logical block grid. A tape mark
+    /// inside the data would have put other bytes where they lie: a header or two may
+    /// match there by chance, the whole chain up to a block does not.
+    bool chainGoesOn(qint64 pos, qint64 streamEnd)
+    {
+        constexpr int streamsLooked = 32;
+        qint64 at = pos + (streamEnd - pos + 3) / 4 * 4;
+        for (int i = 0; i < streamsLooked && at + streamHeaderLength <= m_end; ++i) {
+            const QByteArray block = read(at, headerLength);
+            if ((at - m_base) % m_block == 0
+                && (isBlockHeader(bytes(block), std::size_t(block.size()))
+                    || (i > 0 && isTapeMarkAt(at))))
+                return true;
+            if (block.size() < streamHeaderLength || !isStreamHeader(bytes(block)))
+                return false;
+            const quint64 length = qFromLittleEndian<quint64>(bytes(block) + 8);
+            if (length > quint64(m_end - at))
+                return false;
+            const qint64 end = at + streamHeaderLength + qint64(length);
+            at = block.startsWith("SPAD") ? boundary(end) : pos + (end - pos + 3) / 4 * 4;
+        }
+        return false;
+    }
+
+    /// A record of zeros that starts at @p at: the filemark after a set's last block.
+    bool isTapeMarkAt(qint64 at)
+    {
+        if (!m_layout.recordsKnown() || m_layout.recordStart(at) != at)
+            return false;
+        const QByteArray record = read(at, m_layout.recordEnd(at) - at);
+        return !record.isEmpty() && allZero(bytes(record), std::size_t(record.size()));
     }
 
     /// Where a whole record of zeros starts in the @p length bytes at @p data; -1 when none.

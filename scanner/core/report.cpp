@@ -103,12 +103,16 @@ QString archiveNote(const ScanResult &result, int index)
     QStringList notes;
     if (archive.continuation && index > 0)
         notes.append(QStringLiteral("the rest of archive %1, after its damage").arg(index));
+    // A joined archive's offsets are in the stream its parts make.
+    const auto imageOffset = [&](qint64 at) {
+        return archive.joinedLayout ? layoutImageOffset(*archive.joinedLayout, at)
+                                    : result.facts.imageOffset(at);
+    };
     if (archive.damaged && archive.damageInside >= 0)
-        notes.append(QStringLiteral("damaged at offset %1")
-                         .arg(result.facts.imageOffset(archive.damageInside)));
+        notes.append(QStringLiteral("damaged at offset %1").arg(imageOffset(archive.damageInside)));
     else if (archive.damaged)
         notes.append(QStringLiteral("damaged from offset %1 on")
-                         .arg(result.facts.imageOffset(archive.offset + archive.length)));
+                         .arg(imageOffset(archive.offset + archive.length)));
     return notes.join(QStringLiteral("; "));
 }
 

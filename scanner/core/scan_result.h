@@ -120,6 +120,9 @@ struct FoundArchive
     /// data of its last member that ran on, up to where it stops (the image's end).
     qint64 readEnd = -1;
     QString note; ///< what went wrong, in plain words
+    /// An archive read from the parts of a split dump joined: its stream, the image's
+    /// up to its first part, then each part's data back to back; null otherwise.
+    std::shared_ptr<const RecordLayout> joinedLayout;
 };
 
 struct RawRegion
