@@ -47,27 +47,7 @@ struct ScriptedRescue
         QStringList out;
         for (const Rescue::Run &run : map.runs())
             for (std::uint64_t i = 0; i < qMax<std::uint64_t>(run.count, 1); ++i)
-                out << QLatin1String(letter(run.state));
+                out << QChar::fromLatin1("RBEUM|"[int(run.state)]); // in State's order
         return out.join(QLatin1Char(' '));
-    }
-
-private:
-    static const char *letter(Rescue::State state)
-    {
-        switch (state) {
-        case Rescue::State::Good:
-            return "R";
-        case Rescue::State::Bad:
-            return "B";
-        case Rescue::State::Empty:
-            return "E";
-        case Rescue::State::Untried:
-            return "U";
-        case Rescue::State::Mark:
-            return "M";
-        case Rescue::State::End:
-            break;
-        }
-        return "|";
     }
 };
