@@ -115,6 +115,29 @@ qint64 cutMemberData(BodyStream &stream, const FoundArchive &archive, const QByt
     return lastData >= 0 && found->name == path ? lastData : -1;
 }
 
+/// Whether the tar volume at @p next may follow the one at @p before: when either
+/// carries a volume label (tar -V), both do, written by the same run (the label's
+/// time) under the same name, and the next one's number follows.
+bool labelsFollow(BodyStream &stream, qint64 before, qint64 next)
+{
+    const TarHeader first = readHeader(stream, before);
+    const TarHeader second = readHeader(stream, next);
+    const bool firstLabelled = first.valid && first.type == 'V';
+    const bool secondLabelled = second.valid && second.type == 'V';
+    if (!firstLabelled && !secondLabelled)
+        return true;
+    if (firstLabelled != secondLabelled || first.mtime != second.mtime)
+        return false;
+    static const QByteArray volumeWord = " Volume ";
+    const int firstAt = first.name.lastIndexOf(volumeWord);
+    const int secondAt = second.name.lastIndexOf(volumeWord);
+    if (firstAt < 0 || secondAt < 0)
+        return first.name == second.name;
+    return first.name.left(firstAt) == second.name.left(secondAt)
+        && first.name.mid(firstAt + volumeWord.size()).toLongLong() + 1
+        == second.name.mid(secondAt + volumeWord.size()).toLongLong();
+}
+
 qint64 tapeFileEnd(const ScanResult &result, qint64 at)
 {
     return result.facts.layout ? result.facts.layout->tapeFileEnd(at) : result.facts.streamLength;
@@ -137,7 +160,17 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
             continue;
         }
         SplitMember *member = nullptr;
-        if (open >= 0 && members[open].path == header.name) {
+        // A continuation names its member, where in it it goes on and what is left of it:
+        // all three must fit what the volume before left off, or it is not that member's.
+        const auto goesOn = [&](const SplitMember &m) {
+            const SplitMember::Part &last = m.parts.last();
+            const int lastArchive
+                = m.continuations.isEmpty() ? m.archive : m.continuations.last().first;
+            return m.path == header.name && header.offset == last.offset + last.length
+                && header.offset + header.size == m.size
+                && labelsFollow(stream, result->archives.at(lastArchive).offset, archive.offset);
+        };
+        if (open >= 0 && goesOn(members[open])) {
             member = &members[open];
         } else {
             // Its first part: the last member of the archive before, cut by its tape file's end.
@@ -153,7 +186,8 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
             SplitMember made;
             made.path = header.name;
             if (firstAt >= 0 && header.offset > 0 && header.offset < first.size
-                && firstAt + header.offset <= end) {
+                && header.offset + header.size == first.size && firstAt + header.offset <= end
+                && labelsFollow(stream, before->offset, archive.offset)) {
                 made.archive = b - 1;
                 made.entry = before->entries.size() - 1;
                 made.size = first.size;
@@ -191,10 +225,16 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
         }
         if (covered < member.size)
             gaps.append(QStringLiteral("bytes %1 to %2").arg(covered).arg(member.size - 1));
+        const bool images = result->facts.layout && result->facts.layout->volumeCount() > 1;
         if (!gaps.isEmpty())
-            member.missing = QStringLiteral("split over tape volumes, and %1 lie on a volume "
-                                            "that is not in this image")
-                                 .arg(gaps.join(QStringLiteral(", ")));
+            member.missing = images
+                ? QStringLiteral("split over tape volumes, and %1 are on no volume given "
+                                 "before it (a volume is missing, the volumes are out of "
+                                 "order, or one is of another set)")
+                      .arg(gaps.join(QStringLiteral(", ")))
+                : QStringLiteral("split over tape volumes, and %1 lie on a volume that is not "
+                                 "in this image")
+                      .arg(gaps.join(QStringLiteral(", ")));
         FoundArchive &first = result->archives[member.archive];
         first.entries[member.entry].damaged = !member.missing.isEmpty();
         // A cut that the next volume makes good is no damage.
