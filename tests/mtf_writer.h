@@ -43,10 +43,10 @@ public:
     }
 
     /// TAPE, then a filemark.
-    Writer &tape(const QString &name, int sequence = 1)
+    Writer &tape(const QString &name, int sequence = 1, quint32 family = 0x1234abcd)
     {
         QByteArray fixed = common("TAPE", 94);
-        put32(&fixed, 52, 0x1234abcd); // media family
+        put32(&fixed, 52, family); // media family
         put16(&fixed, 60, quint16(sequence));
         put16(&fixed, 64, 1); // soft filemark block: one logical block
         string(&fixed, 68, name);
@@ -128,6 +128,53 @@ public:
     {
         m_continued = true;
         return file(name, data, mtime, 0, {}, 0x01, false);
+    }
+
+    /// FILE whose STAN stream the end of the media cuts: its data runs to the end of
+    /// the tape record of @p record bytes after the next one, then a filemark and EOTM.
+    /// Returns how many bytes of @p data this media holds.
+    int cutFile(const QString &name, const QByteArray &data, qint64 mtime, int record)
+    {
+        const int start = m_current.size();
+        file(name, data, mtime, 0, {}, 0, false);
+        const int stan = m_current.indexOf("STAN", start) + 22;
+        const int kept = (stan / record + 2) * record - stan;
+        m_current.truncate(stan + kept);
+        filemark();
+        endMedia();
+        return kept;
+    }
+
+    /// SSET and VOLB of set @p number going on from the previous media.
+    Writer &continueSet(int number, qint64 when)
+    {
+        QByteArray fixed = common("SSET", 98);
+        put32(&fixed, 4, 1); // a continuation block
+        put16(&fixed, 62, quint16(number));
+        m_sets = number;
+        string(&fixed, 64, QStringLiteral("continued"));
+        date(&fixed, 88, when);
+        block(fixed, {});
+        QByteArray volume = common("VOLB", 73);
+        put32(&volume, 4, 1);
+        string(&volume, 56, QStringLiteral("C:"));
+        string(&volume, 60, QStringLiteral("C:"));
+        string(&volume, 64, QStringLiteral("MACHINE"));
+        date(&volume, 68, when);
+        block(volume, {});
+        return *this;
+    }
+
+    /// DIRB of a folder the previous media named already, as a continuation block.
+    Writer &continuedFolder(const QString &path, qint64 mtime)
+    {
+        const int start = m_current.size();
+        folder(path, mtime);
+        put32(&m_current, start + 4, 1);
+        QByteArray header = m_current.mid(start, 52);
+        fixChecksum(&header);
+        m_current.replace(start, 52, header);
+        return *this;
     }
 
     /// CFIL: the file just written could not be read whole by the backup program.
