@@ -3,6 +3,7 @@
 // device (root only: skipped otherwise).
 #include "tst_scanner_images.h"
 
+#include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -29,6 +30,7 @@ cd .. && mke2fs -q -F -t ext2 -d src fs.img 8M
 loop=$(losetup --find --show fs.img)
 dump -0 -q -b 10 -f one.dump "$loop" 2>/dev/null
 dump -0 -q -b 10 -B 300 -f v1,v2,v3 "$loop" 2>/dev/null
+sleep 1 && dump -0 -q -b 10 -B 300 -f w1,w2,w3 "$loop" 2>/dev/null
 losetup -d "$loop"
 mkdir ref && cd ref && restore -r -f ../one.dump && rm -f restoresymtable)sh";
 
@@ -244,6 +246,59 @@ private slots:
         QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
         QCOMPARE(describe(out.filePath(QStringLiteral("archive-1")), owners),
             describe(path(QStringLiteral("ref")), owners));
+    }
+
+    /// Each volume imaged on its own, the later ones given with --volume: joined when they
+    /// follow each other; otherwise what they split is named damaged, and why.
+    void volumesInSeparateImages_data()
+    {
+        QTest::addColumn<QString>("given"); ///< the volumes, in order (w*: another dump's)
+        QTest::addColumn<QString>("reason"); ///< said on stderr; empty: as restore -r gives
+        // clang-format off
+        QTest::newRow("three images in order") << "v1 v2 v3" << "";
+        QTest::newRow("first two swapped") << "v2 v1 v3" << "out of order";
+        QTest::newRow("second missing") << "v1 v3" << "volume 2 is missing";
+        QTest::newRow("second of another dump of the same file system") << "v1 w2 v3" << "another dump";
+        // clang-format on
+    }
+
+    void volumesInSeparateImages()
+    {
+        if (!m_skip.isEmpty())
+            QSKIP(qPrintable(m_skip));
+        QFETCH(QString, given);
+        QFETCH(QString, reason);
+        QTemporaryDir out;
+        // restore -r keeps setuid bits, as root.
+        QStringList arguments { QStringLiteral("--extract"), QStringLiteral("--keep-setuid"),
+            QString(), out.path() };
+        for (const QString &name : given.split(QLatin1Char(' '))) {
+            const QString made = image({ file(name) }, false);
+            QVERIFY(!made.isEmpty());
+            if (arguments.at(2).isEmpty())
+                arguments[2] = made;
+            else
+                arguments << QStringLiteral("--volume") << made;
+        }
+        const ToolRun run = quorlin(arguments);
+        if (reason.isEmpty()) {
+            QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+            QCOMPARE(describe(out.filePath(QStringLiteral("archive-1")), false),
+                describe(path(QStringLiteral("ref")), false));
+            return;
+        }
+        QVERIFY2(run.exitCode == 1 && run.err.contains(reason)
+                && run.err.contains(QLatin1String("d/big.damaged")),
+            qPrintable(run.err));
+        // Nothing under its own name with other bytes than restore's.
+        QDirIterator it(out.path(), QDir::Files, QDirIterator::Subdirectories);
+        const QString ref = path(QStringLiteral("ref/"));
+        while (it.hasNext()) {
+            const QString written = it.next();
+            const QString name = written.section(QLatin1Char('/'), -2);
+            if (QFile::exists(ref + name) && !name.endsWith(QLatin1String(".damaged")))
+                QVERIFY2(fileBytes(written) == fileBytes(ref + name), qPrintable(written));
+        }
     }
 
     /// A record that cannot be read loses the files whose data it holds, named damaged or

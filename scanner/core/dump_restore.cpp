@@ -181,7 +181,11 @@ qint64 DumpIndex::nextData(qint64 number) const
 
 qint64 DumpIndex::search(qint64 from, unsigned char *record)
 {
-    const qint64 reach = std::min(m_streamLength, from + searchReach);
+    qint64 reach = std::min(m_streamLength, from + searchReach);
+    // The next volume, when in another image, starts the image given right after: one
+    // further on is never taken, what lies between would be lost unsaid.
+    if (const RecordLayout *layout = m_facts.layout.get())
+        reach = std::min(reach, layout->volumeStart(layout->volumeAt(from) + 2));
     const Volume &volume = m_volumes.last();
     for (qint64 at = from; at + recordSize <= reach; at += recordSize) {
         if (unreadable(at) || !readRecord(at, record))
@@ -220,8 +224,9 @@ QString DumpIndex::notNextVolume(const DumpHeader &header, qint64 at) const
         .arg(where)
         .arg(volume)
         .arg(m_volume + 1)
-        .arg(volume > m_volume + 1 ? QStringLiteral("a volume is missing")
-                                   : QStringLiteral("the volumes are given out of order"));
+        .arg(volume > m_volume + 1
+                ? QStringLiteral("volume %1 is missing or given out of order").arg(m_volume + 1)
+                : QStringLiteral("the volumes are given out of order"));
 }
 
 bool DumpIndex::read(qint64 begin)
