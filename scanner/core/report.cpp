@@ -15,6 +15,11 @@ QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
 {
     QVector<QPair<QString, QString>> lines;
     lines.append({ QStringLiteral("Image"), shownName(facts.path) });
+    // Further volumes of the set, read after it; the facts below are the first image's,
+    // the size all of theirs.
+    for (int v = 0; v < facts.volumePaths.size(); ++v)
+        lines.append(
+            { QStringLiteral("Volume %1").arg(v + 2), shownName(facts.volumePaths.at(v)) });
     lines.append({ QStringLiteral("Size"),
         QStringLiteral("%1 (%2 bytes)").arg(SizeText::human(facts.fileSize)).arg(facts.fileSize) });
     if (facts.tapFile) {
