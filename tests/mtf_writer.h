@@ -130,9 +130,8 @@ public:
         return file(name, data, mtime, 0, {}, 0x01, false);
     }
 
-    /// FILE whose STAN stream the end of the media cuts: its data runs to the end of
-    /// the tape record of @p record bytes after the next one, then a filemark and EOTM.
-    /// Returns how many bytes of @p data this media holds.
+    /// FILE whose STAN stream the end of the media cuts at the end of the tape record of
+    /// @p record bytes after the next, then a filemark and EOTM. Returns the bytes kept.
     int cutFile(const QString &name, const QByteArray &data, qint64 mtime, int record)
     {
         const int start = m_current.size();
@@ -140,40 +139,18 @@ public:
         const int stan = m_current.indexOf("STAN", start) + 22;
         const int kept = (stan / record + 2) * record - stan;
         m_current.truncate(stan + kept);
-        filemark();
-        endMedia();
+        filemark().endMedia();
         return kept;
     }
 
-    /// SSET and VOLB of set @p number going on from the previous media.
-    Writer &continueSet(int number, qint64 when)
+    /// SSET (set @p number), VOLB and DIRB @p folder, each a block going on from the
+    /// previous media.
+    Writer &continueSet(int number, const QString &folder)
     {
-        QByteArray fixed = common("SSET", 98);
-        put32(&fixed, 4, 1); // a continuation block
-        put16(&fixed, 62, quint16(number));
-        m_sets = number;
-        string(&fixed, 64, QStringLiteral("continued"));
-        date(&fixed, 88, when);
-        block(fixed, {});
-        QByteArray volume = common("VOLB", 73);
-        put32(&volume, 4, 1);
-        string(&volume, 56, QStringLiteral("C:"));
-        string(&volume, 60, QStringLiteral("C:"));
-        string(&volume, 64, QStringLiteral("MACHINE"));
-        date(&volume, 68, when);
-        block(volume, {});
-        return *this;
-    }
-
-    /// DIRB of a folder the previous media named already, as a continuation block.
-    Writer &continuedFolder(const QString &path, qint64 mtime)
-    {
-        const int start = m_current.size();
-        folder(path, mtime);
-        put32(&m_current, start + 4, 1);
-        QByteArray header = m_current.mid(start, 52);
-        fixChecksum(&header);
-        m_current.replace(start, 52, header);
+        m_sets = number - 1;
+        m_continuedBlocks = true;
+        beginSet(QStringLiteral("continued"), {}, {}, 1650000000).folder(folder, 1600000000);
+        m_continuedBlocks = false;
         return *this;
     }
 
@@ -275,6 +252,7 @@ private:
     {
         QByteArray b(fixedLength, '\0');
         b.replace(0, 4, id, 4);
+        b[4] = m_continuedBlocks ? 1 : 0; // a continuation block
         b[10] = 14; // OS: Windows NT
         b[48] = char(m_strings);
         return b;
@@ -363,6 +341,7 @@ private:
     int m_folders = 0;
     int m_files = 0;
     bool m_continued = false;
+    bool m_continuedBlocks = false;
     QVector<QPair<int, QByteArray>> m_pendingStrings;
     QByteArray m_current;
     QVector<QByteArray> m_files_done;
