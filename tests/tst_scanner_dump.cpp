@@ -3,7 +3,6 @@
 // device (root only: skipped otherwise).
 #include "tst_scanner_images.h"
 
-#include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -209,6 +208,7 @@ private slots:
         // The middle of d/big lies in the second volume: it was kept as raw data.
         QTest::newRow("three volumes in three tape files joined") << "volumes" << false << true;
         QTest::newRow("three volumes joined, master") << "volumes" << true << false;
+        QTest::newRow("three volumes in three images") << "v1 v2 v3" << false << false;
         // clang-format on
     }
 
@@ -229,8 +229,13 @@ private slots:
             volumes = { file(QStringLiteral("v1")), file(QStringLiteral("v2")),
                 file(QStringLiteral("v3")) };
         QVERIFY(!volumes.first().isEmpty());
-        const QString source = image(volumes, master);
-        const ToolRun listed = quorlin({ QStringLiteral("--list"), source });
+        QString source = image(volumes, master);
+        QStringList further; ///< each volume an image of its own: the others with --volume
+        for (const QString &name : volume.split(QLatin1Char(' ')).mid(1)) {
+            source = image({ file(volume.left(2)) }, false);
+            further << QStringLiteral("--volume") << image({ file(name) }, false);
+        }
+        const ToolRun listed = quorlin(QStringList { QStringLiteral("--list"), source } + further);
         QVERIFY2(listed.exitCode == 0, qPrintable(listed.out + listed.err));
         // Listed by name, not kept as one region.
         QVERIFY2(listed.out.contains(QLatin1String(" archive-1/d/sub/own\n"))
@@ -242,63 +247,10 @@ private slots:
             source, out.path() };
         if (owners)
             arguments.insert(1, QStringLiteral("--owners"));
-        const ToolRun run = quorlin(arguments);
+        const ToolRun run = quorlin(arguments + further);
         QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
         QCOMPARE(describe(out.filePath(QStringLiteral("archive-1")), owners),
             describe(path(QStringLiteral("ref")), owners));
-    }
-
-    /// Each volume imaged on its own, the later ones given with --volume: joined when they
-    /// follow each other; otherwise what they split is named damaged, and why.
-    void volumesInSeparateImages_data()
-    {
-        QTest::addColumn<QString>("given"); ///< the volumes, in order (w*: another dump's)
-        QTest::addColumn<QString>("reason"); ///< said on stderr; empty: as restore -r gives
-        // clang-format off
-        QTest::newRow("three images in order") << "v1 v2 v3" << "";
-        QTest::newRow("first two swapped") << "v2 v1 v3" << "out of order";
-        QTest::newRow("second missing") << "v1 v3" << "volume 2 is missing";
-        QTest::newRow("second of another dump of the same file system") << "v1 w2 v3" << "another dump";
-        // clang-format on
-    }
-
-    void volumesInSeparateImages()
-    {
-        if (!m_skip.isEmpty())
-            QSKIP(qPrintable(m_skip));
-        QFETCH(QString, given);
-        QFETCH(QString, reason);
-        QTemporaryDir out;
-        // restore -r keeps setuid bits, as root.
-        QStringList arguments { QStringLiteral("--extract"), QStringLiteral("--keep-setuid"),
-            QString(), out.path() };
-        for (const QString &name : given.split(QLatin1Char(' '))) {
-            const QString made = image({ file(name) }, false);
-            QVERIFY(!made.isEmpty());
-            if (arguments.at(2).isEmpty())
-                arguments[2] = made;
-            else
-                arguments << QStringLiteral("--volume") << made;
-        }
-        const ToolRun run = quorlin(arguments);
-        if (reason.isEmpty()) {
-            QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
-            QCOMPARE(describe(out.filePath(QStringLiteral("archive-1")), false),
-                describe(path(QStringLiteral("ref")), false));
-            return;
-        }
-        QVERIFY2(run.exitCode == 1 && run.err.contains(reason)
-                && run.err.contains(QLatin1String("d/big.damaged")),
-            qPrintable(run.err));
-        // Nothing under its own name with other bytes than restore's.
-        QDirIterator it(out.path(), QDir::Files, QDirIterator::Subdirectories);
-        const QString ref = path(QStringLiteral("ref/"));
-        while (it.hasNext()) {
-            const QString written = it.next();
-            const QString name = written.section(QLatin1Char('/'), -2);
-            if (QFile::exists(ref + name) && !name.endsWith(QLatin1String(".damaged")))
-                QVERIFY2(fileBytes(written) == fileBytes(ref + name), qPrintable(written));
-        }
     }
 
     /// A record that cannot be read loses the files whose data it holds, named damaged or
@@ -308,12 +260,17 @@ private slots:
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QString>("lost"); ///< named on stderr, never written whole
         QTest::addColumn<QString>("whole"); ///< must come back as restore -r gives them
+        QTest::addColumn<QString>("reason"); ///< said on stderr
         // clang-format off
-        QTest::newRow("unreadable record in a file's data") << "data" << "d/big" << "sparse d/sub/own hard";
-        QTest::newRow("unreadable record holding a file's header") << "header" << "d/data hard" << "";
+        QTest::newRow("unreadable record in a file's data") << "data" << "d/big" << "sparse d/sub/own hard" << "";
+        QTest::newRow("unreadable record holding a file's header") << "header" << "d/data hard" << "" << "";
         // The second and third volume missing: the file that runs on is named damaged,
         // those after it said to be lost.
-        QTest::newRow("volume continued on no tape file") << "first volume" << "d/big d/data" << "";
+        QTest::newRow("volume continued on no tape file") << "first volume" << "d/big d/data" << "" << "not in this image";
+        // Each volume an image of its own, the later ones not those that follow.
+        QTest::newRow("volume 2 not given") << "v1 v3" << "d/big d/data" << "" << "volume 2 is missing";
+        QTest::newRow("volumes 2 and 3 swapped") << "v1 v3 v2" << "d/big d/data" << "" << "out of order";
+        QTest::newRow("volume 2 of another dump") << "v1 w2 v3" << "d/big d/data" << "" << "another dump";
         // clang-format on
     }
 
@@ -324,6 +281,7 @@ private slots:
         QFETCH(QString, damage);
         QFETCH(QString, lost);
         QFETCH(QString, whole);
+        QFETCH(QString, reason);
         const QByteArray one = file(QStringLiteral("one.dump"));
         const QByteArray big = file(QStringLiteral("ref/d/big"));
         QString source;
@@ -337,8 +295,11 @@ private slots:
             source = image({ file(QStringLiteral("v1")) }, false);
         }
         QTemporaryDir out;
-        const ToolRun run = quorlin({ QStringLiteral("--extract"), source, out.path() });
-        QVERIFY2(run.exitCode == 1, qPrintable(run.out + run.err));
+        QStringList arguments { QStringLiteral("--extract"), source, out.path() };
+        for (const QString &name : damage.split(QLatin1Char(' ')).mid(1))
+            arguments << QStringLiteral("--volume") << image({ file(name) }, false);
+        const ToolRun run = quorlin(arguments);
+        QVERIFY2(run.exitCode == 1 && run.err.contains(reason), qPrintable(run.out + run.err));
         const QString root = out.filePath(QStringLiteral("archive-1/"));
         const QString ref = path(QStringLiteral("ref/"));
         for (const QString &name : lost.split(QLatin1Char(' '))) {
