@@ -164,6 +164,7 @@ struct SplitMember
     qint64 uid = 0;
     qint64 gid = 0;
     QString missing; ///< what the image lacks of it, in plain words; empty when whole
+    QString apart; ///< why its first continuation is not joined to the volume before
 };
 
 struct ScanResult

@@ -138,6 +138,29 @@ bool labelsFollow(BodyStream &stream, qint64 before, qint64 next)
         == second.name.mid(secondAt + volumeWord.size()).toLongLong();
 }
 
+/// Why the continuation @p header does not go on from the member the volume before (at
+/// @p before, its cut member @p first with its data at @p firstAt, or -1) ends inside.
+QString whyApart(BodyStream &stream, const FoundArchive *before, qint64 archiveAt,
+    const TarHeader &header, qint64 firstAt, const TarHeader &first, qint64 end)
+{
+    if (!before)
+        return QStringLiteral("no volume comes before it: the one before is missing or given "
+                              "after it");
+    if (firstAt < 0 || first.name != header.name)
+        return QStringLiteral("the volume before it does not end inside this member: a volume "
+                              "is missing, out of order or of another set");
+    if (!labelsFollow(stream, before->offset, archiveAt))
+        return QStringLiteral("its volume label does not follow the label of the volume "
+                              "before: a volume of another set, or out of order");
+    if (header.offset + header.size != first.size)
+        return QStringLiteral("what it says is left of the member does not fit the member's "
+                              "size: a volume of another set");
+    return QStringLiteral("it goes on at byte %1, the volume before ends the member at byte "
+                          "%2: a volume is missing or out of order")
+        .arg(header.offset)
+        .arg(std::max<qint64>(0, end - firstAt));
+}
+
 qint64 tapeFileEnd(const ScanResult &result, qint64 at)
 {
     return result.facts.layout ? result.facts.layout->tapeFileEnd(at) : result.facts.streamLength;
@@ -197,6 +220,7 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
                 made.uid = first.uid;
                 made.gid = first.gid;
             } else {
+                made.apart = whyApart(stream, before, archive.offset, header, firstAt, first, end);
                 made.archive = b;
                 made.entry = 0;
                 made.size = header.offset + header.size;
@@ -229,9 +253,10 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
         if (!gaps.isEmpty())
             member.missing = images
                 ? QStringLiteral("split over tape volumes, and %1 are on no volume given "
-                                 "before it (a volume is missing, the volumes are out of "
-                                 "order, or one is of another set)")
-                      .arg(gaps.join(QStringLiteral(", ")))
+                                 "before it (%2)")
+                      .arg(gaps.join(QStringLiteral(", ")),
+                          member.apart.isEmpty() ? QStringLiteral("a volume is missing")
+                                                 : member.apart)
                 : QStringLiteral("split over tape volumes, and %1 lie on a volume that is not "
                                  "in this image")
                       .arg(gaps.join(QStringLiteral(", ")));
