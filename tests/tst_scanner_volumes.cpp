@@ -12,19 +12,9 @@ using namespace ScannerTest;
 
 namespace {
 
-/// tar -M -L 50 [@p more] over a (30000 bytes) and b (90000, split over all three volumes).
-QVector<QByteArray> tarVolumes(const QString &dir, const QString &more, QByteArray *b)
-{
-    const char script[] = "head -c 30000 /dev/urandom >a && head -c 90000 /dev/urandom >b && "
-                          "tar -c -M -L 50 -f 1.tar -f 2.tar -f 3.tar $1 a b";
-    if (!QDir().mkpath(dir)
-        || !runTool(QStringLiteral("bash -c"),
-            { QLatin1String(script), QStringLiteral("tar"), more }, nullptr, {}, dir))
-        return {};
-    *b = fileBytes(dir + QStringLiteral("/b"));
-    return { fileBytes(dir + QStringLiteral("/1.tar")), fileBytes(dir + QStringLiteral("/2.tar")),
-        fileBytes(dir + QStringLiteral("/3.tar")) };
-}
+/// tar -M -L 50 [$1] over a (30000 bytes) and b (90000, split over all three volumes).
+const char tarScript[] = "head -c 30000 /dev/urandom >a && head -c 90000 /dev/urandom >b && "
+                         "tar -c -M -L 50 -f 1.tar -f 2.tar -f 3.tar $1 a b";
 
 /// Media @p sequence of a Windows backup set whose first media ends inside Docs/big.bin;
 /// the next ones carry it on (media 1 sets @p kept, the bytes of it that it holds).
@@ -84,19 +74,24 @@ private slots:
         static int made = 0;
         const QString dir = m_dir.filePath(QString::number(++made));
         QString split = QStringLiteral("/b");
-        QByteArray data, other;
+        QByteArray data;
         QMap<QString, QVector<QByteArray>> volumes; ///< by the names "given" uses
         if (set.startsWith(QLatin1String("tar"))) {
             const bool labels = set.endsWith(QLatin1String("-V"));
-            const auto ours = tarVolumes(dir + QStringLiteral("/set"),
-                labels ? QStringLiteral("-V Weekly") : QString(), &data);
-            const auto theirs = tarVolumes(dir + QStringLiteral("/other"),
-                labels ? QStringLiteral("-V Monthly") : QString(), &other);
-            QVERIFY(ours.size() == 3 && theirs.size() == 3);
-            for (int v = 0; v < 3; ++v) {
-                volumes.insert(QString::number(v + 1), { ours.at(v) });
-                volumes.insert(QStringLiteral("x%1").arg(v + 1), { theirs.at(v) });
+            for (const QString &which : { QString(), QStringLiteral("x") }) {
+                const QString folder = dir + QStringLiteral("/set") + which;
+                const QString label
+                    = which.isEmpty() ? QStringLiteral("-V Weekly") : QStringLiteral("-V Monthly");
+                QVERIFY(QDir().mkpath(folder)
+                    && runTool(QStringLiteral("bash -c"),
+                        { QLatin1String(tarScript), QStringLiteral("tar"),
+                            labels ? label : QString() },
+                        nullptr, {}, folder));
+                for (int v = 1; v <= 3; ++v)
+                    volumes.insert(which + QString::number(v),
+                        { fileBytes(folder + QStringLiteral("/%1.tar").arg(v)) });
             }
+            data = fileBytes(dir + QStringLiteral("/set/b"));
         } else {
             data = randomBytes(30, 60000);
             for (char &c : data)
