@@ -214,6 +214,9 @@ bool Changer::readType(ElementType type, std::vector<Element> &elements, QString
 
 bool Changer::readInventory(Inventory &inventory, QString &problem)
 {
+    // Read again into the same inventory (after putting cartridges back), the
+    // elements replace what it held instead of following it.
+    inventory = Inventory();
     std::vector<unsigned char> page(255, 0);
     const auto sense = ScsiChanger::modeSenseAddressAssignment(std::uint8_t(page.size()));
     QString ignored; // changers without the page still report their elements
