@@ -75,8 +75,10 @@ BatchPlan planBatch(const Inventory &inventory, const Selection &selection)
         }
         if (found > 0)
             chosen << found;
-        else
+        else {
             plan.passedOver << QStringLiteral("barcode %1 is in no slot").arg(barcode);
+            ++plan.missed;
+        }
     }
     if (selection.slotNumbers.isEmpty() && selection.barcodes.isEmpty()) {
         for (int slot = 1; slot <= int(inventory.storage.size()); ++slot) {
@@ -94,10 +96,12 @@ BatchPlan planBatch(const Inventory &inventory, const Selection &selection)
         const Element *e = slotElement(inventory, slot);
         if (!e) {
             plan.passedOver << QStringLiteral("there is no slot %1").arg(slot);
+            ++plan.missed;
             continue;
         }
         if (!e->full) {
             plan.passedOver << QStringLiteral("slot %1 is empty").arg(slot);
+            ++plan.missed;
             continue;
         }
         if (ScsiChanger::isCleaning(*e)) {

@@ -33,6 +33,7 @@ struct BatchPlan
     std::vector<PlannedCartridge> cartridges;
     std::vector<int> freeDrives; ///< drive numbers the batch may load
     QStringList passedOver; ///< one line per thing chosen but not imaged, or left alone
+    int missed = 0; ///< slots or barcodes named that hold nothing to image (no cleaning cartridge)
 };
 
 BatchPlan planBatch(const Inventory &inventory, const Selection &selection);

@@ -1,10 +1,19 @@
 // tarnwick-library: a tape library's changer from the command line.
+#include "archive/library_batch.h"
 #include "archive/library_changer.h"
+#include "archive/library_drives.h"
+#include "archive/library_journal.h"
+#include "platform/posix/stop_signals.h"
+#include "platform/st/st_library_drive.h"
+#include "tools/tarnwick-library/batch_console.h"
 #include "tools/tarnwick-library/library_options.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -19,27 +28,165 @@ int fail(int code, const QString &message)
     return code;
 }
 
+bool openChanger(const LibraryOptions &options, Library::Changer &changer,
+    Library::Inventory &contents, int &code)
+{
+    QString problem;
+    code = LibraryExit::NoChanger;
+    if (!changer.open(options.changer, problem))
+        return fail(code, problem), false;
+    code = LibraryExit::ChangerFailed;
+    if (options.initialize && !changer.initialize(problem))
+        return fail(code, problem), false;
+    if (!changer.readInventory(contents, problem))
+        return fail(code, problem), false;
+    return true;
+}
+
 int inventory(const LibraryOptions &options)
 {
     Library::Changer changer;
-    QString problem;
-    if (!changer.open(options.changer, problem))
-        return fail(LibraryExit::NoChanger, problem);
-    if (options.initialize && !changer.initialize(problem))
-        return fail(LibraryExit::ChangerFailed, problem);
     Library::Inventory contents;
-    if (!changer.readInventory(contents, problem))
-        return fail(LibraryExit::ChangerFailed, problem);
+    int code = 0;
+    if (!openChanger(options, changer, contents, code))
+        return code;
     const QStringList lines = Library::inventoryLines(contents, options.changer);
     for (const QString &line : lines)
         std::printf("%s\n", line.toLocal8Bit().constData());
     return std::fflush(stdout) == 0 ? LibraryExit::Complete : LibraryExit::ChangerFailed;
 }
 
+class ChangerRobot : public Library::Robot
+{
+public:
+    ChangerRobot(Library::Changer &changer, std::uint16_t transport)
+        : m_changer(changer)
+        , m_transport(transport)
+    {
+    }
+    bool move(std::uint16_t from, std::uint16_t to, QString &problem) override
+    {
+        return m_changer.move(from, to, m_transport, problem);
+    }
+
+private:
+    Library::Changer &m_changer;
+    std::uint16_t m_transport;
+};
+
+class StDrives : public Library::DriveHandler
+{
+public:
+    int ready(const QString &node) override
+    {
+        return StLibraryDrive::ready(QFile::encodeName(node).toStdString());
+    }
+    QString unload(const QString &node) override
+    {
+        const int error = StLibraryDrive::unload(QFile::encodeName(node).toStdString());
+        return error ? QString::fromLocal8Bit(std::strerror(error)) : QString();
+    }
+};
+
+QString imagerPath()
+{
+    const QByteArray given = qgetenv("TARNWICK_IMAGE");
+    if (!given.isEmpty())
+        return QFile::decodeName(given);
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("tarnwick-image"));
+}
+
+Library::BatchSettings settingsOf(const LibraryOptions &options, BatchConsole &console)
+{
+    Library::BatchSettings settings;
+    settings.folder = options.folder;
+    settings.imager = imagerPath();
+    settings.tapFormat = options.tapFormat;
+    if (options.passes > 0)
+        settings.imagerOptions << QStringLiteral("--passes") << QString::number(options.passes);
+    if (options.retries >= 0)
+        settings.imagerOptions << QStringLiteral("--retries") << QString::number(options.retries);
+    settings.description = options.describe;
+    settings.retryFailed = options.retryFailed;
+    settings.unloadForeign = options.unloadForeign;
+    settings.loadTimeoutSeconds = options.loadTimeoutSeconds;
+    settings.stopRequested = [] { return StopSignals::received(); };
+    settings.say = [&console](const QString &text) { console.say(text); };
+    settings.progress = [&console](const QStringList &lines) { console.progress(lines); };
+    return settings;
+}
+
+// Events for the slots a batch over every full slot does not choose, so the journal
+// accounts for the whole library.
+void recordEmptySlots(const Library::Inventory &contents, Library::Journal &journal)
+{
+    for (std::size_t i = 0; i < contents.storage.size(); ++i) {
+        QString ignored; // a journal that cannot be written fails at the first attempt
+        if (!contents.storage[i].full)
+            journal.event(QString(), int(i) + 1, QString(),
+                QStringLiteral("slot %1 is empty").arg(i + 1), ignored);
+    }
+}
+
+int batch(const LibraryOptions &options)
+{
+    Library::Changer changer;
+    Library::Inventory contents;
+    int code = 0;
+    if (!openChanger(options, changer, contents, code))
+        return code;
+    Library::DrivePairing pairing;
+    QString problem;
+    if (!Library::pairDrives(contents, Library::tapeNodes(), options.drives, pairing, problem))
+        return fail(LibraryExit::Usage, problem);
+    if (!QDir().mkpath(options.folder))
+        return fail(LibraryExit::FolderFailed,
+            QStringLiteral("cannot create the folder %1").arg(options.folder));
+    Library::Journal journal;
+    if (!journal.open(options.folder, problem))
+        return fail(LibraryExit::FolderFailed, problem);
+    std::unique_ptr<Library::Ledger> ledger = Library::journalLedger(journal);
+
+    BatchConsole console;
+    Library::BatchSettings settings = settingsOf(options, console);
+    settings.driveNodes = pairing.nodes;
+    settings.transport = contents.transports.empty() ? 0 : contents.transports.front().address;
+    for (const QString &note : pairing.notes) {
+        console.say(note);
+        journal.event(QString(), 0, QString(), note, problem);
+    }
+    ChangerRobot robot(changer, settings.transport);
+    StDrives drives;
+    Library::Batch run(robot, drives, *ledger, settings);
+    if (run.takeBackDrives(contents) && !changer.readInventory(contents, problem))
+        return fail(LibraryExit::ChangerFailed, problem);
+    Library::Selection selection;
+    selection.slotNumbers = options.slotNumbers;
+    selection.barcodes = options.barcodes;
+    if (options.slotNumbers.isEmpty() && options.barcodes.isEmpty())
+        recordEmptySlots(contents, journal);
+    const Library::BatchResult result = run.run(contents, Library::planBatch(contents, selection));
+    console.clear();
+    if (!result.ledgerProblem.isEmpty())
+        return fail(LibraryExit::FolderFailed, result.ledgerProblem);
+    if (result.stoppedBy)
+        StopSignals::endBy(result.stoppedBy);
+    if (result.notComplete > 0) {
+        return fail(LibraryExit::NotAllImaged,
+            QStringLiteral("%1 of the chosen cartridges %2 not imaged completely: see %3")
+                .arg(result.notComplete)
+                .arg(QLatin1String(result.notComplete == 1 ? "is" : "are"))
+                .arg(QDir(options.folder).filePath(QStringLiteral("library.csv"))));
+    }
+    return LibraryExit::Complete;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // Before any thread: the batch asks for the signal and forwards it to its imagers.
+    StopSignals::install();
     QCoreApplication app(argc, argv);
     QList<QByteArray> arguments;
     for (int i = 0; i < argc; ++i)
@@ -57,6 +204,8 @@ int main(int argc, char *argv[])
     case LibraryOptions::Mode::Version:
         std::printf("tarnwick-library %s\n", TARNWICK_VERSION);
         return LibraryExit::Complete;
+    case LibraryOptions::Mode::Batch:
+        return batch(options);
     case LibraryOptions::Mode::Inventory:
         break;
     }

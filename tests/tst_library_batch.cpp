@@ -1,0 +1,436 @@
+// A library batch without a library: a fake robot that "loads" a drive by
+// pointing it at a virtual tape, the real tarnwick-image as the child, and a
+// ledger in memory. Also which node serves which drive, and how a child's end
+// becomes the attempt's verdict.
+#include "archive/library_batch.h"
+#include "archive/library_drives.h"
+#include "tape_fixtures.h"
+
+#include <QtTest>
+
+#include <csignal>
+#include <mutex>
+
+using namespace Library;
+
+namespace {
+
+QString text(const char *latin1)
+{
+    return QString::fromLatin1(latin1);
+}
+
+QStringList words(const QString &line)
+{
+    return line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// Slots at 1024.., drives at 1..; "-" an empty place, "name<1025" a drive holding
+// name that came from 1025.
+Inventory libraryOf(
+    const QString &slotWords, const QString &driveWords, const QString &serialWords = QString())
+{
+    Inventory inventory;
+    const auto add = [](std::vector<ScsiChanger::Element> &list, const QString &word,
+                         std::uint16_t base, ScsiChanger::ElementType type) {
+        ScsiChanger::Element e;
+        e.type = type;
+        e.address = std::uint16_t(base + list.size());
+        e.full = word != QLatin1String("-");
+        e.barcode = e.full ? word.section(QLatin1Char('<'), 0, 0).toStdString() : std::string();
+        e.sourceValid = word.contains(QLatin1Char('<'));
+        e.source = std::uint16_t(word.section(QLatin1Char('<'), 1).toUInt());
+        list.push_back(e);
+    };
+    for (const QString &s : words(slotWords))
+        add(inventory.storage, s, 1024, ScsiChanger::ElementType::Storage);
+    for (const QString &d : words(driveWords))
+        add(inventory.drives, d, 1, ScsiChanger::ElementType::DataTransfer);
+    const QStringList serials = words(serialWords);
+    for (int i = 0; i < serials.size(); ++i) {
+        if (serials[i] != QLatin1String("-"))
+            inventory.drives[std::size_t(i)].serial = serials[i].toStdString();
+    }
+    return inventory;
+}
+
+// The robot and the drives: a drive "loads" by reading the cartridge's virtual tape.
+struct FakeLibrary : Robot, DriveHandler
+{
+    std::mutex lock;
+    QMap<std::uint16_t, QString> held; ///< address -> cartridge
+    QMap<QString, QString> tapes; ///< cartridge -> its virtual tape
+    QSet<QString> neverReady;
+    QSet<std::uint16_t> refused; ///< moves from here fail
+    QStringList moves; ///< "1024>1"
+
+    bool move(std::uint16_t from, std::uint16_t to, QString &problem) override
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        moves << QStringLiteral("%1>%2").arg(from).arg(to);
+        problem = QStringLiteral("sense key 5, ASC 3bh, ASCQ 0dh");
+        if (refused.contains(from) || !held.contains(from) || held.contains(to))
+            return false;
+        held[to] = held.take(from);
+        return true;
+    }
+    static std::uint16_t driveOf(const QString &node)
+    {
+        return std::uint16_t(node.right(1).toUInt() + 1);
+    }
+    int ready(const QString &node) override
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        const QString in = held.value(driveOf(node));
+        return in.isEmpty() ? -ENOMEDIUM : neverReady.contains(in) ? 0 : 1;
+    }
+    QString unload(const QString &) override { return QString(); }
+    QString tapeOf(const QString &node) override
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        return tapes.value(held.value(driveOf(node)));
+    }
+};
+
+struct MemoryLedger : Ledger
+{
+    std::vector<Attempt> attempts;
+    QStringList events;
+    NextStep nextStep(const QString &cartridge, bool retryFailed) override
+    {
+        const std::vector<Attempt> last = latest();
+        for (const Attempt &a : last) {
+            if (a.cartridge != cartridge)
+                continue;
+            if (a.verdict == QLatin1String("complete"))
+                return NextStep::Skip;
+            if (a.verdict == QLatin1String("running") || a.verdict == QLatin1String("interrupted"))
+                return NextStep::Resume;
+            return retryFailed ? NextStep::Retry : NextStep::LeaveFailed;
+        }
+        return NextStep::Image;
+    }
+    bool begin(Attempt &attempt, QString &) override
+    {
+        attempt.id = qint64(attempts.size()) + 1;
+        attempts.push_back(attempt);
+        return true;
+    }
+    bool finish(const Attempt &attempt, QString &) override
+    {
+        attempts[std::size_t(attempt.id - 1)] = attempt;
+        return true;
+    }
+    bool event(
+        const QString &cartridge, int, const QString &, const QString &text, QString &) override
+    {
+        events << cartridge + QLatin1Char(':') + text;
+        return true;
+    }
+    std::vector<Attempt> latest() override
+    {
+        std::vector<Attempt> last;
+        for (auto a = attempts.rbegin(); a != attempts.rend(); ++a) {
+            if (std::none_of(last.begin(), last.end(),
+                    [&](const Attempt &b) { return b.cartridge == a->cartridge; }))
+                last.push_back(*a);
+        }
+        return last;
+    }
+    bool writeSummaries(QString &) override { return true; }
+    Attempt attemptOf(const QString &cartridge)
+    {
+        for (const Attempt &a : latest()) {
+            if (a.cartridge == cartridge)
+                return a;
+        }
+        return Attempt();
+    }
+    QString verdictOf(const QString &cartridge) { return attemptOf(cartridge).verdict; }
+};
+
+} // namespace
+
+class TestLibraryBatch : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    BatchSettings settings(int drives, const QString &imager = QString()) const
+    {
+        BatchSettings s;
+        s.folder = m_dir.filePath(QStringLiteral("out"));
+        QDir().mkpath(s.folder);
+        s.imager = imager.isEmpty() ? QStringLiteral(TARNWICK_BIN_DIR "/tarnwick-image") : imager;
+        s.loadTimeoutSeconds = 1;
+        for (int d = 0; d < drives; ++d)
+            s.driveNodes.push_back(QStringLiteral("/dev/nst%1").arg(d));
+        return s;
+    }
+
+    // Cartridges TW0001..n in slots 1..n, each a small tape of its own.
+    void fill(FakeLibrary &library, int count)
+    {
+        for (int i = 1; i <= count; ++i) {
+            const QString name = QStringLiteral("TW%1").arg(i, 4, 10, QLatin1Char('0'));
+            const QString tape = m_dir.filePath(name + QStringLiteral(".src.tap"));
+            QVERIFY(
+                Tape().file(randomBytes(quint32(i), 3000 + i), 1024).file("x", 512).write(tape));
+            library.held[std::uint16_t(1023 + i)] = name;
+            library.tapes[name] = tape;
+        }
+    }
+
+    Inventory inventoryOf(FakeLibrary &library, int slotCount, int driveCount)
+    {
+        QStringList s, d;
+        for (int i = 0; i < slotCount; ++i)
+            s << library.held.value(std::uint16_t(1024 + i), QStringLiteral("-"));
+        for (int i = 0; i < driveCount; ++i)
+            d << library.held.value(std::uint16_t(1 + i), QStringLiteral("-"));
+        return libraryOf(s.join(QLatin1Char(' ')), d.join(QLatin1Char(' ')));
+    }
+
+private slots:
+    void pairing_data()
+    {
+        QTest::addColumn<QString>("serials"); // the changer's, by drive; "-" none
+        QTest::addColumn<QString>("nodes"); // "path=serial"
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("paired"); // node per drive, "|"-joined; "!" refused
+        const QString both = text("/dev/nst0=S1 /dev/nst1=S2");
+        QTest::newRow("by serial, in the changer's order")
+            << text("S2 S1") << both << QString() << text("/dev/nst1|/dev/nst0");
+        QTest::newRow("a drive of another machine is not used")
+            << text("S1 S9") << both << QString() << text("/dev/nst0|");
+        QTest::newRow("--drive wins over serials")
+            << text("S1 S2") << both << text("/dev/nst1 /dev/nst0") << text("/dev/nst1|/dev/nst0");
+        QTest::newRow("fewer --drive than drives")
+            << text("- -") << QString() << text("/dev/nst4") << text("/dev/nst4|");
+        QTest::newRow("more --drive than drives")
+            << text("-") << QString() << text("/dev/nst0 /dev/nst1") << text("!");
+        QTest::newRow("no serials: one drive, one node")
+            << text("-") << text("/dev/nst3=") << QString() << text("/dev/nst3");
+        QTest::newRow("no serials: two drives cannot be told apart")
+            << text("- -") << text("/dev/nst0= /dev/nst1=") << QString() << text("!");
+        QTest::newRow("serials that match nothing")
+            << text("S7") << text("/dev/nst0=S1") << QString() << text("!");
+    }
+    void pairing()
+    {
+        QFETCH(QString, serials);
+        QFETCH(QString, nodes);
+        QFETCH(QString, given);
+        QFETCH(QString, paired);
+        QString drives;
+        for (int i = 0; i < words(serials).size(); ++i)
+            drives += text("- ");
+        std::vector<DriveNode> found;
+        for (const QString &n : words(nodes))
+            found.push_back({ n.section(QLatin1Char('='), 0, 0), n.section(QLatin1Char('='), 1) });
+        DrivePairing pairing;
+        QString problem;
+        const bool ok = pairDrives(
+            libraryOf(QString(), drives, serials), found, words(given), pairing, problem);
+        QCOMPARE(ok, paired != QLatin1String("!"));
+        if (!ok) {
+            QVERIFY(!problem.isEmpty());
+            return;
+        }
+        QStringList got(pairing.nodes.begin(), pairing.nodes.end());
+        QCOMPARE(got.join(QLatin1Char('|')), paired);
+        QCOMPARE(pairing.notes.size(), got.count(QString())); // every unused drive is said
+    }
+
+    void childVerdict_data()
+    {
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("record"); // its verdict; empty: no record
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("verdict");
+        QTest::addColumn<bool>("cleaning");
+        QTest::newRow("complete") << 0 << 0 << text("complete") << QString() << text("complete")
+                                  << false;
+        QTest::newRow("damaged") << 11 << 0 << text("damaged") << QString() << text("damaged")
+                                 << false;
+        QTest::newRow("stopped by the batch's signal")
+            << 0 << int(SIGTERM) << text("unfinished") << QString() << text("interrupted") << false;
+        QTest::newRow("drive asks for cleaning")
+            << 12 << 0 << text("stops-short")
+            << text("tarnwick-image: the drive asks to be cleaned after block 3: clean it")
+            << text("stops-short") << true;
+        QTest::newRow("did not load, no record")
+            << 5 << 0 << QString() << text("tarnwick-image: the tape could not be loaded")
+            << text("failed") << false;
+        QTest::newRow("crashed") << 0 << int(SIGSEGV) << QString() << QString() << text("failed")
+                                 << false;
+        QTest::newRow("silent failure")
+            << 8 << 0 << QString() << QString() << text("failed") << false;
+    }
+    void childVerdict()
+    {
+        QFETCH(int, exitCode);
+        QFETCH(int, signal);
+        QFETCH(QString, record);
+        QFETCH(QString, message);
+        ChildEnd end;
+        end.exitCode = exitCode;
+        end.signal = signal;
+        end.haveRecord = !record.isEmpty();
+        end.record.verdict = RunRecord::verdictFromName(record);
+        if (!message.isEmpty())
+            end.messages << message;
+        const ChildJudgement judged = judgeChild(end, false);
+        QTEST(judged.verdict, "verdict");
+        QTEST(judged.driveNeedsCleaning, "cleaning");
+        // Whatever is not complete says why in the journal.
+        QCOMPARE(judged.errors.isEmpty(),
+            judged.verdict == QLatin1String("complete")
+                || judged.verdict == QLatin1String("interrupted"));
+    }
+
+    void progress_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("shown");
+        const QString full = text("45% 1.2 MB, 3 MB/s, 0:00:10 left, tape file 2");
+        QTest::newRow("percent") << full << full;
+        QTest::newRow("unknown total")
+            << text("?% 1.2 MB, tape file 1") << text("1.2 MB, tape file 1");
+        QTest::newRow("a message") << text("tarnwick-image: 45% of what") << QString();
+    }
+    void progress()
+    {
+        QFETCH(QString, line);
+        QTEST(progressOf(line), "shown");
+    }
+
+    // Two drives at once over five cartridges: two image, one never becomes ready,
+    // one the robot cannot take; every cartridge ends in its slot, the masters equal
+    // the tapes, and a second run of the same batch passes over what is done.
+    void batchImagesAndGoesOn()
+    {
+        FakeLibrary library;
+        fill(library, 4);
+        library.neverReady << QStringLiteral("TW0003");
+        library.refused << 1027; // slot 4
+        const QMap<std::uint16_t, QString> home = library.held;
+        MemoryLedger ledger;
+        {
+            Batch batch(library, library, ledger, settings(2));
+            const Inventory inventory = inventoryOf(library, 5, 2);
+            const BatchResult result = batch.run(inventory, planBatch(inventory, Selection()));
+            QCOMPARE(result.notComplete, 2);
+            QCOMPARE(result.stoppedBy, 0);
+        }
+        QCOMPARE(library.held, home);
+        for (const QString &name : words(text("TW0001 TW0002"))) {
+            QCOMPARE(ledger.verdictOf(name), QStringLiteral("complete"));
+            QCOMPARE(
+                fileBytes(m_dir.filePath(QStringLiteral("out/") + name + QStringLiteral(".tap"))),
+                fileBytes(library.tapes[name]));
+        }
+        QCOMPARE(ledger.verdictOf(QStringLiteral("TW0003")), QStringLiteral("failed"));
+        QCOMPARE(ledger.verdictOf(QStringLiteral("TW0004")), QStringLiteral("failed"));
+        const Attempt first = ledger.attemptOf(QStringLiteral("TW0001"));
+        QCOMPARE(first.tapeFiles, qint64(2));
+        QCOMPARE(first.records, qint64(4));
+        QCOMPARE(first.sha256.size(), 64);
+        // Each load is undone by the same drive before it loads the next.
+        for (const QString &drive : words(text("1 2"))) {
+            QStringList own;
+            for (const QString &m : library.moves) {
+                if (m.section(QLatin1Char('>'), 0, 0) == drive
+                    || m.section(QLatin1Char('>'), 1) == drive)
+                    own << m;
+            }
+            for (int i = 0; i < own.size(); ++i) {
+                if (own[i].startsWith(drive + QLatin1Char('>'))
+                    || own[i] == QLatin1String("1027>") + drive) // refused: never got in
+                    continue;
+                QVERIFY(i + 1 < own.size());
+                QCOMPARE(
+                    own[i + 1], drive + QLatin1Char('>') + own[i].section(QLatin1Char('>'), 0, 0));
+            }
+        }
+
+        library.moves.clear();
+        library.neverReady.clear();
+        library.refused.clear();
+        {
+            Batch again(library, library, ledger, settings(2));
+            const Inventory inventory = inventoryOf(library, 5, 2);
+            QCOMPARE(again.run(inventory, planBatch(inventory, Selection())).notComplete, 2);
+        }
+        QVERIFY(library.moves.isEmpty()); // complete ones passed over, failed ones left alone
+        {
+            BatchSettings retry = settings(2);
+            retry.retryFailed = true;
+            Batch again(library, library, ledger, retry);
+            const Inventory inventory = inventoryOf(library, 5, 2);
+            QCOMPARE(again.run(inventory, planBatch(inventory, Selection())).notComplete, 0);
+        }
+        QCOMPARE(library.moves.size(), 4);
+        QCOMPARE(library.held, home);
+    }
+
+    // A drive that asks to be cleaned is not loaded again: the cartridges left over
+    // are reported, not imaged.
+    void driveNeedingCleaningIsRetired()
+    {
+        const QString imager = m_dir.filePath(QStringLiteral("dirty-drive"));
+        QVERIFY(writeFile(imager,
+            "#!/bin/sh\necho 'tarnwick-image: the drive asks to be cleaned (TapeAlert: clean "
+            "now)' >&2\nexit 12\n"));
+        QVERIFY(QFile::setPermissions(imager, QFile::ReadOwner | QFile::ExeOwner));
+        FakeLibrary library;
+        fill(library, 2);
+        MemoryLedger ledger;
+        Batch batch(library, library, ledger, settings(1, imager));
+        const Inventory inventory = inventoryOf(library, 2, 1);
+        QCOMPARE(batch.run(inventory, planBatch(inventory, Selection())).notComplete, 2);
+        QCOMPARE(library.moves, words(text("1024>1 1>1024")));
+        QVERIFY(ledger.latest()
+                    .front()
+                    .errors.join(QLatin1Char(' '))
+                    .contains(QLatin1String("asks to be cleaned")));
+        QVERIFY(ledger.events.last().startsWith(QLatin1String("TW0002:not imaged")));
+    }
+
+    // A cartridge a killed run left in a drive goes home to be resumed; one nobody
+    // knows stays unless --unload-foreign.
+    void takeBack_data()
+    {
+        QTest::addColumn<bool>("unloadForeign");
+        QTest::addColumn<QStringList>("moves");
+        QTest::newRow("ours only") << false << words(text("1>1024"));
+        QTest::newRow("and the foreign one") << true << words(text("1>1024 2>1025"));
+    }
+    void takeBack()
+    {
+        QFETCH(bool, unloadForeign);
+        FakeLibrary library;
+        library.held = { { 1, text("TW0001") }, { 2, text("XX0009") } };
+        MemoryLedger ledger;
+        Attempt killed;
+        killed.cartridge = killed.barcode = QStringLiteral("TW0001");
+        killed.slot = 1;
+        killed.drive = QStringLiteral("/dev/nst0");
+        killed.verdict = QStringLiteral("running");
+        QString ignored;
+        ledger.begin(killed, ignored);
+        BatchSettings s = settings(2);
+        s.unloadForeign = unloadForeign;
+        Batch batch(library, library, ledger, s);
+        QVERIFY(batch.takeBackDrives(libraryOf(text("- -"), text("TW0001<1024 XX0009<1025"))));
+        QTEST(library.moves, "moves");
+        QCOMPARE(ledger.nextStep(QStringLiteral("TW0001"), false), NextStep::Resume);
+        QCOMPARE(ledger.verdictOf(QStringLiteral("TW0001")), QStringLiteral("interrupted"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibraryBatch)
+#include "tst_library_batch.moc"
