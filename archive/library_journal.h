@@ -48,6 +48,9 @@ enum class NextStep {
     LeaveFailed, ///< the same without --retry-failed: reported, not touched
 };
 
+/// One connection to the journal. Its calls may come from several threads (one
+/// per drive): they take turns. Other processes reach the same file through
+/// SQLite's own file locks, each write waiting for them up to a bound.
 class Journal
 {
 public:
@@ -61,7 +64,14 @@ public:
     /// that is not a journal, one that a newer program wrote).
     bool open(const QString &folder, QString &problem);
 
+    /// The journal's file, once open.
+    QString path() const;
+
+    /// LeaveFailed when the journal cannot be read (lastProblem() says why): a
+    /// cartridge whose past is not known is not touched.
     NextStep nextStep(const QString &cartridge, bool retryFailed) const;
+    /// Why the last nextStep() or latest() could not read the journal; empty when it could.
+    QString lastProblem() const;
 
     /// Records an attempt as running; fills @p attempt.id.
     bool begin(Attempt &attempt, QString &problem);
