@@ -2,6 +2,8 @@
 
 #include "archive/notices.h"
 
+#include <QFile>
+
 namespace ImageReport {
 
 namespace {
@@ -30,6 +32,31 @@ QString trailerLines(const ImageFile::Trailer &trailer)
     return report;
 }
 
+/// The operator's fields, each line of the notes a line of its own, escaped so that no
+/// text forges a line of the report.
+QString operatorLines(const RunRecord::Operator &fields)
+{
+    QString report;
+    if (!fields.description.isEmpty())
+        report += line("description:", Archive::shown(fields.description.toUtf8()));
+    if (!fields.notes.isEmpty()) {
+        QStringList lines
+            = QString(fields.notes).remove(QLatin1Char('\r')).split(QLatin1Char('\n'));
+        while (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        for (const QString &text : qAsConst(lines))
+            report += line("notes:", Archive::shown(text.toUtf8()));
+    }
+    if (!fields.photoName.isEmpty()) {
+        report += line("label photo:",
+            QStringLiteral("%1 (%2 bytes, SHA-256 %3)")
+                .arg(Archive::shown(QFile::encodeName(fields.photoName)))
+                .arg(fields.photoSize)
+                .arg(fields.photoSha256));
+    }
+    return report;
+}
+
 QString recordLines(const RunRecord::Record &record)
 {
     QString device = record.devicePath + QStringLiteral(" (") + record.deviceKind;
@@ -55,7 +82,7 @@ QString recordLines(const RunRecord::Record &record)
     for (const RunRecord::Problem &problem : record.problems)
         report += line("block problem:", problem.text);
     report += line("sha256:", record.sha256.isEmpty() ? QStringLiteral("none") : record.sha256);
-    return report;
+    return report + operatorLines(record.operatorFields);
 }
 
 } // namespace

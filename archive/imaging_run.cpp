@@ -1,6 +1,7 @@
 #include "archive/imaging_run.h"
 
 #include "archive/drive_session.h"
+#include "archive/operator_fields.h"
 #include "archive/rescue_claim.h"
 #include "imaging/imaging_state.h"
 #include "imaging/size_text.h"
@@ -47,13 +48,65 @@ ImagingRun::ImagingRun(const Settings &settings)
     m_record.blockSize
         = settings.tap ? QStringLiteral("each block at its own length") : settings.blockSizeText;
     m_record.devicePath = DriveSession::devicePath();
+    m_record.operatorFields = settings.operatorFields;
+    m_labelPhoto = settings.labelPhoto;
 }
 
 Archive::Failure ImagingRun::claim()
 {
     m_record.started = QDateTime::currentDateTime();
     // A master goes on with the rescue an earlier run left, if there is one.
-    return m_tap ? Rescue::claim(m_target, m_force, m_map, m_resumed) : m_target.claim();
+    const Archive::Failure failure
+        = m_tap ? Rescue::claim(m_target, m_force, m_map, m_resumed) : m_target.claim();
+    return failure == Archive::Failure::None ? claimLabelPhoto() : failure;
+}
+
+Archive::Failure ImagingRun::claimLabelPhoto()
+{
+    const QByteArray partial = m_target.partialPath();
+    RunRecord::Operator &fields = m_record.operatorFields;
+    RunRecord::Record earlier;
+    // An earlier run's fields go on with its rescue (its record lies beside the partial file).
+    if (m_resumed && RunRecord::readBeside(partial, earlier)) {
+        const RunRecord::Operator given = fields;
+        for (const QString &change : OperatorFields::carry(earlier.operatorFields, fields))
+            Archive::say(change);
+        const QString before = earlier.operatorFields.photoName;
+        const QByteArray copy = OperatorFields::photoBeside(partial, before);
+        if (!before.isEmpty() && given.photoName.isEmpty()) {
+            // A master taken up again has its photo beside its own name.
+            const QByteArray placed = OperatorFields::photoBeside(m_target.path(), before);
+            if (NativeFile::kindAt(copy) != NativeFile::Kind::Regular
+                && NativeFile::kindAt(placed) == NativeFile::Kind::Regular)
+                NativeFile::rename(placed, copy, true);
+        } else if (!before.isEmpty()
+            && copy != OperatorFields::photoBeside(partial, fields.photoName)) {
+            NativeFile::removeFile(copy);
+        }
+    }
+    if (m_labelPhoto.isEmpty())
+        return Archive::Failure::None;
+    const QByteArray copy = OperatorFields::photoBeside(partial, fields.photoName);
+    if (OperatorFields::writePhoto(copy, m_labelPhoto))
+        return Archive::Failure::None;
+    const QString error = NativeFile::errorText(errno);
+    keepWhatWasRead();
+    return Archive::fail(Archive::Failure::CannotCreate,
+        QStringLiteral("cannot write the label photo %1: %2").arg(Archive::shown(copy), error));
+}
+
+void ImagingRun::placeLabelPhoto()
+{
+    const QString name = m_record.operatorFields.photoName;
+    if (name.isEmpty() || !m_target.placed())
+        return;
+    const QByteArray from = OperatorFields::photoBeside(m_target.partialPath(), name);
+    const QByteArray to = OperatorFields::photoBeside(m_target.path(), name);
+    if (NativeFile::rename(from, to, true))
+        NativeFile::syncFolderOf(to);
+    else if (NativeFile::kindAt(to) != NativeFile::Kind::Regular)
+        Archive::say(QStringLiteral("the label photo %1 could not be put beside the image: %2")
+                         .arg(Archive::shown(from), NativeFile::errorText(errno)));
 }
 
 void ImagingRun::replaceImage(int fd)
@@ -142,6 +195,7 @@ Archive::Failure ImagingRun::finish(RunRecord::Verdict verdict, const QString &t
             m_keeper.finish(QByteArray());
         return placing;
     }
+    placeLabelPhoto();
     writeRecord(verdict, text, sha256);
     reportProblems();
     const QString details = (m_imageSummary.isEmpty() ? m_log.summary() : m_imageSummary)
@@ -153,10 +207,22 @@ Archive::Failure ImagingRun::finish(RunRecord::Verdict verdict, const QString &t
     return Archive::Failure::None;
 }
 
+bool ImagingRun::keepWhatWasRead()
+{
+    if (m_target.keepWhatWasRead())
+        return true;
+    // Nothing is left for the photo to stand beside.
+    const QString photo = m_record.operatorFields.photoName;
+    if (!photo.isEmpty() && !m_target.placed()
+        && NativeFile::kindAt(m_target.partialPath()) == NativeFile::Kind::Missing)
+        NativeFile::removeFile(OperatorFields::photoBeside(m_target.partialPath(), photo));
+    return false;
+}
+
 QString ImagingRun::abandon(const QString &message)
 {
     m_hasher.finish(-1);
-    if (!m_target.keepWhatWasRead()) {
+    if (!keepWhatWasRead()) {
         m_keeper.finish(QByteArray());
         return message + QStringLiteral("; no image file was left");
     }

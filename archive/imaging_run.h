@@ -27,6 +27,8 @@ public:
         bool checksum = false;
         QString program; ///< who made the image, for the record
         QString version;
+        RunRecord::Operator operatorFields; ///< what the operator said of the cartridge
+        QByteArray labelPhoto; ///< the label photo's bytes, when one was given
     };
 
     explicit ImagingRun(const Settings &settings);
@@ -43,7 +45,8 @@ public:
     /// run that went on with an earlier one's image met only part of it).
     void describeImageAs(const QString &summary) { m_imageSummary = summary; }
 
-    /// Claims the image file; the run's start is on record.
+    /// Claims the image file; the run's start is on record, and the operator's fields
+    /// (with the earlier run's, when a master goes on) with the label photo beside it.
     Archive::Failure claim();
     /// The drive opened, loaded, ready, its medium's figures read, the volume checked.
     Archive::Failure prepareDrive();
@@ -57,6 +60,10 @@ public:
      */
     Archive::Failure finish(RunRecord::Verdict verdict, const QString &text);
 
+    /// After a failed run: an empty partial file goes, and the label photo with it.
+    /// Returns whether the partial file remains.
+    bool keepWhatWasRead();
+
     /// The run failed for @p message: keeps what was read and records why.
     /// Returns the message to end with, which says what was left.
     QString abandon(const QString &message);
@@ -65,6 +72,8 @@ public:
     QString stoppedBy(int signal) const;
 
 private:
+    Archive::Failure claimLabelPhoto();
+    void placeLabelPhoto();
     void writeRecord(RunRecord::Verdict verdict, const QString &text, const QString &sha256);
     void reportProblems();
 
@@ -80,4 +89,5 @@ private:
     FileHasher m_hasher;
     RunRecord::Record m_record;
     RecordKeeper m_keeper;
+    QByteArray m_labelPhoto;
 };

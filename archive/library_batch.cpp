@@ -1,9 +1,11 @@
 #include "archive/library_batch.h"
 
+#include "imaging/size_text.h"
 #include "platform/posix/child_process.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -52,6 +54,17 @@ struct Batch::Private
     std::deque<PlannedCartridge> queue;
     std::vector<QString> status; ///< by drive: what it does now, shown as progress
     std::vector<ChildProcess *> children; ///< by drive: the imager running there
+    /// By drive: the master growing there, watched while its imager shows no progress of
+    /// its own (it has none when the drive does not tell the tape's size).
+    struct Watch
+    {
+        QString cartridge, partial;
+        bool imagerShows = false;
+        qint64 bytes = -1, atMs = 0;
+        QString rate;
+    };
+    std::vector<Watch> watches;
+    QElapsedTimer clock;
     int done = 0, total = 0, notComplete = 0;
     std::atomic<int> stopping { 0 };
     std::atomic<bool> ledgerFailed { false };
@@ -125,6 +138,7 @@ struct Batch::Private
     bool handle(int drive, std::uint16_t driveAddress, const PlannedCartridge &cartridge);
     void work(int drive, std::uint16_t driveAddress);
     void mainLoop(const std::vector<int> &workers);
+    QString watched(int drive);
     void forwardStop(int signal);
 };
 
@@ -200,6 +214,7 @@ ChildEnd Batch::Private::image(int drive, const PlannedCartridge &cartridge, con
     {
         std::lock_guard<std::mutex> hold(lock);
         children[std::size_t(drive)] = &child;
+        watches[std::size_t(drive)] = { name, path + QStringLiteral(".partial"), false, -1, 0, {} };
     }
     if (const int signal = stopping.load())
         child.signal(signal);
@@ -210,7 +225,9 @@ ChildEnd Batch::Private::image(int drive, const PlannedCartridge &cartridge, con
             continue; // the image's path, which the batch knows
         const QString progress = progressOf(text);
         if (!progress.isEmpty()) {
-            setStatus(drive, name + QStringLiteral(": ") + progress);
+            std::lock_guard<std::mutex> hold(lock);
+            watches[std::size_t(drive)].imagerShows = true;
+            status[std::size_t(drive)] = name + QStringLiteral(": ") + progress;
             continue;
         }
         onMain([this, &name, &text] { say(name + QStringLiteral(": ") + text); });
@@ -222,6 +239,7 @@ ChildEnd Batch::Private::image(int drive, const PlannedCartridge &cartridge, con
     {
         std::lock_guard<std::mutex> hold(lock);
         children[std::size_t(drive)] = nullptr;
+        watches[std::size_t(drive)] = Watch();
     }
     end.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
     end.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
@@ -357,6 +375,24 @@ void Batch::Private::forwardStop(int signal)
         if (child)
             child->signal(signal);
     }
+}
+
+// Under the lock: what the drive does, with the master's growth where the imager is silent.
+QString Batch::Private::watched(int drive)
+{
+    Watch &w = watches[std::size_t(drive)];
+    if (w.partial.isEmpty() || w.imagerShows)
+        return status[std::size_t(drive)];
+    const qint64 bytes = QFileInfo(w.partial).size();
+    const qint64 now = clock.elapsed();
+    if (w.bytes < 0 || now - w.atMs >= 2000) {
+        if (w.bytes >= 0 && bytes >= w.bytes)
+            w.rate = QStringLiteral(", %1/s").arg(
+                SizeText::human(double(bytes - w.bytes) * 1000.0 / double(now - w.atMs)));
+        w.bytes = bytes;
+        w.atMs = now;
+    }
+    return w.cartridge + QStringLiteral(": ") + SizeText::human(double(bytes)) + w.rate;
 }
 
 void Batch::Private::mainLoop(const std::vector<int> &workers)
@@ -499,6 +535,8 @@ BatchResult Batch::run(const Inventory &inventory, const BatchPlan &plan)
     Private &p = *d;
     p.status.assign(inventory.drives.size(), QString());
     p.children.assign(inventory.drives.size(), nullptr);
+    p.watches.assign(inventory.drives.size(), Private::Watch());
+    p.clock.start();
     p.notComplete = plan.missed;
     for (const QString &line : plan.passedOver)
         p.event(QString(), 0, QString(), line);

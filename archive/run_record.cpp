@@ -104,6 +104,30 @@ QVector<Problem> problemsFromJson(const QJsonArray &array)
     return problems;
 }
 
+QJsonObject operatorToJson(const Operator &fields)
+{
+    QJsonObject object { { QStringLiteral("description"), orNull(fields.description) },
+        { QStringLiteral("notes"), orNull(fields.notes) } };
+    object.insert(QStringLiteral("labelPhoto"),
+        fields.photoName.isEmpty() ? QJsonValue()
+                                   : QJsonObject { { QStringLiteral("name"), fields.photoName },
+                                       { QStringLiteral("size"), fields.photoSize },
+                                       { QStringLiteral("sha256"), fields.photoSha256 } });
+    return object;
+}
+
+Operator operatorFromJson(const QJsonObject &object)
+{
+    Operator fields;
+    fields.description = object.value(QStringLiteral("description")).toString();
+    fields.notes = object.value(QStringLiteral("notes")).toString();
+    const QJsonObject photo = object.value(QStringLiteral("labelPhoto")).toObject();
+    fields.photoName = photo.value(QStringLiteral("name")).toString();
+    fields.photoSize = qint64(photo.value(QStringLiteral("size")).toDouble());
+    fields.photoSha256 = photo.value(QStringLiteral("sha256")).toString();
+    return fields;
+}
+
 QString isoTime(const QDateTime &time)
 {
     return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate);
@@ -208,6 +232,8 @@ QByteArray toJson(const Record &record)
         json.insert(QStringLiteral("merge"), record.merge);
     if (!record.drive.isEmpty())
         json.insert(QStringLiteral("drive"), record.drive);
+    if (!record.operatorFields.isEmpty())
+        json.insert(QStringLiteral("operator"), operatorToJson(record.operatorFields));
     return QJsonDocument(json).toJson(QJsonDocument::Indented);
 }
 
@@ -252,6 +278,7 @@ bool fromJson(const QByteArray &json, Record &record)
     record.map = text("map");
     record.merge = object.value(QStringLiteral("merge")).toObject();
     record.drive = object.value(QStringLiteral("drive")).toObject();
+    record.operatorFields = operatorFromJson(object.value(QStringLiteral("operator")).toObject());
     return true;
 }
 

@@ -78,6 +78,25 @@ struct Pass
     qint64 failed = 0;
 };
 
+/// What the operator said of the cartridge: given on the command line, kept by the archive.
+struct Operator
+{
+    QString description; ///< in the operator's words; empty when not given
+    QString notes; ///< the text of a notes file; empty when none was given
+    QString photoName; ///< the label photo's file name as given; empty when none
+    qint64 photoSize = 0;
+    QString photoSha256; ///< lower-case hex
+
+    bool isEmpty() const { return description.isEmpty() && notes.isEmpty() && photoName.isEmpty(); }
+    bool operator==(const Operator &other) const
+    {
+        return description == other.description && notes == other.notes
+            && photoName == other.photoName && photoSize == other.photoSize
+            && photoSha256 == other.photoSha256;
+    }
+    bool operator!=(const Operator &other) const { return !(*this == other); }
+};
+
 struct Record
 {
     QString program;
@@ -107,6 +126,7 @@ struct Record
     QJsonObject merge; ///< a merge's sources and the reads they differ in; empty otherwise
     /// What the drive told beyond its data (drive_witness.h); empty when nothing was asked.
     QJsonObject drive;
+    Operator operatorFields; ///< empty when the operator gave none
 };
 
 QByteArray toJson(const Record &record);

@@ -124,6 +124,11 @@ private slots:
             << "--buffer takes a size from 2M to 64G" << none << "missing";
         QTest::newRow("a buffer for a .tape") << two << "" << out << words({ "--buffer", "4M" })
             << false << 2 << "--buffer applies to --format tap" << none << "missing";
+        QTest::newRow("an empty description") << two << "" << out << words({ "--describe", " " })
+            << false << 2 << "--describe takes a text" << none << "missing";
+        QTest::newRow("notes twice") << two << "" << out
+            << words({ "--notes", "a", "--notes", "b" }) << false << 2 << "give --notes once"
+            << none << "missing";
         QTest::newRow("earlier file needs --force") << two << "" << out << QStringList() << true
             << 8 << "give --force" << earlier << "missing";
         QTest::newRow("failed run keeps the earlier file even with --force") << two << "position"
@@ -265,6 +270,39 @@ private slots:
         QTest::newRow("sha256sum -c reads an escaped name") << "n=$(printf 'a\\\\b\\nc.tap'); \"$IMG\" --format tap --output \"$n\" >/dev/null "
             "&& sha256sum -c \"$n.sha256\" >&2"
             << 0 << "\\a\\\\b\\nc.tap: OK" << QStringList();
+        // What the operator says of the cartridge: a file that cannot be used stops the run
+        // before the tape is touched; a good one reaches the run record and --inspect.
+        const QStringList nothing = words({ "x.tape=missing", "x.tape.partial=missing" });
+        QTest::newRow("notes not text") << "printf 'a\\000b' >n; \"$IMG\" --notes n --output x.tape"
+            << 2 << "--notes: n is not UTF-8 text; nothing was written" << nothing;
+        QTest::newRow("notes not UTF-8") << "printf 'caf\\351' >n; \"$IMG\" --notes n --output x.tape"
+            << 2 << "n is not UTF-8 text" << nothing;
+        QTest::newRow("notes too large") << "head -c 70000 /dev/zero | tr '\\000' a >n; \"$IMG\" --notes n --output x.tape"
+            << 2 << "n is too large (70000 bytes; at most 65536)" << nothing;
+        QTest::newRow("notes missing") << "\"$IMG\" --notes n --output x.tape" << 2 << "n: No such file" << nothing;
+        QTest::newRow("notes a FIFO") << "mkfifo n; timeout 20 \"$IMG\" --notes n --output x.tape"
+            << 2 << "n is not a regular file" << nothing;
+        QTest::newRow("notes a link to nowhere") << "ln -s gone n; \"$IMG\" --notes n --format tap --output x.tap"
+            << 2 << "n is a symbolic link to nothing" << words({ "x.tap.partial=missing" });
+        QTest::newRow("label photo a folder") << "mkdir p; \"$IMG\" --label-photo p --output x.tape"
+            << 2 << "--label-photo: p is not a regular file" << nothing;
+        QTest::newRow("label photo empty") << ": >p; \"$IMG\" --label-photo p --output x.tape" << 2 << "p is empty" << nothing;
+        QTest::newRow("operator fields in a .tape's record") << "printf 'box 4\\r\\nshelf 2\\n' >n; printf JPEG >l.JPG; "
+            "\"$IMG\" --describe 'DLT IV' --notes n --label-photo l.JPG --output x.tape >/dev/null && cmp l.JPG x.tape.label.jpg && \"$IMG\" --inspect x.tape >&2"
+            << 0 << "description:          DLT IV\nnotes:                box 4\nnotes:                shelf 2\nlabel photo:          l.JPG (4 bytes, SHA-256 "
+               "f4dc1c96a30fbdeb2a15cb6d4229469fff36c0266dc0c346599093c24d4c0a01)"
+            << words({ "x.tape=image", "x.tape.partial.label.jpg=missing" });
+        QTest::newRow("a failed run's photo goes with its empty file") << "printf PNG >l.png; TARNWICK_VTAPE_FAULTS=notready \"$IMG\" --label-photo l.png --output x.tape"
+            << 4 << "is not ready" << words({ "x.tape.partial=missing", "x.tape.partial.label.png=missing" });
+        // A master killed and run again keeps what the first run was told; what is given again wins.
+        QTest::newRow("a resumed master keeps the operator fields") << "printf PNG >l.png; slow --format tap --describe first --label-photo l.png --output x.tap & "
+            "partial x.tap; kill -KILL $!; wait $!; \"$IMG\" --format tap --describe second --output x.tap >/dev/null 2>err && grep -q 'description given differs' err && "
+            "cmp l.png x.tap.label.png && \"$IMG\" --inspect x.tap >&2"
+            << 0 << "description:          second\nlabel photo:          l.png (3 bytes" << words({ "x.tap.partial.label.png=missing" });
+        QTest::newRow("a merge keeps a master's fields") << "printf PNG >l.png; \"$IMG\" --format tap --output a.tap >/dev/null; "
+            "\"$IMG\" --format tap --describe one --label-photo l.png --output b.tap >/dev/null; "
+            "\"$IMG\" --merge a.tap b.tap --output m.tap >/dev/null && cmp l.png m.tap.label.png && \"$IMG\" --inspect m.tap >&2"
+            << 0 << "description:          one\nlabel photo:          l.png (3 bytes" << QStringList();
         // clang-format on
     }
 

@@ -4,12 +4,16 @@
 // becomes the attempt's verdict.
 #include "archive/library_batch.h"
 #include "archive/library_drives.h"
+#include "archive/library_journal.h"
+#include "platform/posix/child_process.h"
 #include "tape_fixtures.h"
 
 #include <QtTest>
 
 #include <csignal>
 #include <mutex>
+#include <sys/wait.h>
+#include <thread>
 
 using namespace Library;
 
@@ -138,15 +142,14 @@ struct MemoryLedger : Ledger
         return last;
     }
     bool writeSummaries(QString &) override { return true; }
-    Attempt attemptOf(const QString &cartridge)
+    QString verdictOf(const QString &cartridge)
     {
         for (const Attempt &a : latest()) {
             if (a.cartridge == cartridge)
-                return a;
+                return a.verdict;
         }
-        return Attempt();
+        return QString();
     }
-    QString verdictOf(const QString &cartridge) { return attemptOf(cartridge).verdict; }
 };
 
 } // namespace
@@ -318,27 +321,56 @@ private slots:
         library.neverReady << QStringLiteral("TW0003");
         library.refused << 1027; // slot 4
         const QMap<std::uint16_t, QString> home = library.held;
-        MemoryLedger ledger;
+        const QString folder = settings(2).folder;
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        Journal journal;
+        QString problem;
+        QVERIFY2(journal.open(folder, problem), qPrintable(problem));
+        const std::unique_ptr<Ledger> journalled = journalLedger(journal);
+        Ledger &ledger = *journalled;
+        const auto attemptOf = [&journal](const char *name) {
+            for (const Attempt &a : journal.latest()) {
+                if (a.cartridge == QLatin1String(name))
+                    return a;
+            }
+            return Attempt();
+        };
+        // The operator's words reach each run record; notes only the cartridge's own.
+        QVERIFY(QDir(folder).mkpath(QStringLiteral("notes")));
+        QVERIFY(writeFile(QDir(folder).filePath(QStringLiteral("notes/TW0002.txt")), "in box 7"));
+        BatchSettings described = settings(2);
+        described.description = QStringLiteral("the Smith donation");
         {
-            Batch batch(library, library, ledger, settings(2));
+            Batch batch(library, library, ledger, described);
             const Inventory inventory = inventoryOf(library, 5, 2);
             const BatchResult result = batch.run(inventory, planBatch(inventory, Selection()));
             QCOMPARE(result.notComplete, 2);
             QCOMPARE(result.stoppedBy, 0);
         }
         QCOMPARE(library.held, home);
-        for (const QString &name : words(text("TW0001 TW0002"))) {
-            QCOMPARE(ledger.verdictOf(name), QStringLiteral("complete"));
-            QCOMPARE(
-                fileBytes(m_dir.filePath(QStringLiteral("out/") + name + QStringLiteral(".tap"))),
-                fileBytes(library.tapes[name]));
+        for (const char *name : { "TW0001", "TW0002" }) {
+            QCOMPARE(attemptOf(name).verdict, QStringLiteral("complete"));
+            QCOMPARE(fileBytes(QDir(folder).filePath(text(name) + QStringLiteral(".tap"))),
+                fileBytes(library.tapes[text(name)]));
         }
-        QCOMPARE(ledger.verdictOf(QStringLiteral("TW0003")), QStringLiteral("failed"));
-        QCOMPARE(ledger.verdictOf(QStringLiteral("TW0004")), QStringLiteral("failed"));
-        const Attempt first = ledger.attemptOf(QStringLiteral("TW0001"));
-        QCOMPARE(first.tapeFiles, qint64(2));
-        QCOMPARE(first.records, qint64(4));
-        QCOMPARE(first.sha256.size(), 64);
+        RunRecord::Record second, first;
+        QVERIFY(RunRecord::readBeside(
+            QFile::encodeName(QDir(folder).filePath(text("TW0002.tap"))), second));
+        QVERIFY(RunRecord::readBeside(
+            QFile::encodeName(QDir(folder).filePath(text("TW0001.tap"))), first));
+        QCOMPARE(second.operatorFields.description, described.description);
+        QCOMPARE(second.operatorFields.notes, text("in box 7"));
+        QVERIFY(first.operatorFields.notes.isEmpty());
+        QCOMPARE(attemptOf("TW0003").verdict, QStringLiteral("failed"));
+        QCOMPARE(attemptOf("TW0004").verdict, QStringLiteral("failed"));
+        QVERIFY(QFile::exists(QDir(folder).filePath(QStringLiteral("library.csv"))));
+        const Attempt imaged = attemptOf("TW0001");
+        QCOMPARE(imaged.tapeFiles, qint64(2));
+        QCOMPARE(imaged.records, qint64(4));
+        QCOMPARE(imaged.sha256.size(), 64);
+        QCOMPARE(imaged.sha256, first.sha256);
+        QCOMPARE(imaged.description, described.description);
         // Each load is undone by the same drive before it loads the next.
         for (const QString &drive : words(text("1 2"))) {
             QStringList own;
@@ -398,6 +430,48 @@ private slots:
                     .errors.join(QLatin1Char(' '))
                     .contains(QLatin1String("asks to be cleaned")));
         QVERIFY(ledger.events.last().startsWith(QLatin1String("TW0002:not imaged")));
+    }
+
+    // A stop forwards the signal to the imager, puts the cartridge back and loads
+    // nothing more; what was not begun is not reported as missed.
+    void stopPutsCartridgeBack()
+    {
+        const QString started = m_dir.filePath(QStringLiteral("started"));
+        const QString imager = m_dir.filePath(QStringLiteral("slow-imager"));
+        QVERIFY(writeFile(
+            imager, "#!/bin/sh\n: > '" + QFile::encodeName(started) + "'\nexec sleep 30\n"));
+        QVERIFY(QFile::setPermissions(imager, QFile::ReadOwner | QFile::ExeOwner));
+        FakeLibrary library;
+        fill(library, 2);
+        MemoryLedger ledger;
+        BatchSettings s = settings(1, imager);
+        s.stopRequested = [started] { return QFile::exists(started) ? int(SIGTERM) : 0; };
+        Batch batch(library, library, ledger, s);
+        const Inventory inventory = inventoryOf(library, 2, 1);
+        QElapsedTimer clock;
+        clock.start();
+        const BatchResult result = batch.run(inventory, planBatch(inventory, Selection()));
+        QVERIFY(clock.elapsed() < 20000);
+        QCOMPARE(result.stoppedBy, int(SIGTERM));
+        QCOMPARE(ledger.verdictOf(QStringLiteral("TW0001")), QStringLiteral("interrupted"));
+        QCOMPARE(ledger.attempts.size(), std::size_t(1));
+        QCOMPARE(library.moves, words(text("1024>1 1>1024")));
+        QVERIFY(ledger.events.filter(QStringLiteral("TW0002")).isEmpty());
+    }
+
+    // A batch killed outright must not leave an imager reading a drive: the child ends
+    // with the thread that started it.
+    void imagerEndsWithItsBatch()
+    {
+        std::unique_ptr<ChildProcess> child = std::make_unique<ChildProcess>();
+        int error = 0;
+        std::thread([&] { QVERIFY(child->start("/bin/sleep", { "30" }, {}, error)); }).join();
+        QElapsedTimer clock;
+        clock.start();
+        const int status = child->wait();
+        QVERIFY(clock.elapsed() < 20000);
+        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(WTERMSIG(status), int(SIGTERM));
     }
 
     // A cartridge a killed run left in a drive goes home to be resumed; one nobody

@@ -156,6 +156,11 @@ void TestTapeLog::recordRoundTrip_data()
 {
     QTest::addColumn<int>("verdict");
     QTest::addColumn<int>("kind");
+    // The operator's fields: description, notes, label photo (empty: not given).
+    QTest::addColumn<QStringList>("fields");
+    const QStringList operatorFields[] = { {}, { QStringLiteral("DLT IV \"1997\"") },
+        { QStringLiteral("Bänder"), QStringLiteral("box 4\r\n\tshelf 2\n"),
+            QStringLiteral("label 1.JPG") } };
     for (RunRecord::Verdict verdict :
         { RunRecord::Verdict::Complete, RunRecord::Verdict::Damaged, RunRecord::Verdict::StopsShort,
             RunRecord::Verdict::Unfinished, RunRecord::Verdict::NotKnown }) {
@@ -163,7 +168,8 @@ void TestTapeLog::recordRoundTrip_data()
                  RunRecord::ProblemKind::Cut, RunRecord::ProblemKind::Recovered }) {
             const QString name = RunRecord::verdictName(verdict) + QLatin1Char('/')
                 + RunRecord::problemKindName(kind);
-            QTest::newRow(qPrintable(name)) << int(verdict) << int(kind);
+            QTest::newRow(qPrintable(name))
+                << int(verdict) << int(kind) << operatorFields[int(kind) % 3];
         }
     }
 }
@@ -191,9 +197,21 @@ void TestTapeLog::recordRoundTrip()
     record.verdict = RunRecord::Verdict(verdict);
     record.verdictText = QStringLiteral("the words");
     record.sha256 = QStringLiteral("ab").repeated(32);
+    QFETCH(QStringList, fields);
+    record.operatorFields.description = fields.value(0);
+    record.operatorFields.notes = fields.value(1);
+    record.operatorFields.photoName = fields.value(2);
+    if (fields.size() > 2) {
+        record.operatorFields.photoSize = 5000000000LL;
+        record.operatorFields.photoSha256 = QStringLiteral("cd").repeated(32);
+    }
 
     RunRecord::Record back;
-    QVERIFY(RunRecord::fromJson(RunRecord::toJson(record), back));
+    const QByteArray json = RunRecord::toJson(record);
+    QVERIFY(RunRecord::fromJson(json, back));
+    // A record without them has no "operator" object: older readers see nothing new.
+    QCOMPARE(json.contains("\"operator\""), !fields.isEmpty());
+    QVERIFY(back.operatorFields == record.operatorFields);
     QCOMPARE(back.program, record.program);
     QCOMPARE(back.format, record.format);
     QCOMPARE(back.devicePath, record.devicePath);

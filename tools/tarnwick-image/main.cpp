@@ -28,6 +28,13 @@ int main(int argc, char *argv[])
         return Console::fail(
             ExitCode::Usage, problem + QStringLiteral(" (tarnwick-image --help shows the usage)"));
     }
+    // What the operator gave is read before anything is imaged: a wrong file costs no tape time.
+    if (options.mode == Options::Mode::Image || options.mode == Options::Mode::Merge) {
+        const QString wrong
+            = OperatorFields::load(options.given, options.operatorFields, options.labelPhoto);
+        if (!wrong.isEmpty())
+            return Console::fail(ExitCode::Usage, wrong + QStringLiteral("; nothing was written"));
+    }
     switch (options.mode) {
     case Options::Mode::Help:
         Console::out(usageText());

@@ -67,6 +67,26 @@ QList<QByteArray> rawPositionals(const QList<QByteArray> &arguments, const QStri
     return out;
 }
 
+/// --describe, --notes, --label-photo: each once, none empty.
+QString operatorProblem(
+    const QList<QByteArray> &arguments, const QCommandLineParser &parser, Options &options)
+{
+    for (const char *name : { "describe", "notes", "label-photo" }) {
+        const QStringList values = parser.values(QLatin1String(name));
+        if (values.size() > 1)
+            return QStringLiteral("give --%1 once").arg(QLatin1String(name));
+        if (values.size() == 1 && values.first().trimmed().isEmpty())
+            return QStringLiteral("--%1 takes %2")
+                .arg(QLatin1String(name),
+                    qstrcmp(name, "describe") == 0 ? QStringLiteral("a text")
+                                                   : QStringLiteral("a file"));
+    }
+    options.given.description = parser.value(QStringLiteral("describe")).trimmed();
+    options.given.notesPath = rawValue(arguments, "notes");
+    options.given.photoPath = rawValue(arguments, "label-photo");
+    return QString();
+}
+
 /// --merge A B ... and --map-picture FILE MASTER: what else they take, and their files.
 QString rescueProblem(
     const QList<QByteArray> &arguments, const QCommandLineParser &parser, Options &options)
@@ -75,7 +95,8 @@ QString rescueProblem(
         { QStringLiteral("block-size"), QStringLiteral("output"), QStringLiteral("folder"),
             QStringLiteral("inspect"), QStringLiteral("format"), QStringLiteral("retries"),
             QStringLiteral("passes"), QStringLiteral("buffer"), QStringLiteral("drive-block-size"),
-            QStringLiteral("merge"), QStringLiteral("map-picture") });
+            QStringLiteral("merge"), QStringLiteral("map-picture"), QStringLiteral("describe"),
+            QStringLiteral("notes"), QStringLiteral("label-photo") });
     QStringList allowed;
     if (parser.isSet(QStringLiteral("merge"))) {
         if (parser.isSet(QStringLiteral("map-picture")))
@@ -96,7 +117,10 @@ QString rescueProblem(
             return QStringLiteral("--merge writes to one --output FILE");
         allowed << QStringLiteral("merge") << QStringLiteral("output") << QStringLiteral("force")
                 << QStringLiteral("no-sync") << QStringLiteral("no-checksum")
-                << QStringLiteral("format");
+                << QStringLiteral("format") << QStringLiteral("describe") << QStringLiteral("notes")
+                << QStringLiteral("label-photo");
+        if (const QString problem = operatorProblem(arguments, parser, options); !problem.isEmpty())
+            return problem;
     } else {
         options.mode = Options::Mode::Picture;
         options.picturePath = rawValue(arguments, "map-picture");
@@ -153,14 +177,17 @@ QString usageText()
     return QStringLiteral(
         "Usage: tarnwick-image [--block-size SIZE] [--yes] [--eject] [--force]\n"
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
+        "                      [--describe TEXT] [--notes FILE] [--label-photo FILE]\n"
         "                      (--output FILE | --folder DIR)\n"
         "       tarnwick-image --format tap [--retries N] [--keep-retrying] [--passes N]\n"
         "                      [--buffer SIZE] [--eject] [--force]\n"
         "                      [--drive-block-size BYTES] [--no-sync] [--no-checksum]\n"
+        "                      [--describe TEXT] [--notes FILE] [--label-photo FILE]\n"
         "                      (--output FILE | --folder DIR)\n"
         "       tarnwick-image --inspect FILE [--verify]\n"
         "       tarnwick-image --merge MASTER MASTER... --output FILE [--force]\n"
         "                      [--no-sync] [--no-checksum]\n"
+        "                      [--describe TEXT] [--notes FILE] [--label-photo FILE]\n"
         "       tarnwick-image --map-picture FILE.svg MASTER\n"
         "       tarnwick-image --drive-info\n"
         "\n"
@@ -197,6 +224,13 @@ QString usageText()
         "                     blocks, as the window leaves the drive\n"
         "  --no-sync          name the image without waiting for it to reach the disk\n"
         "  --no-checksum      leave the SHA-256 out of the run record\n"
+        "  --describe TEXT    what you say of the cartridge, kept in the run record\n"
+        "  --notes FILE       a UTF-8 text file (up to 64 KiB) whose text the run record\n"
+        "                     keeps\n"
+        "  --label-photo FILE a photo of the cartridge's label: its name, size and SHA-256\n"
+        "                     go in the run record, the photo beside the image as\n"
+        "                     FILE.label.<ext>; given again when a master goes on, these\n"
+        "                     three replace the earlier run's, else those are kept\n"
         "  --inspect FILE     whether an image holds the whole tape, and its run record\n"
         "  --verify           with --inspect: check the image against its checksum\n"
         "  --merge MASTER...  combine masters of one tape (from other drives or runs)\n"
@@ -241,7 +275,8 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
         flag("no-sync"), flag("no-checksum"),
         valued("drive-block-size", "BYTES", QStringLiteral("0")),
         valued("buffer", "SIZE", QStringLiteral("256M")), valued("merge", "FILE"),
-        valued("map-picture", "FILE"), flag("keep-retrying"), flag("drive-info") });
+        valued("map-picture", "FILE"), flag("keep-retrying"), flag("drive-info"),
+        valued("describe", "TEXT"), valued("notes", "FILE"), valued("label-photo", "FILE") });
     if (!parser.parse(decoded))
         return parser.errorText();
     if (parser.isSet(QStringLiteral("merge")) || parser.isSet(QStringLiteral("map-picture")))
@@ -296,5 +331,7 @@ QString parseOptions(const QList<QByteArray> &arguments, Options &options)
     if (parser.values(QStringLiteral("output")).size() > 1
         || parser.values(QStringLiteral("folder")).size() > 1)
         return QStringLiteral("give --output or --folder once");
+    if (const QString problem = operatorProblem(arguments, parser, options); !problem.isEmpty())
+        return problem;
     return imagingProblem(options, parser);
 }

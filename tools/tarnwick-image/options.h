@@ -4,6 +4,8 @@
  * The command line of tarnwick-image. File names are kept as the bytes they
  * were given in: a name that is not valid UTF-8 still names the same file.
  */
+#include "archive/operator_fields.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -33,6 +35,9 @@ struct Options
     QByteArray picturePath; ///< --map-picture: the SVG file to write
     QByteArray pictureMaster; ///< --map-picture: the master (or its map) to draw
     bool keepRetrying = false; ///< read a block again even when the drive says the tape is at risk
+    OperatorFields::Given given; ///< --describe, --notes, --label-photo as given
+    RunRecord::Operator operatorFields; ///< what they hold, once read (main())
+    QByteArray labelPhoto; ///< the photo's bytes, once read
 };
 
 /// Fills @p options from @p arguments (argv as given, the program name first).

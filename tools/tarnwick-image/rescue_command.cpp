@@ -2,6 +2,7 @@
 
 #include "archive/file_hasher.h"
 #include "archive/image_target.h"
+#include "archive/operator_fields.h"
 #include "archive/rescue_merge.h"
 #include "archive/rescue_picture.h"
 #include "platform/posix/native_file.h"
@@ -10,6 +11,7 @@
 #include "tools/tarnwick-image/exit_codes.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 
@@ -78,7 +80,35 @@ RunRecord::Record recordOf(const Options &options, const Rescue::MergeResult &re
     record.verdictText = result.verdictText;
     record.sha256 = sha256;
     record.merge = mergeSection(options, result);
+    record.operatorFields = options.operatorFields;
     return record;
+}
+
+/// Without fields of its own a merge keeps what the operator said of the first master
+/// that has any, with its label photo.
+void carryOperatorFields(Options &options)
+{
+    if (!options.operatorFields.isEmpty())
+        return;
+    for (const QByteArray &source : qAsConst(options.mergeSources)) {
+        RunRecord::Record record;
+        if (!RunRecord::readBeside(source, record) || record.operatorFields.isEmpty())
+            continue;
+        options.operatorFields = record.operatorFields;
+        const QString photo = record.operatorFields.photoName;
+        if (photo.isEmpty())
+            return;
+        const QByteArray copy = OperatorFields::photoBeside(source, photo);
+        if (!NativeFile::readAll(copy, OperatorFields::kLargestPhoto, options.labelPhoto)
+            || QCryptographicHash::hash(options.labelPhoto, QCryptographicHash::Sha256).toHex()
+                != record.operatorFields.photoSha256.toLatin1()) {
+            options.labelPhoto.clear();
+            Console::say(QStringLiteral("the label photo %1 is missing or changed: the merged "
+                                        "master has none beside it")
+                             .arg(Console::shown(copy)));
+        }
+        return;
+    }
 }
 
 void sayFailed(const QString &what, const QByteArray &path)
@@ -113,6 +143,9 @@ int placeMerged(ImageTarget &target, const Options &options, Rescue::MergeResult
         sayFailed(QStringLiteral("the checksum file"), RunRecord::checksumPath(image));
     if (!result.map.save(image + ".map"))
         sayFailed(QStringLiteral("the map"), image + ".map");
+    const QByteArray photo = OperatorFields::photoBeside(image, options.operatorFields.photoName);
+    if (!options.labelPhoto.isEmpty() && !OperatorFields::writePhoto(photo, options.labelPhoto))
+        sayFailed(QStringLiteral("the label photo"), photo);
     for (int i = 0; i < result.problems.size() && i < kProblemsShown; ++i)
         Console::say(result.problems[i].text);
     if (result.problems.size() > kProblemsShown)
@@ -160,8 +193,10 @@ bool mapToDraw(const QByteArray &master, Rescue::Map &map, QString &error)
 
 } // namespace
 
-int runMerge(const Options &options)
+int runMerge(const Options &given)
 {
+    Options options = given;
+    carryOperatorFields(options);
     const QDateTime started = QDateTime::currentDateTime();
     ImageTarget::Settings settings;
     settings.output = options.output;

@@ -23,6 +23,8 @@ ImagingRun::Settings runSettings(const Options &options)
     settings.checksum = options.checksum;
     settings.program = QStringLiteral("tarnwick-image");
     settings.version = QCoreApplication::applicationVersion();
+    settings.operatorFields = options.operatorFields;
+    settings.labelPhoto = options.labelPhoto;
     return settings;
 }
 
@@ -43,7 +45,7 @@ int RunSession::begin()
     if (StopSignals::received())
         interrupted();
     if (code != ExitCode::Complete) {
-        m_run.target().keepWhatWasRead();
+        m_run.keepWhatWasRead();
         return code;
     }
     m_run.start();
