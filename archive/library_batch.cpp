@@ -1,4 +1,5 @@
 #include "archive/library_batch.h"
+#include "archive/library_takeback.h"
 
 #include "imaging/size_text.h"
 #include "platform/posix/child_process.h"
@@ -180,10 +181,10 @@ ChildEnd Batch::Private::image(int drive, const PlannedCartridge &cartridge, con
     arguments.push_back("--output");
     arguments.push_back(QFile::encodeName(path).toStdString());
     for (const QString &option : settings.imagerOptions)
-        arguments.push_back(option.toStdString());
+        arguments.push_back(option.toLocal8Bit().toStdString());
     if (!settings.description.isEmpty()) {
         arguments.push_back("--describe");
-        arguments.push_back(settings.description.toStdString());
+        arguments.push_back(settings.description.toLocal8Bit().toStdString());
     }
     // An archivist's notes and label photo, where the folder has them for this cartridge.
     const QString notes = QDir(settings.folder)
@@ -235,14 +236,14 @@ ChildEnd Batch::Private::image(int drive, const PlannedCartridge &cartridge, con
             && end.messages.size() < kMessagesKept)
             end.messages << text.mid(16);
     }
-    const int status = child.wait();
+    const int waited = child.wait();
     {
         std::lock_guard<std::mutex> hold(lock);
         children[std::size_t(drive)] = nullptr;
         watches[std::size_t(drive)] = Watch();
     }
-    end.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
-    end.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    end.exitCode = WIFEXITED(waited) ? WEXITSTATUS(waited) : 0;
+    end.signal = WIFSIGNALED(waited) ? WTERMSIG(waited) : 0;
     // Only a record this run wrote: the one beside an earlier master tells of that run.
     const QByteArray native = QFile::encodeName(path);
     const QFileInfo recordFile(QFile::decodeName(RunRecord::recordPath(native)));
@@ -337,6 +338,9 @@ bool Batch::Private::handle(
                 .arg(drive)
                 .arg(attempt.image));
         record([&](QString &p) { return ledger.finish(attempt, p); });
+        // The drive's own line, so that a query of the events finds it without the cartridge.
+        if (!usable)
+            record([&](QString &p) { return ledger.event(QString(), 0, node, ours.last(), p); });
         record([&](QString &p) { return ledger.writeSummaries(p); });
         std::lock_guard<std::mutex> hold(lock);
         ++done;
@@ -435,99 +439,15 @@ Batch::Batch(Robot &robot, DriveHandler &drives, Ledger &ledger, const BatchSett
 
 Batch::~Batch() = default;
 
-namespace {
-
-const ScsiChanger::Element *elementAt(const Inventory &inventory, std::uint16_t address)
-{
-    for (const auto *kind : { &inventory.storage, &inventory.importExports }) {
-        for (const ScsiChanger::Element &e : *kind) {
-            if (e.address == address)
-                return &e;
-        }
-    }
-    return nullptr;
-}
-
-const ScsiChanger::Element *slotAt(const Inventory &inventory, int slot)
-{
-    const int storage = int(inventory.storage.size());
-    if (slot >= 1 && slot <= storage)
-        return &inventory.storage[std::size_t(slot - 1)];
-    if (slot > storage && slot <= storage + int(inventory.importExports.size()))
-        return &inventory.importExports[std::size_t(slot - storage - 1)];
-    return nullptr;
-}
-
-} // namespace
-
 bool Batch::takeBackDrives(const Inventory &inventory)
 {
     Private &p = *d;
-    std::vector<Attempt> running;
-    for (const Attempt &a : p.ledger.latest()) {
-        if (a.verdict == kRunning)
-            running.push_back(a);
-    }
-    bool moved = false;
-    for (std::size_t n = 0; n < inventory.drives.size(); ++n) {
-        const ScsiChanger::Element &e = inventory.drives[n];
-        const QString node
-            = n < p.settings.driveNodes.size() ? p.settings.driveNodes[n] : QString();
-        if (!e.full || node.isEmpty())
-            continue;
-        const QString barcode = QString::fromStdString(e.barcode);
-        const int from = e.sourceValid ? inventory.slotNumber(e.source) : -1;
-        const Attempt *mine = nullptr;
-        for (const Attempt &a : running) {
-            if (a.drive == node
-                && (barcode.isEmpty() ? a.barcode.isEmpty() && a.slot == from
-                                      : a.barcode == barcode))
-                mine = &a;
-        }
-        if (!mine && !p.settings.unloadForeign)
-            continue; // the plan reports it left alone
-        const QString what
-            = barcode.isEmpty() ? QStringLiteral("a cartridge without barcode") : barcode;
-        const ScsiChanger::Element *home = mine ? slotAt(inventory, mine->slot)
-            : e.sourceValid                     ? elementAt(inventory, e.source)
-                                                : nullptr;
-        QString problem;
-        if (!home) {
-            p.event(mine ? mine->cartridge : barcode, 0, node,
-                QStringLiteral("drive %1 holds %2, and its slot is not known: left alone")
-                    .arg(n)
-                    .arg(what));
-        } else if (home->full) {
-            p.event(mine ? mine->cartridge : barcode, 0, node,
-                QStringLiteral("drive %1 holds %2, and its %3 is full: left alone")
-                    .arg(n)
-                    .arg(what, inventory.placeName(home->address)));
-        } else if (!(problem = p.drives.unload(node)).isEmpty()
-            || !p.moveCartridge(e.address, home->address, problem)) {
-            p.event(mine ? mine->cartridge : barcode, 0, node,
-                QStringLiteral("drive %1 holds %2, which could not be put back in its %3: %4")
-                    .arg(n)
-                    .arg(what, inventory.placeName(home->address), problem));
-        } else {
-            p.event(mine ? mine->cartridge : barcode, inventory.slotNumber(home->address), node,
-                mine ? QStringLiteral("drive %1 held it when an earlier run of this batch "
-                                      "stopped: put back in its %2, to be resumed")
-                           .arg(n)
-                           .arg(inventory.placeName(home->address))
-                     : QStringLiteral("drive %1 held %2: put back in its %3 (--unload-foreign)")
-                           .arg(n)
-                           .arg(what, inventory.placeName(home->address)));
-            moved = true;
-        }
-    }
-    // An attempt left running was stopped by a kill: say so, its master is resumed.
-    for (Attempt &a : running) {
-        a.verdict = kInterrupted;
-        a.ended = QDateTime::currentDateTimeUtc();
-        a.errors << QStringLiteral("the batch imaging it was killed");
-        p.record([&](QString &problem) { return p.ledger.finish(a, problem); });
-    }
-    return moved;
+    TakeBack back { p.robot, p.drives, p.ledger, p.settings,
+        [&p](const QString &cartridge, int slot, const QString &drive, const QString &text) {
+            p.event(cartridge, slot, drive, text);
+        },
+        [&p](const std::function<bool(QString &)> &write) { return p.record(write); } };
+    return Library::takeBackDrives(inventory, back);
 }
 
 BatchResult Batch::run(const Inventory &inventory, const BatchPlan &plan)
@@ -549,13 +469,19 @@ BatchResult Batch::run(const Inventory &inventory, const BatchPlan &plan)
                 QStringLiteral("imaged completely before: passed over"));
             ++p.done;
             break;
-        case NextStep::LeaveFailed:
+        case NextStep::LeaveFailed: {
+            const QString unread = p.ledger.lastProblem();
             p.event(name, cartridge.slot, QString(),
-                QStringLiteral("its last attempt did not image it completely: left alone "
-                               "(--retry-failed tries again)"));
+                unread.isEmpty()
+                    ? QStringLiteral("its last attempt did not image it completely: left alone "
+                                     "(--retry-failed tries again)")
+                    : QStringLiteral("its attempts cannot be read from the journal (%1): left "
+                                     "alone")
+                          .arg(unread));
             ++p.done;
             ++p.notComplete;
             break;
+        }
         case NextStep::Image:
         case NextStep::Resume:
         case NextStep::Retry:
@@ -573,6 +499,8 @@ BatchResult Batch::run(const Inventory &inventory, const BatchPlan &plan)
             workers.push_back(drive);
     }
     p.workersLeft = int(workers.size());
+    if (p.settings.stopRequested)
+        p.stopping = p.settings.stopRequested(); // asked before the first cartridge
     std::vector<std::thread> threads;
     for (const int drive : workers) {
         const std::uint16_t address = inventory.drives[std::size_t(drive)].address;

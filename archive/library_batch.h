@@ -47,6 +47,8 @@ class Ledger
 public:
     virtual ~Ledger() = default;
     virtual NextStep nextStep(const QString &cartridge, bool retryFailed) = 0;
+    /// Why the last nextStep() or latest() could not read; empty when they could.
+    virtual QString lastProblem() { return QString(); }
     virtual bool begin(Attempt &attempt, QString &problem) = 0;
     virtual bool finish(const Attempt &attempt, QString &problem) = 0;
     virtual bool event(const QString &cartridge, int slot, const QString &drive,

@@ -4,18 +4,19 @@
 #include "archive/library_journal.h"
 
 #include "archive/library_summary.h"
+#include "archive/sqlite_statement.h"
 #include "platform/posix/native_file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <sqlite3.h>
-
 #include <mutex>
 
 namespace Library {
 namespace {
+
+using Sqlite::Statement;
 
 constexpr int journalVersion = 1;
 const char journalName[] = "library.sqlite";
@@ -65,6 +66,11 @@ const char eventColumns[] = "id at cartridge slot drive text";
 
 const char *const endVerdicts[] = { "complete", "damaged", "stops-short", "interrupted", "failed" };
 
+QDateTime now()
+{
+    return QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+}
+
 QString isoText(const QDateTime &time)
 {
     return time.toUTC().toString(Qt::ISODate);
@@ -81,53 +87,6 @@ QString errorLines(const QStringList &errors)
     return lines.join(QLatin1Char('\n'));
 }
 
-/// A prepared statement; a failure to prepare or bind is kept and given by step().
-class Statement
-{
-public:
-    Statement(sqlite3 *db, const char *sql)
-    {
-        m_result = sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr);
-    }
-    ~Statement() { sqlite3_finalize(m_statement); }
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-
-    /// An empty text is stored as NULL: not known.
-    void bind(int index, const QString &text)
-    {
-        if (text.isEmpty())
-            keep(sqlite3_bind_null(m_statement, index));
-        else
-            keep(sqlite3_bind_text16(
-                m_statement, index, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT));
-    }
-    void bind(int index, qint64 value) { keep(sqlite3_bind_int64(m_statement, index, value)); }
-    void bindNull(int index) { keep(sqlite3_bind_null(m_statement, index)); }
-
-    /// SQLITE_ROW, SQLITE_DONE or the error.
-    int step() { return m_result == SQLITE_OK ? sqlite3_step(m_statement) : m_result; }
-
-    QString text(int column) const
-    {
-        const void *text = sqlite3_column_text16(m_statement, column);
-        return text ? QString::fromUtf16(static_cast<const char16_t *>(text),
-                   sqlite3_column_bytes16(m_statement, column) / 2)
-                    : QString();
-    }
-    qint64 integer(int column) const { return sqlite3_column_int64(m_statement, column); }
-
-private:
-    void keep(int result)
-    {
-        if (m_result == SQLITE_OK)
-            m_result = result;
-    }
-
-    sqlite3_stmt *m_statement = nullptr;
-    int m_result = SQLITE_OK;
-};
-
 } // namespace
 
 struct Journal::Private
@@ -139,28 +98,34 @@ struct Journal::Private
 
     ~Private() { sqlite3_close(db); }
 
-    QString notADatabase() const
-    {
-        return QStringLiteral("%1 is not a SQLite database, so not a journal of "
-                              "tarnwick-library: move it away or choose another folder")
-            .arg(path);
-    }
-
-    /// "cannot WHAT in PATH: the database's words (the system's words)".
+    /// "cannot WHAT in the journal PATH: the database's words (the system's words)";
+    /// without WHAT, that the journal cannot be opened.
     QString failure(const QString &what) const
     {
         if (db && sqlite3_errcode(db) == SQLITE_NOTADB)
-            return notADatabase();
+            return QStringLiteral("%1 is not a SQLite database, so not a journal of "
+                                  "tarnwick-library: move it away or choose another folder")
+                .arg(path);
         QString words
             = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
-        // The system's errno is kept from the last failed call, so only where one failed now.
+        // The system's errno is kept from the last failed call, so only where one failed now;
+        // SQLite does not always pass it on, but the file remembers it.
         const int code = db ? sqlite3_errcode(db) & 0xff : SQLITE_NOMEM;
-        const int error = code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_FULL
-            ? sqlite3_system_errno(db)
-            : 0;
+        int error = 0;
+        if (code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_FULL) {
+            error = sqlite3_system_errno(db);
+            if (error == 0)
+                sqlite3_file_control(db, "main", SQLITE_FCNTL_LAST_ERRNO, &error);
+        }
         if (error != 0)
             words += QStringLiteral(" (%1)").arg(NativeFile::errorText(error));
-        return QStringLiteral("cannot %1 in the journal %2: %3").arg(what, path, words);
+#ifdef SQLITE_CANTOPEN_SYMLINK
+        if (db && sqlite3_extended_errcode(db) == SQLITE_CANTOPEN_SYMLINK)
+            words = QStringLiteral("it is a symbolic link, which the journal does not follow");
+#endif
+        return what.isEmpty()
+            ? QStringLiteral("cannot open the journal %1: %2").arg(path, words)
+            : QStringLiteral("cannot %1 in the journal %2: %3").arg(what, path, words);
     }
 
     bool exec(const char *sql, const QString &what, QString &problem)
@@ -288,7 +253,7 @@ bool Journal::open(const QString &folder, QString &problem)
 #endif
     if (sqlite3_open_v2(QFile::encodeName(d->path).constData(), &d->db, flags, nullptr)
         != SQLITE_OK) {
-        problem = d->failure(QStringLiteral("open it"));
+        problem = d->failure(QString());
         sqlite3_close(d->db);
         d->db = nullptr;
         return false;
@@ -307,9 +272,9 @@ bool Journal::open(const QString &folder, QString &problem)
     // after could bring the journal back and undo the write.
     bool ok
         = d->exec("PRAGMA synchronous = EXTRA", QStringLiteral("ask for synced writes"), problem)
-        && d->exec("BEGIN IMMEDIATE", QStringLiteral("start"), problem);
+        && d->exec("BEGIN IMMEDIATE", QStringLiteral("begin a write"), problem);
     if (ok && d->checkOrCreate(problem)) {
-        ok = d->exec("COMMIT", QStringLiteral("create the tables"), problem);
+        ok = d->exec("COMMIT", QStringLiteral("end a write"), problem);
     } else if (ok) {
         sqlite3_exec(d->db, "ROLLBACK", nullptr, nullptr, nullptr); // nothing was written
         ok = false;
@@ -370,8 +335,9 @@ bool Journal::begin(Attempt &attempt, QString &problem)
         problem = QStringLiteral("the journal is not open");
         return false;
     }
-    if (!attempt.started.isValid())
-        attempt.started = QDateTime::currentDateTimeUtc();
+    attempt.started = attempt.started.isValid() // as stored: whole seconds
+        ? QDateTime::fromSecsSinceEpoch(attempt.started.toSecsSinceEpoch(), Qt::UTC)
+        : now();
     attempt.verdict = QStringLiteral("running");
     attempt.ended = QDateTime();
     Statement insert(d->db,
@@ -417,8 +383,7 @@ bool Journal::finish(const Attempt &attempt, QString &problem)
         "UPDATE attempts SET ended = ?, bytes = ?, records = ?, tape_files = ?, verdict = ?, "
         "sha256 = ?, errors = ?, drive = coalesce(?, drive), image = coalesce(?, image) "
         "WHERE id = ?");
-    update.bind(
-        1, isoText(attempt.ended.isValid() ? attempt.ended : QDateTime::currentDateTimeUtc()));
+    update.bind(1, isoText(attempt.ended.isValid() ? attempt.ended : now()));
     update.bind(2, attempt.bytes);
     update.bind(3, attempt.records);
     update.bind(4, attempt.tapeFiles);
@@ -452,7 +417,7 @@ bool Journal::event(
     }
     Statement insert(
         d->db, "INSERT INTO events (at, cartridge, slot, drive, text) VALUES (?, ?, ?, ?, ?)");
-    insert.bind(1, isoText(QDateTime::currentDateTimeUtc()));
+    insert.bind(1, isoText(now()));
     insert.bind(2, cartridge);
     if (slot > 0)
         insert.bind(3, qint64(slot));

@@ -73,9 +73,11 @@ public:
     /// Why the last nextStep() or latest() could not read the journal; empty when it could.
     QString lastProblem() const;
 
-    /// Records an attempt as running; fills @p attempt.id.
+    /// Records an attempt as running; fills @p attempt.id, sets its verdict to "running" and its
+    /// start, when not set, to now (in whole seconds, as stored). On the disk when it returns.
     bool begin(Attempt &attempt, QString &problem);
-    /// Records how the attempt ended (verdict, counts, checksum, errors, ended).
+    /// Records how the attempt ended (verdict, counts, checksum, errors, ended: now when not
+    /// set; an empty drive or image keeps the one begin() recorded). On the disk when it returns.
     bool finish(const Attempt &attempt, QString &problem);
     /// Records something the batch reported that is not an attempt: "slot 4
     /// is empty", "drive 1 holds a cartridge at the start: left alone".

@@ -15,6 +15,7 @@ public:
     {
         return m_journal.nextStep(cartridge, retryFailed);
     }
+    QString lastProblem() override { return m_journal.lastProblem(); }
     bool begin(Attempt &attempt, QString &problem) override
     {
         return m_journal.begin(attempt, problem);

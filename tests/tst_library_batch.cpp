@@ -430,6 +430,8 @@ private slots:
                     .errors.join(QLatin1Char(' '))
                     .contains(QLatin1String("asks to be cleaned")));
         QVERIFY(ledger.events.last().startsWith(QLatin1String("TW0002:not imaged")));
+        QVERIFY(ledger.events.contains(
+            text(":drive 0 asks to be cleaned: not used again in this batch")));
     }
 
     // A stop forwards the signal to the imager, puts the cartridge back and loads
@@ -478,31 +480,39 @@ private slots:
     // knows stays unless --unload-foreign.
     void takeBack_data()
     {
+        QTest::addColumn<QString>("drives");
         QTest::addColumn<bool>("unloadForeign");
         QTest::addColumn<QStringList>("moves");
-        QTest::newRow("ours only") << false << words(text("1>1024"));
-        QTest::newRow("and the foreign one") << true << words(text("1>1024 2>1025"));
+        const QString both = text("TW0001<1024 XX0009<1025");
+        QTest::newRow("ours only") << both << false << words(text("1>1024"));
+        QTest::newRow("and the foreign one") << both << true << words(text("1>1024 2>1025"));
+        QTest::newRow("ours, its barcode not shown in the drive")
+            << text("<1024 XX0009<1025") << false << words(text("1>1024"));
     }
     void takeBack()
     {
+        QFETCH(QString, drives);
         QFETCH(bool, unloadForeign);
         FakeLibrary library;
         library.held = { { 1, text("TW0001") }, { 2, text("XX0009") } };
-        MemoryLedger ledger;
+        BatchSettings s = settings(2);
+        s.unloadForeign = unloadForeign;
+        const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(folder));
+        Journal journal;
+        QString problem;
+        QVERIFY2(journal.open(folder, problem), qPrintable(problem));
         Attempt killed;
         killed.cartridge = killed.barcode = QStringLiteral("TW0001");
         killed.slot = 1;
         killed.drive = QStringLiteral("/dev/nst0");
-        killed.verdict = QStringLiteral("running");
-        QString ignored;
-        ledger.begin(killed, ignored);
-        BatchSettings s = settings(2);
-        s.unloadForeign = unloadForeign;
-        Batch batch(library, library, ledger, s);
-        QVERIFY(batch.takeBackDrives(libraryOf(text("- -"), text("TW0001<1024 XX0009<1025"))));
+        QVERIFY(journal.begin(killed, problem));
+        const std::unique_ptr<Ledger> ledger = journalLedger(journal);
+        Batch batch(library, library, *ledger, s);
+        QVERIFY(batch.takeBackDrives(libraryOf(text("- -"), drives)));
         QTEST(library.moves, "moves");
-        QCOMPARE(ledger.nextStep(QStringLiteral("TW0001"), false), NextStep::Resume);
-        QCOMPARE(ledger.verdictOf(QStringLiteral("TW0001")), QStringLiteral("interrupted"));
+        QCOMPARE(journal.nextStep(QStringLiteral("TW0001"), false), NextStep::Resume);
+        QCOMPARE(journal.latest().front().verdict, QStringLiteral("interrupted"));
     }
 };
 

@@ -130,6 +130,8 @@ void recordEmptySlots(const Library::Inventory &contents, Library::Journal &jour
 
 int batch(const LibraryOptions &options)
 {
+    // Before any thread: the batch asks for the signal and forwards it to its imagers.
+    StopSignals::install();
     Library::Changer changer;
     Library::Inventory contents;
     int code = 0;
@@ -169,8 +171,8 @@ int batch(const LibraryOptions &options)
     console.clear();
     if (!result.ledgerProblem.isEmpty())
         return fail(LibraryExit::FolderFailed, result.ledgerProblem);
-    if (result.stoppedBy)
-        StopSignals::endBy(result.stoppedBy);
+    if (const int signal = result.stoppedBy ? result.stoppedBy : StopSignals::received())
+        StopSignals::endBy(signal);
     if (result.notComplete > 0) {
         return fail(LibraryExit::NotAllImaged,
             QStringLiteral("%1 of the chosen cartridges %2 not imaged completely: see %3")
@@ -185,8 +187,6 @@ int batch(const LibraryOptions &options)
 
 int main(int argc, char *argv[])
 {
-    // Before any thread: the batch asks for the signal and forwards it to its imagers.
-    StopSignals::install();
     QCoreApplication app(argc, argv);
     QList<QByteArray> arguments;
     for (int i = 0; i < argc; ++i)
