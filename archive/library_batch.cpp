@@ -133,6 +133,13 @@ struct Batch::Private
         return robot.move(from, to, problem);
     }
 
+    // Whether the place holds a cartridge now; false when the robot cannot tell.
+    bool placeHolds(std::uint16_t address, bool &full, QString &barcode)
+    {
+        std::lock_guard<std::mutex> hold(robotLock);
+        return robot.holds(address, full, barcode);
+    }
+
     bool waitReady(const QString &node, QString &problem);
     ChildEnd image(int drive, const PlannedCartridge &cartridge, const QString &node);
     /// False when the drive must not be used again.
@@ -278,8 +285,22 @@ bool Batch::Private::handle(
     ChildJudgement judged;
     judged.verdict = kFailed;
     setStatus(drive, name + QStringLiteral(": loading from slot %1").arg(cartridge.slot));
-    const bool loaded = moveCartridge(cartridge.address, driveAddress, problem);
-    if (!loaded) {
+    // Another hand may have taken or swapped it since the inventory: what is not the
+    // planned cartridge is not ours to load.
+    bool full = true;
+    QString barcode = cartridge.barcode;
+    const bool swapped
+        = placeHolds(cartridge.address, full, barcode) && (!full || barcode != cartridge.barcode);
+    const bool loaded = !swapped && moveCartridge(cartridge.address, driveAddress, problem);
+    if (swapped) {
+        ours << (!full ? QStringLiteral("slot %1 is empty now: not loaded").arg(cartridge.slot)
+                       : QStringLiteral("slot %1 now holds %2, not the cartridge the inventory "
+                                        "showed: not loaded")
+                             .arg(cartridge.slot)
+                             .arg(barcode.isEmpty() ? QStringLiteral("a cartridge without "
+                                                                     "barcode")
+                                                    : barcode));
+    } else if (!loaded) {
         ours << QStringLiteral("moving it from slot %1 to drive %2 failed: %3")
                     .arg(cartridge.slot)
                     .arg(drive)
@@ -308,12 +329,22 @@ bool Batch::Private::handle(
         const QString unloading = drives.unload(node);
         if (!unloading.isEmpty())
             ours << QStringLiteral("unloading it from %1 failed: %2").arg(node, unloading);
-        if (!moveCartridge(driveAddress, cartridge.address, problem)) {
-            ours << QStringLiteral("moving it back from drive %1 to slot %2 failed: %3; drive "
-                                   "%1 is not used again")
+        // A home slot filled meanwhile is never moved onto: the cartridge waits in the drive.
+        QString occupant;
+        if (placeHolds(cartridge.address, full, occupant) && full) {
+            ours << QStringLiteral("slot %1 holds %2 now, put there by another hand: it stays "
+                                   "in drive %3 (%4), which is not used again")
+                        .arg(cartridge.slot)
+                        .arg(occupant.isEmpty() ? QStringLiteral("a cartridge") : occupant)
+                        .arg(drive)
+                        .arg(node);
+            usable = false;
+        } else if (!moveCartridge(driveAddress, cartridge.address, problem)) {
+            ours << QStringLiteral("moving it back from drive %1 to slot %2 failed: %3; it "
+                                   "stays in drive %1 (%4), which is not used again")
                         .arg(drive)
                         .arg(cartridge.slot)
-                        .arg(problem);
+                        .arg(problem, node);
             usable = false;
         }
     }

@@ -26,6 +26,13 @@ class Robot
 public:
     virtual ~Robot() = default;
     virtual bool move(std::uint16_t from, std::uint16_t to, QString &problem) = 0;
+    /// Whether the element at @p address holds a cartridge now, and its barcode; false
+    /// when the robot cannot tell (the batch then trusts the inventory it began with).
+    virtual bool holds(std::uint16_t address, bool &full, QString &barcode)
+    {
+        (void)address, (void)full, (void)barcode;
+        return false;
+    }
 };
 
 /// The tape drives as the batch handles them between images.

@@ -2,6 +2,7 @@
 
 #include "platform/posix/device_access.h"
 #include "platform/st/scsi_channel.h"
+#include "platform/st/scsi_inquiry.h"
 
 #include <QFile>
 
@@ -232,6 +233,22 @@ bool Changer::move(
     const auto command = ScsiChanger::moveMedium(transport, source, destination);
     return run(command.data(), command.size(), nullptr, kRobotTimeoutMs,
         QStringLiteral("MOVE MEDIUM"), problem);
+}
+
+QString Changer::identity()
+{
+    std::vector<unsigned char> standard(96, 0), page(255, 0);
+    const auto ask = ScsiInquiry::command(false, std::uint8_t(standard.size()));
+    const auto askSerial = ScsiInquiry::command(true, std::uint8_t(page.size()));
+    QString ignored; // a changer that does not answer is known by its node instead
+    std::string vendor, product, revision, serial;
+    if (!run(ask.data(), ask.size(), &standard, kQuickTimeoutMs, QStringLiteral("INQUIRY"), ignored)
+        || !ScsiInquiry::parseStandard(standard.data(), standard.size(), vendor, product, revision)
+        || !run(askSerial.data(), askSerial.size(), &page, kQuickTimeoutMs,
+            QStringLiteral("INQUIRY"), ignored)
+        || !ScsiInquiry::parseSerialPage(page.data(), page.size(), serial) || serial.empty())
+        return QString();
+    return QString::fromStdString(vendor + ' ' + product + ' ' + serial);
 }
 
 } // namespace Library

@@ -49,6 +49,9 @@ public:
     bool readInventory(Inventory &inventory, QString &problem);
     bool move(
         std::uint16_t source, std::uint16_t destination, std::uint16_t transport, QString &problem);
+    /// "vendor product serial" from INQUIRY and its serial number page; empty when the
+    /// changer does not tell its serial number.
+    QString identity();
 
 private:
     bool run(const unsigned char *command, std::size_t length, std::vector<unsigned char> *answer,

@@ -57,7 +57,9 @@ ChildJudgement judgeChild(const ChildEnd &end, bool stopping)
         judged.errors
             << QStringLiteral("tarnwick-image was ended by %1").arg(signalName(end.signal));
     else if (judged.verdict == kFailed && end.messages.isEmpty())
-        judged.errors << QStringLiteral("tarnwick-image ended with exit code %1").arg(end.exitCode);
+        judged.errors << (end.exitCode == 0 && !end.haveRecord
+                ? QStringLiteral("tarnwick-image ended without a readable run record")
+                : QStringLiteral("tarnwick-image ended with exit code %1").arg(end.exitCode));
     return judged;
 }
 

@@ -80,11 +80,12 @@ BatchPlan planBatch(const Inventory &inventory, const Selection &selection)
             ++plan.missed;
         }
     }
-    if (selection.slotNumbers.isEmpty() && selection.barcodes.isEmpty()) {
-        for (int slot = 1; slot <= int(inventory.storage.size()); ++slot) {
-            if (inventory.storage[std::size_t(slot - 1)].full)
-                chosen << slot;
-        }
+    // Without a choice every storage slot is taken, the empty ones only to be said, so
+    // that the journal accounts for the whole library; they are not missed.
+    const bool everything = selection.slotNumbers.isEmpty() && selection.barcodes.isEmpty();
+    if (everything) {
+        for (int slot = 1; slot <= int(inventory.storage.size()); ++slot)
+            chosen << slot;
     }
 
     QSet<int> seen;
@@ -101,7 +102,7 @@ BatchPlan planBatch(const Inventory &inventory, const Selection &selection)
         }
         if (!e->full) {
             plan.passedOver << QStringLiteral("slot %1 is empty").arg(slot);
-            ++plan.missed;
+            plan.missed += everything ? 0 : 1;
             continue;
         }
         if (ScsiChanger::isCleaning(*e)) {

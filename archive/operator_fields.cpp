@@ -64,7 +64,7 @@ QString readFile(const QByteArray &path, qint64 limit, QByteArray &content)
 /// UTF-8, or a control character a text file does not hold).
 QString asText(const QByteArray &bytes)
 {
-    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    QTextCodec::ConverterState state; // a byte order mark at the start is not text
     const QString text
         = QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
     if (state.invalidChars > 0 || state.remainingChars > 0)

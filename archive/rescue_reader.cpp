@@ -152,7 +152,7 @@ Reader::Outcome Reader::readAt(std::uint64_t position)
             : GetLastError();
     };
     // What the drive says of a failure decides whether reading it again is worth it.
-    Master::AfterFailure after = Master::AfterFailure::ReadAgain;
+    AfterFailure after = AfterFailure::ReadAgain;
     const auto ask = [&] {
         if (m_settings.afterFailure && o.error != NO_ERROR && o.error != ERROR_FILEMARK_DETECTED
             && o.error != ERROR_NO_DATA_DETECTED && o.error != ERROR_END_OF_MEDIA
@@ -161,13 +161,13 @@ Reader::Outcome Reader::readAt(std::uint64_t position)
     };
     o.error = read();
     ask();
-    while (o.error == ERROR_CRC && o.reads <= m_settings.retries
-        && after == Master::AfterFailure::ReadAgain && seekTo(position)) {
+    while (o.error == ERROR_CRC && o.reads <= m_settings.retries && after == AfterFailure::ReadAgain
+        && seekTo(position)) {
         o.error = read();
         ++o.reads;
         ask();
     }
-    if (after == Master::AfterFailure::StopRun)
+    if (after == AfterFailure::StopRun)
         m_driveAsked = true;
     return o;
 }
@@ -552,6 +552,55 @@ bool Reader::finish()
 {
     const bool written = m_pipe.finish();
     return save(true) && written;
+}
+
+qint64 findEndOfData(HANDLE drive)
+{
+    DWORD partition = 0, low = 0, high = 0;
+    if (SetTapePosition(drive, TAPE_SPACE_END_OF_DATA, 0, 0, 0, FALSE) != NO_ERROR
+        || GetTapePosition(drive, TAPE_ABSOLUTE_POSITION, &partition, &low, &high) != NO_ERROR)
+        return -1;
+    return qint64(quint64(high) << 32 | low);
+}
+
+Judgement judge(const Map &map, Stop stop, qint64 endOfData, const QString &why)
+{
+    using RunRecord::Verdict;
+    const std::uint64_t objects = map.runs().isEmpty() ? 0 : map.runs().last().first;
+    const QString unfinished = unfinishedText(map);
+    const QString again = QStringLiteral("; the same command again makes another pass");
+    if (stop != Stop::Done || !map.endKnown()) {
+        return { Verdict::StopsShort,
+            why + QStringLiteral("; the master holds what was read before (%1)").arg(map.summary())
+                + again };
+    }
+    if (endOfData >= 0 && objects < std::uint64_t(endOfData)) {
+        return { Verdict::StopsShort,
+            QStringLiteral("the drive reported the end of data after block %1, but spacing had "
+                           "found it after block %2; what lies between is not in the master")
+                .arg(objects)
+                .arg(endOfData) };
+    }
+    if (map.count(State::Untried) > 0) {
+        return { Verdict::StopsShort,
+            QStringLiteral("the master is not whole: %1 of %2 blocks and marks; records not "
+                           "tried are not in it")
+                    .arg(unfinished)
+                    .arg(objects)
+                + again };
+    }
+    QString whole = QStringLiteral("every block and mark to the end of data is in the master "
+                                   "(%1 blocks and marks)")
+                        .arg(objects);
+    if (endOfData < 0)
+        whole += QStringLiteral("; the drive did not report the end of data, so whether "
+                                "anything follows the two tape marks that ended it is not known");
+    if (!unfinished.isEmpty()) {
+        return { Verdict::Damaged,
+            whole + QStringLiteral(", flagged where it could not be read whole: ") + unfinished
+                + again };
+    }
+    return { Verdict::Complete, whole };
 }
 
 QString unfinishedText(const Map &map)

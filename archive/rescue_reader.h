@@ -20,8 +20,8 @@
  * is resumed from that map: the partial file is cut back to what the map accounts for, and the pass
  * goes on at the map's "next" (see resume()).
  */
-#include "archive/master_reader.h"
 #include "archive/rescue_map.h"
+#include "archive/run_judge.h"
 #include "archive/tape_log.h"
 #include "platform/backend/win32_types.h"
 #include "platform/tap/tap_pipeline.h"
@@ -45,6 +45,9 @@ struct PassFigures
     std::uint64_t good = 0;
     std::uint64_t failed = 0;
 };
+
+/// What the failure hook says after a read that failed.
+enum class AfterFailure { ReadAgain, PassOn, StopRun };
 
 /// Why the rescue stopped.
 enum class Stop {
@@ -71,7 +74,7 @@ public:
         std::function<void()> progress;
         /// Asked after every read that fails with an error of the medium or the drive, at
         /// the record's position: read it again, pass on, or stop the run.
-        std::function<Master::AfterFailure(DWORD error, std::uint64_t position)> afterFailure;
+        std::function<AfterFailure(DWORD error, std::uint64_t position)> afterFailure;
     };
 
     /**
@@ -179,5 +182,16 @@ QString unfinishedText(const Map &map);
  * @return false with errno set when a read or write failed.
  */
 bool assemble(int from, const Map &map, int fd, Map &placed);
+
+/// Spaces to the end of data and returns its position (blocks and marks); -1 when
+/// the drive does not tell. The tape is left there.
+qint64 findEndOfData(HANDLE drive);
+
+/**
+ * How much of the tape a master holds, from its @p map, after a rescue that stopped
+ * for @p stop (@p why: the words for a stop before the end) on a tape whose data ends
+ * after @p endOfData blocks and marks as spacing found it (-1: not known).
+ */
+Judgement judge(const Map &map, Stop stop, qint64 endOfData, const QString &why);
 
 } // namespace Rescue

@@ -2,7 +2,7 @@
 /**
  * @file
  * After a run: how much of the tape its image holds, and the words for it. The
- * engine's run and the master's each have their rules (see master_reader.h for
+ * engine's run and the master's each have their rules (see rescue_reader.h for
  * the master's); both answer with a Judgement, which the run record keeps.
  */
 #include "archive/run_record.h"

@@ -43,10 +43,10 @@ public:
     }
 
     /// TAPE, then a filemark.
-    Writer &tape(const QString &name, int sequence = 1)
+    Writer &tape(const QString &name, int sequence = 1, quint32 family = 0x1234abcd)
     {
         QByteArray fixed = common("TAPE", 94);
-        put32(&fixed, 52, 0x1234abcd); // media family
+        put32(&fixed, 52, family); // media family
         put16(&fixed, 60, quint16(sequence));
         put16(&fixed, 64, 1); // soft filemark block: one logical block
         string(&fixed, 68, name);
@@ -128,6 +128,30 @@ public:
     {
         m_continued = true;
         return file(name, data, mtime, 0, {}, 0x01, false);
+    }
+
+    /// FILE whose STAN stream the end of the media cuts at the end of the tape record of
+    /// @p record bytes after the next, then a filemark and EOTM. Returns the bytes kept.
+    int cutFile(const QString &name, const QByteArray &data, qint64 mtime, int record)
+    {
+        const int start = m_current.size();
+        file(name, data, mtime, 0, {}, 0, false);
+        const int stan = m_current.indexOf("STAN", start) + 22;
+        const int kept = (stan / record + 2) * record - stan;
+        m_current.truncate(stan + kept);
+        filemark().endMedia();
+        return kept;
+    }
+
+    /// SSET (set @p number), VOLB and DIRB @p folder, each a block going on from the
+    /// previous media.
+    Writer &continueSet(int number, const QString &folder)
+    {
+        m_sets = number - 1;
+        m_continuedBlocks = true;
+        beginSet(QStringLiteral("continued"), {}, {}, 1650000000).folder(folder, 1600000000);
+        m_continuedBlocks = false;
+        return *this;
     }
 
     /// CFIL: the file just written could not be read whole by the backup program.
@@ -228,6 +252,7 @@ private:
     {
         QByteArray b(fixedLength, '\0');
         b.replace(0, 4, id, 4);
+        b[4] = m_continuedBlocks ? 1 : 0; // a continuation block
         b[10] = 14; // OS: Windows NT
         b[48] = char(m_strings);
         return b;
@@ -316,6 +341,7 @@ private:
     int m_folders = 0;
     int m_files = 0;
     bool m_continued = false;
+    bool m_continuedBlocks = false;
     QVector<QPair<int, QByteArray>> m_pendingStrings;
     QByteArray m_current;
     QVector<QByteArray> m_files_done;

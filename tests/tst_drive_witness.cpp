@@ -1,11 +1,11 @@
 // A master run with the drive's own word after each failed read: what stops
 // retrying, what stops the run, and what reaches the messages and the record.
 #include "archive/drive_witness.h"
-#include "archive/master_reader.h"
 #include "archive/notices.h"
 #include "platform/backend/tape_backend.h"
 #include "platform/st/scsi_pages.h"
 #include "platform/st/scsi_sense.h"
+#include "scripted_rescue.h"
 
 #include <QtTest>
 
@@ -133,27 +133,9 @@ quint64 flag(int number)
     return quint64(1) << (number - 1);
 }
 
-/// What reached the master: "R1 R50! M".
-class ListSink : public Master::MasterSink
-{
-public:
-    QStringList kept;
-    std::vector<unsigned char> buffer = std::vector<unsigned char>(1 << 16);
-
-    unsigned char *recordBuffer() override { return buffer.data(); }
-    bool commitRecord(std::uint32_t length, bool error) override
-    {
-        kept << QStringLiteral("R%1%2").arg(length).arg(error ? QStringLiteral("!") : QString());
-        return true;
-    }
-    void commitMark() override { kept << QStringLiteral("M"); }
-    void commitEndOfMedium() override { kept << QStringLiteral("EOM"); }
-    bool failed() const override { return false; }
-};
-
 } // namespace
 
-Q_DECLARE_METATYPE(Master::Stop)
+Q_DECLARE_METATYPE(Rescue::Stop)
 
 class TestDriveWitness : public QObject
 {
@@ -175,45 +157,45 @@ void TestDriveWitness::afterFailedRead_data()
     QTest::addColumn<bool>("keepRetrying");
     QTest::addColumn<QString>("kept");
     QTest::addColumn<QString>("reads");
-    QTest::addColumn<Master::Stop>("stop");
+    QTest::addColumn<Rescue::Stop>("stop");
     QTest::addColumn<QString>("message"); ///< one line that must be among the messages
     QTest::addColumn<QString>("meaning"); ///< the record's word for the failure
 
     const QByteArray medium = fixedSense(3, 0x11, 0x00);
     // clang-format off
     QTest::newRow("medium error read again") << medium << quint64(0) << quint64(0) << false
-        << "R1 R50! R2" << "0 1 1 1 2 3" << Master::Stop::EndOfData
+        << "R B R |" << "0 1 1 1 2 3" << Rescue::Stop::Done
         << "drive: block 2: MEDIUM ERROR, unrecovered read error (11/00): the tape "
            "could not be read here: a damaged or worn medium (a dirty head looks the same; "
            "TapeAlert tells them apart)"
         << "medium-error";
     // A failing tape is not worn further by reading the block again.
     QTest::newRow("media flag stops retrying") << medium << quint64(0) << flag(4) << false
-        << "R1 R50! R2" << "0 1 2 3" << Master::Stop::EndOfData
+        << "R B R |" << "0 1 2 3" << Rescue::Stop::Done
         << "drive: the tape is at risk (TapeAlert: media): block 2 is not read again; "
            "--keep-retrying reads it again all the same"
         << "medium-error";
     // A snapped tape: stop at once, what was read kept.
     QTest::newRow("snapped tape stops the run") << medium << quint64(0) << flag(14) << false
-        << "R1 R50!" << "0 1" << Master::Stop::DriveAsked
+        << "R B" << "0 1" << Rescue::Stop::DriveAsked
         << "drive: TapeAlert after block 2: unrecoverable mechanical cartridge failure (snapped "
            "tape)"
         << "medium-error";
     QTest::newRow("media flag, keep retrying") << medium << quint64(0) << flag(4) << true
-        << "R1 R50! R2" << "0 1 1 1 2 3" << Master::Stop::EndOfData
+        << "R B R |" << "0 1 1 1 2 3" << Rescue::Stop::Done
         << "drive: TapeAlert after block 2: media" << "medium-error";
     // Clean now: stop at once, what was read (the flagged block too) kept.
     QTest::newRow("clean now stops the run") << medium << quint64(0) << flag(20) << false
-        << "R1 R50!" << "0 1" << Master::Stop::DriveAsked
+        << "R B" << "0 1" << Rescue::Stop::DriveAsked
         << "drive: TapeAlert after block 2: clean now" << "medium-error";
     QTest::newRow("foreign format stops the run") << fixedSense(3, 0x30, 0x02) << quint64(0)
-        << quint64(0) << false << "R1 R50!" << "0 1" << Master::Stop::DriveAsked
+        << quint64(0) << false << "R B" << "0 1" << Rescue::Stop::DriveAsked
         << "drive: block 2: MEDIUM ERROR, cannot read medium - incompatible format "
            "(30/02): this drive cannot read this cartridge's format; try a drive of its "
            "generation"
         << "wrong-format";
     QTest::newRow("reset: read again") << fixedSense(6, 0x29, 0x02) << quint64(0) << quint64(0)
-        << false << "R1 R50! R2" << "0 1 1 1 2 3" << Master::Stop::EndOfData
+        << false << "R B R |" << "0 1 1 1 2 3" << Rescue::Stop::Done
         << "drive: block 2: UNIT ATTENTION, scsi bus reset occurred (29/02): the "
            "drive was reset or the cartridge changed: the position is lost and must be read "
            "again before going on"
@@ -225,12 +207,12 @@ void TestDriveWitness::afterFailedRead_data()
     for (int i = 0; i < 4; ++i)
         longer[3 + i] = char(quint32(residue) >> (24 - 8 * i));
     QTest::newRow("longer than the adapter") << longer << quint64(0) << quint64(0) << false
-        << "R1 R50! R2" << "0 1 1 1 2 3" << Master::Stop::EndOfData
+        << "R B R |" << "0 1 1 1 2 3" << Rescue::Stop::Done
         << "drive: block 2 is a record of 300000 bytes, longer than the 64 KiB this adapter "
            "transfers at once: read the tape through an adapter that takes records of that length"
         << "none";
     QTest::newRow("clean now before the run") << medium << flag(20) << quint64(0) << false
-        << "" << "" << Master::Stop::DriveAsked << "drive: TapeAlert before the run: clean now" << "";
+        << "" << "" << Rescue::Stop::DriveAsked << "drive: TapeAlert before the run: clean now" << "";
     // clang-format on
 }
 
@@ -249,26 +231,31 @@ void TestDriveWitness::afterFailedRead()
     const HANDLE handle = registerHandle(std::unique_ptr<HandleObject>(drive));
     said.clear();
 
-    ListSink sink;
     TapeLog log;
-    Master::Reader reader(handle, sink, log, 2, nullptr, nullptr);
     DriveWitness witness(handle, keepRetrying);
-    reader.setFailureHook([&witness](DWORD error, quint64 block) {
-        const DriveWitness::Advice advice = witness.afterFailedRead(error, block);
-        return advice == DriveWitness::Advice::StopRun ? Master::AfterFailure::StopRun
-            : advice == DriveWitness::Advice::PassOn   ? Master::AfterFailure::PassOn
-                                                       : Master::AfterFailure::ReadAgain;
-    });
+    Rescue::Reader::Settings settings;
+    settings.retries = 2;
+    settings.passes = 1;
+    settings.endOfData = 3;
+    settings.afterFailure = [&witness](DWORD error, std::uint64_t position) {
+        const DriveWitness::Advice advice = witness.afterFailedRead(error, position);
+        return advice == DriveWitness::Advice::StopRun ? Rescue::AfterFailure::StopRun
+            : advice == DriveWitness::Advice::PassOn   ? Rescue::AfterFailure::PassOn
+                                                       : Rescue::AfterFailure::ReadAgain;
+    };
     const bool stopFirst = witness.beforeRun() == DriveWitness::Advice::StopRun;
-    const Master::Stop stop = stopFirst ? Master::Stop::DriveAsked : reader.run(3);
+    std::unique_ptr<ScriptedRescue> rescue;
+    if (!stopFirst)
+        rescue = std::make_unique<ScriptedRescue>(handle, log, settings);
+    const Rescue::Stop stop = rescue ? rescue->stop : Rescue::Stop::DriveAsked;
     witness.atEnd();
 
-    QTEST(sink.kept.join(QLatin1Char(' ')), "kept");
+    QTEST(rescue ? rescue->kept() : QString(), "kept");
     QTEST(drive->reads.join(QLatin1Char(' ')), "reads");
     QTEST(stop, "stop");
     QFETCH(QString, message);
     QVERIFY2(said.contains(message), qPrintable(said.join(QLatin1Char('\n'))));
-    QCOMPARE(stop == Master::Stop::DriveAsked, !witness.stopText().isEmpty());
+    QCOMPARE(stop == Rescue::Stop::DriveAsked, !witness.stopText().isEmpty());
     const QJsonObject json = witness.json();
     QCOMPARE(witness.barcode(), QStringLiteral("ABC123L6"));
     const QJsonArray failures = json.value(QStringLiteral("readFailures")).toArray();

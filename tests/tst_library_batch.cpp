@@ -5,6 +5,7 @@
 #include "archive/library_batch.h"
 #include "archive/library_drives.h"
 #include "archive/library_journal.h"
+#include "archive/library_lock.h"
 #include "platform/posix/child_process.h"
 #include "tape_fixtures.h"
 
@@ -12,8 +13,10 @@
 
 #include <csignal>
 #include <mutex>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace Library;
 
@@ -67,6 +70,8 @@ struct FakeLibrary : Robot, DriveHandler
     QSet<QString> neverReady;
     QSet<std::uint16_t> refused; ///< moves from here fail
     QStringList moves; ///< "1024>1"
+    QMap<std::uint16_t, QString>
+        filledBehind; ///< slot -> what another hand puts there once emptied
 
     bool move(std::uint16_t from, std::uint16_t to, QString &problem) override
     {
@@ -76,6 +81,15 @@ struct FakeLibrary : Robot, DriveHandler
         if (refused.contains(from) || !held.contains(from) || held.contains(to))
             return false;
         held[to] = held.take(from);
+        if (filledBehind.contains(from))
+            held[from] = filledBehind.take(from);
+        return true;
+    }
+    bool holds(std::uint16_t address, bool &full, QString &barcode) override
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        full = held.contains(address);
+        barcode = held.value(address);
         return true;
     }
     static std::uint16_t driveOf(const QString &node)
@@ -120,8 +134,12 @@ struct MemoryLedger : Ledger
         attempts.push_back(attempt);
         return true;
     }
-    bool finish(const Attempt &attempt, QString &) override
+    bool full = false; ///< the folder is full: finishing an attempt fails
+    bool finish(const Attempt &attempt, QString &problem) override
     {
+        problem = QStringLiteral("No space left on device");
+        if (full)
+            return false;
         attempts[std::size_t(attempt.id - 1)] = attempt;
         return true;
     }
@@ -272,6 +290,10 @@ private slots:
                                  << false;
         QTest::newRow("silent failure")
             << 8 << 0 << QString() << QString() << text("failed") << false;
+        QTest::newRow("exit 0 but its run record missing or unreadable")
+            << 0 << 0 << QString() << QString() << text("failed") << false;
+        QTest::newRow("run record left unfinished")
+            << 0 << 0 << text("unfinished") << QString() << text("failed") << false;
     }
     void childVerdict()
     {
@@ -476,6 +498,60 @@ private slots:
         QCOMPARE(WTERMSIG(status), int(SIGTERM));
     }
 
+    // What goes wrong around TW0001 (slot 1; TW0002 in slot 2, one drive): nothing is
+    // moved onto a full slot, and where a cartridge stays is said.
+    void faults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("moves");
+        QTest::addColumn<QString>("heldAfter"); // "address=cartridge", by address
+        QTest::addColumn<QString>("said"); // in TW0001's errors, or the batch's problem
+        QTest::addColumn<QString>("verdict"); // TW0001's
+        QTest::newRow("moving it back to its slot fails")
+            << text("refused") << text("1024>1 1>1024") << text("1=TW0001 1025=TW0002")
+            << text("it stays in drive 0 (/dev/nst0), which is not used again") << text("complete");
+        QTest::newRow("its home slot filled while it was read")
+            << text("filled") << text("1024>1") << text("1=TW0001 1024=XX0009 1025=TW0002")
+            << text("slot 1 holds XX0009 now, put there by another hand: it stays in drive 0")
+            << text("complete");
+        QTest::newRow("barcode changed between inventory and load")
+            << text("swapped") << text("1025>1 1>1025") << text("1024=XX0009 1025=TW0002")
+            << text("slot 1 now holds XX0009") << text("failed");
+        QTest::newRow("folder full: the journal cannot be written")
+            << text("full") << text("1024>1 1>1024") << text("1024=TW0001 1025=TW0002")
+            << text("No space left on device") << text("running");
+    }
+    void faults()
+    {
+        QFETCH(QString, fault);
+        FakeLibrary library;
+        fill(library, 2);
+        MemoryLedger ledger;
+        BatchSettings s = settings(1);
+        s.folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(s.folder));
+        const Inventory inventory = inventoryOf(library, 2, 1);
+        if (fault == QLatin1String("refused"))
+            library.refused << 1;
+        if (fault == QLatin1String("filled"))
+            library.filledBehind[1024] = text("XX0009");
+        if (fault == QLatin1String("swapped"))
+            library.held[1024] = text("XX0009");
+        ledger.full = fault == QLatin1String("full");
+        Batch batch(library, library, ledger, s);
+        const BatchResult result = batch.run(inventory, planBatch(inventory, Selection()));
+        QTEST(library.moves.join(QLatin1Char(' ')), "moves");
+        QStringList held;
+        for (auto i = library.held.cbegin(); i != library.held.cend(); ++i)
+            held << QStringLiteral("%1=%2").arg(i.key()).arg(i.value());
+        QTEST(held.join(QLatin1Char(' ')), "heldAfter");
+        const QString got = ledger.full ? result.ledgerProblem
+                                        : ledger.attempts.front().errors.join(QLatin1Char('|'));
+        QFETCH(QString, said);
+        QVERIFY2(got.contains(said), qPrintable(got));
+        QTEST(ledger.attempts.front().verdict, "verdict");
+    }
+
     // A cartridge a killed run left in a drive goes home to be resumed; one nobody
     // knows stays unless --unload-foreign.
     void takeBack_data()
@@ -513,6 +589,68 @@ private slots:
         QTEST(library.moves, "moves");
         QCOMPARE(journal.nextStep(QStringLiteral("TW0001"), false), NextStep::Resume);
         QCOMPARE(journal.latest().front().verdict, QStringLiteral("interrupted"));
+    }
+
+    // A second batch is refused while another process holds its folder or its changer,
+    // naming that process; a link or a FIFO at library.lock is refused, not followed.
+    void batchLocks_data()
+    {
+        QTest::addColumn<QString>("held"); // by another process, or planted at library.lock
+        QTest::addColumn<QString>("outcomes"); // the folder's, the changer's: Taken Held Refused
+        QTest::newRow("a second batch on the same folder") << text("folder") << text("HT");
+        QTest::newRow("a second batch on the same changer, another folder")
+            << text("changer") << text("TH");
+        QTest::newRow("a symbolic link at library.lock") << text("link") << text("RT");
+        QTest::newRow("a FIFO at library.lock") << text("fifo") << text("RT");
+    }
+    void batchLocks()
+    {
+        QFETCH(QString, held);
+        const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/run")));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder + QStringLiteral("/run")));
+        QString problem; // the folder stands in for the changer's node
+        const QString locks[] = { folderLockPath(folder), changerLockPath(folder, {}, problem) };
+        const QByteArray victim = QFile::encodeName(folder + QStringLiteral("/victim"));
+        if (held == QLatin1String("link"))
+            QCOMPARE(::symlink(victim.constData(), QFile::encodeName(locks[0]).constData()), 0);
+        if (held == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(locks[0]).constData(), 0600), 0);
+        const bool other = held == QLatin1String("folder") || held == QLatin1String("changer");
+        const QString theirs = locks[held == QLatin1String("changer")];
+        const pid_t holder = other ? ::fork() : -1;
+        if (holder == 0) {
+            ::alarm(60); // never outlives a failed test for long
+            BatchLock lock;
+            if (lock.take(theirs, QString(), problem) == BatchLock::Outcome::Taken)
+                ::pause();
+            ::_exit(0);
+        }
+        if (other) // it holds the lock once its pid is in the file
+            QTRY_COMPARE(fileBytes(theirs).trimmed(), QByteArray::number(holder));
+        BatchLock ours[2];
+        QString said[2], got;
+        for (int i = 0; i < 2; ++i)
+            got += QLatin1Char("THR"[int(ours[i].take(locks[i], text("it"), said[i]))]);
+        if (holder > 0) {
+            ::kill(holder, SIGKILL);
+            ::waitpid(holder, nullptr, 0);
+        }
+        QTEST(got, "outcomes");
+        const int refused = got.indexOf(QLatin1Char('H'));
+        QVERIFY(refused < 0 || said[refused].contains(QStringLiteral("process %1").arg(holder)));
+        QVERIFY(!QFile::exists(QFile::decodeName(victim))); // nothing made through the link
+    }
+
+    // The changer's own node and its generic node share a lock when it tells its serial.
+    void changerLockKey()
+    {
+        QString problem;
+        const QString a = m_dir.filePath(QStringLiteral("sch0")), b = m_dir.path();
+        QVERIFY(writeFile(a, ""));
+        const QString identity = QStringLiteral("ACME LIB-2 0042");
+        QCOMPARE(changerLockPath(a, identity, problem), changerLockPath(b, identity, problem));
+        QVERIFY(changerLockPath(a, {}, problem) != changerLockPath(b, {}, problem));
     }
 };
 

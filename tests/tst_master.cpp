@@ -1,6 +1,9 @@
-#include "archive/master_reader.h"
+// A master's reads on a drive scripted object by object: how often a failing block is
+// read again, and how the rescue gets past it, whatever the drive does after a failure.
 #include "platform/backend/tape_backend.h"
 #include "platform/win32_tape.h"
+
+#include "scripted_rescue.h"
 
 #include <QtTest>
 
@@ -12,7 +15,8 @@ namespace {
 
 /// A drive scripted object by object: "R100" a record, "M" a mark, "B50/2" a block
 /// of 50 bytes that fails the first 2 reads (B50/* never reads). @p stays: after a
-/// failed read the drive stays before the block instead of passing it.
+/// failed read the drive stays before the block instead of passing it. @p canMove
+/// false: it neither spaces nor locates.
 class ScriptedDrive : public TapeBackend
 {
 public:
@@ -25,7 +29,7 @@ public:
     std::vector<Object> objects;
     std::size_t at = 0;
     bool stays = false;
-    bool canSpace = true;
+    bool canMove = true;
     bool knowsPosition = true;
     QStringList reads; ///< the block number of every read
 
@@ -53,6 +57,8 @@ public:
     }
     DWORD seekBlock(std::uint64_t block) override
     {
+        if (!canMove)
+            return ERROR_IO_DEVICE;
         at = std::size_t(block);
         return NO_ERROR;
     }
@@ -63,7 +69,7 @@ public:
     }
     DWORD spaceRecords(std::int64_t count) override
     {
-        if (!canSpace)
+        if (!canMove)
             return ERROR_IO_DEVICE;
         at = std::size_t(std::int64_t(at) + count);
         return NO_ERROR;
@@ -94,24 +100,6 @@ public:
     DWORD identify(TapeIdentity &) override { return NO_ERROR; }
 };
 
-/// What reached the master: "R100 C50! M".
-class ListSink : public Master::MasterSink
-{
-public:
-    QStringList kept;
-    std::vector<unsigned char> buffer = std::vector<unsigned char>(1 << 16);
-
-    unsigned char *recordBuffer() override { return buffer.data(); }
-    bool commitRecord(std::uint32_t length, bool error) override
-    {
-        kept << QStringLiteral("R%1%2").arg(length).arg(error ? QStringLiteral("!") : QString());
-        return true;
-    }
-    void commitMark() override { kept << QStringLiteral("M"); }
-    void commitEndOfMedium() override { kept << QStringLiteral("EOM"); }
-    bool failed() const override { return false; }
-};
-
 } // namespace
 
 class TestMaster : public QObject
@@ -127,8 +115,9 @@ void TestMaster::retriesAndPassingOver_data()
 {
     QTest::addColumn<QString>("script");
     QTest::addColumn<int>("retries");
+    QTest::addColumn<int>("passes");
     QTest::addColumn<bool>("stays");
-    QTest::addColumn<bool>("canSpace");
+    QTest::addColumn<bool>("canMove");
     QTest::addColumn<QString>("kept");
     QTest::addColumn<QString>("reads");
     QTest::addColumn<int>("verdict");
@@ -138,47 +127,54 @@ void TestMaster::retriesAndPassingOver_data()
     const int damaged = int(RunRecord::Verdict::Damaged);
     const int short_ = int(RunRecord::Verdict::StopsShort);
     // clang-format off
-    QTest::newRow("clean tape") << "R100 M R7 M" << 2 << false << true
-        << "R100 M R7 M" << "0 1 2 3 4" << complete << "";
+    QTest::newRow("clean tape") << "R100 M R7 M" << 2 << 1 << false << true
+        << "R M R M |" << "0 1 2 3 4" << complete << "";
     // Read again after the drive passed the block: back one, then it reads whole.
-    QTest::newRow("recovered at the second read") << "R100 B50/1 M" << 2 << false << true
-        << "R100 R50 M" << "0 1 1 2 3" << complete << "recovered@2";
-    // A drive that stays before the block is read again without spacing back.
-    QTest::newRow("recovered, drive stays") << "B50/2 M" << 2 << true << true
-        << "R50 M" << "0 0 0 1 2" << complete << "recovered@1";
+    QTest::newRow("recovered at the second read") << "R100 B50/1 M" << 2 << 1 << false << true
+        << "R R M |" << "0 1 1 2 3" << complete << "recovered@2";
+    // A drive that stays before the block is read again where it is.
+    QTest::newRow("recovered, drive stays") << "B50/2 M" << 2 << 1 << true << true
+        << "R M |" << "0 0 0 1 2" << complete << "recovered@1";
     // Never more reads than the retries allow, then kept flagged and passed over.
-    QTest::newRow("never readable") << "R1 B50/* R2" << 2 << false << true
-        << "R1 R50! R2" << "0 1 1 1 2 3" << damaged << "unreadable@2";
-    QTest::newRow("no retries") << "B50/* R2" << 0 << false << true
-        << "R50! R2" << "0 1 2" << damaged << "unreadable@1";
+    QTest::newRow("never readable") << "R1 B50/* R2" << 2 << 1 << false << true
+        << "R B R |" << "0 1 1 1 2 3" << damaged << "unreadable@2";
+    QTest::newRow("no retries") << "B50/* R2" << 0 << 1 << false << true
+        << "B R |" << "0 1 2" << damaged << "unreadable@1";
+    // A later pass returns to it alone, with the same bound.
+    QTest::newRow("never readable, two passes") << "R1 B50/* R2" << 1 << 2 << false << true
+        << "R B R |" << "0 1 1 2 3 1 1" << damaged << "unreadable@2";
     // The drive stayed before the unreadable block: the master spaces past it.
-    QTest::newRow("passed over by spacing") << "B50/* R2" << 1 << true << true
-        << "R50! R2" << "0 0 1 2" << damaged << "unreadable@1";
+    QTest::newRow("passed over by spacing") << "B50/* R2" << 1 << 1 << true << true
+        << "B R |" << "0 0 1 2" << damaged << "unreadable@1";
     // It cannot: the master ends there and says the rest is missing, never "complete".
-    QTest::newRow("stuck before the block") << "B50/* R2" << 1 << true << false
-        << "R50!" << "0 0" << short_ << "unreadable@1";
+    QTest::newRow("stuck before the block") << "B50/* R2" << 1 << 1 << true << false
+        << "B" << "0 0" << short_ << "unreadable@1";
     // clang-format on
 }
 
 void TestMaster::retriesAndPassingOver()
 {
     QFETCH(QString, script);
-    QFETCH(int, retries);
     QFETCH(bool, stays);
-    QFETCH(bool, canSpace);
+    QFETCH(bool, canMove);
     auto *drive = new ScriptedDrive(script);
     drive->stays = stays;
-    drive->canSpace = canSpace;
+    drive->canMove = canMove;
     const qint64 endOfData = qint64(drive->objects.size());
     const HANDLE handle = registerHandle(std::unique_ptr<HandleObject>(drive));
 
-    ListSink sink;
     TapeLog log;
-    Master::Reader reader(handle, sink, log, retries, nullptr, nullptr);
-    const Master::Stop stop = reader.run(endOfData);
-    const Judgement judgement = Master::judge(log, stop, endOfData, reader.driveError());
+    Rescue::Reader::Settings settings;
+    QFETCH(int, retries);
+    QFETCH(int, passes);
+    settings.retries = retries;
+    settings.passes = passes;
+    settings.endOfData = endOfData;
+    const ScriptedRescue rescue(handle, log, settings);
+    QVERIFY(rescue.ran);
+    const Judgement judgement = Rescue::judge(rescue.map, rescue.stop, endOfData, rescue.problem);
 
-    QTEST(sink.kept.join(QLatin1Char(' ')), "kept");
+    QTEST(rescue.kept(), "kept");
     QTEST(drive->reads.join(QLatin1Char(' ')), "reads");
     QTEST(int(judgement.verdict), "verdict");
     QStringList problems;

@@ -307,7 +307,7 @@ private slots:
         QTest::newRow("uncompressed, date only") << QByteArray("AMANDA: FILE 20091231 h /var lev 0 comp N program /sbin/dump")
             << "" << "host h, disk /var, level 0, date 2009-12-31, compression none, program /sbin/dump";
         QTest::newRow("one part of a split dump") << QByteArray("AMANDA: SPLIT_FILE 20100101000000 h /srv part 2/3 lev 0 comp N program /bin/tar")
-            << "" << "host h, disk /srv, level 0, date 2010-01-01 00:00:00, compression none, program /bin/tar, part 2/3";
+            << "" << "host h, disk /srv, level 0, date 2010-01-01 00:00:00, compression none, program /bin/tar, part 2/3; part 1 is not in this image: the data of this part is kept as found";
         // clang-format on
     }
 
@@ -336,6 +336,104 @@ private slots:
         QVERIFY2(list.contains("an Amanda tape file header: "), list);
         QCOMPARE(result.archives.first().offset, qint64(32768));
         QVERIFY(givesBack(result, 0, files));
+    }
+
+    // An Amanda dump split over tape files: the parts joined in the order of their numbers,
+    // whatever their order on the tape; a part missing or differing named, and nothing
+    // written under its own name with other bytes.
+    void amandaSplitDumpsAreJoined_data()
+    {
+        QTest::addColumn<QString>("kind"); ///< "tape" (an image) or "tap" (a master)
+        /// The parts on the tape; "2'": part 2 with other bytes, "2!": its first data record
+        /// flagged unreadable.
+        QTest::addColumn<QString>("order");
+        QTest::addColumn<QString>("total"); ///< what the headers say after "N/"
+        QTest::addColumn<QString>("said"); ///< in the problems; empty: restored whole
+        QTest::newRow("three parts, image") << "tape"
+                                            << "1 2 3"
+                                            << "3"
+                                            << "";
+        QTest::newRow("three parts, master") << "tap"
+                                             << "1 2 3"
+                                             << "3"
+                                             << "";
+        QTest::newRow("parts out of order, total unknown") << "tape"
+                                                           << "2 1 3"
+                                                           << "UNKNOWN"
+                                                           << "";
+        QTest::newRow("a part twice, alike") << "tape"
+                                             << "1 2 2 3"
+                                             << "3"
+                                             << "";
+        QTest::newRow("a part missing") << "tape"
+                                        << "1 3"
+                                        << "3"
+                                        << "part 2 is not in this image";
+        QTest::newRow("the last part missing, master") << "tap"
+                                                       << "1 2"
+                                                       << "3"
+                                                       << "part 3 is not in this image";
+        QTest::newRow("a part twice, with other bytes") << "tape"
+                                                        << "1 2 2' 3"
+                                                        << "3"
+                                                        << "part 2 is on the tape twice";
+        QTest::newRow("an unreadable record in a part, master") << "tap"
+                                                                << "1 2! 3"
+                                                                << "3"
+                                                                << "unreadable";
+    }
+
+    void amandaSplitDumpsAreJoined()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, order);
+        QFETCH(QString, total);
+        QFETCH(QString, said);
+        const QVector<File> files = sampleFiles(12, 4, 40000);
+        const QByteArray dump = tapeFileBytes(QStringLiteral("gnu|gzip"), files);
+        constexpr int chunk = 65536;
+        QCOMPARE((dump.size() + chunk - 1) / chunk, 3);
+        Tape tape;
+        int records = 0; ///< tape marks count
+        for (const QString &part : order.split(QLatin1Char(' '))) {
+            const int n = part.left(1).toInt();
+            QByteArray header = QStringLiteral("AMANDA: SPLIT_FILE 20240102030405 client "
+                                               "/home part %1/%2 lev 0 comp .gz program /bin/tar\n")
+                                    .arg(n)
+                                    .arg(total)
+                                    .toLatin1();
+            header.append(QByteArray(32768 - header.size(), '\0'));
+            const QByteArray data = part.endsWith(QLatin1Char('\''))
+                ? randomBytes(5, chunk)
+                : dump.mid((n - 1) * chunk, chunk);
+            tape.file(header + data, 32768);
+            if (part.endsWith(QLatin1Char('!')))
+                tape.damage(records + 1, 7);
+            records += (header.size() + data.size() + 32767) / 32768 + 1;
+        }
+        tape.file(randomBytes(6, 50000), 32768); // another tape file after the dump
+        QTemporaryDir dir;
+        const QString tap = dir.filePath(QStringLiteral("source.tap"));
+        const QString path = kind == QLatin1String("tap")
+            ? (tape.write(tap) ? tap : QString())
+            : imageFromTape(dir.path(), tape, QStringLiteral("Auto"));
+        QVERIFY(!path.isEmpty());
+        const ScanResult result = scanImage(path);
+        const QByteArray list = listing(result).toUtf8();
+        QVERIFY2(result.archives.size() == 1, list);
+        QVERIFY2(result.rawRegions.last().length >= 50000, list); // the tape file after it
+        const Extracted done = extract(result);
+        QVERIFY2(done.whole == said.isEmpty(), qPrintable(done.problems));
+        QVERIFY2(list.contains(said.toUtf8()), list);
+        int restored = 0;
+        for (const File &file : files) {
+            const QString name = entryOutputName(0, file.name);
+            QVERIFY2(!done.files.contains(name) || done.files.value(name) == file.data,
+                qPrintable(name));
+            restored += done.files.contains(name) ? 1 : 0;
+        }
+        QCOMPARE(restored == files.size(), said.isEmpty());
+        QVERIFY2(restored > 0, qPrintable(done.problems)); // the first part's files at least
     }
 
     void damagedBlockKeepsWhatSurrounds_data()

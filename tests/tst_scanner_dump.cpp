@@ -29,6 +29,7 @@ cd .. && mke2fs -q -F -t ext2 -d src fs.img 8M
 loop=$(losetup --find --show fs.img)
 dump -0 -q -b 10 -f one.dump "$loop" 2>/dev/null
 dump -0 -q -b 10 -B 300 -f v1,v2,v3 "$loop" 2>/dev/null
+sleep 1 && dump -0 -q -b 10 -B 300 -f w1,w2,w3 "$loop" 2>/dev/null
 losetup -d "$loop"
 mkdir ref && cd ref && restore -r -f ../one.dump && rm -f restoresymtable)sh";
 
@@ -207,6 +208,7 @@ private slots:
         // The middle of d/big lies in the second volume: it was kept as raw data.
         QTest::newRow("three volumes in three tape files joined") << "volumes" << false << true;
         QTest::newRow("three volumes joined, master") << "volumes" << true << false;
+        QTest::newRow("three volumes in three images") << "v1 v2 v3" << false << false;
         // clang-format on
     }
 
@@ -227,8 +229,13 @@ private slots:
             volumes = { file(QStringLiteral("v1")), file(QStringLiteral("v2")),
                 file(QStringLiteral("v3")) };
         QVERIFY(!volumes.first().isEmpty());
-        const QString source = image(volumes, master);
-        const ToolRun listed = quorlin({ QStringLiteral("--list"), source });
+        QString source = image(volumes, master);
+        QStringList further; ///< each volume an image of its own: the others with --volume
+        for (const QString &name : volume.split(QLatin1Char(' ')).mid(1)) {
+            source = image({ file(volume.left(2)) }, false);
+            further << QStringLiteral("--volume") << image({ file(name) }, false);
+        }
+        const ToolRun listed = quorlin(QStringList { QStringLiteral("--list"), source } + further);
         QVERIFY2(listed.exitCode == 0, qPrintable(listed.out + listed.err));
         // Listed by name, not kept as one region.
         QVERIFY2(listed.out.contains(QLatin1String(" archive-1/d/sub/own\n"))
@@ -240,7 +247,7 @@ private slots:
             source, out.path() };
         if (owners)
             arguments.insert(1, QStringLiteral("--owners"));
-        const ToolRun run = quorlin(arguments);
+        const ToolRun run = quorlin(arguments + further);
         QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
         QCOMPARE(describe(out.filePath(QStringLiteral("archive-1")), owners),
             describe(path(QStringLiteral("ref")), owners));
@@ -253,12 +260,17 @@ private slots:
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QString>("lost"); ///< named on stderr, never written whole
         QTest::addColumn<QString>("whole"); ///< must come back as restore -r gives them
+        QTest::addColumn<QString>("reason"); ///< said on stderr
         // clang-format off
-        QTest::newRow("unreadable record in a file's data") << "data" << "d/big" << "sparse d/sub/own hard";
-        QTest::newRow("unreadable record holding a file's header") << "header" << "d/data hard" << "";
+        QTest::newRow("unreadable record in a file's data") << "data" << "d/big" << "sparse d/sub/own hard" << "";
+        QTest::newRow("unreadable record holding a file's header") << "header" << "d/data hard" << "" << "";
         // The second and third volume missing: the file that runs on is named damaged,
         // those after it said to be lost.
-        QTest::newRow("volume continued on no tape file") << "first volume" << "d/big d/data" << "";
+        QTest::newRow("volume continued on no tape file") << "first volume" << "d/big d/data" << "" << "not in this image";
+        // Each volume an image of its own, the later ones not those that follow.
+        QTest::newRow("volume 2 not given") << "v1 v3" << "d/big d/data" << "" << "volume 2 is missing";
+        QTest::newRow("volumes 2 and 3 swapped") << "v1 v3 v2" << "d/big d/data" << "" << "out of order";
+        QTest::newRow("volume 2 of another dump") << "v1 w2 v3" << "d/big d/data" << "" << "another dump";
         // clang-format on
     }
 
@@ -269,6 +281,7 @@ private slots:
         QFETCH(QString, damage);
         QFETCH(QString, lost);
         QFETCH(QString, whole);
+        QFETCH(QString, reason);
         const QByteArray one = file(QStringLiteral("one.dump"));
         const QByteArray big = file(QStringLiteral("ref/d/big"));
         QString source;
@@ -282,8 +295,11 @@ private slots:
             source = image({ file(QStringLiteral("v1")) }, false);
         }
         QTemporaryDir out;
-        const ToolRun run = quorlin({ QStringLiteral("--extract"), source, out.path() });
-        QVERIFY2(run.exitCode == 1, qPrintable(run.out + run.err));
+        QStringList arguments { QStringLiteral("--extract"), source, out.path() };
+        for (const QString &name : damage.split(QLatin1Char(' ')).mid(1))
+            arguments << QStringLiteral("--volume") << image({ file(name) }, false);
+        const ToolRun run = quorlin(arguments);
+        QVERIFY2(run.exitCode == 1 && run.err.contains(reason), qPrintable(run.out + run.err));
         const QString root = out.filePath(QStringLiteral("archive-1/"));
         const QString ref = path(QStringLiteral("ref/"));
         for (const QString &name : lost.split(QLatin1Char(' '))) {

@@ -44,7 +44,9 @@ Media makeMedia(MtfTest::StringType strings, int block, const QString &fault)
     m.expected.insert(QStringLiteral("archive-1/Docs/") + odd, { "hello", 1600000200, 0444 });
     w.file(QStringLiteral("empty.dat"), {}, 1600000300);
     m.expected.insert(QStringLiteral("archive-1/Docs/empty.dat"), { {}, 1600000300 });
-    const QByteArray middle = randomBytes(2, 9000);
+    QByteArray middle = randomBytes(2, 9000);
+    if (fault == QLatin1String("zero record")) // whole records of zeros inside the data
+        middle = randomBytes(2, 40000).replace(8000, 25000, QByteArray(25000, '\0'));
     if (fault == QLatin1String("damaged stream"))
         w.file(QStringLiteral("middle.bin"), {}, 1600000400, 0,
             { { "STAN", middle, 0, true }, { "CSUM", Writer::checksumOf(middle) } }, 0, false);
@@ -131,11 +133,18 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("strings");
         QTest::addColumn<int>("block");
-        QTest::newRow(".bkf, UTF-16 names") << "bkf" << int(MtfTest::Unicode) << 1024;
-        QTest::newRow(".bkf, ANSI names, 512-byte blocks") << "bkf" << int(MtfTest::Ansi) << 512;
+        QTest::addColumn<QString>("fault");
+        QTest::newRow(".bkf, UTF-16 names") << "bkf" << int(MtfTest::Unicode) << 1024 << "";
+        QTest::newRow(".bkf, ANSI names, 512-byte blocks")
+            << "bkf" << int(MtfTest::Ansi) << 512 << "";
         QTest::newRow(".tape image: filemarks are tape marks")
-            << "tape" << int(MtfTest::Unicode) << 1024;
-        QTest::newRow("master") << "tap" << int(MtfTest::Unicode) << 512;
+            << "tape" << int(MtfTest::Unicode) << 1024 << "";
+        QTest::newRow("master") << "tap" << int(MtfTest::Unicode) << 512 << "";
+        // A record of zeros in a file's data was taken for a tape mark: named damaged.
+        QTest::newRow(".tape image: a record of zeros inside a file is data")
+            << "tape" << int(MtfTest::Unicode) << 1024 << "zero record";
+        QTest::newRow("master: a record of zeros inside a file is data")
+            << "tap" << int(MtfTest::Unicode) << 1024 << "zero record";
     }
 
     void restoresSets()
@@ -143,9 +152,10 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(int, strings);
         QFETCH(int, block);
+        QFETCH(QString, fault);
         ::umask(022);
         QTemporaryDir dir;
-        const Media media = makeMedia(MtfTest::StringType(strings), block, QString());
+        const Media media = makeMedia(MtfTest::StringType(strings), block, fault);
         const QString image = place(dir.path(), media, kind);
         QVERIFY(!image.isEmpty());
         const ToolRun listed = quorlin({ QStringLiteral("--list"), image });

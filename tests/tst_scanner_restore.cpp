@@ -2,7 +2,9 @@
 // metadata, links, names as bytes, the folder it may not leave, the size limit,
 // and names that must not forge output in --list, --extract and the window.
 #include "scanner/core/carver.h"
+#include "scanner/core/extractor.h"
 #include "scanner/core/report.h"
+#include "scanner/core/restore_folder.h"
 #include "scanner/ui/scanner_window.h"
 #include "tst_scanner_images.h"
 
@@ -1011,6 +1013,66 @@ private slots:
         for (const char *line : { "archive-1/trail%2E\tarchive-1/trail.\n",
                  "archive-1/we%3Fird\tarchive-1/we?ird\n", "archive-1/sp%20\tarchive-1/sp \n" })
             QVERIFY2(map.contains(QLatin1String(line)), qPrintable(map));
+    }
+
+    /// Names the folder's file system refuses when they are made, where its type did not
+    /// tell (exit 0, written escaped, the map and the note). A name too long is refused by
+    /// every file system; the others by a stand-in for one that refuses them, asked before
+    /// the real call, which then makes the escaped name.
+    void namesRefusedWhenMadeAreEscaped_data()
+    {
+        QTest::addColumn<QString>("name"); ///< stored in the archive
+        QTest::addColumn<int>("refused"); ///< errno for names with ':' or bytes above 0x7f
+        QTest::addColumn<QString>("written"); ///< a pattern of what is written instead
+        QTest::newRow("longer than any file system takes (ENAMETOOLONG)")
+            << QStringLiteral("dir/") + QString(300, QLatin1Char('n')) + QStringLiteral(".txt") << 0
+            << QStringLiteral("archive-1/dir/n{160}~[0-9a-f]{8}\\.txt");
+        QTest::newRow("folder and file with ':' (EINVAL, as vfat)")
+            << QStringLiteral("we:ird/a:b") << EINVAL << QStringLiteral("archive-1/we%3Aird/a%3Ab");
+        QTest::newRow("bytes above 0x7f (EILSEQ, a file system that takes ASCII only)")
+            << QStringLiteral("caf\u00e9.txt") << EILSEQ
+            << QStringLiteral("archive-1/caf%C3%A9\\.txt");
+    }
+
+    void namesRefusedWhenMadeAreEscaped()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, refused);
+        QFETCH(QString, written);
+        TemporaryDir base;
+        const QString archive = base.filePath(QStringLiteral("names.tar"));
+        QVERIFY(writeFile(archive,
+            makeArchive(ARCHIVE_FORMAT_TAR_PAX_RESTRICTED, ARCHIVE_FILTER_NONE,
+                { { name, "refused" }, { QStringLiteral("ok.txt"), "ok" } })));
+        const ScanResult result
+            = scanImage(imageOf(base.filePath(QStringLiteral("image")), { archive }));
+        RestoreFolder::setNameRefusal([refused](const QByteArray &leaf) {
+            const bool above
+                = std::any_of(leaf.cbegin(), leaf.cend(), [](char c) { return uchar(c) > 0x7f; });
+            return leaf.contains(':') || above ? refused : 0;
+        });
+        const QString out = base.filePath(QStringLiteral("out"));
+        Extractor extractor(result, out);
+        const bool whole = extractor.run(selectMatching(result, {}));
+        RestoreFolder::setNameRefusal({});
+        const QString problems = extractor.problems().join(QLatin1Char('\n'));
+        QVERIFY2(whole, qPrintable(problems));
+        QVERIFY2(problems.contains(QLatin1String("refused some of the names when they were made")),
+            qPrintable(problems));
+        QStringList found = filesBelow(out).split(QLatin1Char(' '));
+        QVERIFY(found.removeOne(QStringLiteral("archive-1/ok.txt")));
+        QVERIFY(found.removeOne(QStringLiteral("quorlin-escaped-names.txt")));
+        QCOMPARE(found.size(), 1);
+        QVERIFY2(QRegularExpression(QLatin1Char('^') + written + QLatin1Char('$'))
+                     .match(found.first())
+                     .hasMatch(),
+            qPrintable(found.first()));
+        QCOMPARE(fileBytes(out + QLatin1Char('/') + found.first()), QByteArray("refused"));
+        const QString map
+            = QString::fromUtf8(fileBytes(out + QStringLiteral("/quorlin-escaped-names.txt")));
+        QVERIFY2(map.contains(QLatin1Char('\n') + found.first() + QStringLiteral("\tarchive-1/")
+                     + name + QLatin1Char('\n')),
+            qPrintable(map));
     }
 };
 

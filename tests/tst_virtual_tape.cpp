@@ -408,19 +408,35 @@ private slots:
     }
 
     // The tools that make tapes for the other tests and for a demonstration.
+    void mktapAndDemoTape_data()
+    {
+        QTest::addColumn<QStringList>("options"); ///< INPUT: a file of 2500 bytes
+        QTest::addColumn<QString>("sequence");
+        QTest::newRow("one block size, flagged and odd records")
+            << QStringLiteral("-b 1001 --error-record 2 --odd-record 4 INPUT gen:2000 "
+                              "--end-of-medium")
+                   .split(QLatin1Char(' '))
+            << "R1001 C1001 R498 M R1000 R1000 M EOM";
+        // Labels are 80-byte records around the files they name.
+        QTest::newRow("a block size per tape file")
+            << QStringLiteral("-b 80 --file-block-size 2:1000 gen:160 INPUT gen:80")
+                   .split(QLatin1Char(' '))
+            << "R80 R80 M R1000 R1000 R500 M R80 M E";
+    }
+
     void mktapAndDemoTape()
     {
+        QFETCH(QStringList, options);
         const QString path = m_dir.filePath(QStringLiteral("made.tap"));
         const QString input = m_dir.filePath(QStringLiteral("input.bin"));
         QVERIFY(writeFile(input, recordContent(0, 2500)));
+        options.replaceInStrings(QRegularExpression(QStringLiteral("^INPUT$")), input);
+        QFile::remove(path);
         QCOMPARE(QProcess::execute(QStringLiteral(TARNWICK_BIN_DIR "/mktap"),
-                     { QStringLiteral("-o"), path, QStringLiteral("-b"), QStringLiteral("1001"),
-                         QStringLiteral("--error-record"), QStringLiteral("2"),
-                         QStringLiteral("--odd-record"), QStringLiteral("4"), input,
-                         QStringLiteral("gen:2000"), QStringLiteral("--end-of-medium") }),
+                     QStringList { QStringLiteral("-o"), path } + options),
             0);
         HANDLE tape = openTapeFile(path);
-        QCOMPARE(readSequence(tape), QStringLiteral("R1001 C1001 R498 M R1000 R1000 M EOM"));
+        QTEST(readSequence(tape), "sequence");
         CloseHandle(tape);
 
         const QString demo = QStringLiteral(TARNWICK_BIN_DIR "/../demo/demo.tap");

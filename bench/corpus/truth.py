@@ -141,6 +141,8 @@ def states(fmt, data, kept, files, recs):
     of it that an image holds (None: none)."""
     if recs is None:
         return {p: "absent" for p, _ in files}
+    if fmt == "labelled":  # the tape file is the file
+        return {p: file_state((0, len(c)), recs) for p, c in files}
     offset = 32768 if fmt.startswith("amanda-") else 0
     inner_fmt = fmt.split("-", 1)[1] if offset else fmt
     comp = inner_fmt.rsplit(".", 1)[1] if "." in inner_fmt else None

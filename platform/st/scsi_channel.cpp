@@ -2,6 +2,7 @@
 
 #include "platform/st/scsi_sense.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,8 +24,8 @@ void close(int fd)
         ::close(fd); // nothing was written through it that a failed close could lose
 }
 
-Outcome send(int fd, const unsigned char *command, std::size_t commandLength, Direction direction,
-    unsigned char *data, std::size_t length, unsigned timeoutMs)
+Outcome send(const Ioctl &ioctl, int fd, const unsigned char *command, std::size_t commandLength,
+    Direction direction, unsigned char *data, std::size_t length, unsigned timeoutMs)
 {
     Outcome outcome;
     unsigned char sense[64] = {};
@@ -40,7 +41,7 @@ Outcome send(int fd, const unsigned char *command, std::size_t commandLength, Di
     io.mx_sb_len = sizeof sense;
     io.sbp = sense;
     io.timeout = timeoutMs;
-    if (::ioctl(fd, SG_IO, &io) != 0) {
+    if (ioctl(fd, SG_IO, &io) != 0) {
         outcome.error = errno;
         return outcome;
     }
@@ -48,15 +49,28 @@ Outcome send(int fd, const unsigned char *command, std::size_t commandLength, Di
     // The driver's low bits (timeout, hard error) mean the command never completed;
     // its sense flag alone is a normal check condition.
     outcome.transportFailed = io.host_status != 0 || (io.driver_status & 0x07) != 0;
-    if (io.sb_len_wr > 0) {
-        const SenseFacts facts = ScsiSense::decode(sense, io.sb_len_wr);
+    outcome.infoOk = (io.info & SG_INFO_OK_MASK) == SG_INFO_OK;
+    const std::size_t senseLength = std::min<std::size_t>(io.sb_len_wr, sizeof sense);
+    outcome.sense.assign(sense, sense + senseLength);
+    if (senseLength > 0) {
+        const SenseFacts facts = ScsiSense::decode(sense, senseLength);
         outcome.senseKey = facts.key;
         outcome.asc = facts.asc;
         outcome.ascq = facts.ascq;
     }
-    if (direction == Direction::FromDevice)
-        outcome.transferred = length - std::size_t(io.resid > 0 ? io.resid : 0);
+    if (direction == Direction::FromDevice) {
+        const std::size_t residue = std::size_t(io.resid > 0 ? io.resid : 0);
+        outcome.transferred = residue < length ? length - residue : 0;
+    }
     return outcome;
+}
+
+Outcome send(int fd, const unsigned char *command, std::size_t commandLength, Direction direction,
+    unsigned char *data, std::size_t length, unsigned timeoutMs)
+{
+    return send(
+        [](int f, unsigned long request, void *argument) { return ::ioctl(f, request, argument); },
+        fd, command, commandLength, direction, data, length, timeoutMs);
 }
 
 std::string genericNodeOfChanger(const std::string &path)

@@ -7,7 +7,9 @@
  */
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace ScsiChannel {
 
@@ -18,6 +20,9 @@ struct Outcome
     bool transportFailed = false; ///< the host adapter or driver gave up
     std::uint8_t senseKey = 0, asc = 0, ascq = 0;
     std::size_t transferred = 0; ///< bytes the device sent
+    /// The sg driver's own word (SG_INFO_OK): no check condition, nothing failed in between.
+    bool infoOk = false;
+    std::vector<unsigned char> sense; ///< what the device returned, as it returned it
 
     bool ok() const { return error == 0 && status == 0 && !transportFailed; }
 };
@@ -28,7 +33,15 @@ enum class Direction { None, FromDevice, ToDevice };
 int open(const std::string &path);
 void close(int fd);
 
-/// Sends @p command; for FromDevice @p data receives up to @p length bytes.
+/// ioctl(2) as a caller makes it: the system's, or a stand-in under test.
+using Ioctl = std::function<int(int fd, unsigned long request, void *argument)>;
+
+/// Sends @p command through @p ioctl (SG_IO); for FromDevice @p data receives up to
+/// @p length bytes. Every SG_IO request of the program is made here.
+Outcome send(const Ioctl &ioctl, int fd, const unsigned char *command, std::size_t commandLength,
+    Direction direction, unsigned char *data, std::size_t length, unsigned timeoutMs);
+
+/// The same through the system's ioctl(2).
 Outcome send(int fd, const unsigned char *command, std::size_t commandLength, Direction direction,
     unsigned char *data, std::size_t length, unsigned timeoutMs);
 

@@ -1,12 +1,12 @@
 #include "platform/st/sg_drive.h"
 
+#include "platform/st/scsi_channel.h"
 #include "platform/st/scsi_pages.h"
 #include "platform/st/scsi_sense.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <scsi/sg.h>
 #include <sys/mtio.h>
 
 namespace {
@@ -55,31 +55,24 @@ bool SgDrive::command(const unsigned char *cdb, std::size_t cdbLength,
     std::vector<unsigned char> &data, std::vector<unsigned char> &sense)
 {
     const bool generic = reach();
-    sense.assign(64, 0);
-    sg_io_hdr_t io = {};
-    io.interface_id = 'S';
-    io.dxfer_direction = data.empty() ? SG_DXFER_NONE : SG_DXFER_FROM_DEV;
-    io.cmd_len = static_cast<unsigned char>(cdbLength);
-    io.cmdp = const_cast<unsigned char *>(cdb);
-    io.dxfer_len = static_cast<unsigned>(data.size());
-    io.dxferp = data.empty() ? nullptr : data.data();
-    io.mx_sb_len = static_cast<unsigned char>(sense.size());
-    io.sbp = sense.data();
-    io.timeout = 120000; // ms: a read that retries on a bad spot takes long
-    if (m_system.ioctl(generic ? m_genericFd : m_stFd, SG_IO, &io) != 0) {
-        const int error = errno;
+    const ScsiChannel::Outcome outcome
+        = ScsiChannel::send([this](int fd, unsigned long request,
+                                void *argument) { return m_system.ioctl(fd, request, argument); },
+            generic ? m_genericFd : m_stFd, cdb, cdbLength,
+            data.empty() ? ScsiChannel::Direction::None : ScsiChannel::Direction::FromDevice,
+            data.data(), data.size(), 120000); // ms: a read that retries on a bad spot takes long
+    if (outcome.error != 0) {
         sense.clear();
         // Without the generic node only a process with CAP_SYS_RAWIO reaches the drive.
-        m_access = generic ? "SG_IO failed on " + m_genericNode + ": " + errnoText(error)
+        m_access = generic ? "SG_IO failed on " + m_genericNode + ": " + errnoText(outcome.error)
                            : m_genericProblem;
-        errno = error;
+        errno = outcome.error;
         return false;
     }
     m_access.clear();
-    sense.resize(io.sb_len_wr);
-    const std::size_t residue = std::size_t(io.resid > 0 ? io.resid : 0);
-    data.resize(residue < data.size() ? data.size() - residue : 0);
-    return (io.info & SG_INFO_OK_MASK) == SG_INFO_OK;
+    sense = outcome.sense;
+    data.resize(outcome.transferred);
+    return outcome.infoOk;
 }
 
 bool SgDrive::ask(const unsigned char *cdb, std::size_t cdbLength, std::vector<unsigned char> &data,

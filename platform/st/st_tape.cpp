@@ -1,12 +1,12 @@
 #include "platform/st/st_tape.h"
 
+#include "platform/st/scsi_channel.h"
 #include "platform/st/scsi_inquiry.h"
 #include "platform/st/st_mapping.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <scsi/sg.h>
 #include <sys/mtio.h>
 
 namespace {
@@ -70,22 +70,14 @@ DWORD StTape::status()
 bool StTape::scsiIn(int fd, const unsigned char *command, std::size_t commandLength,
     std::vector<unsigned char> &answer)
 {
-    unsigned char sense[32] = {};
-    sg_io_hdr_t io = {};
-    io.interface_id = 'S';
-    io.dxfer_direction = SG_DXFER_FROM_DEV;
-    io.cmd_len = static_cast<unsigned char>(commandLength);
-    io.cmdp = const_cast<unsigned char *>(command);
-    io.dxfer_len = static_cast<unsigned>(answer.size());
-    io.dxferp = answer.data();
-    io.mx_sb_len = sizeof sense;
-    io.sbp = sense;
-    io.timeout = 60000; // ms
-    if (m_system.ioctl(fd, SG_IO, &io) != 0)
+    const ScsiChannel::Outcome outcome
+        = ScsiChannel::send([this](int f, unsigned long request,
+                                void *argument) { return m_system.ioctl(f, request, argument); },
+            fd, command, commandLength, ScsiChannel::Direction::FromDevice, answer.data(),
+            answer.size(), 60000);
+    if (outcome.error != 0 || !outcome.infoOk)
         return false;
-    if ((io.info & SG_INFO_OK_MASK) != SG_INFO_OK)
-        return false;
-    answer.resize(answer.size() - std::size_t(io.resid > 0 ? io.resid : 0));
+    answer.resize(outcome.transferred);
     return true;
 }
 

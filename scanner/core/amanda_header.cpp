@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cstring>
 
 namespace Quorlin {
@@ -106,6 +107,27 @@ QString amandaHeaderFacts(const unsigned char *data, std::size_t available)
     if (kind == QLatin1String("CONT_FILE"))
         facts.append(QStringLiteral("continued from an earlier tape file"));
     return facts.join(QStringLiteral(", "));
+}
+
+AmandaPart amandaPart(const unsigned char *data, std::size_t available)
+{
+    AmandaPart part;
+    if (!isAmandaHeader(data, available))
+        return part;
+    const QStringList words = firstLine(data, available);
+    if (!isDumpKind(words.at(1)))
+        return part;
+    part.valid = true;
+    part.dump = QStringList { words.at(3), words.at(4), valueOf(words, "lev"), words.at(2) }.join(
+        QLatin1Char(' '));
+    // "N/M", or "N/UNKNOWN" while the dump was still being written.
+    const QString number = valueOf(words, "part");
+    bool known = false;
+    part.number = number.section(QLatin1Char('/'), 0, 0).toInt(&known);
+    if (!known || part.number < 1)
+        part.number = 0;
+    part.total = std::max(0, number.section(QLatin1Char('/'), 1, 1).toInt());
+    return part;
 }
 
 } // namespace Quorlin

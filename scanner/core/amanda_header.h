@@ -17,4 +17,14 @@ bool isAmandaHeader(const unsigned char *data, std::size_t available);
 /// compression and program of a dump; the label and date of a tape's start.
 QString amandaHeaderFacts(const unsigned char *data, std::size_t available);
 
+/// Which dump a dump header's tape file holds, and which part of it.
+struct AmandaPart
+{
+    bool valid = false; ///< a dump's header
+    QString dump; ///< host, disk, level and date: the same in every part of one dump
+    int number = 0; ///< the part, from 1; 0 when the header names none
+    int total = 0; ///< how many parts the dump has; 0 when the header does not know
+};
+AmandaPart amandaPart(const unsigned char *data, std::size_t available);
+
 } // namespace Quorlin

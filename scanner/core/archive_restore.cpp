@@ -1,6 +1,7 @@
 #include "scanner/core/archive_restore.h"
 
 #include "imaging/size_text.h"
+#include "scanner/core/amanda_parts.h"
 #include "scanner/core/archive_reader.h"
 #include "scanner/core/archive_stream.h"
 #include "scanner/core/dump_restore.h"
@@ -633,7 +634,8 @@ bool restoreArchive(const ScanResult &result, int index, const QSet<int> &entrie
         return restoreDumpArchive(result, index, entries, run);
     if (result.archives.at(index).format == QLatin1String(mtfSetFormat))
         return restoreMtfSet(result, index, entries, run);
-    return ArchiveWalk(result, index, run).run(entries);
+    ScanResult joined;
+    return ArchiveWalk(joinedView(result, index, &joined), index, run).run(entries);
 }
 
 } // namespace Quorlin

@@ -24,23 +24,41 @@ std::shared_ptr<const RecordLayout> layoutOf(const ImageFacts &facts)
 } // namespace
 
 BodyStream::BodyStream(const ImageFacts &facts)
-    : m_file(facts.path)
-    , m_length(facts.streamLength)
+    : m_length(facts.streamLength)
     , m_layout(layoutOf(facts))
 {
+    m_files.push_back(std::make_unique<QFile>(facts.path));
+    for (const QString &path : facts.volumePaths)
+        m_files.push_back(std::make_unique<QFile>(path));
 }
 
 bool BodyStream::open()
 {
-    // Unbuffered: the callers' reads are already large, a second buffer only copies.
-    return m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    for (const auto &file : m_files) {
+        // Unbuffered: the callers' reads are already large, a second buffer only copies.
+        if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            m_error = m_files.size() == 1
+                ? file->errorString()
+                : QStringLiteral("%1: %2").arg(file->fileName(), file->errorString());
+            return false;
+        }
+    }
+    return true;
 }
 
-qint64 BodyStream::readFile(qint64 at, char *buffer, qint64 length)
+qint64 BodyStream::readFile(int index, qint64 at, char *buffer, qint64 length)
 {
-    if (m_file.pos() != at && !m_file.seek(at))
+    if (index < 0 || std::size_t(index) >= m_files.size())
         return -1;
-    return m_file.read(buffer, length);
+    QFile &file = *m_files[std::size_t(index)];
+    if (file.pos() != at && !file.seek(at)) {
+        m_error = file.errorString();
+        return -1;
+    }
+    const qint64 got = file.read(buffer, length);
+    if (got < 0)
+        m_error = file.errorString();
+    return got;
 }
 
 qint64 BodyStream::readAt(qint64 pos, char *buffer, qint64 maxLength)
@@ -55,7 +73,7 @@ qint64 BodyStream::readAt(qint64 pos, char *buffer, qint64 maxLength)
         const RecordLayout::Run &run = m_layout->runAt(pos + total);
         const qint64 got = wanted < maxLength - total && run.stride > run.dataLength
             ? readRecords(pos + total, buffer + total, maxLength - total)
-            : readFile(piece.first, buffer + total, wanted);
+            : readFile(run.file, piece.first, buffer + total, wanted);
         if (got < 0)
             return -1;
         total += got;
@@ -78,7 +96,7 @@ qint64 BodyStream::readRecords(qint64 pos, char *buffer, qint64 maxLength)
     const qint64 span = (records - 1) * run.stride + run.dataLength - within;
     if (m_gather.size() < span)
         m_gather.resize(int(span));
-    const qint64 got = readFile(m_layout->imageOffset(pos), m_gather.data(), span);
+    const qint64 got = readFile(run.file, m_layout->imageOffset(pos), m_gather.data(), span);
     if (got < 0)
         return -1;
     qint64 total = 0;

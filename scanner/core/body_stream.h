@@ -3,6 +3,9 @@
 
 #include <QFile>
 
+#include <memory>
+#include <vector>
+
 namespace Quorlin {
 
 /// Reads the body of an image as the stream of bytes the tape held: the body
@@ -16,7 +19,7 @@ public:
     BodyStream &operator=(const BodyStream &) = delete;
 
     bool open();
-    QString errorString() const { return m_file.errorString(); }
+    QString errorString() const { return m_error; }
     qint64 length() const { return m_length; }
 
     /// Reads up to @p maxLength bytes from stream offset @p pos, never past the
@@ -25,9 +28,11 @@ public:
 
 private:
     qint64 readRecords(qint64 pos, char *buffer, qint64 maxLength);
-    qint64 readFile(qint64 at, char *buffer, qint64 length);
+    qint64 readFile(int file, qint64 at, char *buffer, qint64 length);
 
-    QFile m_file;
+    /// The image, then each further volume's image.
+    std::vector<std::unique_ptr<QFile>> m_files;
+    QString m_error;
     qint64 m_length;
     std::shared_ptr<const RecordLayout> m_layout;
     QByteArray m_gather; ///< framed records read in one piece, then taken apart

@@ -1,6 +1,7 @@
 #include "scanner/core/carver.h"
 
 #include "scanner/core/amanda_header.h"
+#include "scanner/core/amanda_parts.h"
 #include "scanner/core/archive_reader.h"
 #include "scanner/core/body_stream.h"
 #include "scanner/core/dump_restore.h"
@@ -443,8 +444,43 @@ private:
 
 } // namespace
 
-ScanResult scanImage(
-    const QString &path, const ScanProgress &progress, const std::atomic<bool> *cancel)
+namespace {
+
+/// Reads each further image's facts and puts its records after the first image's, the
+/// change of image marked as a change of volume. False when one cannot be read.
+bool appendVolumes(
+    ImageFacts *facts, const QStringList &volumes, const std::atomic<bool> *cancel, QString *error)
+{
+    if (volumes.isEmpty())
+        return true;
+    auto layout = std::make_shared<RecordLayout>(facts->layout
+            ? *facts->layout
+            : RecordLayout::contiguous(facts->streamLength, facts->recordStep));
+    facts->volumePaths = volumes;
+    for (int v = 0; v < volumes.size(); ++v) {
+        ImageFacts next = readImageFacts(volumes.at(v));
+        if (mayBePadded(next) && !settlePadding(&next, {}, cancel, error))
+            return false;
+        markRecordedDamage(&next);
+        if (next.layout)
+            layout->appendVolume(*next.layout, v + 1);
+        else
+            layout->appendVolume(RecordLayout::contiguous(next.streamLength, 0), v + 1);
+        facts->fileSize += next.fileSize;
+        facts->unreadableRecords += next.unreadableRecords;
+        facts->tapFile = facts->tapFile && next.tapFile;
+        if (next.recordStep != facts->recordStep)
+            facts->recordStep = 0;
+    }
+    facts->streamLength = layout->streamLength();
+    facts->layout = layout;
+    return true;
+}
+
+} // namespace
+
+ScanResult scanImage(const QString &path, const ScanProgress &progress,
+    const std::atomic<bool> *cancel, const QStringList &volumes)
 {
     ScanResult result;
     result.facts = readImageFacts(path);
@@ -466,12 +502,17 @@ ScanResult scanImage(
         }
     }
     markRecordedDamage(&result.facts);
+    if (!appendVolumes(&result.facts, volumes, cancel, &result.error)) {
+        result.cancelled = cancel && cancel->load();
+        return result;
+    }
     BodyStream stream(result.facts);
     if (!stream.open()) {
         result.error = stream.errorString();
         return result;
     }
     Carver(result, stream, scanPart, cancel).run();
+    joinAmandaParts(&result, stream, cancel);
     joinTarVolumes(&result, stream);
     return result;
 }

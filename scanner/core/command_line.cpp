@@ -16,12 +16,16 @@ namespace {
 
 const char usage[]
     = "Usage: quorlin [OPTIONS] [IMAGE]          open the image in a window\n"
-      "       quorlin --list [--max-size SIZE] IMAGE\n"
+      "       quorlin --list [--max-size SIZE] IMAGE [--volume IMAGE...]\n"
       "                                          list what the image holds\n"
-      "       quorlin --extract [OPTIONS] IMAGE DIR [PATTERN...]\n"
+      "       quorlin --extract [OPTIONS] IMAGE DIR [PATTERN...] [--volume IMAGE...]\n"
       "                                          write the files (all, or those whose name\n"
       "                                          as listed matches a wildcard) below DIR\n"
       "Options:\n"
+      "  --volume IMAGE    the next volume of the same tape set (repeat for each, in\n"
+      "                    order): read after the images before it, so a dump, a\n"
+      "                    multi-volume tar or a Windows backup set that goes on there\n"
+      "                    is joined\n"
       "  --max-size SIZE   the most one archive may write, when more than its own length\n"
       "                    (default 4G; K, M, G, T are powers of 1024); an archive that\n"
       "                    would write more is stopped; all archives together may write\n"
@@ -91,12 +95,31 @@ bool parseOptions(const QStringList &arguments, ExtractOptions *options, QString
     return true;
 }
 
+/// Takes each "--volume IMAGE" out of @p arguments (anywhere before a "--") into
+/// @p volumes. False when one lacks its image.
+static bool takeVolumes(QStringList *arguments, QStringList *volumes)
+{
+    for (int i = 0; i < arguments->size() && arguments->at(i) != QLatin1String("--");) {
+        if (arguments->at(i) != QLatin1String("--volume")) {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= arguments->size())
+            return false;
+        volumes->append(arguments->takeAt(i + 1));
+        arguments->removeAt(i);
+    }
+    return true;
+}
+
 int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     const QString mode = arguments.value(1);
     ExtractOptions options;
     QStringList rest;
-    const bool parsed = parseOptions(arguments.mid(2), &options, &rest);
+    QStringList volumes;
+    QStringList given = arguments.mid(2);
+    const bool parsed = takeVolumes(&given, &volumes) && parseOptions(given, &options, &rest);
     const bool list = mode == QLatin1String("--list") && rest.size() == 1 && !options.keepSetuid
         && !options.owners && !options.escapeNames;
     const bool extract = mode == QLatin1String("--extract") && rest.size() >= 2;
@@ -106,28 +129,41 @@ int runCommandLine(const QStringList &arguments, QTextStream &out, QTextStream &
         return help ? 0 : 2;
     }
     const QString image = rest.at(0);
-    if (!QFileInfo(image).isFile()) {
-        err << "quorlin: " << shownName(image) << ": no such image file\n";
-        return 2;
-    }
-    const ScanResult result = scanImage(image);
-    // Damage comes first; an image that stops short is said even when all it holds is whole.
-    const ImageVerdict::Judgement verdict = ImageVerdict::judge(QFile::encodeName(image));
-    // Only the run knows: a file without trailer may be any file, not a run given up.
-    const bool partOfTape = verdict.fromRecord
-        && (verdict.verdict == RunRecord::Verdict::StopsShort
-            || verdict.verdict == RunRecord::Verdict::Unfinished);
-    // The run met damage the image may not show (a read that stopped just before it):
-    // what lay there is not in the image, so the image is not called whole.
-    const bool damagedTape = verdict.fromRecord && verdict.verdict == RunRecord::Verdict::Damaged;
-    const auto partNote = [&] {
-        if (partOfTape) {
-            err << "quorlin: " << shownName(image) << " does not hold the whole tape ("
-                << verdict.summary << "): what came after its end on the tape is not in it\n";
-        } else if (damagedTape) {
-            err << "quorlin: " << shownName(image) << " was read from a damaged tape ("
-                << verdict.summary << "): what could not be read there is not in it\n";
+    for (const QString &path : QStringList(image) + volumes) {
+        if (!QFileInfo(path).isFile()) {
+            err << "quorlin: " << shownName(path) << ": no such image file\n";
+            return 2;
         }
+    }
+    const ScanResult result = scanImage(image, {}, nullptr, volumes);
+    // Damage comes first; an image that stops short is said even when all it holds is whole.
+    // Each volume's run is judged alike: any of them short makes the set short.
+    bool partOfTape = false;
+    bool damagedTape = false;
+    QStringList partNotes;
+    for (const QString &path : QStringList(image) + volumes) {
+        const ImageVerdict::Judgement verdict = ImageVerdict::judge(QFile::encodeName(path));
+        // Only the run knows: a file without trailer may be any file, not a run given up.
+        const bool part = verdict.fromRecord
+            && (verdict.verdict == RunRecord::Verdict::StopsShort
+                || verdict.verdict == RunRecord::Verdict::Unfinished);
+        // The run met damage the image may not show (a read that stopped just before it):
+        // what lay there is not in the image, so the image is not called whole.
+        const bool damaged = verdict.fromRecord && verdict.verdict == RunRecord::Verdict::Damaged;
+        if (part)
+            partNotes.append(QStringLiteral("quorlin: %1 does not hold the whole tape (%2): what "
+                                            "came after its end on the tape is not in it\n")
+                                 .arg(shownName(path), verdict.summary));
+        else if (damaged)
+            partNotes.append(QStringLiteral("quorlin: %1 was read from a damaged tape (%2): what "
+                                            "could not be read there is not in it\n")
+                                 .arg(shownName(path), verdict.summary));
+        partOfTape = partOfTape || part;
+        damagedTape = damagedTape || damaged;
+    }
+    const auto partNote = [&] {
+        for (const QString &note : qAsConst(partNotes))
+            err << note;
     };
     if (list) {
         out << listing(result, options.maxSize);

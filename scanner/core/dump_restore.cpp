@@ -103,8 +103,15 @@ private:
     bool acceptable(const DumpHeader &header) const
     {
         return header.isValid() && header.word(DumpHeader::dateAt) == m_date
-            && header.isSwapped() == m_swapped;
+            && header.isSwapped() == m_swapped
+            && (header.type() != DumpHeader::Tape || identity(header) == m_identity);
     }
+    /// What every volume's tape header of one dump repeats: label, level, file system,
+    /// device and host.
+    static QByteArray identity(const DumpHeader &header) { return header.raw(676, 888 - 676); }
+    /// Why the tape header of another volume at @p at, met where this dump's next
+    /// volume was looked for, is not that volume; empty when it is no tape header.
+    QString notNextVolume(const DumpHeader &header, qint64 at) const;
     /// Looks from @p from on for the next header of this dump: one whose number is
     /// its place, or the tape header of the next volume. Its stream offset, or -1.
     qint64 search(qint64 from, unsigned char *record);
@@ -126,6 +133,8 @@ private:
     const qint64 m_streamLength;
     qint32 m_date = 0;
     qint32 m_volume = 0;
+    QByteArray m_identity;
+    QString m_nextVolume; ///< why the volume that follows on the tape is not the next one
     bool m_swapped = false;
     bool m_oldFormat = false;
     qint64 m_blockSize = recordSize;
@@ -172,12 +181,18 @@ qint64 DumpIndex::nextData(qint64 number) const
 
 qint64 DumpIndex::search(qint64 from, unsigned char *record)
 {
-    const qint64 reach = std::min(m_streamLength, from + searchReach);
+    qint64 reach = std::min(m_streamLength, from + searchReach);
+    // The next volume, when in another image, starts the image given right after: one
+    // further on is never taken, what lies between would be lost unsaid.
+    if (const RecordLayout *layout = m_facts.layout.get())
+        reach = std::min(reach, layout->volumeStart(layout->volumeAt(from) + 2));
     const Volume &volume = m_volumes.last();
     for (qint64 at = from; at + recordSize <= reach; at += recordSize) {
         if (unreadable(at) || !readRecord(at, record))
             continue;
         const DumpHeader header(record, recordSize);
+        if (m_nextVolume.isEmpty() && at >= volume.limit)
+            m_nextVolume = notNextVolume(header, at);
         if (!acceptable(header))
             continue;
         if (header.type() == DumpHeader::Tape && header.word(DumpHeader::volumeAt) == m_volume + 1)
@@ -190,6 +205,30 @@ qint64 DumpIndex::search(qint64 from, unsigned char *record)
     return -1;
 }
 
+QString DumpIndex::notNextVolume(const DumpHeader &header, qint64 at) const
+{
+    if (!header.isValid() || header.type() != DumpHeader::Tape)
+        return QString();
+    const RecordLayout *layout = m_facts.layout.get();
+    const QString where = layout && layout->volumeCount() > 1
+        ? QStringLiteral("image %1 of the set given").arg(layout->volumeAt(at) + 1)
+        : QStringLiteral("the tape file after it");
+    if (header.word(DumpHeader::dateAt) != m_date || identity(header) != m_identity)
+        return QStringLiteral("%1 holds a volume of another dump (%2), not its volume %3")
+            .arg(where, dumpLabel(header))
+            .arg(m_volume + 1);
+    const qint32 volume = header.word(DumpHeader::volumeAt);
+    if (volume == m_volume + 1)
+        return QString();
+    return QStringLiteral("%1 holds its volume %2 where volume %3 must follow (%4)")
+        .arg(where)
+        .arg(volume)
+        .arg(m_volume + 1)
+        .arg(volume > m_volume + 1
+                ? QStringLiteral("volume %1 is missing or given out of order").arg(m_volume + 1)
+                : QStringLiteral("the volumes are given out of order"));
+}
+
 bool DumpIndex::read(qint64 begin)
 {
     unsigned char record[recordSize];
@@ -200,6 +239,12 @@ bool DumpIndex::read(qint64 begin)
         return false;
     m_date = first.word(DumpHeader::dateAt);
     m_volume = first.word(DumpHeader::volumeAt);
+    m_identity = identity(first);
+    if (m_volume > 1)
+        m_damage.append(QStringLiteral("it begins with volume %1: the volumes before it are not "
+                                       "read before it (missing, or given after it), so files "
+                                       "it goes on with are lost")
+                            .arg(m_volume));
     m_swapped = first.isSwapped();
     m_oldFormat = first.isOldFormat();
     m_label = dumpLabel(first);
@@ -253,7 +298,11 @@ bool DumpIndex::read(qint64 begin)
         following = header.followingRecords();
         take(header, number, at);
     }
-    if (!m_ended && m_damage.isEmpty())
+    if (!m_ended && !m_nextVolume.isEmpty())
+        m_damage.append(QStringLiteral("the dump breaks off at the end of its volume %1: %2")
+                            .arg(m_volume)
+                            .arg(m_nextVolume));
+    else if (!m_ended && m_damage.isEmpty())
         m_damage.append(QStringLiteral("the dump breaks off before its end record; its next "
                                        "volume is not in this image"));
     if (!m_ended)

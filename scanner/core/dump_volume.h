@@ -58,6 +58,11 @@ public:
         return m_swapped ? (first << 32) | second : (second << 32) | first;
     }
     QString text(std::size_t at, std::size_t length) const;
+    /// The record's bytes [@p at, @p at + @p length) as they stand.
+    QByteArray raw(std::size_t at, std::size_t length) const
+    {
+        return QByteArray(reinterpret_cast<const char *>(m_bytes + at), int(length));
+    }
     /// Entries of c_addr in use (at most 512).
     int addressEntries() const;
     /// Whether entry @p i of c_addr stands for a record on the tape (not a hole).

@@ -3,6 +3,7 @@
 #include "imaging/size_text.h"
 #include "scanner/core/archive_restore.h"
 #include "scanner/core/body_stream.h"
+#include "scanner/core/record_layout.h"
 #include "scanner/core/report.h"
 #include "scanner/core/shown_name.h"
 #include "scanner/core/tape_labels.h"
@@ -91,8 +92,11 @@ QString rawRegionOutputName(const ImageFacts &facts, const RawRegion &region)
         name.replace(QLatin1Char('/'), QLatin1Char('_'));
         return name.startsWith(QLatin1Char('.')) ? QLatin1Char('_') + name : name;
     }
-    return QStringLiteral("%1-%2.bin")
-        .arg(region.kind.isEmpty() ? QStringLiteral("raw") : region.kind)
+    // In a further image of a set, its offset is one in that image: the name says which.
+    const int volume = facts.layout ? facts.layout->volumeAt(region.offset) : 0;
+    return QStringLiteral("%1-%2%3.bin")
+        .arg(region.kind.isEmpty() ? QStringLiteral("raw") : region.kind,
+            volume > 0 ? QStringLiteral("v%1-").arg(volume + 1) : QString())
         .arg(facts.imageOffset(region.offset));
 }
 
@@ -247,6 +251,9 @@ bool Extractor::run(const Selection &selection)
     } else if (escaped > 0) {
         const QString why = folder.refusingFileSystem() == QLatin1String("--escape-names")
             ? QStringLiteral("As asked with --escape-names")
+            : folder.refusingFileSystem().isEmpty()
+            ? QStringLiteral("The folder's file system refused some of the names when they "
+                             "were made (too long, or bytes it does not take)")
             : QStringLiteral("The folder's file system (%1) refuses some of the names")
                   .arg(folder.refusingFileSystem());
         m_problems.append(QStringLiteral("%1: %2 name(s) written with %XX for the bytes vfat "

@@ -255,6 +255,8 @@ private:
         const auto when = [&](int at) { return at + 5 <= block.size() ? packedDate(b + at) : 0; };
         m_file = -1;
         if (id == "TAPE") {
+            m_family = u32(52);
+            m_sequence = u16(60);
             if (plausibleBlockSize(u16(84)))
                 m_block = u16(84);
             m_softMark = std::max(1, int(u16(64)));
@@ -263,10 +265,30 @@ private:
                               .arg(u16(60))
                               .arg(dateText(when(88)));
         } else if (id == "SSET") {
+            if (m_joining) {
+                m_joining = false;
+                const bool continued = qFromLittleEndian<quint32>(h + 4) & blockContinued;
+                if (continued && u16(62) == m_setNumber) {
+                    set()->note += QStringLiteral(", continued on media number %1").arg(m_sequence);
+                    m_joined = true;
+                    m_lastEnd = streams(pos, firstEvent);
+                    return m_lastEnd;
+                }
+                damage(-1,
+                    continued
+                        ? QStringLiteral("the next media goes on with set %1, not this set %2")
+                              .arg(u16(62))
+                              .arg(m_setNumber)
+                        : QStringLiteral("the next media begins a new set: this one does "
+                                         "not go on there"));
+            }
             if (set()) {
                 damage(-1, QStringLiteral("the set ends without its end block"));
                 closeSet(pos);
             }
+            m_setNumber = u16(62);
+            m_joined = false;
+            m_cutEntry = -1;
             m_set = m_read.sets.size();
             // The first set holds the media's TAPE block too, so no region is left over.
             m_read.sets.append(newArchive(m_read.sets.isEmpty() ? m_begin : pos));
@@ -285,18 +307,25 @@ private:
             set()->note = facts.join(QStringLiteral(", "));
             m_folders.clear();
         } else if (id == "VOLB") {
-            if (set())
+            if (set() && !m_joined)
                 set()->note += QStringLiteral(", volume \"%1\" of \"%2\"")
                                    .arg(text(block, 60, type), text(block, 64, type));
         } else if (id == "DIRB") {
             QStringList parts = text(block, 80, type).split(QChar(0), Qt::SkipEmptyParts);
             m_folder = parts.join(QLatin1Char('/'));
             m_folders.insert(u32(76), m_folder);
-            if (!m_folder.isEmpty())
+            // A folder a continued set names again on the next media is listed already.
+            const bool again = m_joined && (qFromLittleEndian<quint32>(h + 4) & blockContinued);
+            if (!m_folder.isEmpty() && !again)
                 addEntry(pos, FoundEntry::Directory, m_folder, u32(52), when(56), 0);
         } else if (id == "FILE") {
             const QString folder = m_folders.value(u32(76), m_folder);
             const QString name = text(block, 84, type);
+            if ((qFromLittleEndian<quint32>(h + 4) & blockContinued) && takeCutFile(folder, name)) {
+                m_lastEnd = streams(pos, firstEvent);
+                checkJoinedSize();
+                return m_lastEnd;
+            }
             addEntry(pos, FoundEntry::File,
                 folder.isEmpty() ? name : folder + QLatin1Char('/') + name, u32(52), when(56),
                 qint64(qFromLittleEndian<quint64>(h + 12)));
@@ -315,7 +344,13 @@ private:
             closeSet(m_lastEnd);
             return m_lastEnd;
         } else if (id == "EOTM") {
-            m_ended = true;
+            const qint64 next = nextMedia(pos);
+            if (next < 0) {
+                m_ended = true;
+            } else {
+                m_lastEnd = next;
+                return next;
+            }
         } else if (id == "SFMB") {
             m_lastEnd = std::min(pos + qint64(m_softMark) * m_block, m_end);
             return m_lastEnd;
@@ -368,7 +403,8 @@ private:
     qint64 streams(qint64 pos, int firstEvent)
     {
         qint64 at = pos + firstEvent;
-        qint64 stanAt = 0;
+        qint64 stanAt = m_resumeAt;
+        m_resumeAt = 0;
         bool sparse = false;
         qint64 lastData = -1;
         qint64 lastLength = 0;
@@ -408,14 +444,19 @@ private:
             if (id == "SPAD")
                 return data + length > m_end ? m_end : boundary(data + length);
             // A stream never runs over a tape mark: what follows one is the next tape file.
-            const qint64 limit
-                = m_layout.tapeMarksKnown() ? std::min(m_end, m_layout.tapeFileEnd(data)) : m_end;
+            // Nor over the end of a volume: the next image given is the next media.
+            const qint64 limit = std::min(m_end, m_layout.tapeFileEnd(data));
             const qint64 available = std::max<qint64>(0, std::min(length, limit - data));
             FoundEntry *f = file();
-            const qint64 zeros
+            qint64 zeros
                 = (f && (id == "STAN" || id == "SPAR")) ? zeroRecordIn(data, available) : -1;
+            // A record of zeros inside the data is data when the blocks go on where the
+            // stream's length says: a tape mark there would have moved what follows.
+            if (zeros >= 0 && chainGoesOn(pos, data + length))
+                zeros = -1;
             const qint64 whole = zeros >= 0 ? lastDataBefore(data, zeros) - data : available;
             if (zeros >= 0) {
+                noteCut(id);
                 markDamaged(f,
                     QStringLiteral("a record of zeros, as a tape mark or an unreadable block is "
                                    "written, inside its data at offset %1: the rest is not kept")
@@ -469,6 +510,7 @@ private:
             if (zeros >= 0)
                 return zeros; // the blocks after the tape mark are read as blocks
             if (available < length) {
+                noteCut(id);
                 if (FoundEntry *cut = file())
                     markDamaged(cut,
                         limit < m_end ? QStringLiteral("its tape file ends inside it")
@@ -479,6 +521,40 @@ private:
             if (sparse && file())
                 file()->size = std::max(file()->size, m_declaredSize);
         }
+    }
+
+    /// Whether the streams after the one ending at @p streamEnd, in the block at @p pos,
+    /// chain on to the next descriptor block on the logical block grid. A tape mark
+    /// inside the data would have put other bytes where they lie: a header or two may
+    /// match there by chance, the whole chain up to a block does not.
+    bool chainGoesOn(qint64 pos, qint64 streamEnd)
+    {
+        constexpr int streamsLooked = 32;
+        qint64 at = pos + (streamEnd - pos + 3) / 4 * 4;
+        for (int i = 0; i < streamsLooked && at + streamHeaderLength <= m_end; ++i) {
+            const QByteArray block = read(at, headerLength);
+            if ((at - m_base) % m_block == 0
+                && (isBlockHeader(bytes(block), std::size_t(block.size()))
+                    || (i > 0 && isTapeMarkAt(at))))
+                return true;
+            if (block.size() < streamHeaderLength || !isStreamHeader(bytes(block)))
+                return false;
+            const quint64 length = qFromLittleEndian<quint64>(bytes(block) + 8);
+            if (length > quint64(m_end - at))
+                return false;
+            const qint64 end = at + streamHeaderLength + qint64(length);
+            at = block.startsWith("SPAD") ? boundary(end) : pos + (end - pos + 3) / 4 * 4;
+        }
+        return false;
+    }
+
+    /// A record of zeros that starts at @p at: the filemark after a set's last block.
+    bool isTapeMarkAt(qint64 at)
+    {
+        if (!m_layout.recordsKnown() || m_layout.recordStart(at) != at)
+            return false;
+        const QByteArray record = read(at, m_layout.recordEnd(at) - at);
+        return !record.isEmpty() && allZero(bytes(record), std::size_t(record.size()));
     }
 
     /// Where a whole record of zeros starts in the @p length bytes at @p data; -1 when none.
@@ -548,6 +624,87 @@ private:
         return stored.size() == 4 && sum == qFromLittleEndian<quint32>(stored.constData());
     }
 
+    /// A file's data stream broke off at its tape file's end: when that is the end of the
+    /// media, the next media may carry it on.
+    void noteCut(const QByteArray &id)
+    {
+        if (m_file < 0 || id != "STAN")
+            return;
+        m_cutEntry = m_file;
+        m_cutSetDamaged = set()->damaged;
+        m_cutDeclared = m_declaredSize;
+    }
+
+    /// At the end of tape marker at @p pos with a set open: where the next media, the
+    /// next image given, goes on with the set, or -1 (the set then says why not).
+    qint64 nextMedia(qint64 pos)
+    {
+        if (!set())
+            return -1;
+        const int volume = m_layout.volumeAt(pos);
+        if (volume + 1 >= m_layout.volumeCount()) {
+            damage(-1,
+                QStringLiteral("the media ends inside it (end of tape marker): its next media "
+                               "is not given"));
+            return -1;
+        }
+        const qint64 start = m_layout.volumeStart(volume + 1);
+        const QByteArray tape = read(start, 128);
+        const auto *t = bytes(tape);
+        QString why;
+        if (!isMtfTapeBlock(t, std::size_t(tape.size())))
+            why = QStringLiteral("image %1 given next does not begin with a media header")
+                      .arg(volume + 2);
+        else if (qFromLittleEndian<quint32>(t + 52) != m_family)
+            why = QStringLiteral("image %1 given next is a media of another family")
+                      .arg(volume + 2);
+        else if (word(t + 60) != m_sequence + 1)
+            why = QStringLiteral("image %1 given next is media number %2 where number %3 must "
+                                 "follow (%4)")
+                      .arg(volume + 2)
+                      .arg(word(t + 60))
+                      .arg(m_sequence + 1)
+                      .arg(word(t + 60) > m_sequence + 1
+                              ? QStringLiteral("a media is missing")
+                              : QStringLiteral("the media are given out of order"));
+        if (!why.isEmpty()) {
+            damage(-1, QStringLiteral("the media ends inside it (end of tape marker); ") + why);
+            return -1;
+        }
+        m_joining = true;
+        m_base = start;
+        return start;
+    }
+
+    /// A FILE block that goes on from the previous media: the file cut there, when the
+    /// set goes on and the names agree, takes its data on.
+    bool takeCutFile(const QString &folder, const QString &name)
+    {
+        if (!m_joined || m_cutEntry < 0)
+            return false;
+        FoundEntry &cut = set()->entries[m_cutEntry];
+        if (cut.path != (folder.isEmpty() ? name : folder + QLatin1Char('/') + name))
+            return false;
+        cut.damaged = false;
+        cut.note.clear();
+        set()->damaged = m_cutSetDamaged;
+        m_file = m_cutEntry;
+        m_cutEntry = -1;
+        m_resumeAt = cut.size;
+        return true;
+    }
+
+    /// Its parts must add up to the size its first FILE block gave.
+    void checkJoinedSize()
+    {
+        FoundEntry *f = file();
+        if (f && !f->damaged && f->size != m_cutDeclared)
+            markDamaged(f,
+                QStringLiteral("its parts on the two media hold %1 bytes, not the %2 it has")
+                    .arg(f->size)
+                    .arg(m_cutDeclared));
+    }
+
     /// Files whose data lies in blocks the image names as unreadable are damaged.
     void markUnreadable()
     {
@@ -583,6 +740,15 @@ private:
     int m_set = -1;
     int m_file = -1;
     quint16 m_compression = 0;
+    quint32 m_family = 0; ///< the media family of the TAPE block read last
+    int m_sequence = 0; ///< its media sequence number
+    int m_setNumber = 0;
+    bool m_joining = false; ///< the next SSET must go on with the open set
+    bool m_joined = false; ///< the open set goes on from the previous media
+    int m_cutEntry = -1; ///< the file whose data broke off at the media's end
+    bool m_cutSetDamaged = false; ///< whether its set was damaged before that
+    qint64 m_cutDeclared = 0; ///< the size its FILE block gave
+    qint64 m_resumeAt = 0; ///< where in its file the next STAN goes on
     qint64 m_declaredSize = 0;
     QString m_folder;
     QString m_mediaNote;

@@ -31,7 +31,7 @@ void RecordLayout::append(const Run &run)
         const bool tapeMarkBetween
             = !m_tapeMarks.isEmpty() && m_tapeMarks.last() == added.streamStart;
         if (!tapeMarkBetween && last.dataLength == added.dataLength && last.stride == added.stride
-            && last.unreadable == added.unreadable
+            && last.unreadable == added.unreadable && last.file == added.file
             && last.fileOffset + last.count * last.stride == added.fileOffset) {
             last.count += added.count;
             return;
@@ -44,6 +44,36 @@ void RecordLayout::addTapeMark()
 {
     m_tapeMarksKnown = true;
     m_tapeMarks.append(streamLength());
+}
+
+void RecordLayout::appendVolume(const RecordLayout &next, int file)
+{
+    const qint64 base = streamLength();
+    m_volumeStarts.append(base);
+    for (Run run : next.m_runs) {
+        run.streamStart += base;
+        run.file = file;
+        m_runs.append(run); // never joined to a run of another image
+    }
+    for (const qint64 mark : next.m_tapeMarks)
+        m_tapeMarks.append(mark + base);
+    for (const auto &span : next.m_unreadable)
+        m_unreadable.append({ span.first + base, span.second + base });
+    m_recordsKnown = m_recordsKnown && next.m_recordsKnown;
+    m_tapeMarksKnown = m_tapeMarksKnown && next.m_tapeMarksKnown;
+}
+
+int RecordLayout::volumeAt(qint64 streamOffset) const
+{
+    return int(std::upper_bound(m_volumeStarts.cbegin(), m_volumeStarts.cend(), streamOffset)
+        - m_volumeStarts.cbegin());
+}
+
+qint64 RecordLayout::volumeStart(int volume) const
+{
+    if (volume <= 0)
+        return 0;
+    return volume <= m_volumeStarts.size() ? m_volumeStarts.at(volume - 1) : streamLength();
 }
 
 int RecordLayout::runIndex(qint64 streamOffset) const
@@ -104,13 +134,16 @@ qint64 RecordLayout::nextRecordStart(qint64 streamOffset) const
 qint64 RecordLayout::tapeFileEnd(qint64 streamOffset) const
 {
     const auto mark = std::upper_bound(m_tapeMarks.cbegin(), m_tapeMarks.cend(), streamOffset);
-    return mark == m_tapeMarks.cend() ? streamLength() : *mark;
+    // The end of a volume ends its last tape file, marked or not.
+    return std::min(mark == m_tapeMarks.cend() ? streamLength() : *mark,
+        volumeStart(volumeAt(streamOffset) + 1));
 }
 
 qint64 RecordLayout::tapeFileStart(qint64 streamOffset) const
 {
     const auto mark = std::upper_bound(m_tapeMarks.cbegin(), m_tapeMarks.cend(), streamOffset);
-    return mark == m_tapeMarks.cbegin() ? 0 : *(mark - 1);
+    return std::max(
+        mark == m_tapeMarks.cbegin() ? 0 : *(mark - 1), volumeStart(volumeAt(streamOffset)));
 }
 
 QVector<RecordLayout::Run> RecordLayout::unreadableIn(qint64 begin, qint64 end) const

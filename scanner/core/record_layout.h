@@ -23,6 +23,7 @@ public:
         qint64 stride = 0; ///< image bytes from one record's start to the next
         qint64 count = 0;
         bool unreadable = false; ///< .tap: the records were flagged as read with an error
+        int file = 0; ///< which image holds it: 0 the first, 1 the first further volume, ...
 
         qint64 streamEnd() const { return streamStart + dataLength * count; }
     };
@@ -35,6 +36,14 @@ public:
     void append(const Run &run);
     /// A tape mark at the current end of the stream (.tap files).
     void addTapeMark();
+    /// The layout of a further image, the next volume of the same tape, after the last
+    /// record; its runs read from image @p file. The change of volume ends a tape file.
+    void appendVolume(const RecordLayout &next, int file);
+    /// Which volume (image) holds @p streamOffset: 0 the first.
+    int volumeAt(qint64 streamOffset) const;
+    int volumeCount() const { return m_volumeStarts.size() + 1; }
+    /// Where volume @p volume starts in the stream (the stream length past the last).
+    qint64 volumeStart(int volume) const;
 
     qint64 streamLength() const { return m_runs.isEmpty() ? 0 : m_runs.last().streamEnd(); }
     int runCount() const { return m_runs.size(); }
@@ -70,6 +79,7 @@ private:
 
     QVector<Run> m_runs;
     QVector<qint64> m_tapeMarks; ///< stream offsets, ascending
+    QVector<qint64> m_volumeStarts; ///< where each further volume starts, ascending
     QVector<std::pair<qint64, qint64>> m_unreadable; ///< marked stream spans, ascending
     bool m_recordsKnown = true;
     bool m_tapeMarksKnown = false;

@@ -3,6 +3,7 @@
 #include "archive/image_verdict.h"
 #include "imaging/size_text.h"
 #include "scanner/core/extractor.h"
+#include "scanner/core/record_layout.h"
 #include "scanner/core/shown_name.h"
 
 #include <QDateTime>
@@ -11,10 +12,26 @@
 
 namespace Quorlin {
 
+namespace {
+
+/// " of volume N" for bytes in a further image of a set (N from 2), else nothing.
+QString volumeOf(const ImageFacts &facts, qint64 streamOffset)
+{
+    const int volume = facts.layout ? facts.layout->volumeAt(streamOffset) : 0;
+    return volume > 0 ? QStringLiteral(" of volume %1").arg(volume + 1) : QString();
+}
+
+} // namespace
+
 QVector<QPair<QString, QString>> factLines(const ImageFacts &facts)
 {
     QVector<QPair<QString, QString>> lines;
     lines.append({ QStringLiteral("Image"), shownName(facts.path) });
+    // Further volumes of the set, read after it; the facts below are the first image's,
+    // the size all of theirs.
+    for (int v = 0; v < facts.volumePaths.size(); ++v)
+        lines.append(
+            { QStringLiteral("Volume %1").arg(v + 2), shownName(facts.volumePaths.at(v)) });
     lines.append({ QStringLiteral("Size"),
         QStringLiteral("%1 (%2 bytes)").arg(SizeText::human(facts.fileSize)).arg(facts.fileSize) });
     if (facts.tapFile) {
@@ -103,12 +120,16 @@ QString archiveNote(const ScanResult &result, int index)
     QStringList notes;
     if (archive.continuation && index > 0)
         notes.append(QStringLiteral("the rest of archive %1, after its damage").arg(index));
+    // A joined archive's offsets are in the stream its parts make.
+    const auto imageOffset = [&](qint64 at) {
+        return archive.joinedLayout ? layoutImageOffset(*archive.joinedLayout, at)
+                                    : result.facts.imageOffset(at);
+    };
     if (archive.damaged && archive.damageInside >= 0)
-        notes.append(QStringLiteral("damaged at offset %1")
-                         .arg(result.facts.imageOffset(archive.damageInside)));
+        notes.append(QStringLiteral("damaged at offset %1").arg(imageOffset(archive.damageInside)));
     else if (archive.damaged)
         notes.append(QStringLiteral("damaged from offset %1 on")
-                         .arg(result.facts.imageOffset(archive.offset + archive.length)));
+                         .arg(imageOffset(archive.offset + archive.length)));
     return notes.join(QStringLiteral("; "));
 }
 
@@ -207,7 +228,8 @@ QString listing(const ScanResult &result, qint64 maxSize)
     for (int a = 0; a < result.archives.size(); ++a) {
         const FoundArchive &archive = result.archives[a];
         out << "\nArchive " << a + 1 << " at offset " << result.facts.imageOffset(archive.offset)
-            << ", " << archive.length << " bytes: " << archive.format;
+            << volumeOf(result.facts, archive.offset) << ", " << archive.length
+            << " bytes: " << archive.format;
         if (!archive.filter.isEmpty())
             out << ", " << archive.filter << " compressed";
         if (archive.continuation)
@@ -232,8 +254,9 @@ QString listing(const ScanResult &result, qint64 maxSize)
     }
     for (int r = 0; r < result.rawRegions.size(); ++r) {
         const RawRegion &region = result.rawRegions[r];
-        out << "\nRaw region at offset " << result.facts.imageOffset(region.offset) << ", "
-            << region.length << " bytes: " << rawRegionOutputName(result.facts, region) << " ("
+        out << "\nRaw region at offset " << result.facts.imageOffset(region.offset)
+            << volumeOf(result.facts, region.offset) << ", " << region.length
+            << " bytes: " << rawRegionOutputName(result.facts, region) << " ("
             << rawRegionNote(result, r) << ")\n";
     }
     out << "\nFound " << summary(result) << '\n'

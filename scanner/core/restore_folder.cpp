@@ -43,6 +43,52 @@ Times timesOf(const EntryMetadata &metadata)
         one(metadata.hasMtime, metadata.mtime, metadata.mtimeNsec) } };
 }
 
+std::function<int(const QByteArray &)> &nameRefusal()
+{
+    static std::function<int(const QByteArray &)> refuse;
+    return refuse;
+}
+
+/// Errors by which a file system refuses a name itself, not what it names.
+bool refusesName(int error)
+{
+    return error == EINVAL || error == EILSEQ || error == ENAMETOOLONG;
+}
+
+constexpr int longestName = 255;
+/// What a shortened name keeps of its start, leaving room for "~HASH", its end and ".N".
+constexpr int shortenedStart = 160;
+
+/// @p leaf with the bytes vfat and NTFS refuse as %XX and, when @p bytesAbove is set,
+/// every byte above 0x7f (a file system that takes only UTF-8, or only ASCII); cut to
+/// what a file system takes when too long, with a hash of the whole and its extension.
+QByteArray escapedLeaf(const QByteArray &leaf, bool bytesAbove)
+{
+    QByteArray out;
+    int kept = leaf.size(); // trailing dots and spaces are dropped or refused too
+    while (
+        kept > 0 && (leaf[kept - 1] == '.' || leaf[kept - 1] == ' ') && leaf != "." && leaf != "..")
+        --kept;
+    for (int i = 0; i < leaf.size(); ++i) {
+        const auto c = uchar(leaf[i]);
+        if (i >= kept || c < 0x20 || c == 0x7f || std::strchr(":\\?*\"<>|", c)
+            || (bytesAbove && c > 0x7f))
+            out.append('%').append(QByteArray::number(c, 16).rightJustified(2, '0').toUpper());
+        else
+            out.append(char(c));
+    }
+    if (out.size() <= longestName)
+        return out;
+    int cut = shortenedStart; // not inside a %XX nor a UTF-8 sequence
+    while (cut > 0
+        && ((uchar(out[cut]) & 0xc0) == 0x80 || out[cut - 1] == '%'
+            || (cut > 1 && out[cut - 2] == '%')))
+        --cut;
+    const int dot = out.lastIndexOf('.');
+    const QByteArray tail = dot > out.size() - 16 ? out.mid(dot) : QByteArray();
+    return out.left(cut) + '~' + QByteArray::number(qHash(leaf), 16).rightJustified(8, '0') + tail;
+}
+
 /// The process's umask, read without changing it (other threads may be creating files).
 mode_t currentUmask()
 {
@@ -340,11 +386,17 @@ int RestoreFolder::openFolder(const QByteArray &folder, bool create)
             fail(folder.left(end), EINVAL);
             return held(-1);
         }
-        int next = ::openat(fd, part.constData(), folderFlags);
-        if (next < 0 && errno == ENOENT && create && i >= common) {
-            if (::mkdirat(fd, part.constData(), 0777) == 0)
-                m_madeFolders.insert(folder.left(end));
-            next = ::openat(fd, part.constData(), folderFlags);
+        const QByteArray path = folder.left(end);
+        const QByteArray used = m_refusedFolders.value(path, part);
+        int next = ::openat(fd, used.constData(), folderFlags);
+        if (next < 0 && (errno == ENOENT || refusesName(errno)) && create && i >= common) {
+            const QByteArray made = makeName(
+                used, path, [fd](const char *leaf) { return ::mkdirat(fd, leaf, 0777); });
+            if (!made.isEmpty())
+                m_madeFolders.insert(path);
+            if (!made.isEmpty() && made != used)
+                m_refusedFolders.insert(path, made);
+            next = ::openat(fd, made.isEmpty() ? used.constData() : made.constData(), folderFlags);
         }
         if (next < 0) {
             const int error = errno;
@@ -389,10 +441,12 @@ QByteArray RestoreFolder::makeFree(
     const QByteArray &leaf, const QByteArray &name, const std::function<int(const char *)> &make)
 {
     const QByteArray prefix = name.left(name.size() - leaf.size());
+    const QByteArray placed = prefix.isEmpty() ? prefix : onDisk(prefix.chopped(1)) + '/';
     for (int n = 1; n < 100000; ++n) {
         const QByteArray candidate = n == 1 ? leaf : leaf + '.' + QByteArray::number(n);
-        if (make(candidate.constData()) == 0)
-            return prefix + candidate;
+        const QByteArray used = makeName(candidate, prefix + candidate, make);
+        if (!used.isEmpty())
+            return placed + used;
         if (errno != EEXIST) {
             fail(prefix + candidate, errno);
             return {};
@@ -400,6 +454,58 @@ QByteArray RestoreFolder::makeFree(
     }
     fail(name, EEXIST);
     return {};
+}
+
+void RestoreFolder::setNameRefusal(std::function<int(const QByteArray &leaf)> refuse)
+{
+    nameRefusal() = std::move(refuse);
+}
+
+QByteArray RestoreFolder::makeName(
+    const QByteArray &leaf, const QByteArray &path, const std::function<int(const char *)> &make)
+{
+    const auto attempt = [&make](const QByteArray &name) {
+        const int refused = nameRefusal() ? nameRefusal()(name) : 0;
+        if (refused != 0)
+            errno = refused;
+        return refused == 0 && make(name.constData()) == 0;
+    };
+    if (attempt(leaf))
+        return leaf;
+    if (!refusesName(errno))
+        return {};
+    // The name itself is refused: what vfat and NTFS refuse escaped, then any byte
+    // above 0x7f (a file system that takes only UTF-8), shortened when too long.
+    const int error = errno;
+    QByteArray escaped = escapedLeaf(leaf, false);
+    if (escaped == leaf)
+        escaped = escapedLeaf(leaf, true);
+    if (escaped == leaf) {
+        errno = error;
+        return {};
+    }
+    if (!attempt(escaped))
+        return {};
+    const int cut = path.size() - leaf.size();
+    m_escaped.insert((cut > 0 ? onDisk(path.left(cut - 1)) + '/' : QByteArray()) + escaped, path);
+    m_refusedAtCreation = true;
+    return escaped;
+}
+
+QByteArray RestoreFolder::onDisk(const QByteArray &folder) const
+{
+    if (m_refusedFolders.isEmpty())
+        return folder;
+    QByteArray out;
+    for (int begin = 0; begin <= folder.size();) {
+        int end = folder.indexOf('/', begin);
+        if (end < 0)
+            end = folder.size();
+        out += (begin > 0 ? "/" : "")
+            + m_refusedFolders.value(folder.left(end), folder.mid(begin, end - begin));
+        begin = end + 1;
+    }
+    return out;
 }
 
 RestoreFile RestoreFolder::create(const QByteArray &name, uint mode)

@@ -127,6 +127,13 @@ public:
     /// : \ ? * " < > |, control characters or trailing dots and spaces are written with
     /// those bytes as %XX. Empty when names are written as they are.
     QString refusingFileSystem() const { return m_refusing; }
+    /// Names the folder's file system refused when they were made (EINVAL, EILSEQ, or
+    /// ENAMETOOLONG), written escaped (and shortened, when too long) instead.
+    bool refusedAtCreation() const { return m_refusedAtCreation; }
+    /// For tests: @p refuse is asked before a name is made in a folder and an error it
+    /// returns is taken as the system's answer (a file system that refuses the name);
+    /// 0 leaves the answer to the system. Empty: the system answers alone.
+    static void setNameRefusal(std::function<int(const QByteArray &leaf)> refuse);
     /// Writes the map of the names written escaped to the names they stand for, when there
     /// are any; the map's name, or empty. @p count gets how many.
     QByteArray writeNameMap(int *count);
@@ -152,6 +159,13 @@ private:
     QByteArray removeMade(int folder, const QByteArray &name);
     /// @p name as the folder's file system takes it; names changed are kept for the map.
     QByteArray safeName(const QByteArray &name);
+    /// Makes @p leaf in @p folder by @p make; when the system refuses the name itself,
+    /// with the name escaped (kept in the map as @p path) instead. The leaf used, or
+    /// empty (errno says why).
+    QByteArray makeName(const QByteArray &leaf, const QByteArray &path,
+        const std::function<int(const char *)> &make);
+    /// The on-disk path of folder @p folder, as names refused when made changed it.
+    QByteArray onDisk(const QByteArray &folder) const;
 
     RestorePolicy m_policy;
     uint m_umask;
@@ -176,6 +190,9 @@ private:
     bool m_ownersNotKept = false;
     QString m_refusing;
     QMap<QByteArray, QByteArray> m_escaped; ///< escaped name to the name it stands for
+    /// Folders whose name the file system refused when made: the name used instead
+    QHash<QByteArray, QByteArray> m_refusedFolders;
+    bool m_refusedAtCreation = false;
 };
 
 } // namespace Quorlin

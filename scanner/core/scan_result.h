@@ -9,6 +9,7 @@
  */
 #include <QPair>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <QtGlobal>
 
@@ -22,6 +23,9 @@ qint64 layoutImageOffset(const RecordLayout &layout, qint64 streamOffset);
 struct ImageFacts
 {
     QString path;
+    /// Further images read after this one as the next volumes of the same tape set, in
+    /// order; the layout's runs name which image holds them (RecordLayout::Run::file).
+    QStringList volumePaths;
     qint64 fileSize = 0;
     bool hasTrailer = false;
     quint64 tapeBlockLength = 0; ///< T
@@ -120,6 +124,9 @@ struct FoundArchive
     /// data of its last member that ran on, up to where it stops (the image's end).
     qint64 readEnd = -1;
     QString note; ///< what went wrong, in plain words
+    /// An archive read from the parts of a split dump joined: its stream, the image's
+    /// up to its first part, then each part's data back to back; null otherwise.
+    std::shared_ptr<const RecordLayout> joinedLayout;
 };
 
 struct RawRegion
@@ -160,6 +167,7 @@ struct SplitMember
     qint64 uid = 0;
     qint64 gid = 0;
     QString missing; ///< what the image lacks of it, in plain words; empty when whole
+    QString apart; ///< why its first continuation is not joined to the volume before
 };
 
 struct ScanResult

@@ -115,6 +115,52 @@ qint64 cutMemberData(BodyStream &stream, const FoundArchive &archive, const QByt
     return lastData >= 0 && found->name == path ? lastData : -1;
 }
 
+/// Whether the tar volume at @p next may follow the one at @p before: when either
+/// carries a volume label (tar -V), both do, written by the same run (the label's
+/// time) under the same name, and the next one's number follows.
+bool labelsFollow(BodyStream &stream, qint64 before, qint64 next)
+{
+    const TarHeader first = readHeader(stream, before);
+    const TarHeader second = readHeader(stream, next);
+    const bool firstLabelled = first.valid && first.type == 'V';
+    const bool secondLabelled = second.valid && second.type == 'V';
+    if (!firstLabelled && !secondLabelled)
+        return true;
+    if (firstLabelled != secondLabelled || first.mtime != second.mtime)
+        return false;
+    static const QByteArray volumeWord = " Volume ";
+    const int firstAt = first.name.lastIndexOf(volumeWord);
+    const int secondAt = second.name.lastIndexOf(volumeWord);
+    if (firstAt < 0 || secondAt < 0)
+        return first.name == second.name;
+    return first.name.left(firstAt) == second.name.left(secondAt)
+        && first.name.mid(firstAt + volumeWord.size()).toLongLong() + 1
+        == second.name.mid(secondAt + volumeWord.size()).toLongLong();
+}
+
+/// Why the continuation @p header does not go on from the member the volume before (at
+/// @p before, its cut member @p first with its data at @p firstAt, or -1) ends inside.
+QString whyApart(BodyStream &stream, const FoundArchive *before, qint64 archiveAt,
+    const TarHeader &header, qint64 firstAt, const TarHeader &first, qint64 end)
+{
+    if (!before)
+        return QStringLiteral("no volume comes before it: the one before is missing or given "
+                              "after it");
+    if (firstAt < 0 || first.name != header.name)
+        return QStringLiteral("the volume before it does not end inside this member: a volume "
+                              "is missing, out of order or of another set");
+    if (!labelsFollow(stream, before->offset, archiveAt))
+        return QStringLiteral("its volume label does not follow the label of the volume "
+                              "before: a volume of another set, or out of order");
+    if (header.offset + header.size != first.size)
+        return QStringLiteral("what it says is left of the member does not fit the member's "
+                              "size: a volume of another set");
+    return QStringLiteral("it goes on at byte %1, the volume before ends the member at byte "
+                          "%2: a volume is missing or out of order")
+        .arg(header.offset)
+        .arg(std::max<qint64>(0, end - firstAt));
+}
+
 qint64 tapeFileEnd(const ScanResult &result, qint64 at)
 {
     return result.facts.layout ? result.facts.layout->tapeFileEnd(at) : result.facts.streamLength;
@@ -137,7 +183,17 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
             continue;
         }
         SplitMember *member = nullptr;
-        if (open >= 0 && members[open].path == header.name) {
+        // A continuation names its member, where in it it goes on and what is left of it:
+        // all three must fit what the volume before left off, or it is not that member's.
+        const auto goesOn = [&](const SplitMember &m) {
+            const SplitMember::Part &last = m.parts.last();
+            const int lastArchive
+                = m.continuations.isEmpty() ? m.archive : m.continuations.last().first;
+            return m.path == header.name && header.offset == last.offset + last.length
+                && header.offset + header.size == m.size
+                && labelsFollow(stream, result->archives.at(lastArchive).offset, archive.offset);
+        };
+        if (open >= 0 && goesOn(members[open])) {
             member = &members[open];
         } else {
             // Its first part: the last member of the archive before, cut by its tape file's end.
@@ -153,7 +209,8 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
             SplitMember made;
             made.path = header.name;
             if (firstAt >= 0 && header.offset > 0 && header.offset < first.size
-                && firstAt + header.offset <= end) {
+                && header.offset + header.size == first.size && firstAt + header.offset <= end
+                && labelsFollow(stream, before->offset, archive.offset)) {
                 made.archive = b - 1;
                 made.entry = before->entries.size() - 1;
                 made.size = first.size;
@@ -163,6 +220,7 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
                 made.uid = first.uid;
                 made.gid = first.gid;
             } else {
+                made.apart = whyApart(stream, before, archive.offset, header, firstAt, first, end);
                 made.archive = b;
                 made.entry = 0;
                 made.size = header.offset + header.size;
@@ -191,10 +249,17 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
         }
         if (covered < member.size)
             gaps.append(QStringLiteral("bytes %1 to %2").arg(covered).arg(member.size - 1));
+        const bool images = result->facts.layout && result->facts.layout->volumeCount() > 1;
         if (!gaps.isEmpty())
-            member.missing = QStringLiteral("split over tape volumes, and %1 lie on a volume "
-                                            "that is not in this image")
-                                 .arg(gaps.join(QStringLiteral(", ")));
+            member.missing = images
+                ? QStringLiteral("split over tape volumes, and %1 are on no volume given "
+                                 "before it (%2)")
+                      .arg(gaps.join(QStringLiteral(", ")),
+                          member.apart.isEmpty() ? QStringLiteral("a volume is missing")
+                                                 : member.apart)
+                : QStringLiteral("split over tape volumes, and %1 lie on a volume that is not "
+                                 "in this image")
+                      .arg(gaps.join(QStringLiteral(", ")));
         FoundArchive &first = result->archives[member.archive];
         first.entries[member.entry].damaged = !member.missing.isEmpty();
         // A cut that the next volume makes good is no damage.

@@ -1,17 +1,20 @@
 // mktap: writes a virtual tape (a SIMH .tap file) from files or generated data.
 //
-//   mktap --output tape.tap [--block-size N] [--error-record K]... [--odd-record K]...
-//         [--pad-last] [--end-of-medium] INPUT...
+//   mktap --output tape.tap [--block-size N] [--file-block-size F:N]... [--error-record K]...
+//         [--odd-record K]... [--pad-last] [--end-of-medium] INPUT...
 //
-// Each INPUT becomes one tape file, cut into records of the block size and
-// followed by a tape mark. An INPUT of the form gen:SIZE is SIZE bytes of
-// generated data (a repeating pattern that differs per file and per block).
+// Each INPUT becomes one tape file, cut into records of the block size (or of
+// the size --file-block-size gives tape file F, counted from 1: labels are
+// 80-byte records around files of larger blocks) and followed by a tape mark. An INPUT of the form
+// gen:SIZE is SIZE bytes of generated data (a repeating pattern that differs per file and per
+// block).
 #include "platform/tap/tap_format.h"
 #include "platform/tap/tap_writer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QMap>
 #include <QSet>
 #include <QTextStream>
 
@@ -24,6 +27,7 @@ struct Options
 {
     QString output;
     quint32 blockSize = 65536;
+    QMap<int, quint32> fileBlockSizes; ///< by tape file, from 1
     QSet<quint64> errorRecords; ///< 1-based, counted over the whole tape
     QSet<quint64> oddRecords; ///< written one byte short
     bool padLast = false;
@@ -49,6 +53,21 @@ bool parseRecordList(const QStringList &values, QSet<quint64> &records)
     return true;
 }
 
+/// "F:N" values: tape file F (from 1) in records of N bytes.
+bool parseFileBlockSizes(const QStringList &values, QMap<int, quint32> &sizes)
+{
+    for (const QString &value : values) {
+        bool fileOk = false;
+        bool sizeOk = false;
+        const int file = value.section(QLatin1Char(':'), 0, 0).toInt(&fileOk);
+        const quint32 size = value.section(QLatin1Char(':'), 1).toUInt(&sizeOk);
+        if (!fileOk || !sizeOk || file < 1 || size == 0 || size > TapFormat::kLargestRecord)
+            return false;
+        sizes.insert(file, size);
+    }
+    return true;
+}
+
 bool parseOptions(const QCoreApplication &app, Options &options)
 {
     QCommandLineParser parser;
@@ -59,6 +78,8 @@ bool parseOptions(const QCoreApplication &app, Options &options)
     const QCommandLineOption block({ QStringLiteral("b"), QStringLiteral("block-size") },
         QStringLiteral("Record length in bytes (default 65536)."), QStringLiteral("bytes"),
         QStringLiteral("65536"));
+    const QCommandLineOption fileBlock(QStringLiteral("file-block-size"),
+        QStringLiteral("Record length of tape file F (from 1) alone."), QStringLiteral("F:N"));
     const QCommandLineOption error(QStringLiteral("error-record"),
         QStringLiteral("Flag record K (1-based) as unreadable."), QStringLiteral("K"));
     const QCommandLineOption odd(QStringLiteral("odd-record"),
@@ -67,7 +88,7 @@ bool parseOptions(const QCoreApplication &app, Options &options)
         QStringLiteral("pad-last"), QStringLiteral("Pad each file's last record with zeros."));
     const QCommandLineOption eom(QStringLiteral("end-of-medium"),
         QStringLiteral("End the tape with an end-of-medium marker."));
-    parser.addOptions({ output, block, error, odd, pad, eom });
+    parser.addOptions({ output, block, fileBlock, error, odd, pad, eom });
     parser.addPositionalArgument(
         QStringLiteral("inputs"), QStringLiteral("Files, or gen:SIZE for generated data."));
     parser.process(app);
@@ -80,6 +101,7 @@ bool parseOptions(const QCoreApplication &app, Options &options)
     options.inputs = parser.positionalArguments();
     if (options.output.isEmpty() || options.inputs.isEmpty() || !ok || options.blockSize == 0
         || options.blockSize > TapFormat::kLargestRecord
+        || !parseFileBlockSizes(parser.values(fileBlock), options.fileBlockSizes)
         || !parseRecordList(parser.values(error), options.errorRecords)
         || !parseRecordList(parser.values(odd), options.oddRecords)) {
         err() << parser.helpText() << Qt::flush;
@@ -141,13 +163,14 @@ qint64 fill(Source &source, std::vector<char> &block, qint64 want)
     return filled;
 }
 
-bool writeTapeFile(TapWriter &tape, Source &source, const Options &options, quint64 &record)
+bool writeTapeFile(
+    TapWriter &tape, Source &source, const Options &options, quint32 blockSize, quint64 &record)
 {
-    std::vector<char> block(options.blockSize);
+    std::vector<char> block(blockSize);
     for (;;) {
         const quint64 number = record + 1;
-        const bool odd = options.oddRecords.contains(number) && options.blockSize > 1;
-        const qint64 want = qint64(options.blockSize) - (odd ? 1 : 0);
+        const bool odd = options.oddRecords.contains(number) && blockSize > 1;
+        const qint64 want = qint64(blockSize) - (odd ? 1 : 0);
         qint64 filled = fill(source, block, want);
         if (filled < 0)
             return false;
@@ -187,7 +210,8 @@ int main(int argc, char *argv[])
                   << Qt::flush;
             return 1;
         }
-        if (!writeTapeFile(tape, source, options, record) || !tape.writeTapeMark()) {
+        const quint32 blockSize = options.fileBlockSizes.value(i + 1, options.blockSize);
+        if (!writeTapeFile(tape, source, options, blockSize, record) || !tape.writeTapeMark()) {
             err() << "mktap: cannot write " << options.output << '\n' << Qt::flush;
             return 1;
         }

@@ -1,7 +1,6 @@
 #include "tools/tarnwick-image/master_command.h"
 
 #include "archive/drive_witness.h"
-#include "archive/master_reader.h"
 #include "archive/rescue_picture.h"
 #include "archive/rescue_reader.h"
 #include "imaging/imaging_state.h"
@@ -55,47 +54,6 @@ void recordPasses(RunSession &session, const Rescue::Reader &reader)
     session.record().map = reader.map().summary();
 }
 
-/// How much of the tape the master holds, from its map.
-Judgement judge(const Rescue::Map &map, Stop stop, qint64 endOfData, const QString &why)
-{
-    using RunRecord::Verdict;
-    const std::uint64_t objects = map.runs().isEmpty() ? 0 : map.runs().last().first;
-    const QString unfinished = Rescue::unfinishedText(map);
-    const QString again = QStringLiteral("; the same command again makes another pass");
-    if (stop != Stop::Done || !map.endKnown()) {
-        return { Verdict::StopsShort,
-            why + QStringLiteral("; the master holds what was read before (%1)").arg(map.summary())
-                + again };
-    }
-    if (endOfData >= 0 && objects < std::uint64_t(endOfData)) {
-        return { Verdict::StopsShort,
-            QStringLiteral("the drive reported the end of data after block %1, but spacing had "
-                           "found it after block %2; what lies between is not in the master")
-                .arg(objects)
-                .arg(endOfData) };
-    }
-    if (map.count(Rescue::State::Untried) > 0) {
-        return { Verdict::StopsShort,
-            QStringLiteral("the master is not whole: %1 of %2 blocks and marks; records not "
-                           "tried are not in it")
-                    .arg(unfinished)
-                    .arg(objects)
-                + again };
-    }
-    QString whole = QStringLiteral("every block and mark to the end of data is in the master "
-                                   "(%1 blocks and marks)")
-                        .arg(objects);
-    if (endOfData < 0)
-        whole += QStringLiteral("; the drive did not report the end of data, so whether "
-                                "anything follows the two tape marks that ended it is not known");
-    if (!unfinished.isEmpty()) {
-        return { Verdict::Damaged,
-            whole + QStringLiteral(", flagged where it could not be read whole: ") + unfinished
-                + again };
-    }
-    return { Verdict::Complete, whole };
-}
-
 /// Writes the master in tape order when the passes appended records out of it; false
 /// with errno set when that failed.
 bool intoTapeOrder(RunSession &session, const Rescue::Map &map)
@@ -129,17 +87,17 @@ bool intoTapeOrder(RunSession &session, const Rescue::Map &map)
     return true;
 }
 
-Master::AfterFailure advice(DriveWitness::Advice advice)
+Rescue::AfterFailure advice(DriveWitness::Advice advice)
 {
     switch (advice) {
     case DriveWitness::Advice::PassOn:
-        return Master::AfterFailure::PassOn;
+        return Rescue::AfterFailure::PassOn;
     case DriveWitness::Advice::StopRun:
-        return Master::AfterFailure::StopRun;
+        return Rescue::AfterFailure::StopRun;
     case DriveWitness::Advice::ReadAgain:
         break;
     }
-    return Master::AfterFailure::ReadAgain;
+    return Rescue::AfterFailure::ReadAgain;
 }
 
 } // namespace
@@ -161,7 +119,7 @@ int runMaster(const Options &given)
     if (const int code = session.begin())
         return code;
     const HANDLE drive = ImagingState::tapeHandle;
-    const qint64 end = Master::findEndOfData(drive);
+    const qint64 end = Rescue::findEndOfData(drive);
     session.record().endOfData = end;
     if (end < 0) {
         Console::say(QStringLiteral("the drive did not report where its data ends; reading up "
@@ -206,8 +164,8 @@ int runMaster(const Options &given)
     if (stop == Stop::DriveAsked)
         why = witness.stopText();
     const Rescue::Map &map = reader.map();
-    const Judgement judgement = RunJudge::withDamage(
-        drive, map.runs().isEmpty() ? 0 : map.runs().last().end(), judge(map, stop, end, why));
+    const Judgement judgement = RunJudge::withDamage(drive,
+        map.runs().isEmpty() ? 0 : map.runs().last().end(), Rescue::judge(map, stop, end, why));
     if (!intoTapeOrder(session, reader.map()))
         return writeFailed(session, errno);
     if (reader.endOfMedium()) {

@@ -165,6 +165,7 @@ QString libraryUsage()
         "Exit codes: 0 done, 2 wrong command line, 3 the changer cannot be opened,\n"
         "4 the changer refused a command or answered unreadably, 5 some chosen\n"
         "cartridges are not imaged completely (the journal and the messages say\n"
-        "which), 6 the folder or the journal cannot be written. A batch stopped by\n"
-        "SIGINT or SIGTERM puts the cartridges back and ends by that signal.\n");
+        "which), 6 the folder or the journal cannot be written, 7 the changer or\n"
+        "folder is in use by another batch. A batch stopped by SIGINT or SIGTERM puts\n"
+        "the cartridges back and ends by that signal.\n");
 }

@@ -17,6 +17,7 @@ enum : int {
     ChangerFailed = 4, ///< the changer refused a command or sent an unreadable answer
     NotAllImaged = 5, ///< some chosen cartridges are not imaged completely
     FolderFailed = 6, ///< the folder or the journal cannot be written
+    InUse = 7, ///< the changer or folder is in use by another batch
 };
 }
 

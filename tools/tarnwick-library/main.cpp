@@ -3,6 +3,7 @@
 #include "archive/library_changer.h"
 #include "archive/library_drives.h"
 #include "archive/library_journal.h"
+#include "archive/library_lock.h"
 #include "platform/posix/stop_signals.h"
 #include "platform/st/st_library_drive.h"
 #include "tools/tarnwick-library/batch_console.h"
@@ -28,6 +29,18 @@ int fail(int code, const QString &message)
     return code;
 }
 
+bool readContents(const LibraryOptions &options, Library::Changer &changer,
+    Library::Inventory &contents, int &code)
+{
+    QString problem;
+    code = LibraryExit::ChangerFailed;
+    if (options.initialize && !changer.initialize(problem))
+        return fail(code, problem), false;
+    if (!changer.readInventory(contents, problem))
+        return fail(code, problem), false;
+    return true;
+}
+
 bool openChanger(const LibraryOptions &options, Library::Changer &changer,
     Library::Inventory &contents, int &code)
 {
@@ -35,12 +48,7 @@ bool openChanger(const LibraryOptions &options, Library::Changer &changer,
     code = LibraryExit::NoChanger;
     if (!changer.open(options.changer, problem))
         return fail(code, problem), false;
-    code = LibraryExit::ChangerFailed;
-    if (options.initialize && !changer.initialize(problem))
-        return fail(code, problem), false;
-    if (!changer.readInventory(contents, problem))
-        return fail(code, problem), false;
-    return true;
+    return readContents(options, changer, contents, code);
 }
 
 int inventory(const LibraryOptions &options)
@@ -67,6 +75,23 @@ public:
     bool move(std::uint16_t from, std::uint16_t to, QString &problem) override
     {
         return m_changer.move(from, to, m_transport, problem);
+    }
+    bool holds(std::uint16_t address, bool &full, QString &barcode) override
+    {
+        Library::Inventory now;
+        QString problem;
+        if (!m_changer.readInventory(now, problem))
+            return false;
+        for (const auto *kind : { &now.storage, &now.importExports, &now.drives }) {
+            for (const ScsiChanger::Element &e : *kind) {
+                if (e.address == address) {
+                    full = e.full;
+                    barcode = QString::fromStdString(e.barcode);
+                    return true;
+                }
+            }
+        }
+        return false;
     }
 
 private:
@@ -116,16 +141,22 @@ Library::BatchSettings settingsOf(const LibraryOptions &options, BatchConsole &c
     return settings;
 }
 
-// Events for the slots a batch over every full slot does not choose, so the journal
-// accounts for the whole library.
-void recordEmptySlots(const Library::Inventory &contents, Library::Journal &journal)
+// Held by another batch: InUse; a lock file that cannot be used: @p refusedCode.
+bool takeLock(
+    Library::BatchLock &lock, const QString &path, const QString &what, int refusedCode, int &code)
 {
-    for (std::size_t i = 0; i < contents.storage.size(); ++i) {
-        QString ignored; // a journal that cannot be written fails at the first attempt
-        if (!contents.storage[i].full)
-            journal.event(QString(), int(i) + 1, QString(),
-                QStringLiteral("slot %1 is empty").arg(i + 1), ignored);
+    QString problem;
+    switch (lock.take(path, what, problem)) {
+    case Library::BatchLock::Outcome::Taken:
+        return true;
+    case Library::BatchLock::Outcome::Held:
+        code = fail(LibraryExit::InUse, problem);
+        return false;
+    case Library::BatchLock::Outcome::Refused:
+        break;
     }
+    code = fail(refusedCode, problem);
+    return false;
 }
 
 int batch(const LibraryOptions &options)
@@ -133,17 +164,32 @@ int batch(const LibraryOptions &options)
     // Before any thread: the batch asks for the signal and forwards it to its imagers.
     StopSignals::install();
     Library::Changer changer;
-    Library::Inventory contents;
-    int code = 0;
-    if (!openChanger(options, changer, contents, code))
-        return code;
-    Library::DrivePairing pairing;
     QString problem;
-    if (!Library::pairDrives(contents, Library::tapeNodes(), options.drives, pairing, problem))
-        return fail(LibraryExit::Usage, problem);
+    if (!changer.open(options.changer, problem))
+        return fail(LibraryExit::NoChanger, problem);
     if (!QDir().mkpath(options.folder))
         return fail(LibraryExit::FolderFailed,
             QStringLiteral("cannot create the folder %1").arg(options.folder));
+    // Before the robot is asked anything: another batch on the same folder or the same
+    // changer is left to finish alone, and its moves cannot change the inventory read.
+    int code = 0;
+    Library::BatchLock folderLock, changerLock;
+    if (!takeLock(folderLock, Library::folderLockPath(options.folder),
+            QStringLiteral("the folder %1").arg(options.folder), LibraryExit::FolderFailed, code))
+        return code;
+    const QString changerLockPath
+        = Library::changerLockPath(options.changer, changer.identity(), problem);
+    if (changerLockPath.isEmpty())
+        return fail(LibraryExit::NoChanger, problem);
+    if (!takeLock(changerLock, changerLockPath,
+            QStringLiteral("the changer %1").arg(options.changer), LibraryExit::NoChanger, code))
+        return code;
+    Library::Inventory contents;
+    if (!readContents(options, changer, contents, code))
+        return code;
+    Library::DrivePairing pairing;
+    if (!Library::pairDrives(contents, Library::tapeNodes(), options.drives, pairing, problem))
+        return fail(LibraryExit::Usage, problem);
     Library::Journal journal;
     if (!journal.open(options.folder, problem))
         return fail(LibraryExit::FolderFailed, problem);
@@ -165,8 +211,6 @@ int batch(const LibraryOptions &options)
     Library::Selection selection;
     selection.slotNumbers = options.slotNumbers;
     selection.barcodes = options.barcodes;
-    if (options.slotNumbers.isEmpty() && options.barcodes.isEmpty())
-        recordEmptySlots(contents, journal);
     const Library::BatchResult result = run.run(contents, Library::planBatch(contents, selection));
     console.clear();
     if (!result.ledgerProblem.isEmpty())
