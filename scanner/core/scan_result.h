@@ -168,6 +168,8 @@ struct SplitMember
     qint64 gid = 0;
     QString missing; ///< what the image lacks of it, in plain words; empty when whole
     QString apart; ///< why its first continuation is not joined to the volume before
+    /// Why its parts, all there, may still not be one member's (a join nothing confirms).
+    QString doubt;
 };
 
 struct ScanResult

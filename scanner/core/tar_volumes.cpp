@@ -166,6 +166,29 @@ qint64 tapeFileEnd(const ScanResult &result, qint64 at)
     return result.facts.layout ? result.facts.layout->tapeFileEnd(at) : result.facts.streamLength;
 }
 
+/// Why joining the volume at @p next to the one at @p before (labels already found to
+/// follow) is not confirmed: an unlabelled volume from another image. Its continuation
+/// header carries the member's name, offset and size left, and nothing else (no mode,
+/// owner or time), so a volume of another run over the same names and sizes has the same
+/// header byte for byte. Within one image the next tape file was written after the cut one
+/// on the same cartridge; another image is the operator's choice, where runs get mixed up.
+QString unconfirmedJoin(
+    const ScanResult &result, BodyStream &stream, qint64 before, qint64 next, qint64 memberOffset)
+{
+    const RecordLayout *layout = result.facts.layout.get();
+    if (!layout || layout->volumeAt(before) == layout->volumeAt(next))
+        return {};
+    const TarHeader label = readHeader(stream, next);
+    if (label.valid && label.type == 'V')
+        return {};
+    return QStringLiteral("its bytes from %1 on come from image %2, joined on the member's "
+                          "name, offset and size alone: volumes without a label (tar -V) carry "
+                          "nothing more, so a volume of another run over the same names and "
+                          "sizes would join the same way, with wrong bytes")
+        .arg(memberOffset)
+        .arg(layout->volumeAt(next) + 1);
+}
+
 } // namespace
 
 void joinTarVolumes(ScanResult *result, BodyStream &stream)
@@ -195,6 +218,10 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
         };
         if (open >= 0 && goesOn(members[open])) {
             member = &members[open];
+            const SplitMember::Part &last = member->parts.last();
+            if (member->doubt.isEmpty())
+                member->doubt
+                    = unconfirmedJoin(*result, stream, last.at, archive.offset, header.offset);
         } else {
             // Its first part: the last member of the archive before, cut by its tape file's end.
             const FoundArchive *before = b > 0 ? &result->archives.at(b - 1) : nullptr;
@@ -219,12 +246,14 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
                 made.mtime = first.mtime;
                 made.uid = first.uid;
                 made.gid = first.gid;
+                made.doubt
+                    = unconfirmedJoin(*result, stream, firstAt, archive.offset, header.offset);
             } else {
                 made.apart = whyApart(stream, before, archive.offset, header, firstAt, first, end);
                 made.archive = b;
                 made.entry = 0;
                 made.size = header.offset + header.size;
-                made.mode = header.mode;
+                made.mode = header.mode ? header.mode : 0644; // a continuation has none
                 made.mtime = header.mtime;
                 made.uid = header.uid;
                 made.gid = header.gid;
@@ -261,9 +290,12 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
                                  "in this image")
                       .arg(gaps.join(QStringLiteral(", ")));
         FoundArchive &first = result->archives[member.archive];
-        first.entries[member.entry].damaged = !member.missing.isEmpty();
+        FoundEntry &entry = first.entries[member.entry];
+        entry.damaged = !member.missing.isEmpty() || !member.doubt.isEmpty();
+        if (member.missing.isEmpty() && !member.doubt.isEmpty())
+            entry.note = member.doubt;
         // A cut that the next volume makes good is no damage.
-        if (member.missing.isEmpty() && member.archive + 1 == member.continuations.first().first
+        if (!entry.damaged && member.archive + 1 == member.continuations.first().first
             && first.damageInside < 0) {
             first.damaged = false;
             first.note = QStringLiteral("its last member, %1, goes on in the next tape file "
@@ -280,8 +312,10 @@ void joinTarVolumes(ScanResult *result, BodyStream &stream)
             archive.note = QStringLiteral("starts with the rest of %1 from the tape file before "
                                           "(a multi-volume tar)%2")
                                .arg(shownName(member.path),
-                                   member.missing.isEmpty() ? QStringLiteral(", joined")
-                                                            : QStringLiteral("; ") + member.missing)
+                                   !member.missing.isEmpty() ? QStringLiteral("; ") + member.missing
+                                       : member.doubt.isEmpty()
+                                       ? QStringLiteral(", joined")
+                                       : QStringLiteral(", written as damaged: ") + member.doubt)
                 + (archive.note.isEmpty() ? QString() : QStringLiteral("; ") + archive.note);
         }
     }
@@ -336,7 +370,7 @@ bool restoreSplitMember(const ScanResult &result, const SplitMember &member, Res
         run.problems.append(QStringLiteral("%1: %2").arg(shownName(name), file.errorString()));
         return false;
     }
-    const bool whole = member.missing.isEmpty();
+    const bool whole = member.missing.isEmpty() && member.doubt.isEmpty();
     const QByteArray used
         = run.folder.place(file, metadata, whole ? QByteArray() : QByteArray(".damaged"));
     if (used.isEmpty()) {
@@ -348,8 +382,11 @@ bool restoreSplitMember(const ScanResult &result, const SplitMember &member, Res
         run.placedBefore.insert(member.path, used); // hard links in later volumes name it
         return true;
     }
-    run.problems.append(QStringLiteral("%1: %2 (zeros there); written as %3")
-                            .arg(shownName(name), member.missing, shownName(used)));
+    run.problems.append(
+        (member.missing.isEmpty() ? QStringLiteral("%1: %2; written as %3")
+                                  : QStringLiteral("%1: %2 (zeros there); written as %3"))
+            .arg(shownName(name), member.missing.isEmpty() ? member.doubt : member.missing,
+                shownName(used)));
     return false;
 }
 
