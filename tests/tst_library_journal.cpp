@@ -189,6 +189,40 @@ private slots:
             QByteArray("running\nCLN001|4|1|slot 4: cleaning, not imaged\n"));
     }
 
+    // A journal of the first version (no left_in) opens, keeps its rows, and then records
+    // the drive a cartridge was left in.
+    void firstVersionGainsLeftIn()
+    {
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(file()).constData(), &db), SQLITE_OK);
+        const char *const first
+            = "CREATE TABLE attempts (id INTEGER PRIMARY KEY, cartridge TEXT NOT NULL, barcode "
+              "TEXT, slot INTEGER, drive TEXT, image TEXT, started TEXT NOT NULL, ended TEXT, "
+              "bytes INTEGER, records INTEGER, tape_files INTEGER, verdict TEXT NOT NULL, "
+              "sha256 TEXT, errors TEXT, description TEXT);"
+              "CREATE TABLE events (id INTEGER PRIMARY KEY, at TEXT NOT NULL, cartridge TEXT, "
+              "slot INTEGER, drive TEXT, text TEXT NOT NULL);"
+              "CREATE VIEW latest AS SELECT a.* FROM attempts AS a WHERE a.id = "
+              "(SELECT max(b.id) FROM attempts AS b WHERE b.cartridge = a.cartridge);"
+              "INSERT INTO attempts (cartridge, slot, started, verdict) VALUES "
+              "('TW0001', 1, '2026-01-01T00:00:00Z', 'complete');"
+              "PRAGMA user_version = 1;";
+        QCOMPARE(sqlite3_exec(db, first, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        {
+            Journal journal;
+            QVERIFY(open(journal));
+            QCOMPARE(journal.nextStep(S("TW0001"), false), NextStep::Skip);
+            Attempt left = journal.latest().front();
+            left.leftIn = S("/dev/nst1");
+            QString problem;
+            QVERIFY2(journal.finish(left, problem), qPrintable(problem));
+        }
+        Journal reopened;
+        QVERIFY(open(reopened));
+        QCOMPARE(reopened.latest().front().leftIn, S("/dev/nst1"));
+    }
+
     void refusals_data()
     {
         QTest::addColumn<QByteArray>("sql"); // run on a new database; empty: a text file
@@ -196,7 +230,7 @@ private slots:
         QTest::newRow("not a database") << QByteArray() << S("is not a SQLite database");
         QTest::newRow("another program's")
             << QByteArray("CREATE TABLE photos (id)") << S("holds photos");
-        QTest::newRow("newer") << QByteArray("PRAGMA user_version = 2") << S("newer");
+        QTest::newRow("newer") << QByteArray("PRAGMA user_version = 3") << S("newer");
         QTest::newRow("tables changed by hand")
             << QByteArray("PRAGMA user_version = 1; CREATE TABLE attempts (id)")
             << S("has no attempts.cartridge");
