@@ -193,21 +193,16 @@ private slots:
     // the drive a cartridge was left in.
     void firstVersionGainsLeftIn()
     {
+        {
+            Journal journal;
+            QVERIFY(open(journal) && record(journal, S("TW0001"), 1, { S("complete") }));
+        }
         sqlite3 *db = nullptr;
         QCOMPARE(sqlite3_open(QFile::encodeName(file()).constData(), &db), SQLITE_OK);
-        const char *const first
-            = "CREATE TABLE attempts (id INTEGER PRIMARY KEY, cartridge TEXT NOT NULL, barcode "
-              "TEXT, slot INTEGER, drive TEXT, image TEXT, started TEXT NOT NULL, ended TEXT, "
-              "bytes INTEGER, records INTEGER, tape_files INTEGER, verdict TEXT NOT NULL, "
-              "sha256 TEXT, errors TEXT, description TEXT);"
-              "CREATE TABLE events (id INTEGER PRIMARY KEY, at TEXT NOT NULL, cartridge TEXT, "
-              "slot INTEGER, drive TEXT, text TEXT NOT NULL);"
-              "CREATE VIEW latest AS SELECT a.* FROM attempts AS a WHERE a.id = "
-              "(SELECT max(b.id) FROM attempts AS b WHERE b.cartridge = a.cartridge);"
-              "INSERT INTO attempts (cartridge, slot, started, verdict) VALUES "
-              "('TW0001', 1, '2026-01-01T00:00:00Z', 'complete');"
-              "PRAGMA user_version = 1;";
-        QCOMPARE(sqlite3_exec(db, first, nullptr, nullptr, nullptr), SQLITE_OK);
+        QCOMPARE(
+            sqlite3_exec(db, "ALTER TABLE attempts DROP COLUMN left_in; PRAGMA user_version = 1",
+                nullptr, nullptr, nullptr),
+            SQLITE_OK);
         sqlite3_close(db);
         {
             Journal journal;
