@@ -6,6 +6,7 @@
 #include "imaging/imaging_state.h"
 #include "imaging/size_text.h"
 #include "platform/posix/native_file.h"
+#include "platform/posix/stop_signals.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -13,20 +14,6 @@
 namespace {
 
 constexpr int kProblemsShown = 20; ///< the rest are in the run record
-
-QString signalName(int signal)
-{
-    switch (signal) {
-    case SIGINT:
-        return QStringLiteral("SIGINT");
-    case SIGTERM:
-        return QStringLiteral("SIGTERM");
-    case SIGHUP:
-        return QStringLiteral("SIGHUP");
-    default:
-        return QStringLiteral("signal %1").arg(signal);
-    }
-}
 
 } // namespace
 
@@ -87,12 +74,12 @@ Archive::Failure ImagingRun::claimLabelPhoto()
     if (m_labelPhoto.isEmpty())
         return Archive::Failure::None;
     const QByteArray copy = OperatorFields::photoBeside(partial, fields.photoName);
-    if (OperatorFields::writePhoto(copy, m_labelPhoto))
+    QString problem;
+    if (NativeFile::writeDurably(copy, m_labelPhoto, problem))
         return Archive::Failure::None;
-    const QString error = NativeFile::errorText(errno);
     keepWhatWasRead();
     return Archive::fail(Archive::Failure::CannotCreate,
-        QStringLiteral("cannot write the label photo %1: %2").arg(Archive::shown(copy), error));
+        QStringLiteral("the label photo %1: %2").arg(Archive::shown(copy), problem));
 }
 
 void ImagingRun::placeLabelPhoto()
@@ -236,6 +223,6 @@ QString ImagingRun::abandon(const QString &message)
 QString ImagingRun::stoppedBy(int signal) const
 {
     return QStringLiteral("stopped by %1 after block %2")
-        .arg(signalName(signal))
+        .arg(StopSignals::name(signal))
         .arg(m_log.objects());
 }

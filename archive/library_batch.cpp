@@ -1,8 +1,10 @@
 #include "archive/library_batch.h"
 #include "archive/library_takeback.h"
 
+#include "archive/operator_fields.h"
 #include "imaging/size_text.h"
 #include "platform/posix/child_process.h"
+#include "platform/posix/native_file.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -141,7 +143,9 @@ struct Batch::Private
     }
 
     bool waitReady(const QString &node, QString &problem);
-    ChildEnd image(int drive, const PlannedCartridge &cartridge, const QString &node);
+    OperatorFields::Given operatorFiles(const PlannedCartridge &cartridge) const;
+    ChildEnd image(int drive, const PlannedCartridge &cartridge, const QString &node,
+        const OperatorFields::Given &given);
     /// False when the drive must not be used again.
     bool handle(int drive, std::uint16_t driveAddress, const PlannedCartridge &cartridge);
     void work(int drive, std::uint16_t driveAddress);
@@ -178,7 +182,23 @@ bool Batch::Private::waitReady(const QString &node, QString &problem)
     }
 }
 
-ChildEnd Batch::Private::image(int drive, const PlannedCartridge &cartridge, const QString &node)
+// An archivist's notes and label photo, where the folder has something at their names.
+OperatorFields::Given Batch::Private::operatorFiles(const PlannedCartridge &cartridge) const
+{
+    OperatorFields::Given given;
+    const QByteArray stem
+        = QFile::encodeName(QDir(settings.folder)
+                                .filePath(QStringLiteral("notes/")
+                                    + QFileInfo(cartridge.imageName).completeBaseName()));
+    if (NativeFile::kindAt(stem + ".txt") != NativeFile::Kind::Missing)
+        given.notesPath = stem + ".txt";
+    if (NativeFile::kindAt(stem + ".jpg") != NativeFile::Kind::Missing)
+        given.photoPath = stem + ".jpg";
+    return given;
+}
+
+ChildEnd Batch::Private::image(int drive, const PlannedCartridge &cartridge, const QString &node,
+    const OperatorFields::Given &given)
 {
     const QString name = cartridgeName(cartridge);
     const QString path = QDir(settings.folder).filePath(cartridge.imageName);
@@ -193,17 +213,13 @@ ChildEnd Batch::Private::image(int drive, const PlannedCartridge &cartridge, con
         arguments.push_back("--describe");
         arguments.push_back(settings.description.toLocal8Bit().toStdString());
     }
-    // An archivist's notes and label photo, where the folder has them for this cartridge.
-    const QString notes = QDir(settings.folder)
-                              .filePath(QStringLiteral("notes/")
-                                  + QFileInfo(cartridge.imageName).completeBaseName());
-    if (QFileInfo(notes + QStringLiteral(".txt")).isFile()) {
+    if (!given.notesPath.isEmpty()) {
         arguments.push_back("--notes");
-        arguments.push_back(QFile::encodeName(notes + QStringLiteral(".txt")).toStdString());
+        arguments.push_back(given.notesPath.toStdString());
     }
-    if (QFileInfo(notes + QStringLiteral(".jpg")).isFile()) {
+    if (!given.photoPath.isEmpty()) {
         arguments.push_back("--label-photo");
-        arguments.push_back(QFile::encodeName(notes + QStringLiteral(".jpg")).toStdString());
+        arguments.push_back(given.photoPath.toStdString());
     }
     const std::vector<std::string> environment
         = { "TAPE=" + QFile::encodeName(drives.tapeOf(node)).toStdString() };
@@ -285,14 +301,24 @@ bool Batch::Private::handle(
     ChildJudgement judged;
     judged.verdict = kFailed;
     setStatus(drive, name + QStringLiteral(": loading from slot %1").arg(cartridge.slot));
+    // Notes or a photo the imager would refuse are found before the robot moves: a
+    // cartridge is never loaded only for its imager to stop at once.
+    const OperatorFields::Given given = operatorFiles(cartridge);
+    RunRecord::Operator fields;
+    QByteArray photo;
+    const QString unfit = OperatorFields::load(given, fields, photo);
+    photo.clear();
     // Another hand may have taken or swapped it since the inventory: what is not the
     // planned cartridge is not ours to load.
     bool full = true;
     QString barcode = cartridge.barcode;
-    const bool swapped
-        = placeHolds(cartridge.address, full, barcode) && (!full || barcode != cartridge.barcode);
-    const bool loaded = !swapped && moveCartridge(cartridge.address, driveAddress, problem);
-    if (swapped) {
+    const bool swapped = unfit.isEmpty() && placeHolds(cartridge.address, full, barcode)
+        && (!full || barcode != cartridge.barcode);
+    const bool loaded
+        = unfit.isEmpty() && !swapped && moveCartridge(cartridge.address, driveAddress, problem);
+    if (!unfit.isEmpty()) {
+        ours << QStringLiteral("not loaded: %1").arg(unfit);
+    } else if (swapped) {
         ours << (!full ? QStringLiteral("slot %1 is empty now: not loaded").arg(cartridge.slot)
                        : QStringLiteral("slot %1 now holds %2, not the cartridge the inventory "
                                         "showed: not loaded")
@@ -312,7 +338,7 @@ bool Batch::Private::handle(
             ours << problem;
     } else {
         setStatus(drive, name + QStringLiteral(": reading"));
-        const ChildEnd end = image(drive, cartridge, node);
+        const ChildEnd end = image(drive, cartridge, node, given);
         judged = judgeChild(end, stopping != 0);
         if (!end.started)
             ours = judged.errors;
@@ -339,6 +365,7 @@ bool Batch::Private::handle(
                         .arg(drive)
                         .arg(node);
             usable = false;
+            attempt.leftIn = node;
         } else if (!moveCartridge(driveAddress, cartridge.address, problem)) {
             ours << QStringLiteral("moving it back from drive %1 to slot %2 failed: %3; it "
                                    "stays in drive %1 (%4), which is not used again")
@@ -346,6 +373,7 @@ bool Batch::Private::handle(
                         .arg(cartridge.slot)
                         .arg(problem, node);
             usable = false;
+            attempt.leftIn = node;
         }
     }
     if (judged.driveNeedsCleaning) {
@@ -489,8 +517,8 @@ BatchResult Batch::run(const Inventory &inventory, const BatchPlan &plan)
     p.watches.assign(inventory.drives.size(), Private::Watch());
     p.clock.start();
     p.notComplete = plan.missed;
-    for (const QString &line : plan.passedOver)
-        p.event(QString(), 0, QString(), line);
+    for (const PassedOver &line : plan.passedOver)
+        p.event(QString(), line.slot, QString(), line.text);
     for (const PlannedCartridge &cartridge : plan.cartridges) {
         const QString name = cartridgeName(cartridge);
         ++p.total;

@@ -73,6 +73,16 @@ int Inventory::slotNumber(std::uint16_t address) const
     return -1;
 }
 
+const ScsiChanger::Element *Inventory::slot(int number) const
+{
+    const int stored = int(storage.size());
+    if (number >= 1 && number <= stored)
+        return &storage[std::size_t(number - 1)];
+    if (number > stored && number <= stored + int(importExports.size()))
+        return &importExports[std::size_t(number - stored - 1)];
+    return nullptr;
+}
+
 int Inventory::driveNumber(std::uint16_t address) const
 {
     for (std::size_t i = 0; i < drives.size(); ++i) {

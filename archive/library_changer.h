@@ -25,6 +25,8 @@ struct Inventory
     /// slots; drives from 0. -1 when no element has that address.
     int slotNumber(std::uint16_t address) const;
     int driveNumber(std::uint16_t address) const;
+    /// The storage or import/export slot numbered @p number, or null.
+    const ScsiChanger::Element *slot(int number) const;
     /// "slot 3", "import/export slot 11", "drive 0" or "element 77".
     QString placeName(std::uint16_t address) const;
 };

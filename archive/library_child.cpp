@@ -1,5 +1,7 @@
 #include "archive/library_batch.h"
 
+#include "platform/posix/stop_signals.h"
+
 #include <QRegularExpression>
 
 #include <csignal>
@@ -10,21 +12,6 @@ namespace {
 
 const QString kFailed = QStringLiteral("failed");
 const QString kInterrupted = QStringLiteral("interrupted");
-
-QString signalName(int signal)
-{
-    switch (signal) {
-    case SIGINT:
-        return QStringLiteral("SIGINT");
-    case SIGTERM:
-        return QStringLiteral("SIGTERM");
-    case SIGHUP:
-        return QStringLiteral("SIGHUP");
-    case SIGKILL:
-        return QStringLiteral("SIGKILL");
-    }
-    return QStringLiteral("signal %1").arg(signal);
-}
 
 } // namespace
 
@@ -55,7 +42,7 @@ ChildJudgement judgeChild(const ChildEnd &end, bool stopping)
         return judged;
     if (end.signal != 0 && !stopSignal)
         judged.errors
-            << QStringLiteral("tarnwick-image was ended by %1").arg(signalName(end.signal));
+            << QStringLiteral("tarnwick-image was ended by %1").arg(StopSignals::name(end.signal));
     else if (judged.verdict == kFailed && end.messages.isEmpty())
         judged.errors << (end.exitCode == 0 && !end.haveRecord
                 ? QStringLiteral("tarnwick-image ended without a readable run record")

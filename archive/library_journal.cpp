@@ -18,7 +18,7 @@ namespace {
 
 using Sqlite::Statement;
 
-constexpr int journalVersion = 1;
+constexpr int journalVersion = 2; // 2: attempts.left_in
 const char journalName[] = "library.sqlite";
 // Another batch or a person's query holds the file for milliseconds at a time;
 // a write that still waits after this long is reported rather than hanging the batch.
@@ -42,7 +42,8 @@ CREATE TABLE attempts (
         ('running', 'complete', 'damaged', 'stops-short', 'interrupted', 'failed')),
     sha256 TEXT,
     errors TEXT,
-    description TEXT
+    description TEXT,
+    left_in TEXT
 );
 CREATE INDEX attempts_by_cartridge ON attempts (cartridge, id);
 CREATE TABLE events (
@@ -56,10 +57,17 @@ CREATE TABLE events (
 CREATE VIEW latest AS
     SELECT a.* FROM attempts AS a
     WHERE a.id = (SELECT max(b.id) FROM attempts AS b WHERE b.cartridge = a.cartridge);
-PRAGMA user_version = 1;
+PRAGMA user_version = 2;
 )";
 
-const char attemptColumns[]
+// A journal of version 1 gains the drive a cartridge was left in; its rows were all put back
+// or are running (a killed batch), which the next batch finds by their drive.
+const char fromVersion1[] = R"(
+ALTER TABLE attempts ADD COLUMN left_in TEXT;
+PRAGMA user_version = 2;
+)";
+
+const char attemptColumnsOfVersion1[]
     = "id cartridge barcode slot drive image started ended bytes records tape_files verdict "
       "sha256 errors description";
 const char eventColumns[] = "id at cartridge slot drive text";
@@ -207,9 +215,13 @@ bool Journal::Private::checkOrCreate(QString &problem)
         }
         return exec(schema, QStringLiteral("create the tables"), problem);
     }
-    if (!hasColumns("attempts", attemptColumns, problem)
+    if (!hasColumns("attempts", attemptColumnsOfVersion1, problem)
         || !hasColumns("events", eventColumns, problem)
         || !hasColumns("latest", "cartridge verdict", problem))
+        return false;
+    if (version == 1 && !exec(fromVersion1, QStringLiteral("add the column left_in"), problem))
+        return false;
+    if (!hasColumns("latest", "left_in", problem))
         return false;
     Statement check(db, "PRAGMA quick_check");
     if (check.step() != SQLITE_ROW || check.text(0) != QLatin1String("ok")) {
@@ -381,8 +393,8 @@ bool Journal::finish(const Attempt &attempt, QString &problem)
     }
     Statement update(d->db,
         "UPDATE attempts SET ended = ?, bytes = ?, records = ?, tape_files = ?, verdict = ?, "
-        "sha256 = ?, errors = ?, drive = coalesce(?, drive), image = coalesce(?, image) "
-        "WHERE id = ?");
+        "sha256 = ?, errors = ?, drive = coalesce(?, drive), image = coalesce(?, image), "
+        "left_in = ? WHERE id = ?");
     update.bind(1, isoText(attempt.ended.isValid() ? attempt.ended : now()));
     update.bind(2, attempt.bytes);
     update.bind(3, attempt.records);
@@ -392,7 +404,11 @@ bool Journal::finish(const Attempt &attempt, QString &problem)
     update.bind(7, errorLines(attempt.errors));
     update.bind(8, attempt.drive);
     update.bind(9, attempt.image);
-    update.bind(10, attempt.id);
+    if (attempt.leftIn.isEmpty())
+        update.bindNull(10);
+    else
+        update.bind(10, attempt.leftIn);
+    update.bind(11, attempt.id);
     const QString what = QStringLiteral("record how %1 ended").arg(attempt.cartridge);
     if (update.step() != SQLITE_DONE) {
         problem = d->failure(what);
@@ -441,7 +457,8 @@ std::vector<Attempt> Journal::Private::latest(QString &problem) const
     }
     Statement query(db,
         "SELECT id, cartridge, barcode, slot, drive, image, started, ended, bytes, records, "
-        "tape_files, verdict, sha256, errors, description FROM latest ORDER BY slot, cartridge");
+        "tape_files, verdict, sha256, errors, description, left_in FROM latest ORDER BY slot, "
+        "cartridge");
     int result;
     while ((result = query.step()) == SQLITE_ROW) {
         Attempt a;
@@ -460,6 +477,7 @@ std::vector<Attempt> Journal::Private::latest(QString &problem) const
         a.sha256 = query.text(12);
         a.errors = query.text(13).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         a.description = query.text(14);
+        a.leftIn = query.text(15);
         attempts.push_back(a);
     }
     if (result != SQLITE_DONE) {
@@ -486,10 +504,12 @@ bool Journal::writeSummaries(QString &problem) const
         return false;
     }
     const QDir folder = QFileInfo(d->path).dir();
-    return writeSummaryFile(
-               folder.filePath(QStringLiteral("library.csv")), summaryCsv(attempts), problem)
-        && writeSummaryFile(
-            folder.filePath(QStringLiteral("library.json")), summaryJson(attempts), problem);
+    return NativeFile::writeDurably(
+               QFile::encodeName(folder.filePath(QStringLiteral("library.csv"))),
+               summaryCsv(attempts), problem)
+        && NativeFile::writeDurably(
+            QFile::encodeName(folder.filePath(QStringLiteral("library.json"))),
+            summaryJson(attempts), problem);
 }
 
 } // namespace Library

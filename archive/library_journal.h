@@ -37,6 +37,9 @@ struct Attempt
     QString sha256; ///< of the image, when it was placed
     QStringList errors; ///< one sentence each, as the batch printed them
     QString description; ///< the operator's --describe text
+    /// The drive node it was left in when it could not be put back; empty once it is home.
+    /// The next batch knows it there as its own and puts it back.
+    QString leftIn;
 };
 
 /// What a new run of the batch does with a cartridge, from its latest attempt.
@@ -77,7 +80,8 @@ public:
     /// start, when not set, to now (in whole seconds, as stored). On the disk when it returns.
     bool begin(Attempt &attempt, QString &problem);
     /// Records how the attempt ended (verdict, counts, checksum, errors, ended: now when not
-    /// set; an empty drive or image keeps the one begin() recorded). On the disk when it returns.
+    /// set; an empty drive or image keeps the one begin() recorded) and the drive it was left
+    /// in, if any. On the disk when it returns.
     bool finish(const Attempt &attempt, QString &problem);
     /// Records something the batch reported that is not an attempt: "slot 4
     /// is empty", "drive 1 holds a cartridge at the start: left alone".

@@ -41,12 +41,14 @@ private:
 QString folderLockPath(const QString &folder);
 
 /**
- * The lock file of the changer at @p node in the user's runtime folder: keyed by
- * @p identity (the changer's vendor, product and serial number) when it has one, so
- * that its changer node and its generic node share one lock, else by the node's
- * device number. Empty, with @p problem, when no runtime folder can be used or the
- * node cannot be read.
+ * The lock file of the changer at @p node: keyed by @p identity (the changer's vendor,
+ * product and serial number) when it has one, so that its changer node and its generic
+ * node share one lock, else by the node's device number. In @p sharedFolder when that is
+ * world-writable with the sticky bit, one name for every user (the file is made 0666 there);
+ * else in the user's runtime folder. Empty, with @p problem, when no folder can be used or
+ * the node cannot be read.
  */
-QString changerLockPath(const QString &node, const QString &identity, QString &problem);
+QString changerLockPath(const QString &node, const QString &identity, QString &problem,
+    const QString &sharedFolder = QStringLiteral("/run/lock"));
 
 } // namespace Library

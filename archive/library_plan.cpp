@@ -29,17 +29,6 @@ QString barcodeOf(const Element &e)
     return QString::fromStdString(e.barcode);
 }
 
-// Both storage and import/export slots, numbered as the inventory numbers them.
-const Element *slotElement(const Inventory &inventory, int slot)
-{
-    const int storage = int(inventory.storage.size());
-    if (slot >= 1 && slot <= storage)
-        return &inventory.storage[std::size_t(slot - 1)];
-    if (slot > storage && slot <= storage + int(inventory.importExports.size()))
-        return &inventory.importExports[std::size_t(slot - storage - 1)];
-    return nullptr;
-}
-
 } // namespace
 
 BatchPlan planBatch(const Inventory &inventory, const Selection &selection)
@@ -48,18 +37,20 @@ BatchPlan planBatch(const Inventory &inventory, const Selection &selection)
     for (std::size_t d = 0; d < inventory.drives.size(); ++d) {
         const Element &drive = inventory.drives[d];
         if (drive.full) {
-            plan.passedOver << QStringLiteral("drive %1 holds %2%3: left alone")
-                                   .arg(d)
-                                   .arg(drive.barcode.empty()
-                                           ? QStringLiteral("a cartridge without barcode")
-                                           : barcodeOf(drive))
-                                   .arg(drive.sourceValid ? QStringLiteral(" from ")
-                                               + inventory.placeName(drive.source)
-                                                          : QString());
+            const int from = drive.sourceValid ? inventory.slotNumber(drive.source) : 0;
+            plan.passedOver.push_back({ std::max(from, 0),
+                QStringLiteral("drive %1 holds %2%3: left alone")
+                    .arg(d)
+                    .arg(drive.barcode.empty() ? QStringLiteral("a cartridge without barcode")
+                                               : barcodeOf(drive))
+                    .arg(drive.sourceValid
+                            ? QStringLiteral(" from ") + inventory.placeName(drive.source)
+                            : QString()) });
         } else if (drive.exception) {
-            plan.passedOver << QStringLiteral("drive %1 reports a fault (ASC %2h): not used")
-                                   .arg(d)
-                                   .arg(drive.asc, 2, 16, QLatin1Char('0'));
+            plan.passedOver.push_back({ 0,
+                QStringLiteral("drive %1 reports a fault (ASC %2h): not used")
+                    .arg(d)
+                    .arg(drive.asc, 2, 16, QLatin1Char('0')) });
         } else {
             plan.freeDrives.push_back(int(d));
         }
@@ -68,15 +59,16 @@ BatchPlan planBatch(const Inventory &inventory, const Selection &selection)
     QList<int> chosen = selection.slotNumbers;
     for (const QString &barcode : selection.barcodes) {
         int found = -1;
-        for (int slot = 1; found < 0 && slotElement(inventory, slot); ++slot) {
-            const Element *e = slotElement(inventory, slot);
+        for (int slot = 1; found < 0 && inventory.slot(slot); ++slot) {
+            const Element *e = inventory.slot(slot);
             if (e->full && barcodeOf(*e) == barcode)
                 found = slot;
         }
         if (found > 0)
             chosen << found;
         else {
-            plan.passedOver << QStringLiteral("barcode %1 is in no slot").arg(barcode);
+            plan.passedOver.push_back(
+                { 0, QStringLiteral("barcode %1 is in no slot").arg(barcode) });
             ++plan.missed;
         }
     }
@@ -94,21 +86,22 @@ BatchPlan planBatch(const Inventory &inventory, const Selection &selection)
         if (seen.contains(slot))
             continue;
         seen.insert(slot);
-        const Element *e = slotElement(inventory, slot);
+        const Element *e = inventory.slot(slot);
         if (!e) {
-            plan.passedOver << QStringLiteral("there is no slot %1").arg(slot);
+            plan.passedOver.push_back({ slot, QStringLiteral("there is no slot %1").arg(slot) });
             ++plan.missed;
             continue;
         }
         if (!e->full) {
-            plan.passedOver << QStringLiteral("slot %1 is empty").arg(slot);
+            plan.passedOver.push_back({ slot, QStringLiteral("slot %1 is empty").arg(slot) });
             plan.missed += everything ? 0 : 1;
             continue;
         }
         if (ScsiChanger::isCleaning(*e)) {
-            plan.passedOver << QStringLiteral("slot %1 holds the cleaning cartridge %2: not imaged")
-                                   .arg(slot)
-                                   .arg(barcodeOf(*e));
+            plan.passedOver.push_back({ slot,
+                QStringLiteral("slot %1 holds the cleaning cartridge %2: not imaged")
+                    .arg(slot)
+                    .arg(barcodeOf(*e)) });
             continue;
         }
         PlannedCartridge cartridge;

@@ -28,11 +28,18 @@ struct PlannedCartridge
     QString imageName; ///< the master's file name in the batch's folder
 };
 
+/// Something chosen but not imaged, or left alone, and the slot it concerns (0: none).
+struct PassedOver
+{
+    int slot = 0;
+    QString text;
+};
+
 struct BatchPlan
 {
     std::vector<PlannedCartridge> cartridges;
     std::vector<int> freeDrives; ///< drive numbers the batch may load
-    QStringList passedOver; ///< one line per thing chosen but not imaged, or left alone
+    std::vector<PassedOver> passedOver;
     int missed = 0; ///< slots or barcodes named that hold nothing to image (no cleaning cartridge)
 };
 

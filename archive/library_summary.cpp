@@ -2,18 +2,9 @@
 // spreadsheet and once typed for scripts.
 #include "archive/library_summary.h"
 
-#include "platform/posix/native_file.h"
-
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <cerrno>
-#include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace Library {
 namespace {
@@ -56,6 +47,7 @@ const Field fields[] = {
     { "sha256", [](const Attempt &a) { return textOrNull(a.sha256); } },
     { "errors", [](const Attempt &a) { return QJsonValue(QJsonArray::fromStringList(a.errors)); } },
     { "description", [](const Attempt &a) { return textOrNull(a.description); } },
+    { "left_in_drive", [](const Attempt &a) { return textOrNull(a.leftIn); } },
 };
 
 QString csvText(const QJsonValue &value)
@@ -81,12 +73,6 @@ QByteArray csvField(const QString &text)
         bytes = '"' + bytes + '"';
     }
     return bytes;
-}
-
-QString failure(const char *what, const QString &path)
-{
-    return QStringLiteral("cannot %1 %2: %3")
-        .arg(QLatin1String(what), path, NativeFile::errorText(errno));
 }
 
 } // namespace
@@ -121,55 +107,6 @@ QByteArray summaryJson(const std::vector<Attempt> &attempts)
         array.append(object);
     }
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
-}
-
-bool writeSummaryFile(const QString &path, const QByteArray &data, QString &problem)
-{
-    const QByteArray native = QFile::encodeName(path);
-    QByteArray temporary = native + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        problem = failure("create a file beside", path);
-        return false;
-    }
-    const QString shownTemporary = QFile::decodeName(temporary);
-    qint64 done = 0;
-    while (done < data.size()) {
-        const ssize_t wrote = ::write(fd, data.constData() + done, std::size_t(data.size() - done));
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            break;
-        done += wrote;
-    }
-    // mkostemp leaves the file to its owner only; a summary is as public as the folder's images.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = true;
-    if (done != data.size()) {
-        problem = failure("write", shownTemporary);
-        ok = false;
-    } else if (::fchmod(fd, 0666 & ~mask) != 0 || !NativeFile::sync(fd)) {
-        problem = failure("write to the disk", shownTemporary);
-        ok = false;
-    }
-    if (!NativeFile::close(fd) && ok) {
-        problem = failure("write", shownTemporary);
-        ok = false;
-    }
-    if (ok && !NativeFile::rename(temporary, native, true)) {
-        problem = failure("put in place", path);
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(temporary.constData());
-        return false;
-    }
-    if (!NativeFile::syncFolderOf(native)) {
-        problem = failure("write to the disk the folder of", path);
-        return false;
-    }
-    return true;
 }
 
 } // namespace Library

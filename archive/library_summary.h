@@ -23,8 +23,4 @@ QByteArray summaryCsv(const std::vector<Attempt> &attempts);
 /// An array of objects: counts as numbers, errors as an array, null for what is not known.
 QByteArray summaryJson(const std::vector<Attempt> &attempts);
 
-/// Writes @p data to a temporary file beside @p path, syncs it and renames it into place,
-/// so that a reader sees the old file or the new one; false with @p problem.
-bool writeSummaryFile(const QString &path, const QByteArray &data, QString &problem);
-
 } // namespace Library

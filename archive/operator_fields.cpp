@@ -135,42 +135,6 @@ QByteArray photoBeside(const QByteArray &imagePath, const QString &photoName)
     return imagePath + ".label" + (extension.isEmpty() ? QByteArray() : '.' + extension.toLatin1());
 }
 
-bool writePhoto(const QByteArray &path, const QByteArray &photo)
-{
-    QByteArray temporary = path + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    qint64 done = 0;
-    while (done < photo.size()) {
-        const ssize_t wrote
-            = ::write(fd, photo.constData() + done, std::size_t(photo.size() - done));
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            break;
-        done += wrote;
-    }
-    // mkostemp makes the file its owner's only; the photo is as public as its image.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool written = done == photo.size() && ::fchmod(fd, 0666 & ~mask) == 0 && NativeFile::sync(fd);
-    int error = errno;
-    if (!NativeFile::close(fd) && written) {
-        written = false;
-        error = errno;
-    }
-    if (!written || !NativeFile::rename(temporary, path, true)) {
-        if (written)
-            error = errno;
-        ::unlink(temporary.constData());
-        errno = error;
-        return false;
-    }
-    NativeFile::syncFolderOf(path);
-    return true;
-}
-
 QStringList carry(const RunRecord::Operator &earlier, RunRecord::Operator &given)
 {
     QStringList changes;

@@ -38,10 +38,6 @@ QString load(const Given &given, RunRecord::Operator &fields, QByteArray &photo)
 /// extension taken from the photo's name (lower-case), "<image>.label" without one.
 QByteArray photoBeside(const QByteArray &imagePath, const QString &photoName);
 
-/// Writes @p photo to @p path as an image is written: under a temporary name beside it,
-/// to the disk, renamed, the folder synced. False with errno set when that failed.
-bool writePhoto(const QByteArray &path, const QByteArray &photo);
-
 /**
  * An earlier run's fields (@p earlier) and this run's (@p given): what the operator gave
  * again wins, field by field (a correction), the rest is kept. Returns a sentence for each

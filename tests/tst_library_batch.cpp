@@ -520,6 +520,15 @@ private slots:
         QTest::newRow("folder full: the journal cannot be written")
             << text("full") << text("1024>1 1>1024") << text("1024=TW0001 1025=TW0002")
             << text("No space left on device") << text("running");
+        // Notes or a photo the imager refuses once cost a load and a child that exited 2.
+        const char *const unfit[][3] = { { "notes not UTF-8", "notes:binary", "not UTF-8 text" },
+            { "notes over 64 KiB", "notes:large", "too large" },
+            { "notes a FIFO", "notes:fifo", "not a regular file" },
+            { "photo a dangling link", "photo:link", "symbolic link to nothing" } };
+        for (const auto &row : unfit)
+            QTest::newRow(row[0]) << text(row[1]) << text("1025>1 1>1025")
+                                  << text("1024=TW0001 1025=TW0002") << text(row[2])
+                                  << text("failed");
     }
     void faults()
     {
@@ -537,6 +546,16 @@ private slots:
             library.filledBehind[1024] = text("XX0009");
         if (fault == QLatin1String("swapped"))
             library.held[1024] = text("XX0009");
+        const QByteArray notes = QFile::encodeName(s.folder + QStringLiteral("/notes/TW0001"));
+        QVERIFY(QDir(s.folder).mkpath(QStringLiteral("notes")));
+        if (fault == QLatin1String("notes:binary"))
+            QVERIFY(writeFile(QFile::decodeName(notes + ".txt"), "box \xff 7"));
+        if (fault == QLatin1String("notes:large"))
+            QVERIFY(writeFile(QFile::decodeName(notes + ".txt"), QByteArray(65537, 'a')));
+        if (fault == QLatin1String("notes:fifo"))
+            QCOMPARE(::mkfifo(notes + ".txt", 0600), 0);
+        if (fault == QLatin1String("photo:link"))
+            QCOMPARE(::symlink("gone.jpg", notes + ".jpg"), 0);
         ledger.full = fault == QLatin1String("full");
         Batch batch(library, library, ledger, s);
         const BatchResult result = batch.run(inventory, planBatch(inventory, Selection()));
@@ -545,6 +564,9 @@ private slots:
         for (auto i = library.held.cbegin(); i != library.held.cend(); ++i)
             held << QStringLiteral("%1=%2").arg(i.key()).arg(i.value());
         QTEST(held.join(QLatin1Char(' ')), "heldAfter");
+        // Where it stays is journalled, so that the next batch knows it as its own.
+        QCOMPARE(ledger.attempts.front().leftIn,
+            held.contains(text("1=TW0001")) ? text("/dev/nst0") : QString());
         const QString got = ledger.full ? result.ledgerProblem
                                         : ledger.attempts.front().errors.join(QLatin1Char('|'));
         QFETCH(QString, said);
@@ -559,18 +581,30 @@ private slots:
         QTest::addColumn<QString>("drives");
         QTest::addColumn<bool>("unloadForeign");
         QTest::addColumn<QStringList>("moves");
+        QTest::addColumn<QString>("earlier"); // TW0001's verdict; "+" left in the drive
+        QTest::addColumn<QString>("after"); // its verdict then; "+" still left in the drive
         const QString both = text("TW0001<1024 XX0009<1025");
-        QTest::newRow("ours only") << both << false << words(text("1>1024"));
-        QTest::newRow("and the foreign one") << both << true << words(text("1>1024 2>1025"));
+        const QString killed = text("running"), resumed = text("interrupted");
+        QTest::newRow("ours only") << both << false << words(text("1>1024")) << killed << resumed;
+        QTest::newRow("and the foreign one")
+            << both << true << words(text("1>1024 2>1025")) << killed << resumed;
         QTest::newRow("ours, its barcode not shown in the drive")
-            << text("<1024 XX0009<1025") << false << words(text("1>1024"));
+            << text("<1024 XX0009<1025") << false << words(text("1>1024")) << killed << resumed;
+        // A put-back that failed once left a complete attempt: taken for foreign, never moved.
+        QTest::newRow("ours, left by a failed put-back")
+            << both << false << words(text("1>1024")) << text("complete+") << text("complete");
+        QTest::newRow("ours, its put-back fails again")
+            << both << false << words(text("1>1024")) << text("running!") << text("interrupted+");
     }
     void takeBack()
     {
         QFETCH(QString, drives);
         QFETCH(bool, unloadForeign);
+        QFETCH(QString, earlier);
         FakeLibrary library;
         library.held = { { 1, text("TW0001") }, { 2, text("XX0009") } };
+        if (earlier.endsWith(QLatin1Char('!')))
+            library.refused << 1;
         BatchSettings s = settings(2);
         s.unloadForeign = unloadForeign;
         const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
@@ -583,12 +617,16 @@ private slots:
         killed.slot = 1;
         killed.drive = QStringLiteral("/dev/nst0");
         QVERIFY(journal.begin(killed, problem));
+        killed.verdict = earlier.section(QLatin1Char('+'), 0, 0);
+        killed.leftIn = killed.drive;
+        if (earlier.endsWith(QLatin1Char('+')))
+            QVERIFY(journal.finish(killed, problem));
         const std::unique_ptr<Ledger> ledger = journalLedger(journal);
         Batch batch(library, library, *ledger, s);
-        QVERIFY(batch.takeBackDrives(libraryOf(text("- -"), drives)));
+        QCOMPARE(batch.takeBackDrives(libraryOf(text("- -"), drives)), library.refused.isEmpty());
         QTEST(library.moves, "moves");
-        QCOMPARE(journal.nextStep(QStringLiteral("TW0001"), false), NextStep::Resume);
-        QCOMPARE(journal.latest().front().verdict, QStringLiteral("interrupted"));
+        const Attempt now = journal.latest().front();
+        QTEST(now.verdict + (now.leftIn.isEmpty() ? QString() : text("+")), "after");
     }
 
     // A second batch is refused while another process holds its folder or its changer,
@@ -610,7 +648,8 @@ private slots:
         QVERIFY(QDir().mkpath(folder + QStringLiteral("/run")));
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder + QStringLiteral("/run")));
         QString problem; // the folder stands in for the changer's node
-        const QString locks[] = { folderLockPath(folder), changerLockPath(folder, {}, problem) };
+        const QString locks[]
+            = { folderLockPath(folder), changerLockPath(folder, {}, problem, folder) };
         const QByteArray victim = QFile::encodeName(folder + QStringLiteral("/victim"));
         if (held == QLatin1String("link"))
             QCOMPARE(::symlink(victim.constData(), QFile::encodeName(locks[0]).constData()), 0);
@@ -640,6 +679,48 @@ private slots:
         const int refused = got.indexOf(QLatin1Char('H'));
         QVERIFY(refused < 0 || said[refused].contains(QStringLiteral("process %1").arg(holder)));
         QVERIFY(!QFile::exists(QFile::decodeName(victim))); // nothing made through the link
+    }
+
+    // Two users share one changer lock where a shared folder exists; a file planted there
+    // that not all may write is refused, naming its owner.
+    void changerLockPlace_data()
+    {
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<bool>("planted"); // by another user, 0644
+        QTest::addColumn<QString>("outcome"); // the lock's folder: shared or own; or refused
+        QTest::newRow("shared folder: one name, 0666") << 01777 << false << text("shared");
+        QTest::newRow("not sticky: the user's own folder") << 0777 << false << text("own");
+        QTest::newRow("another user's private file there") << 01777 << true << text("refused");
+    }
+    void changerLockPlace()
+    {
+        QFETCH(int, folderMode);
+        QFETCH(bool, planted);
+        const QString shared = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(shared + text("/run")));
+        QCOMPARE(::chmod(QFile::encodeName(shared).constData(), mode_t(folderMode)), 0);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(shared + text("/run")));
+        QString problem;
+        const QString path = changerLockPath(shared, {}, problem, shared);
+        const QByteArray native = QFile::encodeName(path);
+        if (planted
+            && (!writeFile(path, "1\n") || ::chmod(native, 0644) != 0
+                || ::chown(native, 65534, 65534) != 0))
+            QSKIP("planting another user's file needs root");
+        const mode_t mask = ::umask(022);
+        BatchLock lock;
+        const BatchLock::Outcome outcome = lock.take(path, text("the changer"), problem);
+        ::umask(mask);
+        struct stat info = {};
+        QCOMPARE(::stat(native, &info), 0);
+        const bool refused = outcome == BatchLock::Outcome::Refused;
+        QVERIFY2(!refused || (problem.contains(path) && problem.contains(text("uid 65534"))),
+            qPrintable(problem));
+        const bool open = (info.st_mode & 0777) == 0666; // whatever the umask
+        QTEST(refused                              ? text("refused")
+                : QFileInfo(path).path() != shared ? text("own")
+                                                   : text(open ? "shared" : "not 0666"),
+            "outcome");
     }
 
     // The changer's own node and its generic node share a lock when it tells its serial.

@@ -189,6 +189,31 @@ private slots:
             QByteArray("running\nCLN001|4|1|slot 4: cleaning, not imaged\n"));
     }
 
+    // A journal of the first version (no left_in) opens, keeps its rows, and then records
+    // the drive a cartridge was left in.
+    void firstVersionGainsLeftIn()
+    {
+        {
+            Journal first;
+            QVERIFY(open(first) && record(first, S("TW0001"), 1, { S("complete") }));
+        }
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(file()).constData(), &db), SQLITE_OK);
+        QCOMPARE(
+            sqlite3_exec(db, "ALTER TABLE attempts DROP COLUMN left_in; PRAGMA user_version = 1",
+                nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_close(db);
+        Journal journal;
+        QVERIFY(open(journal));
+        QCOMPARE(journal.nextStep(S("TW0001"), false), NextStep::Skip);
+        Attempt left = journal.latest().front();
+        left.leftIn = S("/dev/nst1");
+        QString problem;
+        QVERIFY2(journal.finish(left, problem), qPrintable(problem));
+        QCOMPARE(journal.latest().front().leftIn, S("/dev/nst1"));
+    }
+
     void refusals_data()
     {
         QTest::addColumn<QByteArray>("sql"); // run on a new database; empty: a text file
@@ -196,7 +221,7 @@ private slots:
         QTest::newRow("not a database") << QByteArray() << S("is not a SQLite database");
         QTest::newRow("another program's")
             << QByteArray("CREATE TABLE photos (id)") << S("holds photos");
-        QTest::newRow("newer") << QByteArray("PRAGMA user_version = 2") << S("newer");
+        QTest::newRow("newer") << QByteArray("PRAGMA user_version = 3") << S("newer");
         QTest::newRow("tables changed by hand")
             << QByteArray("PRAGMA user_version = 1; CREATE TABLE attempts (id)")
             << S("has no attempts.cartridge");

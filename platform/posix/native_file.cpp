@@ -270,32 +270,71 @@ qint64 lockHolder(int fd)
     return -1;
 }
 
-bool writeReplacing(const QByteArray &path, const QByteArray &data)
+namespace {
+
+QString cannot(const char *what, const QByteArray &path, int error)
+{
+    return QStringLiteral("cannot %1 %2: %3")
+        .arg(QLatin1String(what), QString::fromLocal8Bit(path), errorText(error));
+}
+
+/// Writes @p data beside @p path under a temporary name and renames it into place; with
+/// @p durable, the data and then the new name are on the disk before it returns.
+bool writeThroughTemporary(
+    const QByteArray &path, const QByteArray &data, bool durable, QString &problem)
 {
     QByteArray temporary = path + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        problem = cannot("create a file beside", path, errno);
         return false;
+    }
     qint64 done = 0;
     while (done < data.size()) {
         const ssize_t wrote = whileInterrupted(
             [&] { return ::write(fd, data.constData() + done, std::size_t(data.size() - done)); });
+        if (wrote == 0)
+            errno = ENOSPC; // a write that takes nothing and says nothing: the disk is full
         if (wrote <= 0)
             break;
         done += wrote;
     }
-    // mkostemp makes the file readable by its owner only; a record is as public as its image.
+    // mkostemp leaves the file to its owner only; what is written here is as public as the
+    // folder's other files.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    const bool written = done == data.size() && ::fchmod(fd, 0666 & ~mask) == 0;
-    const int error = errno;
-    if (::close(fd) != 0 || !written || !rename(temporary, path, true)) {
-        const int failure = written ? errno : error;
+    if (done != data.size())
+        problem = cannot("write", temporary, errno);
+    else if (::fchmod(fd, 0666 & ~mask) != 0 || (durable && !sync(fd)))
+        problem = cannot("write to the disk", temporary, errno);
+    if (!close(fd) && problem.isEmpty())
+        problem = cannot("write", temporary, errno);
+    if (problem.isEmpty() && !rename(temporary, path, true))
+        problem = cannot("put in place", path, errno);
+    if (!problem.isEmpty()) {
+        const int error = errno;
         ::unlink(temporary.constData());
-        errno = failure;
+        errno = error;
+        return false;
+    }
+    if (durable && !syncFolderOf(path)) {
+        problem = cannot("write to the disk the folder of", path, errno);
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool writeReplacing(const QByteArray &path, const QByteArray &data)
+{
+    QString problem;
+    return writeThroughTemporary(path, data, false, problem);
+}
+
+bool writeDurably(const QByteArray &path, const QByteArray &data, QString &problem)
+{
+    return writeThroughTemporary(path, data, true, problem);
 }
 
 qint64 fileSizeLimit()

@@ -99,6 +99,11 @@ qint64 lockHolder(int fd);
 /// Writes @p data to @p path through a temporary name beside it and a rename.
 bool writeReplacing(const QByteArray &path, const QByteArray &data);
 
+/// As writeReplacing(), and the data and then the new name are on the disk before it returns:
+/// a reader sees the old file or the new one whole, even after a crash. False with what failed
+/// in @p problem (and errno set).
+bool writeDurably(const QByteArray &path, const QByteArray &data, QString &problem);
+
 /// The process's file size limit (ulimit -f) in bytes, or -1 when there is none.
 qint64 fileSizeLimit();
 

@@ -43,4 +43,20 @@ void endBy(int signal)
     std::_Exit(128 + signal); // should the default action be to go on
 }
 
+QString name(int signal)
+{
+    switch (signal) {
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    case SIGHUP:
+        return QStringLiteral("SIGHUP");
+    case SIGKILL:
+        return QStringLiteral("SIGKILL");
+    default:
+        return QStringLiteral("signal %1").arg(signal);
+    }
+}
+
 } // namespace StopSignals

@@ -144,7 +144,9 @@ int placeMerged(ImageTarget &target, const Options &options, Rescue::MergeResult
     if (!result.map.save(image + ".map"))
         sayFailed(QStringLiteral("the map"), image + ".map");
     const QByteArray photo = OperatorFields::photoBeside(image, options.operatorFields.photoName);
-    if (!options.labelPhoto.isEmpty() && !OperatorFields::writePhoto(photo, options.labelPhoto))
+    QString unused; // sayFailed() words errno as the other files' failures are worded
+    if (!options.labelPhoto.isEmpty()
+        && !NativeFile::writeDurably(photo, options.labelPhoto, unused))
         sayFailed(QStringLiteral("the label photo"), photo);
     for (int i = 0; i < result.problems.size() && i < kProblemsShown; ++i)
         Console::say(result.problems[i].text);
