@@ -12,11 +12,11 @@ RecordKeeper::RecordKeeper(RunRecord::Record &record, const TapeLog &log,
 {
 }
 
-void RecordKeeper::logged(bool mark)
+void RecordKeeper::logged(bool now)
 {
     if (m_done)
         return;
-    if (mark || !m_sinceWritten.isValid() || m_sinceWritten.elapsed() >= kIntervalMs)
+    if (now || !m_sinceWritten.isValid() || m_sinceWritten.elapsed() >= kIntervalMs)
         write();
 }
 

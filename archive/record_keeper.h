@@ -30,8 +30,8 @@ public:
     RecordKeeper(RunRecord::Record &record, const TapeLog &log,
         std::function<QByteArray()> imagePath, std::function<int()> imageFd);
 
-    /// A block (or, with @p mark, a tape mark) was logged.
-    void logged(bool mark);
+    /// A block or mark was logged; @p now: a mark or a problem, written at once.
+    void logged(bool now);
     /// Writes it now; false when it could not be written.
     bool write();
     /// The run ends and its own record went to @p finalPath (empty: none): no more
