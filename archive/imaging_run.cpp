@@ -41,7 +41,7 @@ ImagingRun::ImagingRun(const Settings &settings)
           [this] { return m_target.fd(); })
 {
     // What was read is on record as the run goes, should it never get to write its own.
-    m_log.setWatcher([this](bool now) { m_keeper.logged(now); });
+    m_log.setWatcher([this](bool mark) { m_keeper.logged(mark); });
     m_record.program = settings.program;
     m_record.version = settings.version;
     m_record.format = settings.tap ? RunRecord::ImageFormat::Tap : RunRecord::ImageFormat::Tape;
@@ -65,7 +65,7 @@ Archive::Failure ImagingRun::claimLabelPhoto()
 {
     const QByteArray partial = m_target.partialPath();
     RunRecord::Operator &fields = m_record.operatorFields;
-    RunRecord::Record &earlier = m_earlier;
+    RunRecord::Record earlier;
     // An earlier run's fields go on with its rescue (its record lies beside the partial file).
     if (m_resumed && RunRecord::readBeside(partial, earlier)) {
         const RunRecord::Operator given = fields;

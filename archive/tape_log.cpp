@@ -44,7 +44,7 @@ void TapeLog::unreadable(quint32 length, int tries, const QString &kept)
     const QString read = tries > 1 ? QStringLiteral(" (%1 reads)").arg(tries) : QString();
     m_problems.append({ m_objects, RunRecord::ProblemKind::Unreadable,
         QStringLiteral("block %1 could not be read%2; %3").arg(m_objects).arg(read, kept) });
-    told(true);
+    told(false);
 }
 
 void TapeLog::cut(quint32 length, const QString &kept)
@@ -57,14 +57,13 @@ void TapeLog::cut(quint32 length, const QString &kept)
             .arg(m_objects)
             .arg(length)
             .arg(kept) });
-    told(true);
+    told(false);
 }
 
 void TapeLog::recovered(int tries)
 {
     m_problems.append({ m_objects + 1, RunRecord::ProblemKind::Recovered,
         QStringLiteral("block %1 was read whole at read %2").arg(m_objects + 1).arg(tries) });
-    told(true);
 }
 
 bool TapeLog::readWholeLater(quint64 block, quint32 length, int pass)

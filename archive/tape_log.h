@@ -17,9 +17,8 @@
 class TapeLog
 {
 public:
-    /// Told after every block and mark is logged; @p now for a mark or a block not read whole
-    /// at once, which a run resumed from its map must learn from the record. Kept over restart().
-    void setWatcher(std::function<void(bool now)> watcher) { m_watcher = std::move(watcher); }
+    /// Told after every block and mark is logged (@p mark for a mark); kept over restart().
+    void setWatcher(std::function<void(bool mark)> watcher) { m_watcher = std::move(watcher); }
 
     /// The tape was rewound: counting starts again.
     void restart();
