@@ -39,6 +39,8 @@ public:
     /// A master's rescue map as the claim found it (empty when it starts afresh).
     const Rescue::Map &rescueMap() const { return m_map; }
     bool resumed() const { return m_resumed; }
+    /// The record the run that a master goes on with left (empty when none).
+    const RunRecord::Record &earlierRecord() const { return m_earlier; }
     /// The image file was replaced under its name by the file open as @p fd.
     void replaceImage(int fd);
     /// What the image holds in the closing line, instead of what this run's log met (a
@@ -82,6 +84,7 @@ private:
     const bool m_force;
     Rescue::Map m_map;
     bool m_resumed = false;
+    RunRecord::Record m_earlier;
     QString m_imageSummary;
     const unsigned m_driveBlockSize;
     ImageTarget m_target;

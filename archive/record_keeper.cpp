@@ -16,7 +16,11 @@ void RecordKeeper::logged(bool mark)
 {
     if (m_done)
         return;
-    if (mark || !m_sinceWritten.isValid() || m_sinceWritten.elapsed() >= kIntervalMs)
+    const bool problem = m_log.problems().size() != m_problemsWritten
+        && (!m_sinceProblem.isValid() || m_sinceProblem.elapsed() >= kProblemIntervalMs);
+    if (problem)
+        m_sinceProblem.start();
+    if (mark || problem || !m_sinceWritten.isValid() || m_sinceWritten.elapsed() >= kIntervalMs)
         write();
 }
 
@@ -26,6 +30,7 @@ bool RecordKeeper::write()
     RunRecord::Record interim = m_record;
     interim.ended = QDateTime::currentDateTime();
     m_log.fill(interim);
+    m_problemsWritten = m_log.problems().size();
     interim.bytesWritten = NativeFile::size(m_imageFd());
     interim.verdict = RunRecord::Verdict::Unfinished;
     interim.verdictText = QStringLiteral("the run was still reading when this record was written; "

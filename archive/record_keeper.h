@@ -22,6 +22,9 @@ class RecordKeeper
 public:
     /// How often at least the record is written while blocks come.
     static constexpr qint64 kIntervalMs = 2000;
+    /// A block not read whole (or only read again) is on record at once, a run that goes on
+    /// from the map learning from it how each block failed; a stretch of them every 0.1 s.
+    static constexpr qint64 kProblemIntervalMs = 100;
 
     /**
      * Keeps @p record, filled from @p log, beside the image that @p imagePath
@@ -46,4 +49,6 @@ private:
     QElapsedTimer m_sinceWritten;
     QByteArray m_written; ///< where the last interim record went
     bool m_done = false;
+    int m_problemsWritten = 0; ///< the log's problems the last record held
+    QElapsedTimer m_sinceProblem; ///< since a record was written for a problem
 };

@@ -5,10 +5,12 @@
 #include "platform/win32_tape.h"
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QStringList>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <unistd.h>
 
 namespace Rescue {
@@ -100,7 +102,22 @@ Reader::~Reader()
 bool Reader::start()
 {
     m_readFd = ::open(m_settings.partialPath.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    return m_readFd >= 0 && m_pipe.start() && save(true);
+    if (m_readFd < 0)
+        return false;
+    // Going on with an earlier run's rescue, the log starts with what that run read, so that
+    // the record describes the whole master. The map, not the earlier run's record, says
+    // what that is: it was saved after the bytes it names were synced and checked against
+    // them on resuming, while the record may be seconds older or newer than both. The record
+    // only adds what the map cannot know: how each flagged block failed, which whole ones
+    // needed reading again.
+    if (m_map.pass > 0) {
+        const std::uint64_t upTo = m_map.pass == 1 && !passMade(m_map)
+            ? m_map.next
+            : std::numeric_limits<std::uint64_t>::max();
+        if (!relog(m_readFd, m_map, upTo, m_settings.earlierProblems, m_log))
+            m_logPartial = true;
+    }
+    return m_pipe.start() && save(true);
 }
 
 bool Reader::where(std::uint64_t &position)
@@ -531,6 +548,24 @@ Stop Reader::run()
         PassFigures figures;
         figures.number = pass;
         figures.started = QDateTime::currentDateTime();
+        if (made == 0 && pass == m_map.pass) {
+            figures.resumedAt = qint64(from);
+            // The first pass visits each record before its "next" once: the map counts them.
+            if (pass == 1) {
+                for (const Run &r : m_map.runs()) {
+                    const std::uint64_t n = std::min(r.end(), from) - std::min(r.first, from);
+                    figures.tried += r.state == State::Good || r.state == State::Bad
+                            || r.state == State::Empty
+                        ? n
+                        : 0;
+                    figures.good += r.state == State::Good ? n : 0;
+                }
+                figures.failed = figures.tried - figures.good;
+                figures.earlierCounted = true;
+                if (m_settings.earlierStart.isValid())
+                    figures.started = m_settings.earlierStart;
+            }
+        }
         m_figures.append(figures);
         m_pass = pass;
         if (pass == 1)
@@ -551,7 +586,75 @@ Stop Reader::run()
 bool Reader::finish()
 {
     const bool written = m_pipe.finish();
-    return save(true) && written;
+    const bool saved = save(true) && written;
+    // Records the first pass left untried and a later one read are in no log: all from the map.
+    if (saved && m_logPartial) {
+        TapeLog whole;
+        if (relog(m_readFd, m_saved, std::numeric_limits<std::uint64_t>::max(), m_log.problems(),
+                whole)) {
+            m_log.take(std::move(whole));
+            m_logPartial = false;
+        }
+    }
+    return saved;
+}
+
+bool relog(int fd, const Map &map, std::uint64_t upTo, const QVector<RunRecord::Problem> &known,
+    TapeLog &log)
+{
+    using RunRecord::Problem;
+    using RunRecord::ProblemKind;
+    QMap<quint64, QVector<Problem>> byBlock;
+    for (const Problem &problem : known)
+        byBlock[problem.block].append(problem);
+    for (const Run &r : map.runs()) {
+        if (r.first >= upTo)
+            break;
+        if (r.state == State::Untried || r.state == State::End)
+            continue;
+        std::uint64_t offset = std::uint64_t(r.offset);
+        for (std::uint64_t position = r.first; position < r.end() && position < upTo; ++position) {
+            log.skipTo(position);
+            if (r.state == State::Mark) {
+                log.relog(true, 0, {});
+                continue;
+            }
+            unsigned char bytes[4];
+            const ssize_t got = ::pread(fd, bytes, sizeof bytes, off_t(offset));
+            if (got != ssize_t(sizeof bytes)) {
+                if (got >= 0)
+                    errno = EIO;
+                return false;
+            }
+            const std::uint32_t length
+                = (std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8
+                      | std::uint32_t(bytes[2]) << 16 | std::uint32_t(bytes[3]) << 24)
+                & TapFormat::kLengthMask;
+            offset += length + (length & 1) + 8;
+            const quint64 block = position + 1;
+            const bool damaged = r.state != State::Good;
+            QVector<Problem> problems;
+            bool wasDamaged = false;
+            for (const Problem &problem : byBlock.value(block)) {
+                const bool damage = problem.kind != ProblemKind::Recovered;
+                if (damage == damaged)
+                    problems.append(problem);
+                wasDamaged = wasDamaged || damage;
+            }
+            if (damaged && problems.isEmpty()) {
+                problems.append({ block, ProblemKind::Unreadable,
+                    QStringLiteral("block %1 could not be read; the master keeps the %2 bytes "
+                                   "the drive returned, flagged as unreadable")
+                        .arg(block)
+                        .arg(length) });
+            } else if (!damaged && problems.isEmpty() && wasDamaged) {
+                problems.append({ block, ProblemKind::Recovered,
+                    QStringLiteral("block %1 was read whole on a later pass").arg(block) });
+            }
+            log.relog(false, length, problems);
+        }
+    }
+    return true;
 }
 
 qint64 findEndOfData(HANDLE drive)

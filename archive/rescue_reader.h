@@ -44,6 +44,11 @@ struct PassFigures
     std::uint64_t tried = 0; ///< records read (each visit once, whatever its retries)
     std::uint64_t good = 0;
     std::uint64_t failed = 0;
+    /// Where this run went on with the pass an earlier run began; -1: this run began it.
+    qint64 resumedAt = -1;
+    /// The figures count the earlier run's reads of the pass too (from the map), not only
+    /// this run's.
+    bool earlierCounted = false;
 };
 
 /// What the failure hook says after a read that failed.
@@ -75,6 +80,10 @@ public:
         /// Asked after every read that fails with an error of the medium or the drive, at
         /// the record's position: read it again, pass on, or stop the run.
         std::function<AfterFailure(DWORD error, std::uint64_t position)> afterFailure;
+        /// What the record an earlier run left says of the blocks it read, and when it
+        /// began: a run that goes on with its map logs those blocks again from the map.
+        QVector<RunRecord::Problem> earlierProblems;
+        QDateTime earlierStart;
     };
 
     /**
@@ -182,6 +191,15 @@ QString unfinishedText(const Map &map);
  * @return false with errno set when a read or write failed.
  */
 bool assemble(int from, const Map &map, int fd, Map &placed);
+
+/**
+ * Logs into @p log what the partial file @p fd holds by @p map at the positions before
+ * @p upTo, as a run that read them in order would have: marks, records with their lengths,
+ * and the problems @p known names of them (a flagged record it does not name is logged
+ * unreadable). False with errno set when the file could not be read.
+ */
+bool relog(int fd, const Map &map, std::uint64_t upTo, const QVector<RunRecord::Problem> &known,
+    TapeLog &log);
 
 /// Spaces to the end of data and returns its position (blocks and marks); -1 when
 /// the drive does not tell. The tape is left there.

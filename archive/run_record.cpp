@@ -167,11 +167,17 @@ Verdict verdictFromName(const QString &name, bool *ok)
 QJsonArray passesToJson(const QVector<Pass> &passes)
 {
     QJsonArray array;
-    for (const Pass &p : passes)
-        array.append(QJsonObject { { QStringLiteral("pass"), p.number },
+    for (const Pass &p : passes) {
+        QJsonObject object { { QStringLiteral("pass"), p.number },
             { QStringLiteral("started"), isoTime(p.started) },
             { QStringLiteral("ended"), isoTime(p.ended) }, { QStringLiteral("tried"), p.tried },
-            { QStringLiteral("good"), p.good }, { QStringLiteral("failed"), p.failed } });
+            { QStringLiteral("good"), p.good }, { QStringLiteral("failed"), p.failed } };
+        if (p.resumedAt >= 0) {
+            object.insert(QStringLiteral("resumedAtBlock"), p.resumedAt + 1);
+            object.insert(QStringLiteral("countsEarlierRun"), p.earlierCounted);
+        }
+        array.append(object);
+    }
     return array;
 }
 
@@ -188,6 +194,8 @@ QVector<Pass> passesFromJson(const QJsonArray &array)
         p.tried = qint64(o.value(QStringLiteral("tried")).toDouble());
         p.good = qint64(o.value(QStringLiteral("good")).toDouble());
         p.failed = qint64(o.value(QStringLiteral("failed")).toDouble());
+        p.resumedAt = qint64(o.value(QStringLiteral("resumedAtBlock")).toDouble()) - 1;
+        p.earlierCounted = o.value(QStringLiteral("countsEarlierRun")).toBool();
         passes.append(p);
     }
     return passes;

@@ -76,6 +76,11 @@ struct Pass
     qint64 tried = 0; ///< records read (each visit once)
     qint64 good = 0;
     qint64 failed = 0;
+    /// Where this run went on with a pass an earlier run began, the run having been
+    /// stopped in it; -1 when this run began it.
+    qint64 resumedAt = -1;
+    /// Whether the figures count the earlier run's reads of the pass too, or only this run's.
+    bool earlierCounted = false;
 };
 
 /// What the operator said of the cartridge: given on the command line, kept by the archive.

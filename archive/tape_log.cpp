@@ -90,6 +90,25 @@ bool TapeLog::readWholeLater(quint64 block, quint32 length, int pass)
     return true;
 }
 
+void TapeLog::relog(bool mark, quint32 length, QVector<RunRecord::Problem> problems)
+{
+    if (mark) {
+        ++m_objects;
+        ++m_marks;
+        m_files.append(RunRecord::TapeFile());
+        return;
+    }
+    counted(length);
+    for (RunRecord::Problem &problem : problems) {
+        problem.block = m_objects;
+        if (problem.kind != RunRecord::ProblemKind::Recovered) {
+            ++m_damage;
+            m_damaged.insert(m_objects, { int(m_files.size()) - 1, length });
+        }
+        m_problems.append(problem);
+    }
+}
+
 QString TapeLog::damage() const
 {
     QStringList named;

@@ -23,6 +23,13 @@ public:
     /// The tape was rewound: counting starts again.
     void restart();
 
+    /// Becomes @p other, keeping its watcher.
+    void take(TapeLog other)
+    {
+        other.m_watcher = std::move(m_watcher);
+        *this = std::move(other);
+    }
+
     /// The next object logged is at @p position (from 0): a read that did not start at the
     /// start of the tape, or went on after skipping.
     void skipTo(quint64 position) { m_objects = position; }
@@ -42,6 +49,12 @@ public:
      * (nothing changed) when this log holds no such block.
      */
     bool readWholeLater(quint64 block, quint32 length, int pass);
+    /**
+     * Logs again what an earlier run read at the next block: a tape mark (@p mark), or a
+     * record of @p length with the @p problems noted of it (their block is set to this
+     * one; all but Recovered count as damage). The watcher is not told: nothing was read.
+     */
+    void relog(bool mark, quint32 length, QVector<RunRecord::Problem> problems);
 
     quint64 objects() const { return m_objects; } ///< blocks and marks read
     quint64 marks() const { return m_marks; }

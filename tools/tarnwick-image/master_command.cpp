@@ -49,6 +49,8 @@ void recordPasses(RunSession &session, const Rescue::Reader &reader)
         pass.tried = qint64(f.tried);
         pass.good = qint64(f.good);
         pass.failed = qint64(f.failed);
+        pass.resumedAt = f.resumedAt;
+        pass.earlierCounted = f.earlierCounted;
         session.record().passes.append(pass);
     }
     session.record().map = reader.map().summary();
@@ -139,6 +141,14 @@ int runMaster(const Options &given)
     settings.mapPath = Rescue::mapPath(settings.partialPath);
     settings.stopRequested = [] { return StopSignals::received(); };
     settings.progress = [&session, end] { showProgress(session, end); };
+    // What an earlier run left on record goes on with its rescue (see Reader::start()).
+    const RunRecord::Record &earlier = session.run().earlierRecord();
+    settings.earlierProblems = earlier.problems;
+    settings.earlierStart = earlier.started;
+    for (const RunRecord::Pass &pass : earlier.passes) {
+        if (pass.number == 1 && pass.started.isValid())
+            settings.earlierStart = pass.started; // it went on with a run before it
+    }
     Rescue::Reader reader(
         drive, session.target().fd(), session.run().rescueMap(), session.log(), settings);
     if (!reader.start()) {
